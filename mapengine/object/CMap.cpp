@@ -1,0 +1,321 @@
+// CMap construction, lifetime, the settings operations and the small
+// map-folder and load-count properties. Operations that need open maps answer
+// E_NOTIMPL here until map loading, queries, routes and places are built.
+#include "mapengine/object/CMap.h"
+
+#include <cstdlib>
+
+CMap::CMap() {
+  Log(u"Constructed VOV");
+  ClearVariables();
+  m_Rdr = nullptr;
+  m_RdrPOI = nullptr;
+  m_pMapMemory = nullptr;
+  m_pPOIMemory = nullptr;
+  m_pMapNames = nullptr;
+  for (auto& table : m_pWordTables) table = nullptr;
+}
+
+CMap::~CMap() {
+  CleanUp();
+  // CleanUp returns early when nothing was loaded; free what may still be held.
+  UnRegisterAllUserPOIs();
+  FreeWordTables();
+  delete m_pMapNames;
+  m_pMapNames = nullptr;
+  m_MapFiles.Clear();
+  if (m_hResources != nullptr) {
+    FreeLibrary(m_hResources);
+    m_hResources = nullptr;
+  }
+  SysFreeString(m_DebugDirectory);
+  SysFreeString(m_BaseMapPath);
+  SysFreeString(m_MapPath);
+}
+
+void CMap::FreeWordTables() {
+  for (auto& table : m_pWordTables) {
+    delete table;
+    table = nullptr;
+  }
+}
+
+// ---- settings ------------------------------------------------------------------
+
+HRESULT CMap::ClearVariables() {
+  m_nMapsLoaded = 0;
+  m_nMapNumber = 0;
+  m_nPOIsLoaded = 0;
+  m_nMapMemoryBytes = 0;
+  m_nLoadedCountryMaps = 0;
+  m_nLoadedProvincialMaps = 0;
+  m_nLoadedStateMaps = 0;
+  m_nLoadedRegionalMaps = 0;
+  m_bStreetDetailed = 0;
+  FindRouteInitialHeading = -1;
+  m_NextIntersectionCache = NextIntersectionCache::Empty();
+  m_nMapMemoryKB = 2000;
+  m_nPOIMemoryKB = 768;
+  AssignBstr(m_BaseMapPath, u"");
+  AssignBstr(m_DebugDirectory, u"");
+  return S_OK;
+}
+
+HRESULT CMap::SetNumberMaxMaps(SHORT inMaxNumberOfMapsAllowed) {
+  MAX_NUMBER_MAPS_OPEN = inMaxNumberOfMapsAllowed;
+  return S_OK;
+}
+
+HRESULT CMap::SetNumberMaxCommercialPOIFiles(SHORT inMaxNumberOfCommercialPOIFilesAllowed) {
+  MAX_NUMBER_POIS_OPEN = inMaxNumberOfCommercialPOIFilesAllowed;
+  return S_OK;
+}
+
+HRESULT CMap::SetMapMemoryAllocated(SHORT inMemoryToUseInKB) {
+  m_nMapMemoryKB = inMemoryToUseInKB;
+  return S_OK;
+}
+
+HRESULT CMap::SetPOIMemoryAllocatedRME(SHORT inMemoryToUseInKB) {
+  m_nPOIMemoryKB = inMemoryToUseInKB;
+  return S_OK;
+}
+
+HRESULT CMap::SetDebugDirectory(BSTR inDebugDirectory) {
+  AssignBstr(m_DebugDirectory, BstrView(inDebugDirectory));
+  return S_OK;
+}
+
+HRESULT CMap::UsingWinCE42(VARIANT_BOOL inUsingWinCE42) {
+  m_bUsingWinCE42 = inUsingWinCE42 != 0 ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT CMap::SetRouteWaypointMode(INT inWaypointMode) {
+  m_nRouteWaypointMode = inWaypointMode;
+  return S_OK;
+}
+
+HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) {
+  FindRouteInitialHeading = newVal;
+  return S_OK;
+}
+
+// ---- map folder and load counts ------------------------------------------------
+
+void CMap::SetMapDirectory(const char16_t* base, const char16_t* folder) {
+  std::u16string path = base != nullptr ? base : u"";
+  if (!path.empty() && path.back() == u'\\') path.pop_back();
+  if (folder != nullptr) path += folder;
+  if (path.empty() || (path.back() != u'\\' && path.back() != u'/')) path += u'\\';
+  AssignBstr(m_MapPath, path);
+}
+
+HRESULT CMap::get_MapPath(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = SysAllocStringLen(m_MapPath, SysStringLen(m_MapPath));
+  return S_OK;
+}
+
+HRESULT CMap::put_MapPath(BSTR newVal) {
+  if (SysStringLen(newVal) == 0) return S_OK;
+  SetMapDirectory(m_BaseMapPath, newVal);
+  return S_OK;
+}
+
+HRESULT CMap::SetBaseMapPath(BSTR baseMapPath) {
+  AssignBstr(m_BaseMapPath, BstrView(baseMapPath));
+  return S_OK;
+}
+
+HRESULT CMap::NumberOfMapsLoaded(SHORT* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = m_nMapsLoaded;
+  return S_OK;
+}
+
+HRESULT CMap::NumberOfPOIsLoaded(LONG* outCommercialPOIsLoaded) {
+  if (outCommercialPOIsLoaded == nullptr) return E_POINTER;
+  *outCommercialPOIsLoaded = m_nPOIsLoaded;
+  return S_OK;
+}
+
+HRESULT CMap::LoadedCountryMaps(SHORT* outLoadedCountryMaps) {
+  if (outLoadedCountryMaps == nullptr) return E_POINTER;
+  *outLoadedCountryMaps = m_nLoadedCountryMaps;
+  return S_OK;
+}
+
+HRESULT CMap::LoadedProvincialMaps(SHORT* outLoadedProvincialMaps) {
+  if (outLoadedProvincialMaps == nullptr) return E_POINTER;
+  *outLoadedProvincialMaps = m_nLoadedProvincialMaps;
+  return S_OK;
+}
+
+HRESULT CMap::LoadedStateMaps(SHORT* outLoadedStateMaps) {
+  if (outLoadedStateMaps == nullptr) return E_POINTER;
+  *outLoadedStateMaps = m_nLoadedStateMaps;
+  return S_OK;
+}
+
+HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
+  if (outLoadedRegionalMaps == nullptr) return E_POINTER;
+  *outLoadedRegionalMaps = m_nLoadedRegionalMaps;
+  return S_OK;
+}
+
+// ---- lifetime of what Initalize opens ----------------------------------------------
+
+HRESULT CMap::CleanUp() {
+  if (m_Rdr == nullptr && m_pMapMemory == nullptr) return S_OK;
+
+  Log(u"\n\nCleanUp");
+  std::free(m_pMapMemory);
+  m_pMapMemory = nullptr;
+  m_Rdr = nullptr;
+  std::free(m_pPOIMemory);
+  m_pPOIMemory = nullptr;
+  m_RdrPOI = nullptr;
+  m_pWPFeatureIds.clear();
+  m_nWPFeatureIndex = -1;
+
+  delete m_pMapNames;
+  m_pMapNames = nullptr;
+  m_MapFiles.Reset();
+  m_nPOIsLoaded = 0;
+  m_POIFiles.clear();
+  UnRegisterAllUserPOIs();
+  m_ReportedPOIKeys.clear();
+  FreeWordTables();
+
+  ClearDebugLogFlag();
+  m_nMapsLoaded = 0;
+  m_nMapMemoryBytes = 0;
+  if (m_hResources != nullptr) {
+    FreeLibrary(m_hResources);
+    m_hResources = nullptr;
+  }
+  return S_OK;
+}
+
+HRESULT CMap::UnRegisterAllUserPOIs() {
+  for (auto& [file, infos] : m_UserPOIRegistry) {
+    for (IUnknown* info : infos)
+      if (info != nullptr) info->Release();
+  }
+  m_UserPOIRegistry.clear();
+  return S_OK;
+}
+
+// ---- operations that need open maps -------------------------------------------------
+
+HRESULT CMap::Initalize(BSTR, BSTR, BSTR, VARIANT_BOOL, BSTR* pResult) {
+  if (pResult != nullptr) *pResult = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescription, BSTR* pResult) {
+  if (pOutDescription != nullptr) *pOutDescription = nullptr;
+  if (pResult != nullptr) *pResult = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::FindWalkingRoute(double, double, double, double, BSTR*, CARTOVELRouteTurnPreference,
+                               CARTOVELRouteRoundaboutPreference, VARIANT*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::ExpandRawStreetName(BSTR*, BSTR* pOutExpandedStreetName) {
+  if (pOutExpandedStreetName != nullptr) *pOutExpandedStreetName = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::FindDrivingRoute(double, double, double, double, BSTR*, CARTOVELRouteVehicleMode,
+                               CARTOVELRouteTurnPreference, CARTOVELRouteFreewayPreference,
+                               CARTOVELRouteRoundaboutPreference, CARTOVELRouteTollRoadPreference, VARIANT*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::FindMatchingMaps(BSTR, VARIANT*) { return E_NOTIMPL; }
+
+HRESULT CMap::FindNextCrossStreets(double, double, BSTR*, BSTR*, INT*, VARIANT*) { return E_NOTIMPL; }
+
+HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
+
+HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
+
+HRESULT CMap::SetResources(BSTR, VARIANT_BOOL* outResourceLoaded) {
+  if (outResourceLoaded != nullptr) *outResourceLoaded = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::FindPOIs(IUnknown*, IUnknown*, VARIANT_BOOL, IUnknown**, double*, VARIANT_BOOL* outPOIsFound) {
+  if (outPOIsFound != nullptr) *outPOIsFound = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::RegisterUserPOIs(BSTR, VARIANT*, VARIANT_BOOL* outSuccessful) {
+  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::UnRegisterUserPOI(BSTR) { return E_NOTIMPL; }
+
+HRESULT CMap::RegisterUserPOI(BSTR, IUnknown*, VARIANT_BOOL* outSuccessful) {
+  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::DeleteRegistrationUserPOI(BSTR, LONG) { return E_NOTIMPL; }
+
+HRESULT CMap::UpdateRegistrationUserPOI(BSTR, IUnknown*, VARIANT_BOOL* outSuccessful) {
+  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::GetAddress(BSTR, LONG, LONG, LONG, BSTR, IAddressDetails**, VARIANT_BOOL* outSuccessful) {
+  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::GetCrossStreets(BSTR, LONG, LONG, LONG, VARIANT_BOOL, VARIANT*, LONG* outNumberCrossStreetsFound) {
+  if (outNumberCrossStreetsFound != nullptr) *outNumberCrossStreetsFound = 0;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::GetStreetOrientation(double, double, SHORT, SHORT*) { return E_NOTIMPL; }
+
+HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT, SHORT, double, double, SHORT, double, double, double*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::RouteClose() { return E_NOTIMPL; }
+
+HRESULT CMap::UpdateFeatureIdsForRoute(RouteTypeAutomatic, CARTOVELRouteTurnPreference, CARTOVELRouteVehicleMode,
+                                       CARTOVELRouteFreewayPreference, CARTOVELRouteRoundaboutPreference,
+                                       CARTOVELRouteTollRoadPreference, double, double, double, double, SHORT, SHORT,
+                                       VARIANT_BOOL* outFeaturesCreated) {
+  if (outFeaturesCreated != nullptr) *outFeaturesCreated = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::GetPostalFromFids(BSTR, LONG, LONG, LONG, BSTR* outPostalCode) {
+  if (outPostalCode != nullptr) *outPostalCode = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::FindInitialHeadingAndCrossStreets(double, double, BSTR, BSTR, BSTR*, VARIANT*, SHORT*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::MoveToNextCrossStreet(double, double, CARTOVELSideOfStreet, BSTR*, SHORT*, VARIANT*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CMap::CrossThisStreet(double, double, CARTOVELSideOfStreet, BSTR*, SHORT*, VARIANT*) { return E_NOTIMPL; }
+
+HRESULT CMap::MoveDownStreet(double*, double*, SHORT*) { return E_NOTIMPL; }
+
+HRESULT CMap::UpdateCrossStreets(double, double, SHORT, CARTOVELSideOfStreet, VARIANT_BOOL, BSTR*, VARIANT*) {
+  return E_NOTIMPL;
+}

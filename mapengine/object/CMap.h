@@ -1,0 +1,197 @@
+// CMap: the map engine object behind IMap. It owns the two map-library
+// readers (map files and point-of-interest files), the settings that size them,
+// the map folder, the tables of loaded maps, the localized word tables, the
+// feature references of the last route and the point-of-interest registries.
+//
+// Every IMap method runs synchronously on the caller's thread and takes no lock
+// of its own: the navigation engine calls it under its own COM lock, so two
+// calls never overlap.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mapengine/format/RmfTypes.h"
+#include "mapengine/object/CartovelLib.h"
+#include "mapengine/object/Utilities.h"
+#include "platform/com/atl.h"
+#include "platform/os/module.h"
+
+// The last answer of the next-intersection search.
+struct NextIntersectionCache {
+  double latitude;
+  double longitude;
+  std::int32_t heading;
+  RmfFeatureRef street;
+  std::int32_t x;  // intersection point in map units, 0x7FFFFFFF for none
+  std::int32_t y;
+
+  static NextIntersectionCache Empty() { return {0.0, 0.0, -1, RmfFeatureRef{}, 0x7FFFFFFF, 0x7FFFFFFF}; }
+};
+
+// What the house-number routines need of the engine: its map reader and where
+// to log.
+struct MapContext {
+  RmfReader* rdr;
+  char16_t debugDirectory[256];  // at most 255 characters and a NUL
+};
+
+class CMap : public com::ComClass<CMap, IMap> {
+ public:
+  CMap();
+  ~CMap();
+
+  // IMap, slot order.
+  HRESULT STDMETHODCALLTYPE get_MapPath(BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_MapPath(BSTR newVal) override;
+  HRESULT STDMETHODCALLTYPE Initalize(BSTR mapDirectory, BSTR settingsDirectory, BSTR unused,
+                                      VARIANT_BOOL inSearchOtherMapDirectories, BSTR* pResult) override;
+  HRESULT STDMETHODCALLTYPE CleanUp() override;
+  HRESULT STDMETHODCALLTYPE GetLocationDescription(double inLat, double inLon, INT inHeadingInDegrees,
+                                                   BSTR* pInParameters, BSTR* pOutDescription,
+                                                   BSTR* pResult) override;
+  HRESULT STDMETHODCALLTYPE FindWalkingRoute(double inOriginLat, double inOriginLon, double inDestLat,
+                                             double inDestLon, BSTR* pInParameters,
+                                             CARTOVELRouteTurnPreference inTurnPref,
+                                             CARTOVELRouteRoundaboutPreference inRoundaboutPref,
+                                             VARIANT* pInOutLatLonSteps) override;
+  HRESULT STDMETHODCALLTYPE ExpandRawStreetName(BSTR* pInStreetName, BSTR* pOutExpandedStreetName) override;
+  HRESULT STDMETHODCALLTYPE FindDrivingRoute(double inOriginLat, double inOriginLon, double inDestLat,
+                                             double inDestLon, BSTR* pInParameters,
+                                             CARTOVELRouteVehicleMode inVehicleMode,
+                                             CARTOVELRouteTurnPreference inTurnPref,
+                                             CARTOVELRouteFreewayPreference inFreewayPref,
+                                             CARTOVELRouteRoundaboutPreference inRoundaboutPref,
+                                             CARTOVELRouteTollRoadPreference inTollroadPref,
+                                             VARIANT* pInOutLatLonSteps) override;
+  HRESULT STDMETHODCALLTYPE NumberOfMapsLoaded(SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE FindMatchingMaps(BSTR searchString, VARIANT* pInOutListOfMatchingMaps) override;
+  HRESULT STDMETHODCALLTYPE SetBaseMapPath(BSTR baseMapPath) override;
+  HRESULT STDMETHODCALLTYPE FindNextCrossStreets(double inCurrentLat, double inCurrentLon,
+                                                 BSTR* pInCurrentStreetName, BSTR* pInParameters,
+                                                 INT* pInOutHeading, VARIANT* pInOutCrossStreets) override;
+  HRESULT STDMETHODCALLTYPE GetLocationDetails(double inLat, double inLon, INT inHeadingInDegrees,
+                                               BSTR* pInParameters, VARIANT* pInOutLocationDetails) override;
+  HRESULT STDMETHODCALLTYPE put_FindRouteInitialHeading(LONG newVal) override;
+  HRESULT STDMETHODCALLTYPE GetSideOfStreet(double inLat, double inLon, LONG inHeadingDegrees, INT nOddEvenIfKnown,
+                                            INT* nInOutSideOfStreet) override;
+  HRESULT STDMETHODCALLTYPE LoadedCountryMaps(SHORT* outLoadedCountryMaps) override;
+  HRESULT STDMETHODCALLTYPE LoadedProvincialMaps(SHORT* outLoadedProvincialMaps) override;
+  HRESULT STDMETHODCALLTYPE LoadedStateMaps(SHORT* outLoadedStateMaps) override;
+  HRESULT STDMETHODCALLTYPE LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) override;
+  HRESULT STDMETHODCALLTYPE SetMapMemoryAllocated(SHORT inMemoryToUseInKB) override;
+  HRESULT STDMETHODCALLTYPE SetDebugDirectory(BSTR inDebugDirectory) override;
+  HRESULT STDMETHODCALLTYPE SetResources(BSTR inResourcesToLoad, VARIANT_BOOL* outResourceLoaded) override;
+  HRESULT STDMETHODCALLTYPE NumberOfPOIsLoaded(LONG* outCommercialPOIsLoaded) override;
+  HRESULT STDMETHODCALLTYPE FindPOIs(IUnknown* inLocation, IUnknown* inSearchConfig, VARIANT_BOOL inRemoveDuplicates,
+                                     IUnknown** inOutIndexesFound, double* inOutStartEndedDistanceKM,
+                                     VARIANT_BOOL* outPOIsFound) override;
+  HRESULT STDMETHODCALLTYPE SetPOIMemoryAllocatedRME(SHORT inMemoryToUseInKB) override;
+  HRESULT STDMETHODCALLTYPE RegisterUserPOIs(BSTR inPOIPdbFile, VARIANT* inPOISearchInfoList,
+                                             VARIANT_BOOL* outSuccessful) override;
+  HRESULT STDMETHODCALLTYPE UnRegisterAllUserPOIs() override;
+  HRESULT STDMETHODCALLTYPE UnRegisterUserPOI(BSTR inPOIPdbFile) override;
+  HRESULT STDMETHODCALLTYPE RegisterUserPOI(BSTR inPOIPdbFile, IUnknown* inPOISearchInfo,
+                                            VARIANT_BOOL* outSuccessful) override;
+  HRESULT STDMETHODCALLTYPE DeleteRegistrationUserPOI(BSTR inPOIPdbFile, LONG inPOIKey) override;
+  HRESULT STDMETHODCALLTYPE UpdateRegistrationUserPOI(BSTR inPOIPdbFile, IUnknown* inPOISearchInfo,
+                                                      VARIANT_BOOL* outSuccessful) override;
+  HRESULT STDMETHODCALLTYPE ClearVariables() override;
+  HRESULT STDMETHODCALLTYPE SetNumberMaxMaps(SHORT inMaxNumberOfMapsAllowed) override;
+  HRESULT STDMETHODCALLTYPE SetNumberMaxCommercialPOIFiles(SHORT inMaxNumberOfCommercialPOIFilesAllowed) override;
+  HRESULT STDMETHODCALLTYPE GetAddress(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3, BSTR inAddress,
+                                       IAddressDetails** outpAddressDetails, VARIANT_BOOL* outSuccessful) override;
+  HRESULT STDMETHODCALLTYPE GetCrossStreets(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3,
+                                            VARIANT_BOOL inMatchInZipcode,
+                                            VARIANT* pInOutListOfCrossStreetAddressObjects,
+                                            LONG* outNumberCrossStreetsFound) override;
+  HRESULT STDMETHODCALLTYPE GetStreetOrientation(double inLat, double inLon, SHORT inHeading,
+                                                 SHORT* outOrientation) override;
+  HRESULT STDMETHODCALLTYPE SetRouteWaypointMode(INT inWaypointMode) override;
+  HRESULT STDMETHODCALLTYPE GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT inWPIndex,
+                                                               double inCurrentLat, double inCurrentLon,
+                                                               SHORT inCurrentHeading, double inWPLat, double inWPLon,
+                                                               double* outDistanceMeters) override;
+  HRESULT STDMETHODCALLTYPE RouteClose() override;
+  HRESULT STDMETHODCALLTYPE UpdateFeatureIdsForRoute(RouteTypeAutomatic inRouteType,
+                                                     CARTOVELRouteTurnPreference inTurnPref,
+                                                     CARTOVELRouteVehicleMode inVehicleMode,
+                                                     CARTOVELRouteFreewayPreference inFreewayPref,
+                                                     CARTOVELRouteRoundaboutPreference inRoundaboutPref,
+                                                     CARTOVELRouteTollRoadPreference inTollroadPref, double inOriginLat,
+                                                     double inOriginLon, double inDestLat, double inDestLon,
+                                                     SHORT inLastFeatureIndex, SHORT inInitialHeading,
+                                                     VARIANT_BOOL* outFeaturesCreated) override;
+  HRESULT STDMETHODCALLTYPE GetPostalFromFids(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3,
+                                              BSTR* outPostalCode) override;
+  HRESULT STDMETHODCALLTYPE FindInitialHeadingAndCrossStreets(double inLat, double inLon, BSTR inStreetName,
+                                                              BSTR inStreetAddress, BSTR* pInParameters,
+                                                              VARIANT* pInOutCrossStreets,
+                                                              SHORT* outHeadingInDegrees) override;
+  HRESULT STDMETHODCALLTYPE MoveToNextCrossStreet(double inCurrentLat, double inCurrentLon,
+                                                  CARTOVELSideOfStreet inSideOfStreet, BSTR* pInParameters,
+                                                  SHORT* pInOutHeading, VARIANT* pInOutCrossStreets) override;
+  HRESULT STDMETHODCALLTYPE CrossThisStreet(double inCurrentLat, double inCurrentLon,
+                                            CARTOVELSideOfStreet inSideOfStreet, BSTR* pInParameters,
+                                            SHORT* pInOutHeading, VARIANT* pInOutCrossStreets) override;
+  HRESULT STDMETHODCALLTYPE MoveDownStreet(double* inCurrentLat, double* inCurrentLon, SHORT* pInOutHeading) override;
+  HRESULT STDMETHODCALLTYPE UpdateCrossStreets(double inLat, double inLon, SHORT inHeading,
+                                               CARTOVELSideOfStreet inSideOfStreet, VARIANT_BOOL inNearSideIntersection,
+                                               BSTR* pInParameters, VARIANT* pInOutCrossStreets) override;
+  HRESULT STDMETHODCALLTYPE UsingWinCE42(VARIANT_BOOL inUsingWinCE42) override;
+
+  // One line of the debug log: to the debugger output, and to "gpsDebug.txt" in
+  // m_DebugDirectory while the process-wide log flag says the folder exists.
+  // The text is written as it is, never used as a format.
+  void Log(const char16_t* text) const;
+  // Forgets whether the debug folder exists, so the next line checks again.
+  static void ClearDebugLogFlag();
+
+  // Sets m_MapPath to `base` (one trailing backslash removed) followed by
+  // `folder`, ending in a backslash unless it already ends in one or a slash.
+  void SetMapDirectory(const char16_t* base, const char16_t* folder);
+
+  // Fields, in the order the engine's design lays them out.
+  RmfReader* m_Rdr = nullptr;
+  RmfReader* m_RdrPOI = nullptr;
+  std::int32_t FindRouteInitialHeading = -1;
+  std::vector<RmfFeatureRef> m_pWPFeatureIds;
+  std::int32_t m_nWPFeatureIndex = -1;
+  std::uint8_t m_bStreetDetailed = 0;
+  std::uint8_t m_bUsingWinCE42 = 0;
+  HMODULE m_hResources = nullptr;
+  std::int16_t MAX_NUMBER_MAPS_OPEN = 255;
+  std::int16_t MAX_NUMBER_POIS_OPEN = 255;
+  NextIntersectionCache m_NextIntersectionCache = NextIntersectionCache::Empty();
+  BSTR m_DebugDirectory = nullptr;
+  BSTR m_BaseMapPath = nullptr;
+  BSTR m_MapPath = nullptr;
+  MapContext m_MapContext{};
+  void* m_pMapMemory = nullptr;
+  void* m_pPOIMemory = nullptr;
+  CKeyValueTable* m_pWordTables[5] = {};
+  std::int16_t m_nMapsLoaded = 0;
+  CKeyValueTable* m_pMapNames = nullptr;
+  CBstrArray m_MapFiles{255};
+  std::int32_t m_nMapNumber = 0;
+  std::int16_t m_nPOIsLoaded = 0;
+  std::int32_t m_nMapMemoryBytes = 0;
+  std::int16_t m_nMapMemoryKB = 2000;
+  std::int16_t m_nLoadedCountryMaps = 0;
+  std::int16_t m_nLoadedProvincialMaps = 0;
+  std::int16_t m_nLoadedStateMaps = 0;
+  std::int16_t m_nLoadedRegionalMaps = 0;
+  std::int16_t m_nPOIMemoryKB = 768;
+  std::int32_t m_nRouteWaypointMode = 1;
+  std::set<std::u16string> m_ReportedPOIKeys;
+  // User point-of-interest database file to the search infos registered for it
+  // (objects of the database server, one reference held each).
+  std::map<std::u16string, std::vector<IUnknown*>> m_UserPOIRegistry;
+  std::map<std::u16string, std::u16string> m_POIFiles;
+
+ private:
+  void FreeWordTables();
+};

@@ -1,0 +1,40 @@
+// The map engine's debug log. Every line goes to the debugger output; while the
+// debug folder exists it is also appended, time-stamped, to "gpsDebug.txt"
+// there. Whether the folder exists is asked once per process and remembered
+// for every map engine object until CleanUp forgets it, because the phone's
+// file system is slow to ask and the log is written from hot paths.
+#include <atomic>
+
+#include "mapengine/object/CMap.h"
+#include "platform/os/debug.h"
+#include "platform/os/files.h"
+
+namespace {
+
+enum LogState : int { kUnknown = 0, kOff = 1, kOn = 2 };
+
+// Written without a lock: a race only repeats the folder check.
+std::atomic<int> g_logState{kUnknown};
+
+bool LoggingOn(BSTR folder) {
+  if (SysStringLen(folder) == 0) return false;
+  int state = g_logState.load(std::memory_order_relaxed);
+  if (state == kUnknown) {
+    DWORD attributes = GetFileAttributesW(folder);
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    state = exists ? kOn : kOff;
+    g_logState.store(state, std::memory_order_relaxed);
+  }
+  return state == kOn;
+}
+
+}  // namespace
+
+void CMap::Log(const char16_t* text) const {
+  if (text == nullptr) text = u"";
+  OutputDebugStringW(text);
+  OutputDebugStringW(u"\n");
+  if (LoggingOn(m_DebugDirectory)) WriteDebugLogLine(m_DebugDirectory, text);
+}
+
+void CMap::ClearDebugLogFlag() { g_logState.store(kUnknown, std::memory_order_relaxed); }

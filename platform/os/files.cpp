@@ -1,0 +1,210 @@
+// FindFirstFileW / FindNextFileW / FindClose and GetFileAttributesW over the
+// device root. A search reads the whole folder at once, filters it with the
+// phone's wildcards (ignoring case), sorts it and keeps the list in the
+// handle, so a search sees one consistent listing however the folder changes.
+#include "platform/os/files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/os/device.h"
+#include "platform/os/text.h"
+
+namespace {
+
+// What a search HANDLE points to: the whole result list and the next entry.
+struct FindHandle {
+  std::vector<WIN32_FIND_DATAW> results;
+  std::size_t next = 0;
+};
+
+// Phone paths are at most a few hundred characters; anything without a NUL
+// within this many is not a path.
+constexpr std::size_t kMaxPathUnits = 32768;
+
+// Live search handles. A handle is looked up here before it is used, so a
+// closed or foreign handle gives FALSE instead of a use after free.
+std::mutex g_handlesLock;
+std::unordered_set<FindHandle*> g_handles;
+
+// "*" any run, "?" one character; iterative with one backtrack point, so a
+// pattern like "*a*a*a*b" costs at most |name| * |pattern| steps.
+bool WildcardMatch(const std::u32string& pattern, const std::u32string& name) {
+  std::size_t p = 0, n = 0;
+  std::size_t starP = std::u32string::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == U'*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::u32string::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == U'*') ++p;
+  return p == pattern.size();
+}
+
+FILETIME ToFileTime(const struct timespec& ts) {
+  // FILETIME counts 100 ns steps from 1601-01-01 UTC.
+  constexpr std::int64_t kEpochDifferenceSeconds = 11'644'473'600;
+  std::int64_t ticks = (static_cast<std::int64_t>(ts.tv_sec) + kEpochDifferenceSeconds) * 10'000'000 +
+                       ts.tv_nsec / 100;
+  if (ticks < 0) ticks = 0;
+  const auto value = static_cast<std::uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+}
+
+// Attributes as the phone reports them; a path that cannot be examined (a
+// dangling link) gives false.
+bool StatPath(const std::string& path, struct stat& st) {
+  return ::stat(path.c_str(), &st) == 0 || ::lstat(path.c_str(), &st) == 0;
+}
+
+DWORD Attributes(const struct stat& st) {
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+// Splits "folder\pattern" at its last separator. "*.rmf" and "\*.rmf" both
+// search the device root.
+void SplitSearch(const std::string& search, std::string& folder, std::string& pattern) {
+  std::size_t cut = search.find_last_of("\\/");
+  if (cut == std::string::npos) {
+    folder.clear();
+    pattern = search;
+    return;
+  }
+  folder = search.substr(0, cut == 0 ? 1 : cut);
+  pattern = search.substr(cut + 1);
+}
+
+bool FillEntry(const std::string& folder, const std::string& name, WIN32_FIND_DATAW& data) {
+  // A name that is not UTF-8 cannot be written as a phone path, so the
+  // caller could never open it: leave it out.
+  std::u16string wide = platform::Utf8ToUtf16(name);
+  if (platform::Utf16ToUtf8(wide) != name) return false;
+  if (wide.size() > static_cast<std::size_t>(MAX_PATH - 1)) return false;
+  struct stat st {};
+  if (!StatPath(folder + "/" + name, st)) return false;
+
+  std::memset(&data, 0, sizeof data);
+  data.dwFileAttributes = Attributes(st);
+  data.ftLastWriteTime = ToFileTime(st.st_mtim);
+  data.ftCreationTime = data.ftLastWriteTime;  // the host keeps no creation time here
+  data.ftLastAccessTime = ToFileTime(st.st_atim);
+  if (!S_ISDIR(st.st_mode)) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  }
+  std::copy(wide.begin(), wide.end(), data.cFileName);
+  data.cFileName[wide.size()] = u'\0';
+  return true;
+}
+
+std::vector<WIN32_FIND_DATAW> Search(const std::string& search) {
+  std::string folderPart, patternPart;
+  SplitSearch(search, folderPart, patternPart);
+  if (patternPart.empty()) return {};  // "\Maps\" names a folder, not entries
+  const std::string folder = platform::HostPathUtf8(folderPart);
+  // "*.*" means every entry on the phone, dotted or not.
+  const bool everything = patternPart == "*.*";
+  const std::u32string pattern = platform::FoldCaseUtf8(patternPart);
+
+  struct Found {
+    std::u32string key;
+    std::string name;
+    WIN32_FIND_DATAW data;
+  };
+  std::vector<Found> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return {};
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::u32string key = platform::FoldCaseUtf8(name);
+    if (!everything && !WildcardMatch(pattern, key)) continue;
+    Found f{std::move(key), name, {}};
+    if (FillEntry(folder, name, f.data)) found.push_back(std::move(f));
+  }
+  ::closedir(dir);
+
+  // Name order ignoring case, as a listing on the phone reads; names that
+  // differ only in case follow byte order, so the order is total.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return a.key != b.key ? a.key < b.key : a.name < b.name;
+  });
+  std::vector<WIN32_FIND_DATAW> results;
+  results.reserve(found.size());
+  for (const Found& f : found) results.push_back(f.data);
+  return results;
+}
+
+std::string PathArgument(LPCWSTR path) {
+  return platform::Utf16ToUtf8(std::u16string_view(path, platform::BoundedLength(path, kMaxPathUnits)));
+}
+
+}  // namespace
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+  if (lpFileName == nullptr || lpFindFileData == nullptr) return INVALID_HANDLE_VALUE;
+  try {
+    auto handle = std::make_unique<FindHandle>();
+    handle->results = Search(PathArgument(lpFileName));
+    if (handle->results.empty()) return INVALID_HANDLE_VALUE;
+    *lpFindFileData = handle->results[0];
+    handle->next = 1;
+    std::lock_guard<std::mutex> hold(g_handlesLock);
+    g_handles.insert(handle.get());
+    return handle.release();
+  } catch (...) {
+    return INVALID_HANDLE_VALUE;
+  }
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
+  if (lpFindFileData == nullptr) return FALSE;
+  auto* handle = static_cast<FindHandle*>(hFindFile);
+  std::lock_guard<std::mutex> hold(g_handlesLock);
+  if (g_handles.count(handle) == 0) return FALSE;
+  if (handle->next >= handle->results.size()) return FALSE;
+  *lpFindFileData = handle->results[handle->next++];
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  auto* handle = static_cast<FindHandle*>(hFindFile);
+  {
+    std::lock_guard<std::mutex> hold(g_handlesLock);
+    if (g_handles.erase(handle) == 0) return FALSE;
+  }
+  delete handle;
+  return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+  if (lpFileName == nullptr) return INVALID_FILE_ATTRIBUTES;
+  try {
+    struct stat st {};
+    if (!StatPath(platform::HostPathUtf8(PathArgument(lpFileName)), st)) return INVALID_FILE_ATTRIBUTES;
+    return Attributes(st);
+  } catch (...) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+}
