@@ -154,7 +154,7 @@ class CMap : public com::ComClass<CMap, IMap> {
   // `folder`, ending in a backslash unless it already ends in one or a slash.
   void SetMapDirectory(const char16_t* base, const char16_t* folder);
 
-  // Fields, in the order the engine's design lays them out.
+  // Fields, in the order the engine has always kept them.
   RmfReader* m_Rdr = nullptr;
   RmfReader* m_RdrPOI = nullptr;
   std::int32_t FindRouteInitialHeading = -1;
