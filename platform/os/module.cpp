@@ -139,4 +139,5 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
 
 namespace platform {
 const char* LastModuleError() { return t_lastError.c_str(); }
+void* ModuleLibraryHandle(HMODULE hModule) { return LibraryOf(hModule); }
 }  // namespace platform

@@ -21,4 +21,7 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
 namespace platform {
 const char* LastModuleError();
+// The dlopen handle of a live module, nullptr for a null, freed or stray
+// handle. For the platform's own readers of a module's symbols (resources).
+void* ModuleLibraryHandle(HMODULE hModule);
 }
