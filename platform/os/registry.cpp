@@ -210,10 +210,20 @@ void AppendBytes(std::string& out, const std::vector<BYTE>& data) {
 }
 
 void AppendValue(std::string& out, const Value& v) {
-  out += v.name.empty() ? std::string("@") : "\"" + EscapeText(v.name) + "\"";
+  // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) about
+  // "literal" + std::string once this is inlined.
+  if (v.name.empty()) {
+    out += '@';
+  } else {
+    out += '"';
+    out += EscapeText(v.name);
+    out += '"';
+  }
   out.push_back('=');
   if (v.type == REG_SZ) {
-    out += "sz:\"" + EscapeText(SzText(v.data.data(), v.data.size())) + "\"";
+    out += "sz:\"";
+    out += EscapeText(SzText(v.data.data(), v.data.size()));
+    out += '"';
   } else if (v.type == REG_DWORD && v.data.size() == 4) {
     out += "dword:";
     AppendHex(out, static_cast<unsigned>(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16)) |
@@ -233,12 +243,20 @@ void AppendValue(std::string& out, const Value& v) {
 }
 
 void AppendKey(std::string& out, const std::string& path, const Key& key) {
-  out += "\n[" + path + "]\n";
+  out += "\n[";
+  out += path;
+  out += "]\n";
   for (const Value& v : key.values) AppendValue(out, v);
   for (const auto& child : key.children) {
-    std::string childPath = path + "\\" +
-                            (NeedsQuotes(child->name) ? "\"" + EscapeText(child->name) + "\""
-                                                      : platform::Utf16ToUtf8(child->name));
+    std::string childPath = path;
+    childPath += '\\';
+    if (NeedsQuotes(child->name)) {
+      childPath += '"';
+      childPath += EscapeText(child->name);
+      childPath += '"';
+    } else {
+      childPath += platform::Utf16ToUtf8(child->name);
+    }
     AppendKey(out, childPath, *child);
   }
 }
