@@ -2,13 +2,20 @@
 // device root. A search reads the whole folder at once, filters it with the
 // phone's wildcards (ignoring case), sorts it and keeps the list in the
 // handle, so a search sees one consistent listing however the folder changes.
+// File reading (CreateFileW and the calls on its handles) maps the phone path
+// to the host and reads with pread at a position the handle keeps.
 #include "platform/os/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -207,4 +214,129 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
   } catch (...) {
     return INVALID_FILE_ATTRIBUTES;
   }
+}
+
+// ---- reading files ---------------------------------------------------------------
+
+namespace {
+
+// What a file HANDLE points to. The descriptor closes with the last owner, so
+// a read that looked the handle up before a concurrent CloseHandle finishes
+// on an open descriptor.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  ~OpenFile() { ::close(fd_); }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  int fd() const { return fd_; }
+  std::mutex& lock() { return lock_; }
+  std::int64_t position_ = 0;  // guarded by lock()
+
+ private:
+  int fd_;
+  std::mutex lock_;
+};
+
+std::mutex g_filesLock;
+std::map<void*, std::shared_ptr<OpenFile>> g_files;
+
+std::shared_ptr<OpenFile> LookUpFile(HANDLE handle) {
+  std::lock_guard<std::mutex> hold(g_filesLock);
+  auto it = g_files.find(handle);
+  return it == g_files.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* /*lpSecurityAttributes*/,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
+  if (lpFileName == nullptr) return INVALID_HANDLE_VALUE;
+  if (dwDesiredAccess != GENERIC_READ || (dwShareMode & ~FILE_SHARE_READ) != 0 ||
+      dwCreationDisposition != OPEN_EXISTING ||
+      (dwFlagsAndAttributes & ~(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS)) != 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  try {
+    const std::string path = platform::HostPathUtf8(PathArgument(lpFileName));
+    int fd;
+    do {
+      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+    auto file = std::make_shared<OpenFile>(fd);  // owns fd from here on
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return INVALID_HANDLE_VALUE;
+    void* handle = file.get();
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    g_files.emplace(handle, std::move(file));
+    return handle;
+  } catch (...) {
+    return INVALID_HANDLE_VALUE;
+  }
+}
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+  std::shared_ptr<OpenFile> file = LookUpFile(hFile);
+  if (file == nullptr || dwMoveMethod > FILE_END) return INVALID_SET_FILE_POINTER;
+  std::int64_t distance = lDistanceToMove;
+  if (lpDistanceToMoveHigh != nullptr) {
+    const auto bits = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                      static_cast<std::uint32_t>(lDistanceToMove);
+    distance = static_cast<std::int64_t>(bits);
+  }
+  std::lock_guard<std::mutex> hold(file->lock());
+  std::int64_t base = 0;
+  if (dwMoveMethod == FILE_CURRENT) {
+    base = file->position_;
+  } else if (dwMoveMethod == FILE_END) {
+    struct stat st {};
+    if (::fstat(file->fd(), &st) != 0) return INVALID_SET_FILE_POINTER;
+    base = st.st_size;
+  }
+  // base is never negative, so only a positive distance can overflow.
+  if (distance < 0 && base + distance < 0) return INVALID_SET_FILE_POINTER;
+  if (distance > 0 && base > INT64_MAX - distance) return INVALID_SET_FILE_POINTER;
+  file->position_ = base + distance;
+  const auto position = static_cast<std::uint64_t>(file->position_);
+  if (lpDistanceToMoveHigh != nullptr) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+  return static_cast<DWORD>(position & 0xFFFFFFFFu);
+}
+
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
+              void* lpOverlapped) {
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+  std::shared_ptr<OpenFile> file = LookUpFile(hFile);
+  if (file == nullptr || lpOverlapped != nullptr) return FALSE;
+  if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return FALSE;
+  std::lock_guard<std::mutex> hold(file->lock());
+  auto* out = static_cast<unsigned char*>(lpBuffer);
+  DWORD done = 0;
+  while (done < nNumberOfBytesToRead) {
+    const ssize_t got = ::pread(file->fd(), out + done, nNumberOfBytesToRead - done,
+                                static_cast<off_t>(file->position_));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
+      return FALSE;
+    }
+    if (got == 0) break;  // end of file
+    done += static_cast<DWORD>(got);
+    file->position_ += got;
+  }
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+  std::shared_ptr<OpenFile> file;
+  {
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    auto it = g_files.find(hObject);
+    if (it == g_files.end()) return FALSE;
+    file = std::move(it->second);
+    g_files.erase(it);
+  }
+  return TRUE;  // the descriptor closes when the last reader lets go
 }

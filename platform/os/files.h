@@ -1,6 +1,7 @@
-// File finding and attributes of the platform layer, shaped like the phone's
-// FindFirstFileW / FindNextFileW / FindClose and GetFileAttributesW, over
-// phone paths (see device.h).
+// File finding, attributes and reading of the platform layer, shaped like the
+// phone's FindFirstFileW / FindNextFileW / FindClose, GetFileAttributesW and
+// CreateFileW / SetFilePointer / ReadFile / CloseHandle, over phone paths (see
+// device.h).
 //
 // The last component of a search may hold the wildcards "*" (any run of
 // characters) and "?" (one character); it matches without regard to case, as
@@ -40,3 +41,44 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 // INVALID_FILE_ATTRIBUTES when the path does not exist.
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
+
+// ---- reading files ---------------------------------------------------------------
+//
+// The subset the map reader's file pool uses: existing files opened for
+// reading, shared for reading, positioned from their start and read. Other
+// access, creation or attribute values are refused (INVALID_HANDLE_VALUE), so
+// a caller that needs more finds out at once instead of getting something
+// else. Handles are checked before use: a closed or foreign handle gives
+// FALSE (or INVALID_SET_FILE_POINTER) rather than a use after free.
+
+inline constexpr DWORD GENERIC_READ = 0x80000000u;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
+inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD FILE_CURRENT = 1;
+inline constexpr DWORD FILE_END = 2;
+inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+
+// dwDesiredAccess must be GENERIC_READ, dwShareMode 0 or FILE_SHARE_READ,
+// dwCreationDisposition OPEN_EXISTING, and dwFlagsAndAttributes at most
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS; the security attributes and
+// the template are ignored. Folders are not opened. INVALID_HANDLE_VALUE when
+// the file does not exist or cannot be read.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* lpSecurityAttributes,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+// Moves the file position: with lpDistanceToMoveHigh null the distance is the
+// signed 32-bit lDistanceToMove, otherwise the signed 64-bit value of both
+// words (the high word comes back through the pointer). Returns the low word
+// of the new position; INVALID_SET_FILE_POINTER for a bad handle or method or
+// a position before the start (the position is unchanged then). Positions past
+// the end are allowed; reads there give 0 bytes.
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh, DWORD dwMoveMethod);
+// Reads up to nNumberOfBytesToRead bytes at the file position and advances
+// it. TRUE with *lpNumberOfBytesRead = 0 at the end of the file; FALSE for a
+// bad handle, a null buffer with a non-zero count, a non-null lpOverlapped or
+// a read error. lpNumberOfBytesRead may be null.
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
+              void* lpOverlapped);
+// Closes a handle from CreateFileW; FALSE for any other value.
+BOOL CloseHandle(HANDLE hObject);

@@ -336,4 +336,121 @@ TEST(ModuleFileName, NullModuleIsTheProgram) {
   EXPECT_EQ(fs::path(path).filename(), "platform_os_tests");
 }
 
+// ---- reading files ------------------------------------------------------------------
+
+class ReadFileTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    MakeFile("Maps/Berlin.RMF", "0123456789");
+    MakeDir("Maps/Folder.rmf");
+  }
+  static HANDLE Open(const char16_t* path) {
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+  }
+  static std::string Read(HANDLE h, DWORD n) {
+    std::string bytes(n, '\0');
+    DWORD got = 12345;
+    EXPECT_TRUE(ReadFile(h, bytes.data(), n, &got, nullptr));
+    bytes.resize(got);
+    return bytes;
+  }
+};
+
+TEST_F(ReadFileTest, OpensPhonePathsAndReadsAtThePosition) {
+  HANDLE h = Open(u"\\maps\\berlin.rmf");
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Read(h, 4), "0123");
+  EXPECT_EQ(Read(h, 3), "456");  // reading advances the position
+  EXPECT_EQ(SetFilePointer(h, 2, nullptr, FILE_BEGIN), 2u);
+  EXPECT_EQ(Read(h, 2), "23");
+  EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_CURRENT), 3u);
+  EXPECT_EQ(Read(h, 1), "3");
+  EXPECT_EQ(SetFilePointer(h, -2, nullptr, FILE_END), 8u);
+  EXPECT_EQ(Read(h, 100), "89");  // a short read at the end
+  EXPECT_EQ(Read(h, 100), "");    // and nothing after it, still TRUE
+  EXPECT_EQ(SetFilePointer(h, 1000, nullptr, FILE_BEGIN), 1000u);  // past the end is allowed
+  EXPECT_EQ(Read(h, 5), "");
+  EXPECT_TRUE(ReadFile(h, nullptr, 0, nullptr, nullptr));
+  EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(ReadFileTest, PositionsBeyondTwoGigabytesNeedTheHighWord) {
+  { std::ofstream(root_ + "/Maps/big.rmf"); }
+  fs::resize_file(root_ + "/Maps/big.rmf", (5ull << 30));
+  {
+    std::fstream f(root_ + "/Maps/big.rmf", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp((4ll << 30) + 16);
+    f << "far";
+  }
+  HANDLE h = Open(u"\\maps\\big.rmf");
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LONG high = 1;
+  EXPECT_EQ(SetFilePointer(h, 16, &high, FILE_BEGIN), 16u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(Read(h, 3), "far");
+  // 3 GB as an unsigned offset with a zero high word stays positive.
+  high = 0;
+  EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(0xC0000000u), &high, FILE_BEGIN), 0xC0000000u);
+  EXPECT_EQ(high, 0);
+  EXPECT_EQ(Read(h, 2), std::string(2, '\0'));
+  // Without the high word the same bits are a negative distance: refused,
+  // and the position stays where it was.
+  EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(0xC0000000u), nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 0xC0000002u);
+  EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(ReadFileTest, OnlyExistingFilesOpenForReading) {
+  EXPECT_EQ(Open(u"\\maps\\missing.rmf"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(u"\\maps\\folder.rmf"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(nullptr), INVALID_HANDLE_VALUE);
+  const char16_t* berlin = u"\\maps\\berlin.rmf";
+  struct Row {
+    DWORD access, share, disposition, flags;
+  };
+  const Row refused[] = {
+      {GENERIC_READ | 0x40000000u, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},  // writing
+      {GENERIC_READ, FILE_SHARE_READ | 0x2, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},          // sharing writes
+      {GENERIC_READ, FILE_SHARE_READ, 2, FILE_ATTRIBUTE_NORMAL},                            // creating
+      {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0x40000000u},                          // overlapped
+  };
+  for (const Row& row : refused) {
+    EXPECT_EQ(CreateFileW(berlin, row.access, row.share, nullptr, row.disposition, row.flags, nullptr),
+              INVALID_HANDLE_VALUE)
+        << std::hex << row.access << " " << row.share << " " << row.disposition << " " << row.flags;
+  }
+  HANDLE plain = CreateFileW(berlin, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(plain, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(plain));
+}
+
+TEST_F(ReadFileTest, HandlesAreCheckedBeforeUse) {
+  HANDLE h = Open(u"\\maps\\berlin.rmf");
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  char buffer[4];
+  DWORD got = 7;
+  EXPECT_FALSE(ReadFile(h, nullptr, 4, &got, nullptr));
+  EXPECT_EQ(got, 0u);
+  int overlapped = 0;
+  EXPECT_FALSE(ReadFile(h, buffer, 4, &got, &overlapped));
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, 3), INVALID_SET_FILE_POINTER);  // no such method
+  EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(CloseHandle(h));  // a second close is refused,
+  EXPECT_FALSE(ReadFile(h, buffer, 4, &got, nullptr));  // and so are reads
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_FALSE(CloseHandle(nullptr));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  // Search handles are not file handles.
+  WIN32_FIND_DATAW data{};
+  HANDLE search = FindFirstFileW(u"\\maps\\*", &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(CloseHandle(search));
+  EXPECT_FALSE(ReadFile(search, buffer, 4, &got, nullptr));
+  EXPECT_TRUE(FindClose(search));
+}
+
 }  // namespace

@@ -216,25 +216,31 @@ class RunCollector {
     Add(run_);
   }
 
+  // A full list is merged to make room. A merge that frees less than an
+  // eighth of the list is the last one: merging a nearly full list again for
+  // every further run made wide areas quadratic (a map header claiming a box
+  // of thousands of level-0 cells took seconds). Runs that do not fit are
+  // counted, and the caller asks again with room for all of them.
   void Add(RmfTileRange run) {
     ++found_;
-    if (stored_ == capacity_)
+    if (stored_ == capacity_ && merging_) {
       stored_ = static_cast<std::int32_t>(RmfTileRangesMerge(out_, out_ + stored_) - out_);
+      if (capacity_ - stored_ < std::max<std::int32_t>(1, capacity_ / 8)) merging_ = false;
+    }
     if (stored_ < capacity_)
       out_[stored_++] = run;
     else
       ++dropped_;
   }
 
-  // Final merge; the result as the covering functions return it.
+  // Final merge; the result as the covering functions return it: the number
+  // of ranges, or more than the capacity when runs did not fit.
   std::int32_t Finish(std::int32_t* needed) {
     Close();
     stored_ = static_cast<std::int32_t>(RmfTileRangesMerge(out_, out_ + stored_) - out_);
     if (needed) *needed = Clamp(found_);
-    // Runs were dropped only while the merged list filled every slot, and the
-    // final merge cannot shrink a list that was already merged.
-    if (dropped_ > 0 && stored_ != capacity_) return kInconsistent;
-    return Clamp(stored_ + dropped_);
+    if (dropped_ > 0) return Clamp(std::max<std::int64_t>(stored_ + dropped_, std::int64_t{capacity_} + 1));
+    return Clamp(stored_);
   }
 
  private:
@@ -248,6 +254,7 @@ class RunCollector {
   std::int64_t dropped_ = 0;
   std::int64_t found_ = 0;
   bool open_ = false;
+  bool merging_ = true;
   RmfTileRange run_{};
 };
 

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, replays the kept regression inputs, and fuzzes
+# the map reader for FUZZ_SECONDS (default 60) from seeds made by the
+# map-file builder. New crashing inputs are left in build/fuzz/findings.
+#   FUZZ_SECONDS=600 bash scripts/fuzz.sh     # a longer run by hand
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+build=${FUZZ_BUILD_DIR:-build/fuzz}
+seconds=${FUZZ_SECONDS:-60}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTIRVANE_FUZZ=ON -DTIRVANE_TESTS=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+cmake --build "$build" --target rmf_reader_fuzz rmfbuild-cli
+
+seeds="$build/seeds/rmf_reader"
+corpus="$build/corpus/rmf_reader"
+findings="$build/findings"
+mkdir -p "$seeds" "$corpus" "$findings"
+# Seeds: small grids of each form (plain, compressed, wide entries, one index
+# entry per tile) and at two levels.
+i=0
+for form in "" "--compressed" "--wide-entries" "--run-per-tile" "--compressed --wide-entries"; do
+  for level in 2 7; do
+    i=$((i + 1))
+    # shellcheck disable=SC2086
+    "$build/bin/rmfbuild" --grid "$level" 12 3 "$i" "$seeds/grid$i.rmf" $form > /dev/null
+  done
+done
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+regressions=fuzz/regressions/rmf_reader
+if compgen -G "$regressions/*" > /dev/null; then
+  echo "replaying $(ls "$regressions" | wc -l) kept inputs"
+  "$build/bin/rmf_reader_fuzz" -runs=0 "$regressions"/*
+fi
+if [ "$seconds" -gt 0 ]; then
+  "$build/bin/rmf_reader_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$seeds"
+fi
