@@ -3,7 +3,6 @@
 // E_NOTIMPL here until map loading, queries, routes and places are built.
 #include "mapengine/object/CMap.h"
 
-#include <cstdlib>
 
 CMap::CMap() {
   Log(u"Constructed VOV");
@@ -164,39 +163,7 @@ HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
   return S_OK;
 }
 
-// ---- lifetime of what Initalize opens ----------------------------------------------
-
-HRESULT CMap::CleanUp() {
-  if (m_Rdr == nullptr && m_pMapMemory == nullptr) return S_OK;
-
-  Log(u"\n\nCleanUp");
-  std::free(m_pMapMemory);
-  m_pMapMemory = nullptr;
-  m_Rdr = nullptr;
-  std::free(m_pPOIMemory);
-  m_pPOIMemory = nullptr;
-  m_RdrPOI = nullptr;
-  m_pWPFeatureIds.clear();
-  m_nWPFeatureIndex = -1;
-
-  delete m_pMapNames;
-  m_pMapNames = nullptr;
-  m_MapFiles.Reset();
-  m_nPOIsLoaded = 0;
-  m_POIFiles.clear();
-  UnRegisterAllUserPOIs();
-  m_ReportedPOIKeys.clear();
-  FreeWordTables();
-
-  ClearDebugLogFlag();
-  m_nMapsLoaded = 0;
-  m_nMapMemoryBytes = 0;
-  if (m_hResources != nullptr) {
-    FreeLibrary(m_hResources);
-    m_hResources = nullptr;
-  }
-  return S_OK;
-}
+// ---- user point-of-interest registry ------------------------------------------------
 
 HRESULT CMap::UnRegisterAllUserPOIs() {
   for (auto& [file, infos] : m_UserPOIRegistry) {
@@ -208,11 +175,6 @@ HRESULT CMap::UnRegisterAllUserPOIs() {
 }
 
 // ---- operations that need open maps -------------------------------------------------
-
-HRESULT CMap::Initalize(BSTR, BSTR, BSTR, VARIANT_BOOL, BSTR* pResult) {
-  if (pResult != nullptr) *pResult = nullptr;
-  return E_NOTIMPL;
-}
 
 HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescription, BSTR* pResult) {
   if (pOutDescription != nullptr) *pOutDescription = nullptr;
@@ -236,18 +198,11 @@ HRESULT CMap::FindDrivingRoute(double, double, double, double, BSTR*, CARTOVELRo
   return E_NOTIMPL;
 }
 
-HRESULT CMap::FindMatchingMaps(BSTR, VARIANT*) { return E_NOTIMPL; }
-
 HRESULT CMap::FindNextCrossStreets(double, double, BSTR*, BSTR*, INT*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
-
-HRESULT CMap::SetResources(BSTR, VARIANT_BOOL* outResourceLoaded) {
-  if (outResourceLoaded != nullptr) *outResourceLoaded = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
 
 HRESULT CMap::FindPOIs(IUnknown*, IUnknown*, VARIANT_BOOL, IUnknown**, double*, VARIANT_BOOL* outPOIsFound) {
   if (outPOIsFound != nullptr) *outPOIsFound = VARIANT_FALSE;

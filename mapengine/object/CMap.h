@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <initializer_list>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/atl.h"
+#include "platform/os/format.h"
 #include "platform/os/module.h"
 
 // The last answer of the next-intersection search.
@@ -154,6 +157,32 @@ class CMap : public com::ComClass<CMap, IMap> {
   // `folder`, ending in a backslash unless it already ends in one or a slash.
   void SetMapDirectory(const char16_t* base, const char16_t* folder);
 
+  // Map loading.
+  std::u16string InitalizeMaps(std::u16string_view mapDirectory, std::u16string_view settingsDirectory,
+                               bool searchOtherFolders);
+  bool FindMapDirectory(std::u16string_view folder, bool searchOtherFolders);
+  bool TryMapDirectory(const char16_t* folder);
+  bool DirectoryHasMaps(const char16_t* pattern) const;
+  void LoadMap_POI(const std::u16string& fullPath, const std::u16string& fileName);
+  void CountMapKind(std::u16string_view fileName);
+  static std::u16string POIFileIdentifier(std::u16string_view fileName);
+  // "usa_02.rmf" -> "usa", "paris-fr.rmf" -> "paris", "berlin.rmf" stays.
+  static std::u16string NormaliseMapName(std::u16string_view fileName);
+  // The map number (1, 2, ...) of a loaded map by its file name, with or
+  // without ".rmf", in any case; 0 when it is not loaded.
+  int GetMapIndexByName(std::u16string_view mapName) const;
+
+  // The language library: text `id` of its string table, "" when there is no
+  // library or no such text.
+  std::u16string LoadResourceString(UINT id) const;
+  bool LoadResourceLibrary(std::u16string_view path);
+  // A table of "key,value" texts read from the library by the ids of a
+  // zero-terminated list; a text without a comma gives an empty table.
+  CKeyValueTable* BuildWordTable(const UINT* ids) const;
+  void BuildWordTables();
+
+  void LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const;
+
   // Fields, in the order the engine has always kept them.
   RmfReader* m_Rdr = nullptr;
   RmfReader* m_RdrPOI = nullptr;
@@ -194,4 +223,12 @@ class CMap : public com::ComClass<CMap, IMap> {
 
  private:
   void FreeWordTables();
+  void LoadPOIFile(const std::u16string& fullPath, const std::u16string& fileName, const std::string& ansiPath);
+  void LogMemoryStatus(const char16_t* tmpl) const;
+
+  // Sizes of the two memory blocks as they were allocated: a retried
+  // Initalize builds its readers over the blocks it already holds, whatever
+  // the settings say by then.
+  std::int32_t m_nMapBlockBytes = 0;
+  std::int32_t m_nPOIMemoryBytes = 0;
 };

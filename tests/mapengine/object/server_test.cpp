@@ -13,6 +13,7 @@
 #include "platform/os/module.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
+#include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
 
@@ -157,6 +158,53 @@ TEST_F(CartovelServer, UnregisteredEngineCannotBeCreated) {
   EXPECT_EQ(CoCreateInstance(CLSID_Map, nullptr, 23, IID_IUnknown, reinterpret_cast<void**>(&unknown)),
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(unknown, nullptr);
+  EXPECT_EQ(com::LiveObjectCount(), liveAtStart_);
+}
+
+// The engine's start-up as the navigation engine drives it: maps on a storage
+// card that is not the first folder searched.
+TEST_F(CartovelServer, LoadsMapsFromTheStorageCardAndAnswersLikeTheEngineExpects) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IMap* map = nullptr;
+  ASSERT_EQ(Create(u"Cartovel.Map", &map), S_OK);
+
+  auto initalize = [&]() {
+    BSTR none = SysAllocString(u"");
+    BSTR settings = SysAllocString(u"\\CompactFlash\\settings");
+    BSTR result = nullptr;
+    EXPECT_EQ(map->Initalize(none, settings, none, VARIANT_TRUE, &result), S_OK);
+    std::u16string text(result, SysStringLen(result));
+    SysFreeString(none);
+    SysFreeString(settings);
+    SysFreeString(result);
+    return text;
+  };
+
+  EXPECT_EQ(initalize(), u"NO MAPS FOUND");
+  EXPECT_EQ(map->CleanUp(), S_OK);
+
+  std::filesystem::create_directories(root_ + "/Storage Card/Maps");
+  for (std::uint32_t i = 1; i <= 2; ++i) {
+    std::string error;
+    ASSERT_TRUE(rmfbuild::WriteFile(rmfbuild::GenerateGrid(4, 5, 2, i),
+                                    root_ + "/Storage Card/Maps/area" + std::to_string(i) + ".rmf", &error))
+        << error;
+  }
+  EXPECT_EQ(initalize(), u"OK");
+  SHORT maps = 0;
+  EXPECT_EQ(map->NumberOfMapsLoaded(&maps), S_OK);
+  EXPECT_EQ(maps, 2);
+  BSTR path = nullptr;
+  map->get_MapPath(&path);
+  EXPECT_EQ(std::u16string(path, SysStringLen(path)), u"\\Storage Card\\Maps\\");
+  SysFreeString(path);
+  EXPECT_EQ(initalize(), u"ALREADY INITIALIZED");
+  EXPECT_EQ(map->CleanUp(), S_OK);
+  EXPECT_EQ(map->NumberOfMapsLoaded(&maps), S_OK);
+  EXPECT_EQ(maps, 0);
+  EXPECT_EQ(initalize(), u"OK");
+
+  EXPECT_EQ(map->Release(), 0u);
   EXPECT_EQ(com::LiveObjectCount(), liveAtStart_);
 }
 

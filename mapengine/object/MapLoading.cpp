@@ -1,0 +1,458 @@
+// Map loading: Initalize chooses the map folder, creates the map reader and
+// the point-of-interest reader in memory blocks of the configured size, opens
+// every "*.rmf" of the folder into one of them and builds the word tables from
+// the language library; CleanUp undoes it. Also the load counters' companions:
+// the language library (SetResources), the search of loaded maps by name and
+// the lookup of a map's number by its name.
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "mapengine/format/store/RmfReader.h"
+#include "mapengine/object/CMap.h"
+#include "mapengine/object/ResourceStrings.h"
+#include "platform/os/files.h"
+#include "platform/os/format.h"
+#include "platform/os/memory.h"
+#include "platform/os/text.h"
+
+namespace {
+
+// Folders tried in this order, each after m_BaseMapPath, when the given folder
+// holds no map.
+const char16_t* const kMapFolderSearchList[] = {
+    u"\\CompactFlash\\Maps\\",  u"\\Compact Flash\\Maps\\",  u"\\SD Card\\Maps\\",  u"\\PC Card\\Maps\\",
+    u"\\Storage Card\\Maps\\",  u"\\CompactFlash2\\Maps\\", u"\\Compact Flash2\\Maps\\", u"\\SD Card2\\Maps\\",
+    u"\\PC Card2\\Maps\\",      u"\\Storage Card2\\Maps\\",
+};
+
+// The string ids of the five word tables, each list ending in 0.
+const UINT kWordTable1[] = {23007, 23008, 23009, 23010, 23012, 23011, 23013, 23014, 23015, 23016, 23017, 0};
+const UINT kWordTable2[] = {23018, 23019, 23020, 23021, 23022, 23023, 23024,
+                            23025, 23026, 23027, 23028, 23029, 23030, 0};
+const UINT kWordTable4[] = {25001, 25000, 25002, 25003, 25004, 25005, 25006, 25007, 25008, 25009, 25010, 25011, 0};
+const UINT kWordTable5[] = {23031, 23032, 23033, 23034, 0};
+
+std::vector<UINT> StateNameIds() {
+  std::vector<UINT> ids;
+  for (UINT id = 23035; id <= 23093; ++id) ids.push_back(id);
+  for (UINT id = 24000; id <= 24012; ++id) ids.push_back(id);
+  ids.push_back(0);
+  return ids;
+}
+
+// The map-name table and the map-file list hold this many names; maps beyond
+// it could not be named back, so they are not opened.
+constexpr int kMapNameCapacity = 255;
+constexpr std::size_t kMaxKeyLength = 19;
+constexpr std::size_t kMaxValueLength = 99;
+// Longest path the map library is given, in bytes without the NUL.
+constexpr std::size_t kMaxAnsiPath = 259;
+
+std::u16string Lower(std::u16string_view text) { return LowerCaseText(text); }
+
+std::u16string Upper(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return out;
+}
+
+bool Contains(std::u16string_view text, std::u16string_view part) { return text.find(part) != std::u16string_view::npos; }
+
+// The names FindFirstFileW gives for `pattern`, in its order.
+std::vector<std::u16string> ListFiles(const std::u16string& pattern) {
+  std::vector<std::u16string> names;
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+}  // namespace
+
+void CMap::LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const {
+  Log(platform::FormatW(tmpl, args).c_str());
+}
+
+void CMap::LogMemoryStatus(const char16_t* tmpl) const {
+  MEMORYSTATUS status{};
+  GlobalMemoryStatus(&status);
+  LogFormat(tmpl, {static_cast<int>(100 - status.dwMemoryLoad), static_cast<long long>(status.dwAvailPhys / 1024)});
+}
+
+// ---- Initalize and CleanUp -----------------------------------------------------------
+
+HRESULT CMap::Initalize(BSTR mapDirectory, BSTR settingsDirectory, BSTR, VARIANT_BOOL inSearchOtherMapDirectories,
+                        BSTR* pResult) {
+  if (pResult != nullptr) *pResult = nullptr;
+  std::u16string result = InitalizeMaps(BstrView(mapDirectory), BstrView(settingsDirectory),
+                                        inSearchOtherMapDirectories != VARIANT_FALSE);
+  if (pResult != nullptr) *pResult = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
+  return S_OK;
+}
+
+std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16string_view settingsDirectory,
+                                   bool searchOtherFolders) {
+  LogFormat(u"CMap::Initalize: %s %s", {mapDirectory, settingsDirectory});
+  if (m_Rdr != nullptr) {
+    Log(u"Error already Initalized");
+    return u"ALREADY INITIALIZED";
+  }
+
+  m_nMapsLoaded = 0;
+  m_nPOIsLoaded = 0;
+  m_nLoadedCountryMaps = m_nLoadedProvincialMaps = m_nLoadedStateMaps = m_nLoadedRegionalMaps = 0;
+  m_nMapNumber = 0;
+  m_POIFiles.clear();
+  if (m_pMapNames == nullptr) m_pMapNames = new CKeyValueTable(kMapNameCapacity);
+
+  LogMemoryStatus(u"Memory percent free:%d, free memory:%d KBytes");
+
+  if (m_pMapMemory == nullptr) {
+    if (m_nMapMemoryBytes <= 0) m_nMapMemoryBytes = static_cast<std::int32_t>(m_nMapMemoryKB) * 1024;
+    if (m_nMapMemoryBytes > 0) m_pMapMemory = std::calloc(1, static_cast<std::size_t>(m_nMapMemoryBytes));
+    if (m_pMapMemory == nullptr) {
+      Log(u"Error Memory MAP allocation failed.");
+      return u"UNABLE TO INITIALIZE MAP ENGINE";
+    }
+    m_nMapBlockBytes = m_nMapMemoryBytes;
+  }
+  m_Rdr = RmfReaderCreateInArena(m_pMapMemory, static_cast<std::uint32_t>(m_nMapBlockBytes));
+  if (m_Rdr == nullptr) {
+    Log(u"Error Zazo Doz did not Initalized: m_Rdr");
+    return u"UNABLE TO INITIALIZE MAP ENGINE";
+  }
+
+  const std::int32_t poiBytes = static_cast<std::int32_t>(m_nPOIMemoryKB) * 1024;
+  if (m_pPOIMemory == nullptr) {
+    if (poiBytes > 0) m_pPOIMemory = std::calloc(1, static_cast<std::size_t>(poiBytes));
+    if (m_pPOIMemory == nullptr) {
+      Log(u"Error Memory POI allocation failed. ");
+      return u"UNABLE TO INITIALIZE MAP ENGINE";
+    }
+    m_nPOIMemoryBytes = poiBytes;
+  }
+  if (m_RdrPOI == nullptr) m_RdrPOI = RmfReaderCreateInArena(m_pPOIMemory, static_cast<std::uint32_t>(m_nPOIMemoryBytes));
+  if (m_RdrPOI == nullptr) {
+    Log(u"Error Zazo Doz did not Initalized: m_RdrPOI");
+    return u"UNABLE TO INITIALIZE MAP ENGINE";
+  }
+
+  m_MapContext.rdr = m_Rdr;
+  std::u16string_view debugFolder = BstrView(m_DebugDirectory).substr(0, 255);
+  debugFolder.copy(m_MapContext.debugDirectory, debugFolder.size());
+  m_MapContext.debugDirectory[debugFolder.size()] = u'\0';
+  LogMemoryStatus(u"After ZazoDoz Engine Initialized Memory percent free:%d, free memory:%d KBytes");
+
+  if (RmfReaderSetMaxOpenFiles(m_Rdr, MAX_NUMBER_MAPS_OPEN) != MAX_NUMBER_MAPS_OPEN) {
+    Log(u"Error Zazo Doz did not Initalized MAX_NUMBER_MAPS_OPEN");
+    return u"UNABLE TO INITIALIZE MAP ENGINE";
+  }
+  if (RmfReaderSetMaxOpenFiles(m_RdrPOI, MAX_NUMBER_POIS_OPEN) != MAX_NUMBER_POIS_OPEN) {
+    Log(u"Error Zazo Doz did not Initalized MAX_NUMBER_POIS_OPEN");
+    return u"UNABLE TO INITIALIZE MAP ENGINE";
+  }
+
+  if (!FindMapDirectory(mapDirectory, searchOtherFolders)) {
+    Log(u"Error No Maps Found in any map directory:");
+    return u"NO MAPS FOUND";
+  }
+  std::u16string folder(BstrView(m_MapPath));
+  std::vector<std::u16string> files = ListFiles(folder + u"*.rmf");
+  if (files.empty()) {
+    Log(u"Error No Maps Found After map directory was chosen?");
+    return u"NO MAPS FOUND";
+  }
+  for (const std::u16string& name : files) LoadMap_POI(folder + name, name);
+
+  BuildWordTables();
+
+  if (m_nMapsLoaded == 0) {
+    Log(u"Error No maps were found in any known map directory");
+    return u"NO MAPS FOUND";
+  }
+  return u"OK";
+}
+
+HRESULT CMap::CleanUp() {
+  if (m_Rdr == nullptr && m_pMapMemory == nullptr) return S_OK;
+
+  Log(u"\n\nCleanUp");
+  if (m_Rdr != nullptr) RmfReaderClose(m_Rdr);
+  m_Rdr = nullptr;
+  std::free(m_pMapMemory);
+  m_pMapMemory = nullptr;
+  m_nMapBlockBytes = 0;
+  if (m_RdrPOI != nullptr) RmfReaderClose(m_RdrPOI);
+  m_RdrPOI = nullptr;
+  std::free(m_pPOIMemory);
+  m_pPOIMemory = nullptr;
+  m_nPOIMemoryBytes = 0;
+  m_MapContext.rdr = nullptr;
+  m_pWPFeatureIds.clear();
+  m_nWPFeatureIndex = -1;
+
+  delete m_pMapNames;
+  m_pMapNames = nullptr;
+  m_MapFiles.Reset();
+  m_nPOIsLoaded = 0;
+  m_POIFiles.clear();
+  UnRegisterAllUserPOIs();
+  m_ReportedPOIKeys.clear();
+  FreeWordTables();
+
+  ClearDebugLogFlag();
+  m_nMapsLoaded = 0;
+  m_nMapMemoryBytes = 0;
+  if (m_hResources != nullptr) {
+    FreeLibrary(m_hResources);
+    m_hResources = nullptr;
+  }
+  return S_OK;
+}
+
+// ---- the map folder ----------------------------------------------------------------------
+
+bool CMap::DirectoryHasMaps(const char16_t* pattern) const {
+  std::u16string path = platform::FormatW(u"%s%s", {BstrView(m_MapPath), pattern});
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW(path.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return true;
+}
+
+bool CMap::TryMapDirectory(const char16_t* folder) {
+  SetMapDirectory(m_BaseMapPath, folder);
+  if (DirectoryHasMaps(u"*.rmf")) return true;
+  Log(u"No Map not found in:");
+  Log(folder);
+  return false;
+}
+
+bool CMap::FindMapDirectory(std::u16string_view folder, bool searchOtherFolders) {
+  if (!folder.empty()) {
+    std::u16string given(folder);
+    SetMapDirectory(u"", given.c_str());
+    if (DirectoryHasMaps(u"*.rmf")) return true;
+    if (SysStringLen(m_MapPath) != 0) {
+      Log(u"No Default Map not found in:");
+      Log(given.c_str());
+    }
+  }
+  if (!searchOtherFolders) return false;
+  for (const char16_t* candidate : kMapFolderSearchList)
+    if (TryMapDirectory(candidate)) return true;
+  AssignBstr(m_MapPath, u"");
+  return false;
+}
+
+// ---- one file -------------------------------------------------------------------------------
+
+void CMap::LoadMap_POI(const std::u16string& fullPath, const std::u16string& fileName) {
+  // The map library opens files by an 8-bit name in the phone's code page.
+  std::string ansiPath = platform::Utf16ToCp1252(fullPath);
+  if (ansiPath.size() > kMaxAnsiPath) {
+    LogFormat(u"RmfReaderOpen failed: path too long: %s", {fullPath});
+    return;
+  }
+
+  if (Contains(fileName, u"_POI_") || Contains(fileName, u"_poi_")) {
+    LoadPOIFile(fullPath, fileName, ansiPath);
+    return;
+  }
+
+  const int mapLimit = MAX_NUMBER_MAPS_OPEN < kMapNameCapacity ? MAX_NUMBER_MAPS_OPEN : kMapNameCapacity;
+  if (m_nMapsLoaded >= mapLimit) {
+    Log(u"RmfReaderOpen failed to load map: Reached max Map limit");
+    LogFormat(u"    map not loaded: %s", {fileName});
+    return;
+  }
+  std::int32_t opened = RmfReaderOpen(m_Rdr, ansiPath.c_str(), 0);
+  if (opened <= 0) {
+    LogFormat(u"RmfReaderOpen failed to load map: %s (error %d)", {fileName, m_Rdr->lastError});
+    return;
+  }
+  ++m_nMapNumber;
+  m_pMapNames->Add(fileName, platform::FormatW(u"%d", {m_nMapNumber}));
+  m_MapFiles.Append(fileName);
+  ++m_nMapsLoaded;
+  CountMapKind(fileName);
+}
+
+// A point-of-interest file is known by its file name without the extension,
+// lower-cased; the points it holds carry that identifier before the comma of
+// their name texts, which is how a found point leads back to its "*.pdb".
+std::u16string CMap::POIFileIdentifier(std::u16string_view fileName) {
+  std::u16string_view base = fileName.substr(0, fileName.rfind(u'.'));
+  return Lower(base);
+}
+
+void CMap::LoadPOIFile(const std::u16string& fullPath, const std::u16string& fileName, const std::string& ansiPath) {
+  std::u16string identifier = POIFileIdentifier(fileName);
+  if (identifier.empty()) return;
+
+  std::u16string cut = fullPath.substr(0, fullPath.rfind(u'.'));
+  std::u16string companion = platform::FormatW(u"%s.pdb", {cut});
+  if (!FileExists(companion)) {
+    if (cut.size() == 7) return;
+    std::u16string shorter = cut.size() > 7 ? cut.substr(0, cut.size() - 7) : std::u16string();
+    companion = platform::FormatW(u"%s.pdb", {shorter});
+    if (!FileExists(companion)) {
+      LogFormat(u"Warning  CMap::LoadMap_POI File not found %s, POI not loaded.", {companion});
+      return;
+    }
+  }
+
+  const bool isPublic = ansiPath.find("_PUBLIC") != std::string::npos;
+  if (!isPublic && m_nPOIsLoaded >= MAX_NUMBER_POIS_OPEN) {
+    Log(u"RmfReaderOpen failed to load POI: Reached max POI limit.");
+    return;
+  }
+  std::int32_t opened = RmfReaderOpen(m_RdrPOI, ansiPath.c_str(), 0);
+  if (opened <= 0) {
+    LogFormat(u"RmfReaderOpen failed to load POI: %s (error %d)", {fileName, m_RdrPOI->lastError});
+    return;
+  }
+  if (!isPublic) ++m_nPOIsLoaded;
+  m_POIFiles[identifier] = companion;
+}
+
+void CMap::CountMapKind(std::u16string_view fileName) {
+  std::u16string name = Lower(fileName);
+  std::u16string byDot = name.substr(0, name.rfind(u'.'));
+  std::u16string byDash = name.substr(0, name.rfind(u'-'));
+  std::u16string folder(BstrView(m_MapPath));
+  struct Kind {
+    const char16_t* suffix;
+    std::int16_t CMap::*counter;
+  };
+  const Kind kinds[] = {{u".cou", &CMap::m_nLoadedCountryMaps},
+                        {u".rgn", &CMap::m_nLoadedRegionalMaps},
+                        {u".pro", &CMap::m_nLoadedProvincialMaps}};
+  for (const Kind& kind : kinds) {
+    if (FileExists(folder + byDot + kind.suffix) || FileExists(folder + byDash + kind.suffix)) {
+      ++(this->*kind.counter);
+      return;
+    }
+  }
+  ++m_nLoadedStateMaps;
+}
+
+// ---- the language library and the word tables ---------------------------------------------
+
+std::u16string CMap::LoadResourceString(UINT id) const { return LoadStringResource(m_hResources, id); }
+
+CKeyValueTable* CMap::BuildWordTable(const UINT* ids) const {
+  int count = 0;
+  while (ids[count] != 0) ++count;
+  auto* table = new CKeyValueTable(count);
+  for (int i = 0; i < count; ++i) {
+    std::u16string text = LoadResourceString(ids[i]);
+    if (text.empty()) continue;
+    std::size_t comma = text.find(u',');
+    if (comma == std::u16string::npos) {
+      delete table;
+      return new CKeyValueTable(0);
+    }
+    std::u16string_view key = std::u16string_view(text).substr(0, comma).substr(0, kMaxKeyLength);
+    std::u16string_view value = std::u16string_view(text).substr(comma + 1).substr(0, kMaxValueLength);
+    table->Add(key, value);
+  }
+  return table;
+}
+
+void CMap::BuildWordTables() {
+  FreeWordTables();
+  const std::vector<UINT> stateIds = StateNameIds();
+  const UINT* lists[5] = {kWordTable1, kWordTable2, stateIds.data(), kWordTable4, kWordTable5};
+  for (int slot = 0; slot < 5; ++slot) m_pWordTables[slot] = BuildWordTable(lists[slot]);
+}
+
+HRESULT CMap::SetResources(BSTR inResourcesToLoad, VARIANT_BOOL* outResourceLoaded) {
+  bool loaded = LoadResourceLibrary(BstrView(inResourcesToLoad));
+  if (outResourceLoaded != nullptr) *outResourceLoaded = loaded ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+bool CMap::LoadResourceLibrary(std::u16string_view path) {
+  if (m_hResources != nullptr) {
+    FreeLibrary(m_hResources);
+    m_hResources = nullptr;
+  }
+  std::u16string name(path);
+  m_hResources = name.empty() ? nullptr : LoadLibraryW(name.c_str());
+  if (m_hResources == nullptr) {
+    LogFormat(u"CMap::SetResources: language library not loaded: %s", {name});
+    return false;
+  }
+  BuildWordTables();
+  return true;
+}
+
+// ---- loaded maps by name --------------------------------------------------------------------
+
+std::u16string CMap::NormaliseMapName(std::u16string_view fileName) {
+  std::u16string name = Lower(fileName);
+  std::size_t underscore = name.rfind(u'_');
+  bool digitAfterUnderscore = false;
+  for (std::size_t i = 0; i + 1 < name.size(); ++i)
+    if (name[i] == u'_' && name[i + 1] >= u'0' && name[i + 1] <= u'9') digitAfterUnderscore = true;
+  if (digitAfterUnderscore) return name.substr(0, underscore);
+  std::size_t dash = name.rfind(u'-');
+  if (dash != std::u16string::npos) return name.substr(0, dash);
+  return name;
+}
+
+HRESULT CMap::FindMatchingMaps(BSTR searchString, VARIANT* pInOutListOfMatchingMaps) {
+  if (pInOutListOfMatchingMaps == nullptr) return S_OK;
+  VariantClear(pInOutListOfMatchingMaps);
+
+  std::vector<std::u16string> found;
+  const std::u16string search = Upper(BstrView(searchString));
+  if (m_pMapNames != nullptr) {
+    for (const std::u16string& name : ListFiles(std::u16string(BstrView(m_MapPath)) + u"*.rmf")) {
+      if (!m_pMapNames->Contains(name)) continue;
+      std::u16string normal = Upper(NormaliseMapName(name));
+      if (normal.compare(0, search.size(), search) != 0) continue;
+      bool taken = false;
+      for (const std::u16string& f : found) taken = taken || f == normal;
+      if (!taken && found.size() < static_cast<std::size_t>(kMapNameCapacity)) found.push_back(normal);
+    }
+  }
+
+  SAFEARRAY* list = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(found.size()));
+  if (list == nullptr) return S_OK;
+  for (LONG i = 0; i < static_cast<LONG>(found.size()); ++i) {
+    VARIANT item;
+    VariantInit(&item);
+    item.vt = VT_BSTR;
+    item.bstrVal = SysAllocStringLen(found[i].data(), static_cast<UINT>(found[i].size()));
+    SafeArrayPutElement(list, &i, &item);
+    VariantClear(&item);
+  }
+  pInOutListOfMatchingMaps->vt = VT_ARRAY | VT_VARIANT;
+  pInOutListOfMatchingMaps->parray = list;
+  return S_OK;
+}
+
+int CMap::GetMapIndexByName(std::u16string_view mapName) const {
+  if (m_pMapNames == nullptr) return 0;
+  std::u16string_view number = m_pMapNames->LookupView(mapName);
+  std::u16string withExtension;
+  if (number.empty()) {
+    withExtension = platform::FormatW(u"%s.rmf", {mapName});
+    number = m_pMapNames->LookupView(withExtension);
+  }
+  int value = 0;
+  for (char16_t c : number) {
+    if (c < u'0' || c > u'9' || value > 100000) return 0;
+    value = value * 10 + (c - u'0');
+  }
+  return value;
+}
