@@ -1,6 +1,7 @@
 // CMap construction, lifetime, the settings operations and the small
-// map-folder and load-count properties. Operations that need open maps answer
-// E_NOTIMPL here until map loading, queries, routes and places are built.
+// map-folder and load-count properties (map loading itself is in
+// MapLoading.cpp). The operations that describe places, search, explore and
+// route answer E_NOTIMPL in this build.
 #include "mapengine/object/CMap.h"
 
 
