@@ -83,6 +83,23 @@ void* FindChunk(RmfSource* source, RmfTileCache* cache, std::uint32_t i, std::ui
   return nullptr;
 }
 
+
+// Writes the key of a chunk just read (its first position, the whole entries
+// read, the source) and files it in the cache; a chunk that cannot be filed
+// is given back. Returns the chunk or null.
+void* KeepChunk(RmfSource* source, RmfTileCache* cache, void* block, std::uint32_t first, std::uint32_t whole) {
+  RmfChunkKey key{};
+  key.first = static_cast<std::int32_t>(first);
+  key.count = static_cast<std::int32_t>(whole);
+  key.source = static_cast<std::uint16_t>(source->index);
+  std::memcpy(block, &key, sizeof key);
+  if (!InsertBlock(cache, block)) {
+    DiscardBlock(cache, block);
+    return nullptr;
+  }
+  return block;
+}
+
 // Reads the index chunk that starts at entry i (at most 170 entries).
 void* ReadIndexChunk(RmfSource* source, std::uint32_t i) {
   const std::uint32_t total = source->header.indexCount;
@@ -99,16 +116,7 @@ void* ReadIndexChunk(RmfSource* source, std::uint32_t i) {
     DiscardBlock(cache, block);
     return nullptr;
   }
-  RmfChunkKey key{};
-  key.first = static_cast<std::int32_t>(i);
-  key.count = static_cast<std::int32_t>(whole);
-  key.source = static_cast<std::uint16_t>(source->index);
-  std::memcpy(bytes, &key, sizeof key);
-  if (!InsertBlock(cache, block)) {
-    DiscardBlock(cache, block);
-    return nullptr;
-  }
-  return block;
+  return KeepChunk(source, cache, block, i, whole);
 }
 
 // Reads the offset chunk around table position p: from 20 entries before it
@@ -139,16 +147,7 @@ void* ReadOffsetChunk(RmfSource* source, std::uint32_t p) {
     DiscardBlock(cache, block);
     return nullptr;
   }
-  RmfChunkKey key{};
-  key.first = static_cast<std::int32_t>(start);
-  key.count = static_cast<std::int32_t>(whole);
-  key.source = static_cast<std::uint16_t>(source->index);
-  std::memcpy(bytes, &key, sizeof key);
-  if (!InsertBlock(cache, block)) {
-    DiscardBlock(cache, block);
-    return nullptr;
-  }
-  return block;
+  return KeepChunk(source, cache, block, start, whole);
 }
 
 // An entry on its own: a run of valid ids of one level whose offsets (the
