@@ -83,7 +83,6 @@ void* FindChunk(RmfSource* source, RmfTileCache* cache, std::uint32_t i, std::ui
   return nullptr;
 }
 
-
 // Writes the key of a chunk just read (its first position, the whole entries
 // read, the source) and files it in the cache; a chunk that cannot be filed
 // is given back. Returns the chunk or null.
