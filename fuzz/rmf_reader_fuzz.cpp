@@ -4,12 +4,17 @@
 // at every detail level (plain and with read windows), over the cached records
 // only, and tile by tile through the index with record lookups by sequence —
 // in an arena small enough that records are evicted while the walk goes on.
+// Then the feature query runs over the file's box for every category and
+// class, and each hit is fetched again by its reference with its attributes
+// and points, as the map engine reads streets and places.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "mapengine/format/features/RmfFeature.h"
+#include "mapengine/format/features/RmfFeatureAttr.h"
+#include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfSource.h"
 
@@ -28,15 +33,25 @@ std::int32_t ReadInput(void* context, std::uint32_t offset, std::uint32_t count,
   return static_cast<std::int32_t>(n);
 }
 
+// The area walked and queried: the file's own box, but at most 2^20 units
+// (about 1.4 degrees) a side from its lower-left corner. Covering a box the
+// size of a continent at level 0 costs seconds per input (the cost grows with
+// the box's outline) and reaches nothing more of the parsing code.
+TiRect WalkArea(const RmfSource* source) {
+  TiRect box = source->header.box;
+  constexpr std::int64_t kSide = std::int64_t{1} << 20;
+  if (std::int64_t{box.x2} - box.x1 > kSide) box.x2 = static_cast<std::int32_t>(box.x1 + kSide);
+  if (std::int64_t{box.y2} - box.y1 > kSide) box.y2 = static_cast<std::int32_t>(box.y1 + kSide);
+  return box;
+}
+
 // Walks hit a bound in case a fault makes one loop.
 constexpr int kMaxRecords = 200000;
 
 void WalkEverything(RmfReader* reader, RmfSource* source, std::int32_t windowFactor) {
   RmfReaderSetWindowFactor(reader, windowFactor);
   RmfSrcF5(source, 1, 8);
-  // The header's box: covering the whole world at every level costs far more
-  // and reaches nothing more of a well-formed file.
-  const TiRect& box = source->header.box;
+  const TiRect box = WalkArea(source);
   RmfSrcSetRect(source, box.x1, box.y1, box.x2, box.y2);
   RmfSrcStartQuery(source);
   for (int i = 0; i < kMaxRecords; ++i) {
@@ -67,12 +82,43 @@ void LookUpTiles(RmfSource* source) {
   }
 }
 
+constexpr int kMaxHits = 2000;
+
+void QueryAndFetch(RmfReader* reader, RmfSource* source) {
+  RmfQuerySetLevels(reader, 1, 8);
+  for (const char* category : {"0", "1", "2", "B"}) RmfQuerySetClassFilter(reader, category[0], "1234567");
+  const TiRect box = WalkArea(source);
+  RmfQuerySetRect(reader, box.x1, box.y1, box.x2, box.y2);
+  RmfQueryStart(reader);
+  char code[6], name[51], detail[251];
+  for (int hit = 0; hit < kMaxHits; ++hit) {
+    std::int32_t count = 0;
+    RmfFeatureRef reference{};
+    TiPoint* points = nullptr;
+    std::int32_t n = RmfQueryNext(reader, code, name, detail, &count, &reference, &points);
+    if (n == 0 || n == -2 || n == -127) break;
+    if (n < 0 || reference.featureId == 0) continue;
+    RmfFeature* slot = nullptr;
+    std::int32_t continues = 0;
+    if (RmfFeatureFetch(reader, reference, &slot, &continues) == 1) {
+      for (std::int32_t part = 0; part < RmfFeaturePartCount(slot) && part < 8; ++part) RmfFeatureSelectPart(slot, part, 1, nullptr);
+      RmfFeatureRelease(slot);
+    }
+    char attrCode[6], attrValue[51], attrName[251];
+    for (std::int32_t index = 0; index < 4; ++index)
+      if (RmfFeatureAttribute(reader, reference, index, attrCode, attrValue, attrName) <= 0) break;
+    TiPoint* refPoints = nullptr;
+    RmfFeatureRefPoints(reader, reference, &refPoints);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The reader record and its 64 KB read buffer take about 70 KB; the rest is
-  // room for caches, small enough to force evictions on larger inputs.
-  static std::vector<std::uint8_t> memory(192 * 1024);
+  // The reader record (with the query's tables) and its 64 KB read buffer
+  // take the first part; the rest is room for caches, small enough to force
+  // evictions on larger inputs.
+  static std::vector<std::uint8_t> memory(sizeof(RmfReader) + 192 * 1024);
   Input input{data, size};
   RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
   if (reader == nullptr) return 0;
@@ -81,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WalkEverything(reader, source, 0);
     WalkEverything(reader, source, 8);
     LookUpTiles(source);
+    QueryAndFetch(reader, source);
   }
   RmfReaderClose(reader);
   return 0;

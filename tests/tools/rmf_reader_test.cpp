@@ -510,11 +510,11 @@ class RecordsTest : public ReaderTest {
 };
 BuildResult RecordsTest::built_[2];
 
-// A tight arena: the record and the read buffer, plus room for a few
+// A tight arena: the reader record and the read buffer, plus room for a few
 // chunks and records (the smallest one that works) or for about one full
 // window (a few percent of the file, so evictions are certain).
-constexpr std::uint32_t kTightArena = kRmfReadBufferBytes + 24 * 1024;
-constexpr std::uint32_t kWindowArena = kRmfReadBufferBytes + 160 * 1024;
+constexpr std::uint32_t kTightArena = kRmfReadBufferBytes + sizeof(RmfReader) + 24 * 1024;
+constexpr std::uint32_t kWindowArena = kRmfReadBufferBytes + sizeof(RmfReader) + 160 * 1024;
 
 TEST_F(RecordsTest, EveryRecordReadsBackThroughWalksAndLookups) {
   for (int c = 0; c < 2; ++c) {

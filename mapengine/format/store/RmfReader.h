@@ -18,6 +18,8 @@
 #include "mapengine/format/RmfExport.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
+#include "mapengine/format/features/RmfFeature.h"
+#include "mapengine/format/features/RmfQueryState.h"
 #include "mapengine/format/store/RmfSource.h"
 #include "mapengine/format/store/RmfTagArena.h"
 
@@ -133,6 +135,27 @@ struct RmfReader {
   // region back, so they stay until the reader closes (linked through their
   // first bytes).
   void* spareRegions;
+
+  // ---- Feature slots and the buffers of references (features/RmfFeature*) ----
+  // The four feature slots; zeroed with the record, so all free at creation.
+  RmfFeature featureSlots[kRmfFeatureSlots];
+  // Point buffer (510 points in map units) and degree buffer (510 longitude,
+  // latitude pairs): one fixed arena block, made on first use and kept until
+  // the arena goes with the reader. Null until then.
+  void* featureBufferBlock;
+  TiPoint* featurePoints;
+  double* featureDegrees;
+  // Reference array of RmfFeatureRefSplit: a fixed arena block grown to the
+  // longest split asked for (entries of 16 bytes on every build).
+  void* splitBlock;
+  RmfFeatureRef* splitRefs;
+  std::int32_t splitCapacity;
+
+  // ---- Feature query, clipping and area rings (features/RmfQuery*, RmfClip) ----
+  // The query's state machine, point run, crossing and area tables and degree
+  // buffer; zeroed with the record (no query running). The query's settings
+  // are `query` above.
+  RmfQueryWork queryWork;
 };
 
 // Builds an arena on the caller's memory, places the reader in it, and

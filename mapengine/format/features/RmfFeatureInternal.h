@@ -1,0 +1,64 @@
+// Library-internal pieces shared by the feature-record and attribute code:
+// word access into a held record, part decoding without side effects, the
+// attribute-set filler and the reader's lazily made buffers.
+#pragma once
+
+#include <cstdint>
+
+#include "mapengine/format/features/RmfFeature.h"
+#include "mapengine/format/features/RmfFeatureAttr.h"
+#include "mapengine/format/store/RmfReader.h"
+
+namespace rmf::detail {
+
+inline std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint32_t LoadU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline constexpr std::uint16_t kAttributeWord = 0x8000;
+
+// A slot that holds a record: in use, with a live reader.
+bool FeatureSlotUsed(const RmfFeature* slot);
+
+// One part of a held record as its table entry describes it, checked against
+// the record. Decoding does not touch the slot's current part.
+struct PartView {
+  std::uint32_t classBits = 0;
+  std::uint16_t textOffset = 0;       // of the own triple, within the text area
+  std::uint32_t textAt = 0;           // the own triple, from the record start
+  const std::uint8_t* words = nullptr;
+  std::uint16_t wordCount = 0;
+  std::int32_t firstVertex = 0;
+  std::int32_t lastPosition = -1;
+};
+
+// 0 with the view; -2 for a part outside the record, -13 for a part beyond
+// the node-word limits, -128 for an entry that points outside the record.
+std::int32_t DecodePart(const RmfFeature* slot, std::int32_t part, PartView* view);
+
+// Selects the part into the slot's current-part fields; codes as DecodePart
+// (-2 also for a null or free slot).
+std::int32_t SelectPartFields(RmfFeature* slot, std::int32_t part);
+
+// The current part's word at a position inside its list.
+inline std::uint16_t CurrentWord(const RmfFeature* slot, std::int32_t position) {
+  return LoadU16(slot->currentWords + 2 * position);
+}
+
+// Fills the set with the attributes of `reference` (which names the slot's
+// record and current part): 0, or the negative code of the enumeration with
+// the set emptied (-128 for more entries than a set holds).
+std::int32_t FillAttrSet(RmfFeature* slot, const RmfFeatureRef& reference, std::int32_t attributeFlag,
+                         RmfAttrSet* set);
+// An empty set: reference all zero, count 0.
+void ClearAttrSet(RmfAttrSet* set);
+
+// Stores the code as the reader's last error and returns it.
+inline std::int32_t FailWith(RmfReader* reader, std::int32_t code) {
+  reader->lastError = code;
+  return code;
+}
+
+}  // namespace rmf::detail

@@ -1,0 +1,258 @@
+// The query area: a rectangle or convex polygon in map units, handed to every
+// source whose box it touches, cut to that box, with the cumulative edge
+// lengths that place crossings along the boundary; the degree wrappers of
+// the map engine; and read-only accessors of the reader's sources.
+//
+// A source's polygon is one heap block: the corners (8 bytes each) followed
+// by the cumulative edge lengths (4 bytes each). The source keeps it as its
+// query area (which its tile walk covers) and frees it when it goes.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "mapengine/format/base/TiGeometry.h"
+#include "mapengine/format/features/RmfClip.h"
+#include "mapengine/format/features/RmfQuery.h"
+#include "mapengine/format/features/RmfQueryInternal.h"
+
+namespace {
+
+using rmf::query::Alive;
+
+constexpr double kUnitsPerDegree = 745654.0444444445;  // 2^28 / 360
+constexpr double kDegreesPerUnit = 1.341104507446289e-6;
+constexpr std::int32_t kNorthPole = 0x4000000;
+constexpr std::int32_t kDateLine = 0x8000000;
+constexpr std::uint32_t kCornerGap = 100;  // between the edges' stretches of boundary positions
+// Records and points of a query polygon (at most 16 corners) cut to a box.
+constexpr std::int32_t kCutRecords = 4 * kRmfMaxQueryCorners + 8;
+constexpr std::int32_t kCutPoints = kRmfMaxQueryCorners + 8;
+
+bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
+
+bool InBox(const TiPoint& p, const TiRect& b) { return p.x >= b.x1 && p.x <= b.x2 && p.y >= b.y1 && p.y <= b.y2; }
+
+std::uint32_t EdgeLength(const TiPoint& a, const TiPoint& b) {
+  const std::int64_t dx = std::int64_t{b.x} - a.x;
+  const std::int64_t dy = std::int64_t{b.y} - a.y;
+  if (dx >= INT32_MIN && dx <= INT32_MAX && dy >= INT32_MIN && dy <= INT32_MAX) {
+    const TiVector v{static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy)};
+    return TiLength(&v);
+  }
+  return static_cast<std::uint32_t>(
+      std::min(std::round(std::hypot(static_cast<double>(dx), static_cast<double>(dy))), 4294967295.0));
+}
+
+// Gives the source its polygon: 0, or -2 (a polygon that cannot be used) or
+// -3 (no memory). Nothing of the polygon in the source's box leaves the
+// source's polygon empty.
+std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int32_t count) {
+  const TiRect& box = source->header.box;
+  bool inside = true;
+  for (std::int32_t i = 0; i < count && inside; ++i) inside = InBox(points[i], box);
+  TiPoint cut[kCutPoints];
+  const TiPoint* use = points;
+  std::int32_t n = count;
+  if (!inside) {
+    RmfCrossing records[kCutRecords];
+    n = rmf::detail::ClipPolygon(points, count, box, records, kCutRecords, nullptr, nullptr, cut, kCutPoints, nullptr);
+    if (n < 0) {
+      source->queryAreaCount = 0;
+      return -2;
+    }
+    use = cut;
+  }
+  if (n > 1 && SamePoint(use[n - 1], use[0])) --n;
+  if (n < 1) {
+    source->queryAreaCount = 0;
+    return 0;
+  }
+  // Edges are named by the bits of a 16-bit word.
+  if (n > kRmfMaxQueryCorners) {
+    source->queryAreaCount = 0;
+    return -2;
+  }
+  if (source->queryArea == nullptr || source->queryAreaCount != n) {
+    std::free(source->queryArea);
+    source->queryArea = nullptr;
+    source->queryAreaCount = 0;
+    void* block = std::calloc(static_cast<std::size_t>(n), sizeof(TiPoint) + sizeof(std::uint32_t));
+    if (block == nullptr) return -3;
+    source->queryArea = static_cast<TiPoint*>(block);
+  }
+  auto* lengths = reinterpret_cast<std::uint32_t*>(source->queryArea + n);
+  std::uint64_t total = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    source->queryArea[i] = use[i];
+    total += EdgeLength(use[i == 0 ? n - 1 : i - 1], use[i]) + std::uint64_t{kCornerGap};
+    lengths[i] = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
+  }
+  source->queryAreaCount = n;
+  return 0;
+}
+
+void DisableSources(RmfReader* reader) {
+  for (std::int32_t i = 0; i < reader->sourceCount; ++i) {
+    if (reader->sources[i] != nullptr) reader->sources[i]->queryAreaCount = 0;
+    reader->sourceSide[i] = 0;
+  }
+}
+
+std::int32_t ToUnits(double degrees) {
+  if (!std::isfinite(degrees)) return 0;
+  const double units = degrees * kUnitsPerDegree + (degrees >= 0 ? 0.5 : -0.5);
+  return static_cast<std::int32_t>(std::clamp(std::trunc(units), -2147483648.0, 2147483647.0));
+}
+
+}  // namespace
+
+void RmfSourceSetQueryPolygon(RmfReader* reader, std::int32_t source, const TiPoint* points, std::int32_t count) {
+  if (!Alive(reader)) return;
+  if (source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr || points == nullptr ||
+      count < 1) {
+    reader->lastError = -2;
+    return;
+  }
+  reader->lastError = SetSourcePolygon(reader->sources[source], points, count);
+}
+
+void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* points) {
+  if (!Alive(reader)) return;
+  TiPoint* reversed = nullptr;
+  const auto fail = [&](std::int32_t code) {
+    reader->lastError = code;
+    DisableSources(reader);
+    std::free(reversed);
+  };
+  if (points == nullptr || count < 1) return fail(-2);
+  reader->lastError = 0;
+  std::int32_t n = count;
+  if (n > 1 && SamePoint(points[n - 1], points[0])) --n;
+
+  // Counter-clockwise as given, or reversed.
+  const TiPoint* polygon = points;
+  if (RmfPolygonIsConvex(points, n) != 1) {
+    reversed = static_cast<TiPoint*>(std::malloc(sizeof(TiPoint) * static_cast<std::size_t>(n)));
+    if (reversed == nullptr) return fail(-3);
+    for (std::int32_t i = 0; i < n; ++i) reversed[i] = points[n - 1 - i];
+    if (RmfPolygonIsConvex(reversed, n) != 1) return fail(-2);
+    polygon = reversed;
+  }
+  if (n < 3 || n > kRmfMaxQueryCorners) return fail(-2);
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (SamePoint(polygon[i], polygon[(i + 1) % n])) return fail(-2);
+  }
+
+  TiRect box{polygon[0].x, polygon[0].y, polygon[0].x, polygon[0].y};
+  for (std::int32_t i = 1; i < n; ++i) {
+    box.x1 = std::min(box.x1, polygon[i].x);
+    box.y1 = std::min(box.y1, polygon[i].y);
+    box.x2 = std::max(box.x2, polygon[i].x);
+    box.y2 = std::max(box.y2, polygon[i].y);
+  }
+  reader->query.box = box;
+
+  for (std::int32_t i = 0; i < reader->sourceCount; ++i) {
+    RmfSource* source = reader->sources[i];
+    reader->sourceSide[i] = 0;
+    if (source == nullptr) continue;
+    const TiRect& b = source->header.box;
+    if (box.x1 > b.x2 || box.x2 < b.x1 || box.y1 > b.y2 || box.y2 < b.y1) {
+      source->queryAreaCount = 0;
+      continue;
+    }
+    RmfSrcSetRect(source, box.x1, box.y1, box.x2, box.y2);
+    const std::int32_t result = SetSourcePolygon(source, polygon, n);
+    if (result < 0) return fail(result);
+    reader->sourceSide[i] = source->queryAreaCount > 0 ? 1 : 0;
+  }
+  std::free(reversed);
+}
+
+void RmfQuerySetRect(RmfReader* reader, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+  if (!Alive(reader)) return;
+  if (y1 == y2) y2 = y2 == kNorthPole || y2 == INT32_MAX ? y2 - 1 : y2 + 1;
+  if (x1 == x2) x2 = x2 == kDateLine || x2 == INT32_MAX ? x2 - 1 : x2 + 1;
+  const TiPoint polygon[4] = {{x1, y1}, {x1, y2}, {x2, y2}, {x2, y1}};
+  RmfQuerySetPolygon(reader, 4, polygon);
+}
+
+void RmfQuerySetRectDegrees(RmfReader* reader, double longitude1, double latitude1, double longitude2,
+                            double latitude2) {
+  if (!Alive(reader)) return;
+  RmfQuerySetRect(reader, ToUnits(longitude1), ToUnits(latitude1), ToUnits(longitude2), ToUnits(latitude2));
+}
+
+std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char* detail, std::int32_t* count,
+                                 RmfFeatureRef* reference, double** points) {
+  if (!Alive(reader)) {
+    if (points != nullptr) *points = nullptr;
+    if (code != nullptr) code[0] = '\0';
+    if (count != nullptr) *count = 0;
+    if (reference != nullptr) *reference = RmfFeatureRef{};
+    return 0;
+  }
+  TiPoint* units = nullptr;
+  const std::int32_t n =
+      RmfQueryNext(reader, code, name, detail, count, reference, points != nullptr ? &units : nullptr);
+  if (points == nullptr) return n;
+  double(*degrees)[2] = reader->queryWork.degrees;
+  for (std::int32_t i = 0; i < n && i < kRmfPointBufferPoints; ++i) {
+    degrees[i][0] = units[i].x * kDegreesPerUnit;
+    degrees[i][1] = units[i].y * kDegreesPerUnit;
+  }
+  *points = &degrees[0][0];
+  return n;
+}
+
+// ---- the reader's sources ----
+
+void RmfReaderGetBounds(RmfReader* reader, TiPoint* min, TiPoint* max) {
+  if (!Alive(reader)) {
+    if (min != nullptr) *min = TiPoint{};
+    if (max != nullptr) *max = TiPoint{};
+    return;
+  }
+  if (min == nullptr || max == nullptr) {
+    reader->lastError = -2;
+    return;
+  }
+  reader->lastError = 0;
+  *min = TiPoint{reader->box.x1, reader->box.y1};
+  *max = TiPoint{reader->box.x2, reader->box.y2};
+}
+
+void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
+  TiPoint low{};
+  TiPoint high{};
+  if (min == nullptr || max == nullptr) {
+    if (Alive(reader)) reader->lastError = -2;
+    return;
+  }
+  RmfReaderGetBounds(reader, &low, &high);
+  min[0] = low.x * kDegreesPerUnit;
+  min[1] = low.y * kDegreesPerUnit;
+  max[0] = high.x * kDegreesPerUnit;
+  max[1] = high.y * kDegreesPerUnit;
+}
+
+std::int32_t RmfReaderSourceCount(RmfReader* reader) { return Alive(reader) ? reader->sourceCount : -1; }
+
+std::int32_t RmfSourceTileLevels(RmfReader* reader, std::int32_t source) {
+  if (!Alive(reader) || source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr) return -1;
+  std::uint32_t levels = 0;
+  for (std::uint16_t m : reader->sources[source]->header.levelMasks) levels |= m;
+  return static_cast<std::int32_t>(levels);
+}
+
+std::int32_t RmfSourceGetBox(RmfReader* reader, std::int32_t source, TiRect* box) {
+  if (!Alive(reader)) return -2;
+  if (source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr || box == nullptr) {
+    reader->lastError = -2;
+    return -2;
+  }
+  const rmf::RmfFileHeader& h = reader->sources[source]->header;
+  *box = h.hasRegionBlocks != 0 ? h.regionBox : h.box;
+  return 1;
+}

@@ -1,0 +1,502 @@
+// Tests of polygon clipping and its helpers: the clip to a rectangle against
+// a Sutherland-Hodgman clipper in extended precision on thousands of random
+// convex polygons (both directions, inside, across, around and beside the
+// rectangle), with every output point the reference's point rounded to whole
+// units; the tables never written beyond (buffers of exactly the size the
+// clip asks for, checked by AddressSanitizer); the edge cases of the
+// reader's clip; the convexity test and the rounded a x b / c.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "mapengine/format/features/RmfClip.h"
+#include "mapengine/format/store/RmfReader.h"
+
+namespace {
+
+using i128 = __int128;
+using Ld = long double;
+
+// A point of the reference clip: its value for the inside tests, its exact
+// coordinates, and the line the segment into it lies on (an edge of the
+// polygon, or a side of the rectangle once the outline follows one).
+struct Pt {
+  Ld x;
+  Ld y;
+  TiPoint exact;
+  int edge;  // >= 0: polygon edge (from vertex edge - 1 to vertex edge); -1 - s: rectangle side s
+};
+
+std::int64_t RoundHalfAway(i128 num, i128 den) {
+  if (den < 0) {
+    num = -num;
+    den = -den;
+  }
+  const i128 q = ((num < 0 ? -num : num) * 2 + den) / (2 * den);
+  return static_cast<std::int64_t>(num < 0 ? -q : q);
+}
+
+// Sutherland-Hodgman against the four sides in turn (x >= xmin, x <= xmax,
+// y >= ymin, y <= ymax), the inside tests in long double. A point where the
+// outline meets a side lies on an edge of the polygon (it is then that
+// edge's crossing with the side: the offset from the edge's first vertex,
+// exact, rounded half away from zero) or on an earlier side (a corner).
+std::vector<TiPoint> ReferenceClip(const std::vector<TiPoint>& poly, const TiRect& r) {
+  const int n = static_cast<int>(poly.size());
+  std::vector<Pt> out;
+  for (int i = 0; i < n; ++i) {
+    out.push_back(Pt{static_cast<Ld>(poly[i].x), static_cast<Ld>(poly[i].y), poly[i], i});
+  }
+  const std::int32_t lines[4] = {r.x1, r.x2, r.y1, r.y2};
+  for (int side = 0; side < 4 && !out.empty(); ++side) {
+    const auto inside = [&](const Pt& p) {
+      switch (side) {
+        case 0:
+          return p.x >= r.x1;
+        case 1:
+          return p.x <= r.x2;
+        case 2:
+          return p.y >= r.y1;
+        default:
+          return p.y <= r.y2;
+      }
+    };
+    const auto cut = [&](const Pt& a, const Pt& b, int edge) {
+      const bool vertical = side < 2;
+      const std::int32_t at = lines[side];
+      Pt c{};
+      c.edge = edge;
+      if (vertical) {
+        c.x = at;
+        c.y = a.y + (at - a.x) * (b.y - a.y) / (b.x - a.x);
+      } else {
+        c.y = at;
+        c.x = a.x + (at - a.y) * (b.x - a.x) / (b.y - a.y);
+      }
+      if (edge >= 0) {
+        const TiPoint& p0 = poly[(edge + n - 1) % n];
+        const TiPoint& p1 = poly[edge];
+        if (vertical) {
+          c.exact =
+              TiPoint{at, static_cast<std::int32_t>(p0.y + RoundHalfAway(static_cast<i128>(at - std::int64_t{p0.x}) *
+                                                                             (p1.y - std::int64_t{p0.y}),
+                                                                         p1.x - std::int64_t{p0.x}))};
+        } else {
+          c.exact = TiPoint{static_cast<std::int32_t>(p0.x + RoundHalfAway(static_cast<i128>(at - std::int64_t{p0.y}) *
+                                                                               (p1.x - std::int64_t{p0.x}),
+                                                                           p1.y - std::int64_t{p0.y})),
+                            at};
+        }
+      } else {
+        // Along an earlier side: the corner of the two sides.
+        const int earlier = -1 - edge;
+        c.exact = vertical ? TiPoint{at, lines[earlier]} : TiPoint{lines[earlier], at};
+      }
+      return c;
+    };
+    std::vector<Pt> in;
+    in.swap(out);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      const Pt& a = in[(i + in.size() - 1) % in.size()];
+      const Pt& b = in[i];
+      if (inside(b)) {
+        if (!inside(a)) {
+          // Back in: the stretch since the outline went out follows this side.
+          Pt c = cut(a, b, b.edge);
+          out.push_back(Pt{c.x, c.y, c.exact, -1 - side});
+        }
+        out.push_back(b);
+      } else if (inside(a)) {
+        out.push_back(cut(a, b, b.edge));
+      }
+    }
+  }
+  std::vector<TiPoint> exact;
+  for (const Pt& p : out) exact.push_back(p.exact);
+  return exact;
+}
+
+// Merges consecutive equal points (closing point included) and drops points
+// on the straight line between their neighbours, spikes included: the two
+// clips may keep such points differently where the outline only touches a
+// side.
+std::vector<TiPoint> Normalised(std::vector<TiPoint> p) {
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (std::size_t i = 0; i + 1 < p.size();) {
+      if (p[i].x == p[i + 1].x && p[i].y == p[i + 1].y) {
+        p.erase(p.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        changed = true;
+      } else {
+        ++i;
+      }
+    }
+    while (p.size() >= 2 && p.back().x == p.front().x && p.back().y == p.front().y) {
+      p.pop_back();
+      changed = true;
+    }
+    for (std::size_t i = 0; p.size() >= 3 && i < p.size(); ++i) {
+      const TiPoint& a = p[(i + p.size() - 1) % p.size()];
+      const TiPoint& b = p[i];
+      const TiPoint& c = p[(i + 1) % p.size()];
+      const i128 cross = static_cast<i128>(b.x - std::int64_t{a.x}) * (c.y - std::int64_t{b.y}) -
+                         static_cast<i128>(b.y - std::int64_t{a.y}) * (c.x - std::int64_t{b.x});
+      if (cross == 0) {
+        p.erase(p.begin() + static_cast<std::ptrdiff_t>(i));
+        changed = true;
+        break;
+      }
+    }
+  }
+  return p;
+}
+
+bool CyclicEqual(const std::vector<TiPoint>& a, const std::vector<TiPoint>& b) {
+  if (a.size() != b.size()) return false;
+  if (a.empty()) return true;
+  for (std::size_t shift = 0; shift < b.size(); ++shift) {
+    bool all = true;
+    for (std::size_t i = 0; i < a.size() && all; ++i) {
+      const TiPoint& q = b[(i + shift) % b.size()];
+      all = a[i].x == q.x && a[i].y == q.y;
+    }
+    if (all) return true;
+  }
+  return false;
+}
+
+std::string Show(const std::vector<TiPoint>& p) {
+  std::string s;
+  for (const TiPoint& q : p) s += "(" + std::to_string(q.x) + "," + std::to_string(q.y) + ") ";
+  return s;
+}
+
+// Convex hull (counter-clockwise, no straight points) of random points.
+std::vector<TiPoint> ConvexHull(std::vector<TiPoint> pts) {
+  std::sort(pts.begin(), pts.end(),
+            [](const TiPoint& a, const TiPoint& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
+  pts.erase(
+      std::unique(pts.begin(), pts.end(), [](const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }),
+      pts.end());
+  if (pts.size() < 3) return pts;
+  const auto cross = [](const TiPoint& o, const TiPoint& a, const TiPoint& b) {
+    return static_cast<i128>(a.x - std::int64_t{o.x}) * (b.y - std::int64_t{o.y}) -
+           static_cast<i128>(a.y - std::int64_t{o.y}) * (b.x - std::int64_t{o.x});
+  };
+  std::vector<TiPoint> h(2 * pts.size());
+  std::size_t k = 0;
+  for (const TiPoint& p : pts) {
+    while (k >= 2 && cross(h[k - 2], h[k - 1], p) <= 0) --k;
+    h[k++] = p;
+  }
+  for (std::size_t i = pts.size() - 1, t = k + 1; i-- > 0;) {
+    while (k >= t && cross(h[k - 2], h[k - 1], pts[i]) <= 0) --k;
+    h[k++] = pts[i];
+  }
+  h.resize(k - 1);
+  return h;
+}
+
+struct ClipResult {
+  std::int32_t count = 0;
+  std::int32_t records = 0;
+  std::int32_t recordsNeeded = 0;
+  std::int32_t needed = 0;
+  std::vector<TiPoint> points;
+};
+
+ClipResult Clip(const std::vector<TiPoint>& poly, const TiRect& r) {
+  ClipResult c;
+  std::vector<RmfCrossing> records(4096);
+  std::vector<TiPoint> out(4096);
+  c.count = rmf::detail::ClipPolygon(poly.data(), static_cast<std::int32_t>(poly.size()), r, records.data(), 4096,
+                                     &c.records, &c.recordsNeeded, out.data(), 4096, &c.needed);
+  if (c.count > 0) c.points.assign(out.begin(), out.begin() + c.count);
+  return c;
+}
+
+// ---- against the reference -----------------------------------------------------
+
+TEST(ClipPolygonTest, MatchesTheReferenceOnRandomConvexPolygons) {
+  const std::uint32_t seed = 20240611;
+  std::mt19937 gen(seed);
+  int compared = 0;
+  int nonEmpty = 0;
+  int corners = 0;
+  for (int trial = 0; trial < 6000; ++trial) {
+    // Coordinates of every size up to the map's range, and small ones where
+    // vertices often fall on the rectangle's sides.
+    const std::int32_t scale = trial % 3 == 0 ? 40 : (trial % 3 == 1 ? 100000 : (1 << 27));
+    std::uniform_int_distribution<std::int32_t> coord(-scale, scale);
+    std::int32_t x1 = coord(gen), x2 = coord(gen), y1 = coord(gen), y2 = coord(gen);
+    const TiRect r{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
+    std::vector<TiPoint> raw(3 + gen() % 12);
+    for (TiPoint& p : raw) p = TiPoint{coord(gen), coord(gen)};
+    std::vector<TiPoint> hull = ConvexHull(raw);
+    if (hull.size() < 3) continue;
+    const bool clockwise = gen() % 2 == 0;
+    if (clockwise) std::reverse(hull.begin(), hull.end());
+    std::rotate(hull.begin(), hull.begin() + static_cast<std::ptrdiff_t>(gen() % hull.size()), hull.end());
+
+    const ClipResult got = Clip(hull, r);
+    ASSERT_GE(got.count, 0);
+    const std::vector<TiPoint> want = Normalised(ReferenceClip(hull, r));
+    const std::vector<TiPoint> mine = Normalised(got.points);
+    // A sliver thinner than a unit may round to a line or a point either way.
+    if (want.size() < 3 && mine.size() < 3) continue;
+    ASSERT_TRUE(CyclicEqual(mine, want)) << "seed " << seed << " trial " << trial << "\nrect " << r.x1 << "," << r.y1
+                                         << " " << r.x2 << "," << r.y2 << "\npolygon " << Show(hull) << "\nclip "
+                                         << Show(got.points) << "\nreference " << Show(want);
+    ++compared;
+    if (!mine.empty()) ++nonEmpty;
+    for (const TiPoint& p : mine) {
+      if ((p.x == r.x1 || p.x == r.x2) && (p.y == r.y1 || p.y == r.y2)) ++corners;
+    }
+  }
+  EXPECT_GT(compared, 4500);
+  EXPECT_GT(nonEmpty, 1000);
+  EXPECT_GT(corners, 1000);  // the corner walk was exercised
+}
+
+// ---- bounded tables ----------------------------------------------------------------
+
+TEST(ClipPolygonTest, NeverWritesBeyondBuffersOfExactlyTheSizeAskedFor) {
+  std::mt19937 gen(77);
+  std::uniform_int_distribution<std::int32_t> coord(-5000, 5000);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const TiRect r{-1000, -800, 1200, 900};
+    std::vector<TiPoint> poly(3 + gen() % 40);
+    for (TiPoint& p : poly) p = TiPoint{coord(gen), coord(gen)};  // any polygon, convex or not
+    const ClipResult big = Clip(poly, r);
+    ASSERT_GE(big.count, 0);
+    // Exactly as many records and points as it asked for: the same result.
+    std::unique_ptr<RmfCrossing[]> records(new RmfCrossing[static_cast<std::size_t>(std::max(big.recordsNeeded, 1))]);
+    std::unique_ptr<TiPoint[]> out(new TiPoint[static_cast<std::size_t>(std::max(big.needed, 1))]);
+    std::int32_t recordCount = 0;
+    const std::int32_t exact =
+        rmf::detail::ClipPolygon(poly.data(), static_cast<std::int32_t>(poly.size()), r, records.get(),
+                                 big.recordsNeeded, &recordCount, nullptr, out.get(), big.needed, nullptr);
+    ASSERT_EQ(exact, big.count);
+    ASSERT_EQ(recordCount, big.records);
+    for (std::int32_t i = 0; i < exact; ++i) {
+      ASSERT_EQ(out[i].x, big.points[i].x);
+      ASSERT_EQ(out[i].y, big.points[i].y);
+    }
+    // One short of either: refused, and nothing written past the end.
+    if (big.needed > 0) {
+      std::unique_ptr<TiPoint[]> shortOut(
+          new TiPoint[static_cast<std::size_t>(big.needed - 1 > 0 ? big.needed - 1 : 1)]);
+      EXPECT_EQ(rmf::detail::ClipPolygon(poly.data(), static_cast<std::int32_t>(poly.size()), r, records.get(),
+                                         big.recordsNeeded, nullptr, nullptr, shortOut.get(), big.needed - 1, nullptr),
+                kRmfClipNoRoom);
+    }
+    if (big.recordsNeeded > 0) {
+      std::unique_ptr<RmfCrossing[]> shortRecords(
+          new RmfCrossing[static_cast<std::size_t>(big.recordsNeeded - 1 > 0 ? big.recordsNeeded - 1 : 1)]);
+      EXPECT_EQ(rmf::detail::ClipPolygon(poly.data(), static_cast<std::int32_t>(poly.size()), r, shortRecords.get(),
+                                         big.recordsNeeded - 1, nullptr, nullptr, out.get(), big.needed, nullptr),
+                kRmfClipNoRoom);
+    }
+  }
+}
+
+class ReaderClipTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reader_ = RmfReaderCreate(); }
+  void TearDown() override { RmfReaderClose(reader_); }
+  std::vector<TiPoint> Clip(const std::vector<TiPoint>& poly, const TiRect& r, std::int32_t* result = nullptr) {
+    const std::int32_t n =
+        ClipPolygonToRect(reader_, r.x1, r.y1, r.x2, r.y2, poly.data(), static_cast<std::int32_t>(poly.size()));
+    if (result != nullptr) *result = n;
+    std::vector<TiPoint> out;
+    for (std::int32_t i = 0; i < n; ++i) out.push_back(reader_->queryWork.points[i]);
+    return out;
+  }
+  RmfReader* reader_ = nullptr;
+};
+
+// A zigzag whose every tooth leaves the rectangle and comes back: far more
+// points than the reader's tables hold.
+TEST_F(ReaderClipTest, RefusesOutlinesBeyondItsTables) {
+  const TiRect r{0, 0, 100000, 100};
+  std::vector<TiPoint> saw;
+  for (int i = 0; i < 300; ++i) {
+    saw.push_back(TiPoint{i * 300, 50});
+    saw.push_back(TiPoint{i * 300 + 150, 200});
+  }
+  saw.push_back(TiPoint{90000, -100});
+  saw.push_back(TiPoint{0, -100});
+  std::int32_t result = 0;
+  Clip(saw, r, &result);
+  EXPECT_EQ(result, kRmfClipNoRoom);
+  EXPECT_EQ(reader_->lastError, kRmfClipNoRoom);
+  // Fewer teeth fit.
+  std::vector<TiPoint> small(saw.begin(), saw.begin() + 100);
+  small.push_back(TiPoint{90000, -100});
+  small.push_back(TiPoint{0, -100});
+  Clip(small, r, &result);
+  EXPECT_GT(result, 100);
+  EXPECT_LE(result, kRmfPointBufferPoints);
+}
+
+TEST_F(ReaderClipTest, EdgeCases) {
+  const TiRect r{0, 0, 100, 100};
+  using P = std::vector<TiPoint>;
+  // Wholly inside: its own vertices in order.
+  EXPECT_EQ(Show(Clip(P{{10, 10}, {90, 20}, {50, 80}}, r)), Show(P{{10, 10}, {90, 20}, {50, 80}}));
+  // Containing the rectangle: its corners from (xmax, ymin), counter-clockwise.
+  EXPECT_EQ(Show(Clip(P{{-50, -50}, {200, -50}, {200, 200}, {-50, 200}}, r)),
+            Show(P{{100, 0}, {100, 100}, {0, 100}, {0, 0}}));
+  // ... and clockwise for a clockwise polygon.
+  EXPECT_EQ(Show(Clip(P{{-50, -50}, {-50, 200}, {200, 200}, {200, -50}}, r)),
+            Show(P{{100, 0}, {0, 0}, {0, 100}, {100, 100}}));
+  // Wholly outside and not containing it.
+  EXPECT_TRUE(Clip(P{{200, 200}, {300, 200}, {250, 300}}, r).empty());
+  EXPECT_TRUE(Clip(P{{-10, 5}, {5, -10}, {-10, -10}}, r).empty());
+  EXPECT_TRUE(Clip(P{{-10, 10}, {10, -10}, {-10, -10}}, r).empty());  // touches the corner (0, 0) only
+  // Repeated vertices and a closing vertex give no duplicate points.
+  EXPECT_EQ(Show(Clip(P{{10, 10}, {10, 10}, {90, 20}, {50, 80}, {50, 80}, {10, 10}}, r)),
+            Show(P{{10, 10}, {90, 20}, {50, 80}}));
+  // A vertex beyond a corner: the corner is inserted where the outline
+  // follows the rectangle's sides.
+  EXPECT_TRUE(CyclicEqual(Clip(P{{50, 50}, {200, 50}, {50, 200}}, r), P{{50, 50}, {100, 50}, {100, 100}, {50, 100}}));
+  EXPECT_TRUE(
+      CyclicEqual(Clip(P{{20, 20}, {200, -50}, {60, 60}}, r), P{{20, 20}, {71, 0}, {100, 0}, {100, 29}, {60, 60}}));
+  EXPECT_TRUE(CyclicEqual(Clip(P{{50, 50}, {150, 50}, {150, 150}}, r), P{{50, 50}, {100, 50}, {100, 100}}));
+  // A polygon along one side leaves and comes back at the corners.
+  EXPECT_TRUE(
+      CyclicEqual(Clip(P{{0, 0}, {200, 0}, {200, 100}, {0, 100}}, r), P{{0, 0}, {100, 0}, {100, 100}, {0, 100}}));
+  // Touching the rectangle at one corner only, from outside.
+  EXPECT_TRUE(Clip(P{{100, 100}, {200, 100}, {200, 200}}, r).empty());
+  // Bad arguments.
+  EXPECT_EQ(ClipPolygonToRect(reader_, 0, 0, 100, 100, nullptr, 3), 0);
+  const P tri{{10, 10}, {90, 20}, {50, 80}};
+  EXPECT_EQ(ClipPolygonToRect(reader_, 0, 0, 100, 100, tri.data(), 0), 0);
+  EXPECT_EQ(ClipPolygonToRect(reader_, 100, 0, 0, 100, tri.data(), 3), 0);
+  EXPECT_EQ(ClipPolygonToRect(nullptr, 0, 0, 100, 100, tri.data(), 3), 0);
+  // The crossing table holds the outline's records, in the polygon's order:
+  // back in at the corner (100, 100) on the closing edge, the inside vertex,
+  // out at (100, 50).
+  Clip(P{{50, 50}, {150, 50}, {150, 150}}, r);
+  const RmfQueryWork& w = reader_->queryWork;
+  ASSERT_EQ(w.crossingCount, 3);
+  EXPECT_EQ(w.crossings[0].direction, 1);
+  EXPECT_EQ(w.crossings[0].edgeBits, 6);
+  EXPECT_EQ(w.crossings[1].direction, 0);
+  EXPECT_EQ(w.crossings[2].direction, -1);
+  EXPECT_EQ(w.crossings[2].edgeBits, 4);
+  EXPECT_EQ(w.crossings[2].x, 100);
+  EXPECT_EQ(w.crossings[2].y, 50);
+}
+
+// ---- convexity -----------------------------------------------------------------------
+
+TEST(PolygonIsConvexTest, Table) {
+  using P = std::vector<TiPoint>;
+  struct Case {
+    const char* what;
+    P points;
+    std::int32_t convex;
+  };
+  const Case cases[] = {
+      {"square counter-clockwise", {{0, 0}, {10, 0}, {10, 10}, {0, 10}}, 1},
+      {"square clockwise", {{0, 0}, {0, 10}, {10, 10}, {10, 0}}, 0},
+      {"with closing point", {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}}, 1},
+      {"clockwise with closing point", {{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}}, 0},
+      {"all points equal", {{5, 5}, {5, 5}, {5, 5}, {5, 5}}, 1},
+      {"two points", {{0, 0}, {10, 0}}, 1},
+      {"one point", {{3, 4}}, 1},
+      {"straight point on an edge", {{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}}, 1},
+      {"repeated point", {{0, 0}, {10, 0}, {10, 0}, {10, 10}, {0, 10}}, 1},
+      {"flat: there and back", {{0, 0}, {10, 0}, {20, 0}}, 1},
+      {"there and back twice", {{0, 0}, {10, 0}, {0, 0}, {10, 0}}, 0},
+      {"reflex corner", {{0, 0}, {10, 0}, {5, 2}, {10, 10}, {0, 10}}, 0},
+      {"pentagram (winds twice)", {{0, 100}, {-59, -81}, {95, 31}, {-95, 31}, {59, -81}}, 0},
+      {"extreme coordinates", {{INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MIN}, {INT32_MAX, INT32_MAX}}, 1},
+      {"extreme clockwise", {{INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}, {INT32_MAX, INT32_MIN}}, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RmfPolygonIsConvex(c.points.data(), static_cast<std::int32_t>(c.points.size())), c.convex) << c.what;
+  }
+  EXPECT_EQ(RmfPolygonIsConvex(nullptr, 3), 0);
+  EXPECT_EQ(RmfPolygonIsConvex(cases[0].points.data(), 0), 0);
+}
+
+TEST(PolygonIsConvexTest, HullsAreConvexAndTheirReversalsAreNot) {
+  std::mt19937 gen(515);
+  std::uniform_int_distribution<std::int32_t> coord(-1000000, 1000000);
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::vector<TiPoint> raw(3 + gen() % 20);
+    for (TiPoint& p : raw) p = TiPoint{coord(gen), coord(gen)};
+    std::vector<TiPoint> hull = ConvexHull(raw);
+    if (hull.size() < 3) continue;
+    ASSERT_EQ(RmfPolygonIsConvex(hull.data(), static_cast<std::int32_t>(hull.size())), 1);
+    std::reverse(hull.begin(), hull.end());
+    ASSERT_EQ(RmfPolygonIsConvex(hull.data(), static_cast<std::int32_t>(hull.size())), 0);
+    // Swapping two corners of a polygon of five or more makes it cross itself.
+    if (hull.size() >= 5) {
+      std::reverse(hull.begin(), hull.end());
+      std::swap(hull[1], hull[3]);
+      ASSERT_EQ(RmfPolygonIsConvex(hull.data(), static_cast<std::int32_t>(hull.size())), 0);
+    }
+  }
+}
+
+// ---- rounded a x b / c ----------------------------------------------------------------
+
+TEST(MulDivRoundTest, Table) {
+  struct Case {
+    std::int32_t a, b, c, want;
+  };
+  const Case cases[] = {
+      {7, 3, 2, 11},
+      {-7, 3, 2, -11},
+      {7, -3, -2, 11},
+      {5, 1, 2, 3},
+      {-5, 1, 2, -3},
+      {5, 1, -2, -3},
+      {1, 1, 3, 0},
+      {2, 1, 3, 1},
+      {3, 1, 6, 1},
+      {-3, 1, 6, -1},
+      {1, 1, 0, 0},
+      {0, 5, 7, 0},
+      {INT32_MIN, 1, 1, INT32_MIN},
+      {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX},
+      {INT32_MAX, INT32_MAX, 1, INT32_MAX},
+      {INT32_MIN, INT32_MIN, 1, INT32_MAX},
+      {INT32_MIN, -1, 1, INT32_MAX},
+      {INT32_MIN, 1, -1, INT32_MAX},
+      {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN},
+      {100000, 100000, 3, 2147483647},
+      {100000, 100000, 5, 2000000000},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RmfMulDivRound(c.a, c.b, c.c), c.want) << c.a << " x " << c.b << " / " << c.c;
+  }
+}
+
+TEST(MulDivRoundTest, MatchesWideIntegers) {
+  std::mt19937 gen(99);
+  for (int i = 0; i < 200000; ++i) {
+    const auto a = static_cast<std::int32_t>(gen()) >> (gen() % 32);
+    const auto b = static_cast<std::int32_t>(gen()) >> (gen() % 32);
+    auto c = static_cast<std::int32_t>(gen()) >> (gen() % 32);
+    if (c == 0) c = 1;
+    const i128 p = static_cast<i128>(a) * b;
+    const i128 m = (p < 0 ? -p : p) * 2 + (c < 0 ? -static_cast<i128>(c) : c);
+    const i128 q = m / (2 * (c < 0 ? -static_cast<i128>(c) : c));
+    i128 want = ((p < 0) != (c < 0)) ? -q : q;
+    want = std::clamp<i128>(want, INT32_MIN, INT32_MAX);
+    ASSERT_EQ(RmfMulDivRound(a, b, c), static_cast<std::int32_t>(want)) << a << " " << b << " " << c;
+  }
+}
+
+}  // namespace
