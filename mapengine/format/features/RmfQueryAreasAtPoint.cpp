@@ -54,24 +54,8 @@ bool Holds(RmfSource* source, std::uint32_t tile) { return RmfSrcF6(source, tile
 
 // ---- exact fractions ----
 
-struct Fraction {
-  u128 num;
-  u128 den;  // > 0
-};
-
-int Compare(Fraction a, Fraction b) {
-  for (;;) {
-    const u128 qa = a.num / a.den;
-    const u128 qb = b.num / b.den;
-    if (qa != qb) return qa < qb ? -1 : 1;
-    const u128 ra = a.num % a.den;
-    const u128 rb = b.num % b.den;
-    if (ra == 0 || rb == 0) return ra == rb ? 0 : (ra == 0 ? -1 : 1);
-    const Fraction next{b.den, rb};
-    b = Fraction{a.den, ra};
-    a = next;
-  }
-}
+using rmf::query::Compare;
+using rmf::query::Fraction;
 
 u128 Magnitude(i128 v) { return v < 0 ? static_cast<u128>(-v) : static_cast<u128>(v); }
 

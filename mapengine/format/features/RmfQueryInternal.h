@@ -13,6 +13,32 @@
 
 namespace rmf::query {
 
+// A non-negative fraction num / den (den > 0), such as a parameter along a
+// segment, kept exact.
+struct Fraction {
+  unsigned __int128 num;
+  unsigned __int128 den;
+};
+
+// Exact order of two fractions (-1, 0, 1) without forming their cross
+// products, which could need 130 bits: the continued-fraction comparison.
+// a.num / a.den against b.num / b.den: compare the whole parts; with equal
+// ones, the remainders ra / a.den against rb / b.den are in the order of
+// b.den / rb against a.den / ra, so the denominators shrink like Euclid's.
+inline int Compare(Fraction a, Fraction b) {
+  for (;;) {
+    const unsigned __int128 qa = a.num / a.den;
+    const unsigned __int128 qb = b.num / b.den;
+    if (qa != qb) return qa < qb ? -1 : 1;
+    const unsigned __int128 ra = a.num % a.den;
+    const unsigned __int128 rb = b.num % b.den;
+    if (ra == 0 || rb == 0) return ra == rb ? 0 : (ra == 0 ? -1 : 1);
+    const Fraction next{b.den, rb};
+    b = Fraction{a.den, ra};
+    a = next;
+  }
+}
+
 inline bool Alive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
 
 // States of the query.

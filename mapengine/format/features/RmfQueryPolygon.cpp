@@ -31,29 +31,6 @@ i128 Side(const TiPoint& start, const TiPoint& end, const TiPoint& p) {
   return static_cast<i128>(ex) * py - static_cast<i128>(ey) * px;
 }
 
-// A parameter num / den of a segment, both positive (den > 0).
-struct Fraction {
-  u128 num;
-  u128 den;
-};
-
-// Exact order of two fractions without forming their cross products (which
-// could need 130 bits): the continued-fraction comparison.
-int Compare(Fraction a, Fraction b) {
-  for (;;) {
-    const u128 qa = a.num / a.den;
-    const u128 qb = b.num / b.den;
-    if (qa != qb) return qa < qb ? -1 : 1;
-    const u128 ra = a.num % a.den;
-    const u128 rb = b.num % b.den;
-    if (ra == 0 || rb == 0) return ra == rb ? 0 : (ra == 0 ? -1 : 1);
-    // ra / a.den against rb / b.den is in the order of b.den / rb against
-    // a.den / ra; the denominators shrink like Euclid's remainders.
-    const Fraction next{b.den, rb};
-    b = Fraction{a.den, ra};
-    a = next;
-  }
-}
 
 std::int32_t Along(std::int32_t from, std::int32_t to, const Fraction& t) {
   const std::int64_t d = std::int64_t{to} - from;
