@@ -31,7 +31,6 @@ i128 Side(const TiPoint& start, const TiPoint& end, const TiPoint& p) {
   return static_cast<i128>(ex) * py - static_cast<i128>(ey) * px;
 }
 
-
 std::int32_t Along(std::int32_t from, std::int32_t to, const Fraction& t) {
   const std::int64_t d = std::int64_t{to} - from;
   const u128 magnitude = d < 0 ? static_cast<u128>(-static_cast<i128>(d)) : static_cast<u128>(d);
