@@ -19,6 +19,8 @@
 #include "mapengine/format/base/TiGeometry.h"
 #include "mapengine/format/base/TiMath.h"
 
+#include "tests/mapengine/format/ExactGeometryModel.h"
+
 namespace {
 
 using i128 = __int128;
@@ -162,50 +164,11 @@ TEST(TiPolygonIntersectTest, BadArguments) {
 }
 
 // The model: closed shapes, polygon as its convex hull (counter-clockwise).
-struct P {
-  std::int64_t x;
-  std::int64_t y;
-};
-
-i128 Cross(const P& o, const P& a, const P& b) {
-  return i128{a.x - o.x} * (b.y - o.y) - i128{a.y - o.y} * (b.x - o.x);
-}
-
-bool OnSegment(const P& a, const P& b, const P& p) {
-  return Cross(a, b, p) == 0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) &&
-         std::min(a.y, b.y) <= p.y && p.y <= std::max(a.y, b.y);
-}
-
-bool SegmentsMeet(const P& a, const P& b, const P& c, const P& d) {
-  const int d1 = Sign(Cross(c, d, a));
-  const int d2 = Sign(Cross(c, d, b));
-  const int d3 = Sign(Cross(a, b, c));
-  const int d4 = Sign(Cross(a, b, d));
-  if (d1 * d2 < 0 && d3 * d4 < 0) return true;
-  return OnSegment(c, d, a) || OnSegment(c, d, b) || OnSegment(a, b, c) || OnSegment(a, b, d);
-}
-
-// The hull of the points, counter-clockwise, without collinear vertices.
-std::vector<P> Hull(std::vector<P> pts) {
-  std::sort(pts.begin(), pts.end(),
-            [](const P& a, const P& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
-  pts.erase(
-      std::unique(pts.begin(), pts.end(), [](const P& a, const P& b) { return a.x == b.x && a.y == b.y; }),
-      pts.end());
-  if (pts.size() < 3) return pts;
-  std::vector<P> hull(2 * pts.size());
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    while (k >= 2 && Cross(hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
-    hull[k++] = pts[i];
-  }
-  for (std::size_t i = pts.size() - 1, t = k + 1; i > 0; --i) {
-    while (k >= t && Cross(hull[k - 2], hull[k - 1], pts[i - 1]) <= 0) --k;
-    hull[k++] = pts[i - 1];
-  }
-  hull.resize(k - 1);
-  return hull;
-}
+using exact_model::Cross;
+using exact_model::Hull;
+using exact_model::OnSegment;
+using exact_model::P;
+using exact_model::SegmentsMeet;
 
 bool InHull(const std::vector<P>& hull, const P& p) {
   if (hull.size() == 1) return hull[0].x == p.x && hull[0].y == p.y;
