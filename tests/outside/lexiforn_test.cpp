@@ -9,6 +9,7 @@
 
 #include "mapengine/object/ResourceStrings.h"
 #include "platform/os/text.h"
+#include "tools/osm2rmf/PoiCategories.h"
 
 namespace {
 
@@ -169,6 +170,24 @@ TEST_F(EnglishLibrary, FallbackNamesAreDistinct) {
   // Unnamed streets, unnamed roundabouts and ramps are told apart by their names.
   const std::set<std::u16string> names = {Text(20581), Text(20584), Text(23095)};
   EXPECT_EQ(names.size(), 3u);
+}
+
+TEST_F(EnglishLibrary, NamesThePointOfInterestCategoriesTheConverterWrites) {
+  // The engine names category c by text (c + 59) x 500 and counts its
+  // subcategories up to the first missing text after it; the converter sorts
+  // points into subcategories by number. Both must agree on every name and
+  // on where the run of subcategory texts ends.
+  for (int c = 1; c <= osm2rmf::kPoiCategories; ++c) {
+    const UINT base = static_cast<UINT>((c + 59) * 500);
+    EXPECT_EQ(Text(base), platform::Utf8ToUtf16(osm2rmf::PoiCategoryName(c))) << "category " << c;
+    const int count = osm2rmf::PoiSubcategoryCount(c);
+    EXPECT_GE(count, 1) << "category " << c;
+    for (int s = 1; s <= count; ++s) {
+      EXPECT_EQ(Text(base + static_cast<UINT>(s)), platform::Utf8ToUtf16(osm2rmf::PoiSubcategoryName(c, s)))
+          << "category " << c << ", subcategory " << s;
+    }
+    EXPECT_TRUE(Text(base + static_cast<UINT>(count) + 1).empty()) << "category " << c << ": a stray subcategory";
+  }
 }
 
 }  // namespace
