@@ -15,6 +15,7 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/store/RmfReader.h"
+#include "tests/tools/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 
@@ -42,40 +43,8 @@ std::int32_t ReadMemory(void* context, std::uint32_t offset, std::uint32_t count
 
 // ---- test profiles ----------------------------------------------------------------
 
-// The route-class attribute of a set, or null.
-const RmfAttrEntry* RouteClass(const RmfAttrSet* set) {
-  for (std::int32_t i = 0; i < set->count; ++i) {
-    const RmfAttrEntry& e = set->entries[i];
-    if (e.codeLength >= 3 && e.code[1] == '7' && e.code[2] == '1') return &e;
-  }
-  return nullptr;
-}
-
-void Open(RmfFeatureAnswer* a, int direction, std::int8_t roadClass) {
-  a->travel[direction].roadClass = roadClass;
-  a->travel[direction].costFactor = 100;
-}
-
-// On foot every street may be walked both ways.
-std::int32_t Walking(const RmfAttrSet* set, void*, RmfFeatureAnswer* answer, void*) {
-  answer->travel[0].roadClass = answer->travel[1].roadClass = -1;
-  if (RouteClass(set) == nullptr) return 0;
-  Open(answer, 0, 1);
-  Open(answer, 1, 1);
-  return 0;
-}
-
-// By car: one-way marks hold and roads of type 'V' are not travelled.
-std::int32_t Driving(const RmfAttrSet* set, void*, RmfFeatureAnswer* answer, void*) {
-  answer->travel[0].roadClass = answer->travel[1].roadClass = -1;
-  const RmfAttrEntry* rc = RouteClass(set);
-  if (rc == nullptr || rc->value[0] == 'V') return 0;
-  const auto cls = static_cast<std::int8_t>(rc->value[0] - '0');
-  const char mark = rc->codeLength >= 4 ? rc->code[3] : 0;
-  if (mark != '+') Open(answer, 0, cls);
-  if (mark != '-') Open(answer, 1, cls);
-  return 0;
-}
+using testprofiles::Driving;
+using testprofiles::Walking;
 
 // What a callback saw, for the tests of the guarded calls.
 struct Seen {
@@ -133,15 +102,16 @@ class ProfileTest : public ::testing::Test {
     const struct {
       const char* name;
       char roadType;
+      char kind;
       OneWay way;
-    } streets[kStreets] = {{"Two Way", '3', OneWay::kBoth},
-                           {"Along", '2', OneWay::kAlong},
-                           {"Against", '2', OneWay::kAgainst},
-                           {"Track", 'V', OneWay::kBoth}};
+    } streets[kStreets] = {{"Two Way", '3', ' ', OneWay::kBoth},
+                           {"Along", '2', ' ', OneWay::kAlong},
+                           {"Against", '2', ' ', OneWay::kAgainst},
+                           {"Walkway", '4', 'W', OneWay::kBoth}};
     for (int s = 0; s < kStreets; ++s) {
       Feature f = Feature::Line(FeatureClass{1, 5, FeatureCategory::kLine}, streets[s].name,
                                 {StreetPoint(s, 0), StreetPoint(s, 1), StreetPoint(s, 2)});
-      f.Attribute(rmfbuild::RouteClassAttribute(1, rmfbuild::RoadValue(streets[s].roadType, '1', '3'),
+      f.Attribute(rmfbuild::RouteClassAttribute(1, rmfbuild::RoadValue(streets[s].roadType, streets[s].kind, '3'),
                                                 streets[s].name, streets[s].way));
       map.Add(f);
     }
@@ -466,7 +436,7 @@ TEST_F(ProfileTest, TravelRefsRefused) {
     EXPECT_EQ(out[0].featureId, 0u) << c.what;
   }
   EXPECT_EQ(Uses(), 0);
-  // The track is open on foot.
+  // The walkway is open on foot.
   ASSERT_EQ(RmfProfileSetCallbacks(reader_, Walking, nullptr, nullptr, kRmfProfileEngineLimit), 1);
   RmfFeatureRef out[2];
   EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, cases[0].ref, out), 2);
