@@ -1,8 +1,10 @@
 // Tests of the OpenStreetMap converter: the West Oakland extract is counted
 // here with a plain text scan of its XML, independently of the converter,
-// and the converter's streets, names, one-way marks, junctions and points of
-// interest are checked against that count; the written files are opened with
-// the reader and queried. Small XML fixtures pin the route-class value.
+// and the converter's streets, names, one-way marks, junctions, addresses
+// and points of interest are checked against that count; the written files
+// are opened with the reader, queried, and the street attributes read back.
+// Small XML fixtures pin the route-class value, the house-number ranges, the
+// locality attribute and the points of interest made of ways.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -18,9 +21,11 @@
 
 #include <unistd.h>
 
+#include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
+#include "tools/osm2rmf/PoiCategories.h"
 
 namespace {
 
@@ -46,6 +51,20 @@ std::string TagOf(const std::string& element, const std::string& key) {
   return element.substr(begin, element.find('"', begin) - begin);
 }
 
+// Every <tag k="..." v="..."/> of an element's text, in order.
+osm2rmf::Tags TagsOf(const std::string& element) {
+  osm2rmf::Tags tags;
+  for (std::size_t at = element.find("<tag "); at != std::string::npos; at = element.find("<tag ", at + 1)) {
+    const std::string tag = element.substr(at, element.find('>', at) - at);
+    tags.emplace_back(AttrOf(tag, "k"), AttrOf(tag, "v"));
+  }
+  return tags;
+}
+
+bool IsAddress(const osm2rmf::Tags& tags) {
+  return !osm2rmf::TagValue(tags, "addr:housenumber").empty() && !osm2rmf::TagValue(tags, "addr:street").empty();
+}
+
 struct ScannedWay {
   std::string name;
   std::string oneway;
@@ -54,7 +73,11 @@ struct ScannedWay {
 
 struct Scan {
   std::map<std::string, std::pair<double, double>> nodes;  // id -> lon, lat
-  std::size_t pois = 0;
+  std::size_t pois = 0;  // nodes and ways that ClassifyPoi takes
+  std::size_t addressNodes = 0;
+  std::size_t addressWays = 0;
+  std::set<std::string> cities;     // every addr:city value
+  std::set<std::string> postcodes;  // every addr:postcode value
   std::vector<ScannedWay> streets;
 };
 
@@ -74,13 +97,16 @@ Scan ScanFile(const std::string& path) {
     const std::string head = xml.substr(at, close - at);
     scan.nodes[AttrOf(head, "id")] = {std::stod(AttrOf(head, "lon")), std::stod(AttrOf(head, "lat"))};
     if (head.back() == '/') continue;
-    const std::string body = xml.substr(at, xml.find("</node>", at) - at);
-    if (!TagOf(body, "amenity").empty() || !TagOf(body, "shop").empty() || !TagOf(body, "tourism").empty()) {
-      ++scan.pois;
-    }
+    const osm2rmf::Tags tags = TagsOf(xml.substr(at, xml.find("</node>", at) - at));
+    if (osm2rmf::ClassifyPoi(tags)) ++scan.pois;
+    if (IsAddress(tags)) ++scan.addressNodes;
   }
   for (std::size_t at = xml.find("<way "); at != std::string::npos; at = xml.find("<way ", at + 1)) {
     const std::string body = xml.substr(at, xml.find("</way>", at) - at);
+    const osm2rmf::Tags tags = TagsOf(body);
+    // Every node of this extract's ways is present, so every way has a position.
+    if (osm2rmf::ClassifyPoi(tags)) ++scan.pois;
+    if (IsAddress(tags)) ++scan.addressWays;
     if (kTravelled.count(TagOf(body, "highway")) == 0) continue;
     ScannedWay w;
     w.name = TagOf(body, "name");
@@ -89,6 +115,11 @@ Scan ScanFile(const std::string& path) {
       w.refs.push_back(AttrOf(body.substr(nd, body.find('>', nd) - nd), "ref"));
     }
     scan.streets.push_back(w);
+  }
+  for (std::size_t at = xml.find("k=\"addr:"); at != std::string::npos; at = xml.find("k=\"addr:", at + 1)) {
+    const std::string tag = xml.substr(at - 1, xml.find('>', at) - at + 1);
+    if (AttrOf(tag, "k") == "addr:city") scan.cities.insert(AttrOf(tag, "v"));
+    if (AttrOf(tag, "k") == "addr:postcode") scan.postcodes.insert(AttrOf(tag, "v"));
   }
   return scan;
 }
@@ -200,6 +231,10 @@ TEST_F(WestOakland, PointsOfInterestNameTheirFileAndSubcategory) {
   ASSERT_TRUE(conversion_->ok) << conversion_->error;
   EXPECT_EQ(conversion_->stats.pois, scan_->pois);
   ASSERT_EQ(conversion_->pois.features.size(), scan_->pois);
+  std::size_t byCategory = 0;
+  for (std::size_t n : conversion_->stats.poisByCategory) byCategory += n;
+  EXPECT_EQ(byCategory, scan_->pois);
+  EXPECT_EQ(conversion_->stats.poisByCategory[0], 0u);
   std::set<std::string> keys;
   for (const Feature& f : conversion_->pois.features) {
     EXPECT_EQ(f.featureClass.category, rmfbuild::FeatureCategory::kPoint);
@@ -207,6 +242,64 @@ TEST_F(WestOakland, PointsOfInterestNameTheirFileAndSubcategory) {
     keys.insert(f.detail);
   }
   EXPECT_EQ(keys.size(), scan_->pois) << "keys must differ";
+}
+
+// The pieces of a backslash-separated text.
+std::vector<std::string> Pieces(const std::string& text) {
+  std::vector<std::string> pieces(1);
+  for (char ch : text) {
+    if (ch == '\\') {
+      pieces.emplace_back();
+    } else {
+      pieces.back() += ch;
+    }
+  }
+  return pieces;
+}
+
+const rmfbuild::TextTriple* AttributeOf(const Feature& f, const std::string& code) {
+  for (const rmfbuild::TextTriple& t : f.attributes) {
+    if (t.code == code) return &t;
+  }
+  return nullptr;
+}
+
+TEST_F(WestOakland, AddressesGiveTheStreetsTheirCityAndPostalCode) {
+  ASSERT_TRUE(conversion_->ok) << conversion_->error;
+  const osm2rmf::ConvertStats& s = conversion_->stats;
+  EXPECT_EQ(s.addressNodes, scan_->addressNodes);
+  EXPECT_EQ(s.addressWays, scan_->addressWays);
+  ASSERT_EQ(conversion_->addresses.size(), scan_->addressNodes + scan_->addressWays);
+  if (conversion_->addresses.empty()) GTEST_SKIP() << "the extract has no addresses";
+  // Both addresses of the extract lie on 7th Street, beside it.
+  EXPECT_EQ(s.addressesMatched, conversion_->addresses.size());
+  EXPECT_GE(s.houseNumberRanges, 1u);
+
+  // The extract is a few blocks wide, so nearly every street lies within
+  // reach of an address and takes its city and postal code.
+  std::size_t named = 0, withCity = 0, withPostcode = 0, locality = 0;
+  for (const Feature& f : conversion_->streets.features) {
+    const rmfbuild::TextTriple* l = AttributeOf(f, "121");
+    if (l != nullptr) {
+      ++locality;
+      const std::vector<std::string> value = Pieces(l->name), name = Pieces(l->detail);
+      ASSERT_EQ(value.size(), 2u) << l->name;
+      ASSERT_EQ(name.size(), 5u) << l->detail;
+      EXPECT_TRUE(name[1].empty() || scan_->cities.count(name[1]) == 1) << name[1];
+      EXPECT_TRUE(value[1].empty() || scan_->postcodes.count(value[1]) == 1) << value[1];
+      if (!f.name.empty()) {
+        withCity += name[1].empty() ? 0 : 1;
+        withPostcode += value[1].empty() ? 0 : 1;
+      }
+    }
+    named += f.name.empty() ? 0 : 1;
+  }
+  ASSERT_FALSE(scan_->cities.empty());
+  ASSERT_FALSE(scan_->postcodes.empty());
+  EXPECT_GE(4 * withCity, 3 * named);
+  EXPECT_GE(4 * withPostcode, 3 * named);
+  EXPECT_GE(s.streetsWithCity, withCity);
+  EXPECT_EQ(s.streetsWithCity, locality);  // the city is what is known everywhere here
 }
 
 // Reads the written files back with the map-format reader.
@@ -240,6 +333,40 @@ class Query {
     return names;
   }
 
+  // The triples (code, value, name) of the hits named `name` near `at`, read
+  // through the feature reference of each hit: the part's own triple, then
+  // the feature's attributes.
+  std::vector<std::vector<rmfbuild::TextTriple>> AttributesNear(TiPoint at, const std::string& name) {
+    RmfQuerySetLevels(reader_, 1, 8);
+    for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader_, c, c == 1 ? "567" : "");
+    RmfQuerySetRect(reader_, at.x - 20, at.y - 20, at.x + 20, at.y + 20);
+    RmfQueryStart(reader_);
+    std::vector<RmfFeatureRef> refs;
+    for (int guard = 0; guard < 10000; ++guard) {
+      char code[6] = {};
+      char hitName[51] = {};
+      std::int32_t count = 0;
+      RmfFeatureRef ref{};
+      TiPoint* points = nullptr;
+      const std::int32_t n = RmfQueryNext(reader_, code, hitName, nullptr, &count, &ref, &points);
+      if (n == 0) break;
+      if (n > 0 && name == hitName) refs.push_back(ref);
+    }
+    std::vector<std::vector<rmfbuild::TextTriple>> all;
+    for (const RmfFeatureRef& ref : refs) {
+      std::vector<rmfbuild::TextTriple> attributes;
+      for (std::int32_t index = 0; index < 64; ++index) {
+        char code[6] = {};
+        char value[51] = {};
+        char text[251] = {};
+        if (RmfFeatureAttribute(reader_, ref, index, code, value, text) < 1) break;
+        attributes.push_back(rmfbuild::TextTriple{code, value, text});
+      }
+      all.push_back(attributes);
+    }
+    return all;
+  }
+
  private:
   std::vector<std::uint8_t> memory_;
   RmfReader* reader_ = nullptr;
@@ -260,16 +387,35 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
     Query q;
     ASSERT_NE(q.reader(), nullptr);
     ASSERT_EQ(RmfReaderOpen(q.reader(), report.streetFile.c_str(), 0), 1) << q.reader()->lastError;
-    // Each named street is found at a node of its own, in the street classes.
+    // Each named street is found at a node of its own, in the street classes
+    // (named footways are class 4).
     std::size_t checked = 0;
     for (const Feature& f : conversion_->streets.features) {
-      if (f.name.empty()) continue;
+      if (f.name.empty() || f.featureClass.classDigit < 5) continue;
       const TiPoint at = f.points[f.points.size() / 2];
       const std::vector<std::string> names = q.NamesNear(at, 1, "567");
       EXPECT_NE(std::find(names.begin(), names.end(), f.name), names.end()) << f.name;
       ++checked;
     }
     EXPECT_GT(checked, 0u);
+
+    // The range and locality attributes come back from the file as written.
+    std::size_t ranges = 0;
+    for (const Feature& f : conversion_->streets.features) {
+      const rmfbuild::TextTriple* range = AttributeOf(f, "12B-+");
+      if (range == nullptr) continue;
+      ++ranges;
+      const TiPoint at = f.points[f.points.size() / 2];
+      bool found = false;
+      for (const std::vector<rmfbuild::TextTriple>& attributes : q.AttributesNear(at, f.name)) {
+        // The part's own triple comes first, then the feature's attributes.
+        if (attributes.empty() || attributes[0].code != f.featureClass.Code()) continue;
+        if (!std::equal(attributes.begin() + 1, attributes.end(), f.attributes.begin(), f.attributes.end())) continue;
+        found = true;
+      }
+      EXPECT_TRUE(found) << f.name << ": no hit with the attributes " << range->detail;
+    }
+    EXPECT_EQ(ranges, conversion_->stats.houseNumberRanges);
   }
   {
     Query q;
@@ -294,18 +440,25 @@ TEST(Osm2RmfTags, RouteClassValueAndOneWayMark) {
     const char* tags;
     const char* code;
     const char* value;
+    int classDigit;
   };
   const Case cases[] = {
-      {R"(<tag k="highway" v="residential"/>)", "171", "3 E"},
-      {R"(<tag k="highway" v="residential"/><tag k="maxspeed" v="25 mph"/>)", "171", "3 2"},
-      {R"(<tag k="highway" v="primary"/><tag k="maxspeed" v="50"/><tag k="lanes" v="3"/>)", "171", "2 F    3"},
-      {R"(<tag k="highway" v="motorway"/><tag k="toll" v="yes"/>)", "171+", "11L 1"},
-      {R"(<tag k="highway" v="motorway"/><tag k="oneway" v="no"/>)", "171", "11L"},
-      {R"(<tag k="highway" v="motorway_link"/><tag k="oneway" v="yes"/>)", "171+", "91G"},
-      {R"(<tag k="highway" v="tertiary"/><tag k="oneway" v="-1"/>)", "171-", "3 F"},
-      {R"(<tag k="highway" v="tertiary"/><tag k="junction" v="roundabout"/>)", "171+", "8 F"},
-      {R"(<tag k="highway" v="service"/><tag k="maxspeed" v="signals"/>)", "171", "4 C"},
-      {R"(<tag k="highway" v="footway"/>)", "171", "V A"},
+      {R"(<tag k="highway" v="residential"/>)", "171", "3 E", 7},
+      {R"(<tag k="highway" v="residential"/><tag k="maxspeed" v="25 mph"/>)", "171", "3 2", 7},
+      {R"(<tag k="highway" v="primary"/><tag k="maxspeed" v="50"/><tag k="lanes" v="3"/>)", "171", "2 F    3", 5},
+      {R"(<tag k="highway" v="motorway"/><tag k="toll" v="yes"/>)", "171+", "11L 1", 5},
+      {R"(<tag k="highway" v="motorway"/><tag k="oneway" v="no"/>)", "171", "11L", 5},
+      {R"(<tag k="highway" v="motorway_link"/><tag k="oneway" v="yes"/>)", "171+", "91G", 5},
+      {R"(<tag k="highway" v="tertiary"/><tag k="oneway" v="-1"/>)", "171-", "3 F", 6},
+      {R"(<tag k="highway" v="tertiary"/><tag k="junction" v="roundabout"/>)", "171+", "8 F", 6},
+      // Unnamed service roads are access ways (class 4); named ones streets.
+      {R"(<tag k="highway" v="service"/><tag k="maxspeed" v="signals"/>)", "171", "4 C", 4},
+      {R"(<tag k="highway" v="service"/><tag k="name" v="Hofweg"/>)", "171", "4 C", 7},
+      // Walkways and pedestrian zones: slow roads only walked.
+      {R"(<tag k="highway" v="footway"/><tag k="name" v="Wallweg"/>)", "171", "4WA", 4},
+      {R"(<tag k="highway" v="steps"/>)", "171", "4WA", 4},
+      {R"(<tag k="highway" v="pedestrian"/><tag k="name" v="Turmstr."/>)", "171", "4PA", 7},
+      {R"(<tag k="highway" v="pedestrian"/><tag k="junction" v="roundabout"/>)", "171+", "4PA", 7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tags);
@@ -316,6 +469,7 @@ TEST(Osm2RmfTags, RouteClassValueAndOneWayMark) {
     ASSERT_NE(route, nullptr);
     EXPECT_EQ(route->code, c.code);
     EXPECT_EQ(route->name, c.value);
+    EXPECT_EQ(conv.streets.features[0].featureClass.classDigit, c.classDigit);
   }
 }
 
@@ -374,6 +528,480 @@ TEST(Osm2RmfUnits, DegreesRoundHalfAwayFromZeroAndStayInTheWorld) {
   EXPECT_EQ(osm2rmf::LatitudeToUnits(90.0), 67108863);
   EXPECT_EQ(osm2rmf::LatitudeToUnits(-90.0), -67108864);
   EXPECT_EQ(osm2rmf::PoiFileId("WestOakland"), "westoakland_poi_01");
+}
+
+// ---- addresses, house-number ranges and localities ------------------------------------
+
+// An OSM document put together in a test, with positions in metres east and
+// north of 53.5 N and a longitude (13 E unless told), written with single quotes as many extracts are.
+class Osm {
+ public:
+  static constexpr double kLat = 53.5;
+
+  explicit Osm(double originLon = 13.0) : lon_(originLon) {}
+
+  static double Lat(double north) { return kLat + north / kMetresPerDegree; }
+  double Lon(double east) const { return lon_ + east / (kMetresPerDegree * std::cos(kLat * 3.14159265358979323846 / 180)); }
+  TiPoint Units(double east, double north) const {
+    return {osm2rmf::LongitudeToUnits(Lon(east)), osm2rmf::LatitudeToUnits(Lat(north))};
+  }
+
+  Osm& Node(int id, double east, double north, const std::string& tags = "") {
+    char head[128];
+    std::snprintf(head, sizeof head, "<node id='%d' lat='%.8f' lon='%.8f'", id, Lat(north), Lon(east));
+    xml_ += head;
+    xml_ += tags.empty() ? "/>" : ">" + tags + "</node>";
+    return *this;
+  }
+  Osm& Way(int id, const std::vector<int>& refs, const std::string& tags) {
+    xml_ += "<way id='" + std::to_string(id) + "'>";
+    for (int ref : refs) xml_ += "<nd ref='" + std::to_string(ref) + "'/>";
+    xml_ += tags + "</way>";
+    return *this;
+  }
+  // Members are ways: (way id, role).
+  Osm& Relation(int id, const std::vector<std::pair<int, std::string>>& members, const std::string& tags) {
+    xml_ += "<relation id='" + std::to_string(id) + "'>";
+    for (const auto& [ref, role] : members) {
+      xml_ += "<member type='way' ref='" + std::to_string(ref) + "' role='" + role + "'/>";
+    }
+    xml_ += tags + "</relation>";
+    return *this;
+  }
+  osm2rmf::Conversion Convert() const { return osm2rmf::ConvertOsmText("<osm version='0.6'>" + xml_ + "</osm>", "T"); }
+
+ private:
+  static constexpr double kMetresPerDegree = 2 * 3.14159265358979323846 * 6371008.8 / 360;
+  double lon_;
+  std::string xml_;
+};
+
+std::string T(std::initializer_list<std::pair<const char*, const char*>> tags) {
+  std::string xml;
+  for (const auto& [k, v] : tags) xml += std::string("<tag k='") + k + "' v='" + v + "'/>";
+  return xml;
+}
+
+std::string Street(const char* name) { return T({{"highway", "residential"}, {"name", name}}); }
+
+std::string AddressTags(const char* street, const char* number) {
+  return T({{"addr:street", street}, {"addr:housenumber", number}});
+}
+
+// The features' attribute with this code, one per feature (null: none).
+std::vector<const rmfbuild::TextTriple*> AttributesOf(const osm2rmf::Conversion& c, const std::string& code) {
+  std::vector<const rmfbuild::TextTriple*> found;
+  for (const Feature& f : c.streets.features) {
+    std::size_t n = 0;
+    found.push_back(nullptr);
+    for (const rmfbuild::TextTriple& t : f.attributes) {
+      if (t.code != code) continue;
+      found.back() = &t;
+      ++n;
+    }
+    EXPECT_LE(n, 1u) << code << " on " << f.name;
+  }
+  return found;
+}
+
+struct Housed {
+  double east;
+  double north;
+  const char* number;
+};
+
+TEST(Osm2RmfAddresses, RangesListTheRightSideFirstAndRunAlongTheVertexOrder) {
+  // The street runs 300 m east from node 1 to node 3; looking east, south is
+  // on the right.
+  const std::vector<Housed> south = {{30, -20, "1"}, {120, -20, "3"}, {260, -20, "5a"}};
+  const std::vector<Housed> north = {{30, 20, "2"}, {150, 20, "4-6"}, {280, 20, "8"}};
+  struct Case {
+    const char* what;
+    std::vector<int> refs;
+    std::vector<Housed> houses;
+    const char* range;
+  };
+  const std::vector<Case> cases = {
+      {"both sides", {1, 2, 3}, {south[0], south[1], south[2], north[0], north[1], north[2]}, "1\\5\\2\\8"},
+      {"drawn westwards: sides and ends swap", {3, 2, 1}, {south[0], south[1], south[2], north[0], north[1], north[2]},
+       "8\\2\\5\\1"},
+      {"right side only", {1, 2, 3}, south, "1\\5\\0\\0"},
+      {"left side only, drawn westwards", {3, 2, 1}, south, "0\\0\\5\\1"},
+      {"numbers falling along the street", {1, 2, 3}, {{30, 20, "20"}, {150, 20, "18"}, {280, 20, "16"}},
+       "0\\0\\20\\16"},
+      // 3 stands a little nearer the first vertex than 1: the range still
+      // holds 1.
+      {"a house out of order near an end", {1, 2, 3}, {{10, -20, "3"}, {40, -20, "1"}, {260, -20, "5"}},
+       "1\\5\\0\\0"},
+      {"one house with two numbers", {1, 2, 3}, {{150, -20, "12;14"}}, "12\\14\\0\\0"},
+      {"a house exactly on the street counts as right", {1, 2, 3}, {{150, 0, "7"}}, "7\\7\\0\\0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Osm osm;
+    osm.Node(1, 0, 0).Node(2, 150, 0).Node(3, 300, 0);
+    int id = 100;
+    for (const Housed& h : c.houses) osm.Node(++id, h.east, h.north, AddressTags("Lindenstraße", h.number));
+    osm.Way(10, c.refs, Street("Lindenstraße"));
+    const osm2rmf::Conversion conv = osm.Convert();
+    ASSERT_TRUE(conv.ok) << conv.error;
+    EXPECT_EQ(conv.stats.addressNodes, c.houses.size());
+    EXPECT_EQ(conv.stats.addressesMatched, c.houses.size());
+    EXPECT_EQ(conv.stats.houseNumberRanges, 1u);
+    const std::vector<const rmfbuild::TextTriple*> ranges = AttributesOf(conv, "12B-+");
+    ASSERT_EQ(ranges.size(), 1u);
+    ASSERT_NE(ranges[0], nullptr);
+    EXPECT_EQ(ranges[0]->name, "A");
+    EXPECT_EQ(ranges[0]->detail, c.range);
+    EXPECT_TRUE(rmfbuild::BuildFeatureMap(conv.streets).ok);
+  }
+}
+
+TEST(Osm2RmfAddresses, AnAddressGoesToTheNearestStreetOfItsNameWithin300Metres) {
+  // Streets (in feature order): 0 Lindenstraße along y = 0 from x = 0 to
+  // 300, 1 Birkenweg along y = 100, 2 another Lindenstraße along y = 200.
+  struct Case {
+    double east;
+    double north;
+    const char* street;
+    int feature;  // the street that gets the range; -1: none
+    const char* range;
+  };
+  const Case cases[] = {
+      {150, -30, "Lindenstraße", 0, "9\\9\\0\\0"},
+      // Birkenweg is nearer to these two, but another street.
+      {150, 90, "Lindenstraße", 0, "0\\0\\9\\9"},
+      {150, 110, "Lindenstraße", 2, "9\\9\\0\\0"},
+      {150, -290, "Lindenstraße", 0, "9\\9\\0\\0"},
+      {150, -310, "Lindenstraße", -1, ""},
+      // Beyond the east end, along the street: east-west metres are shorter
+      // than north-south ones at this latitude.
+      {550, 0, "Lindenstraße", 0, "9\\9\\0\\0"},
+      {620, 0, "Lindenstraße", -1, ""},
+      {150, -30, "Eichenallee", -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.street) + " at " + std::to_string(c.east) + ", " + std::to_string(c.north));
+    Osm osm;
+    osm.Node(1, 0, 0).Node(2, 300, 0).Node(3, 0, 100).Node(4, 300, 100).Node(5, 0, 200).Node(6, 300, 200);
+    osm.Node(100, c.east, c.north, AddressTags(c.street, "9"));
+    osm.Way(10, {1, 2}, Street("Lindenstraße")).Way(11, {3, 4}, Street("Birkenweg"));
+    osm.Way(12, {5, 6}, Street("Lindenstraße"));
+    const osm2rmf::Conversion conv = osm.Convert();
+    ASSERT_TRUE(conv.ok) << conv.error;
+    ASSERT_EQ(conv.addresses.size(), 1u);
+    const osm2rmf::Address& a = conv.addresses[0];
+    EXPECT_EQ(a.street, c.street);
+    EXPECT_EQ(a.houseNumber, "9");
+    EXPECT_FALSE(a.fromWay);
+    EXPECT_TRUE(Same(a.point, osm.Units(c.east, c.north)));
+    EXPECT_EQ(conv.stats.addressesMatched, c.feature < 0 ? 0u : 1u);
+    const std::vector<const rmfbuild::TextTriple*> ranges = AttributesOf(conv, "12B-+");
+    ASSERT_EQ(ranges.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+      if (k != c.feature) {
+        EXPECT_EQ(ranges[k], nullptr) << "street " << k;
+      } else if (ranges[k] == nullptr) {
+        ADD_FAILURE() << "no range on street " << k;
+      } else {
+        EXPECT_EQ(ranges[k]->detail, c.range);
+      }
+    }
+  }
+}
+
+// Random streets and one address, against a plain search over every segment
+// in the metres the fixture was drawn in: the grid the converter files
+// segments under must neither lose a street nor pick the wrong side. Long
+// segments cross many cells; half the trials straddle longitude 0, where
+// map units change sign.
+TEST(Osm2RmfAddresses, PlacementMatchesAPlainSearchOverAllSegments) {
+  constexpr std::uint32_t kSeed = 20240611;
+  std::mt19937 random(kSeed);
+  std::uniform_real_distribution<double> coordinate(-1500, 1500);
+  std::uniform_int_distribution<int> vertices(2, 4);
+  std::uniform_int_distribution<int> coin(0, 1);
+  int checked = 0, matched = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("seed " + std::to_string(kSeed) + ", trial " + std::to_string(trial));
+    struct Drawn {
+      bool named;  // "Ring" (the address's street) or "Gasse"
+      std::vector<std::pair<double, double>> points;
+    };
+    std::vector<Drawn> streets(3);
+    for (Drawn& s : streets) {
+      s.named = coin(random) == 1;
+      const int n = vertices(random);
+      for (int i = 0; i < n; ++i) s.points.emplace_back(coordinate(random), coordinate(random));
+    }
+    const double ax = coordinate(random) / 3, ay = coordinate(random) / 3;
+
+    // The model: nearest segment of a street named "Ring" within 300 m.
+    struct Candidate {
+      double distance;
+      int street;
+      bool right;
+      double cross;  // distance of the address from the segment's line
+    };
+    std::vector<Candidate> candidates;
+    for (int k = 0; k < 3; ++k) {
+      if (!streets[k].named) continue;
+      const auto& p = streets[k].points;
+      for (std::size_t i = 0; i + 1 < p.size(); ++i) {
+        const double bx = p[i + 1].first - p[i].first, by = p[i + 1].second - p[i].second;
+        const double px = ax - p[i].first, py = ay - p[i].second;
+        const double len2 = bx * bx + by * by;
+        const double t = std::clamp((px * bx + py * by) / len2, 0.0, 1.0);
+        const double cross = bx * py - by * px;
+        candidates.push_back({std::hypot(px - t * bx, py - t * by), k, cross <= 0, std::fabs(cross) / std::sqrt(len2)});
+      }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+    // Leave out the trials that rounding could decide either way.
+    if (!candidates.empty()) {
+      const Candidate& best = candidates[0];
+      if (std::fabs(best.distance - 300) < 1 || best.cross < 1) continue;
+      if (candidates.size() > 1 && candidates[1].distance - best.distance < 1 &&
+          (candidates[1].street != best.street || candidates[1].right != best.right)) {
+        continue;
+      }
+    }
+    const int expected = !candidates.empty() && candidates[0].distance < 300 ? candidates[0].street : -1;
+
+    Osm osm(trial % 2 == 0 ? 13.0 : 0.0);
+    int id = 0;
+    std::vector<std::vector<int>> refs(3);
+    for (int k = 0; k < 3; ++k) {
+      for (const auto& [x, y] : streets[k].points) {
+        osm.Node(++id, x, y);
+        refs[k].push_back(id);
+      }
+    }
+    osm.Node(++id, ax, ay, AddressTags("Ring", "7"));
+    for (int k = 0; k < 3; ++k) osm.Way(100 + k, refs[k], Street(streets[k].named ? "Ring" : "Gasse"));
+    const osm2rmf::Conversion conv = osm.Convert();
+    ASSERT_TRUE(conv.ok) << conv.error;
+    ASSERT_EQ(conv.streets.features.size(), 3u);
+    const std::vector<const rmfbuild::TextTriple*> ranges = AttributesOf(conv, "12B-+");
+    for (int k = 0; k < 3; ++k) {
+      if (k != expected) {
+        EXPECT_EQ(ranges[k], nullptr) << "street " << k;
+      } else if (ranges[k] == nullptr) {
+        ADD_FAILURE() << "no range on street " << k << " (" << candidates[0].distance << " m away)";
+      } else {
+        EXPECT_EQ(ranges[k]->detail, candidates[0].right ? "7\\7\\0\\0" : "0\\0\\7\\7");
+      }
+    }
+    ++checked;
+    matched += expected >= 0 ? 1 : 0;
+  }
+  // Enough trials of both outcomes to mean something.
+  EXPECT_GT(checked, 250);
+  EXPECT_GT(matched, 60);
+  EXPECT_GT(checked - matched, 60);
+}
+
+TEST(Osm2RmfAddresses, InterpolationEndsWithoutAStreetTakeTheLinesOrTheOtherEnds) {
+  struct Case {
+    const char* what;
+    std::string line;  // the interpolation line's tags
+    std::string from;  // the end nodes' tags
+    std::string to;
+    std::size_t addresses;
+    const char* range;  // "": none
+  };
+  const std::string two = T({{"addr:housenumber", "2"}});
+  const std::string ten = T({{"addr:housenumber", "10"}});
+  const std::string interpolation = T({{"addr:interpolation", "even"}});
+  const std::string ofLine = T({{"addr:interpolation", "even"}, {"addr:street", "Kurze Straße"}});
+  const Case cases[] = {
+      {"the line names the street", ofLine, two, ten, 2, "0\\0\\2\\10"},
+      {"one end names it", interpolation, AddressTags("Kurze Straße", "2"), ten, 2, "0\\0\\2\\10"},
+      {"nobody names it", interpolation, two, ten, 0, ""},
+      {"an end without a number is no address", ofLine, "", ten, 1, "0\\0\\10\\10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Osm osm;
+    osm.Node(1, 0, 0).Node(2, 300, 0);
+    osm.Node(100, 50, 25, c.from).Node(101, 150, 25).Node(102, 250, 25, c.to);
+    osm.Way(10, {1, 2}, Street("Kurze Straße")).Way(11, {100, 101, 102}, c.line);
+    const osm2rmf::Conversion conv = osm.Convert();
+    ASSERT_TRUE(conv.ok) << conv.error;
+    EXPECT_EQ(conv.stats.interpolationLines, 1u);
+    EXPECT_EQ(conv.stats.addressNodes, c.addresses);
+    ASSERT_EQ(conv.addresses.size(), c.addresses);
+    for (const osm2rmf::Address& a : conv.addresses) EXPECT_EQ(a.street, "Kurze Straße");
+    const std::vector<const rmfbuild::TextTriple*> ranges = AttributesOf(conv, "12B-+");
+    ASSERT_EQ(ranges.size(), 1u);
+    if (*c.range == 0) {
+      EXPECT_EQ(ranges[0], nullptr);
+    } else {
+      ASSERT_NE(ranges[0], nullptr);
+      EXPECT_EQ(ranges[0]->detail, c.range);
+    }
+  }
+}
+
+TEST(Osm2RmfAddresses, HouseNumbersAndCountryCodes) {
+  struct Numbers {
+    const char* text;
+    std::vector<std::int32_t> numbers;
+  };
+  const Numbers numbers[] = {
+      {"12", {12}},          {"12a", {12}},       {"12 a", {12}},          {"12-14", {12, 14}},
+      {"12;14", {12, 14}},   {"12, 14", {12, 14}}, {" 7", {7}},            {"12/1", {12}},
+      {"a", {}},             {"", {}},            {"0", {}},               {"b-3", {3}},
+      {"999999999", {999999999}}, {"1234567890", {}}, {"12;;", {12}},
+  };
+  for (const Numbers& n : numbers) EXPECT_EQ(osm2rmf::HouseNumbers(n.text), n.numbers) << '"' << n.text << '"';
+
+  const std::pair<const char*, const char*> countries[] = {
+      {"DE", "DEU"}, {"de", "DEU"}, {"US", "USA"}, {"GB", "GBR"}, {"DEU", "DEU"}, {"XX", "XX"}, {"D", "D"}, {"", ""},
+  };
+  for (const auto& [code, three] : countries) EXPECT_EQ(osm2rmf::CountryCode3(code), three) << code;
+}
+
+TEST(Osm2RmfLocality, FromTheStreetsAddressesElseTheNearestAddressAndTheNearestPlace) {
+  Osm osm;
+  // Lindenstraße along y = 0 with three addresses south of it; Birkenweg
+  // 300 m north without any; Feldweg 3 km east, out of reach of both.
+  osm.Node(1, 0, 0).Node(2, 300, 0).Node(3, 0, 300).Node(4, 300, 300).Node(5, 3000, 0).Node(6, 3300, 0);
+  osm.Node(100, 140, -20,
+           AddressTags("Lindenstraße", "1") +
+               T({{"addr:city", "Burg Stargard"}, {"addr:postcode", "17033"}, {"addr:country", "de"}}));
+  osm.Node(101, 40, -20,
+           AddressTags("Lindenstraße", "3") + T({{"addr:city", "Neubrandenburg"}, {"addr:postcode", "17033"}}));
+  osm.Node(102, 260, -20,
+           AddressTags("Lindenstraße", "5") + T({{"addr:city", "Neubrandenburg"}, {"addr:suburb", "Ost\\stadt"}}));
+  osm.Node(200, 150, 100, T({{"place", "village"}, {"name", "Broda"}}));
+  osm.Node(201, 3150, 50, T({{"place", "isolated_dwelling"}, {"name", "Einzelhof"}}));  // not a locality
+  osm.Node(202, 3150, 2200, T({{"place", "hamlet"}, {"name", "Fern"}}));                 // 2.2 km away
+  osm.Node(203, 3100, 20, T({{"place", "hamlet"}}));                                     // no name
+  osm.Way(10, {1, 2}, Street("Lindenstraße")).Way(11, {3, 4}, Street("Birkenweg")).Way(12, {5, 6}, Street("Feldweg"));
+  const osm2rmf::Conversion conv = osm.Convert();
+  ASSERT_TRUE(conv.ok) << conv.error;
+
+  const std::vector<const rmfbuild::TextTriple*> localities = AttributesOf(conv, "121");
+  ASSERT_EQ(localities.size(), 3u);
+  // Most common city of its own addresses; the suburb is its borough.
+  ASSERT_NE(localities[0], nullptr);
+  EXPECT_EQ(localities[0]->name, "DEU\\17033");
+  EXPECT_EQ(localities[0]->detail, "Broda\\Neubrandenburg\\Ost/stadt\\\\");
+  // Each field from the nearest address that has it (house 1, 320 m away).
+  ASSERT_NE(localities[1], nullptr);
+  EXPECT_EQ(localities[1]->name, "DEU\\17033");
+  EXPECT_EQ(localities[1]->detail, "Broda\\Burg Stargard\\\\\\");
+  EXPECT_EQ(localities[2], nullptr);
+  EXPECT_EQ(conv.stats.streetsWithCity, 2u);
+  EXPECT_EQ(conv.stats.streetsWithPostcode, 2u);
+  EXPECT_EQ(conv.stats.boundariesUsed, 0u);
+  EXPECT_TRUE(rmfbuild::BuildFeatureMap(conv.streets).ok);
+}
+
+TEST(Osm2RmfLocality, BoundariesThatCloseGiveCityBoroughCountyStateAndPostalCode) {
+  Osm osm;
+  // Lindenstraße in the middle of a 1 km square (the city and its postal
+  // area); Inselweg in a hole of the city; Feldweg 2 km east, where only
+  // the 10 km square of county and state reaches, with an address of its own.
+  osm.Node(1, 0, 0).Node(2, 300, 0).Node(3, -400, 350).Node(4, -300, 350).Node(5, 2000, 0).Node(6, 2300, 0);
+  osm.Node(100, 2150, -20, AddressTags("Feldweg", "1") + T({{"addr:city", "Dorf"}}));
+  osm.Node(201, -500, -500).Node(202, -500, 500).Node(203, 500, 500).Node(204, 500, -500);
+  osm.Node(205, -5000, -5000).Node(206, -5000, 5000).Node(207, 5000, 5000).Node(208, 5000, -5000);
+  osm.Node(209, -450, 250).Node(210, -450, 450).Node(211, -250, 450).Node(212, -250, 250);
+  osm.Way(10, {1, 2}, Street("Lindenstraße")).Way(11, {3, 4}, Street("Inselweg")).Way(12, {5, 6}, Street("Feldweg"));
+  // The square's two halves both start at its south-west corner: joining
+  // them turns one around.
+  osm.Way(20, {201, 202, 203}, T({{"boundary", "administrative"}}));
+  osm.Way(21, {201, 204, 203}, T({{"boundary", "administrative"}}));
+  osm.Way(22, {205, 206, 207, 208, 205}, "");
+  osm.Way(23, {209, 210, 211, 212, 209}, "");
+  osm.Way(24, {201, 999, 203}, "");  // node 999 is not in the extract
+  auto admin = [](const char* level, const char* name) {
+    return T({{"type", "boundary"}, {"boundary", "administrative"}, {"admin_level", level}, {"name", name}});
+  };
+  osm.Relation(30, {{22, "outer"}}, admin("4", "Mecklenburg-Vorpommern"));
+  osm.Relation(31, {{22, ""}}, admin("6", "Seenplatte"));
+  osm.Relation(32, {{21, "outer"}, {20, "outer"}, {23, "inner"}}, admin("8", "Neustadt"));
+  osm.Relation(33, {{20, "outer"}, {21, "outer"}}, T({{"boundary", "postal_code"}, {"postal_code", "17033"}}));
+  osm.Relation(34, {{20, "outer"}, {21, "outer"}}, admin("10", "Teil"));
+  osm.Relation(35, {{20, "outer"}, {99, "outer"}}, admin("9", "Unvollständig"));  // way 99 is missing
+  osm.Relation(36, {{20, "outer"}, {24, "outer"}}, admin("9", "Lücke"));          // node 999 is missing
+  osm.Relation(37, {{20, "outer"}, {21, "outer"}}, admin("7", "Amt"));            // no level we use
+  const osm2rmf::Conversion conv = osm.Convert();
+  ASSERT_TRUE(conv.ok) << conv.error;
+  EXPECT_EQ(conv.stats.boundariesUsed, 5u);
+
+  const std::vector<const rmfbuild::TextTriple*> localities = AttributesOf(conv, "121");
+  ASSERT_EQ(localities.size(), 3u);
+  for (const rmfbuild::TextTriple* l : localities) ASSERT_NE(l, nullptr);
+  EXPECT_EQ(localities[0]->name, "\\17033");
+  EXPECT_EQ(localities[0]->detail, "\\Neustadt\\Teil\\Seenplatte\\Mecklenburg-Vorpommern");
+  EXPECT_EQ(localities[1]->name, "\\17033");
+  EXPECT_EQ(localities[1]->detail, "\\\\Teil\\Seenplatte\\Mecklenburg-Vorpommern");
+  EXPECT_EQ(localities[2]->name, "\\");
+  EXPECT_EQ(localities[2]->detail, "\\Dorf\\\\Seenplatte\\Mecklenburg-Vorpommern");
+  EXPECT_EQ(conv.stats.streetsWithCity, 2u);
+  EXPECT_EQ(conv.stats.streetsWithPostcode, 2u);
+}
+
+TEST(Osm2RmfPois, BuildingsAndAreasBecomePointsAtTheMeanOfTheirNodes) {
+  Osm osm;
+  osm.Node(1, 0, 0).Node(2, 100, 0).Node(3, 100, 60).Node(4, 0, 60);
+  osm.Node(5, 200, 0, T({{"shop", "bakery"}}));
+  osm.Node(6, 210, 0, T({{"amenity", "bench"}}));  // no category takes benches
+  const std::string school = T({{"amenity", "school"}, {"building", "yes"}});
+  osm.Way(10, {1, 2, 3, 4, 1}, school + AddressTags("Schulstraße", "4"));
+  osm.Way(11, {1, 2, 3, 4, 1}, T({{"building", "yes"}}));
+  osm.Way(12, {1, 77, 3}, T({{"leisure", "playground"}}));  // node 77 is not in the extract
+  osm.Way(13, {77, 78}, T({{"leisure", "playground"}}));    // none of its nodes is
+  const osm2rmf::Conversion conv = osm.Convert();
+  ASSERT_TRUE(conv.ok) << conv.error;
+
+  auto mean = [](std::initializer_list<TiPoint> points) {
+    double x = 0, y = 0;
+    for (const TiPoint& p : points) {
+      x += p.x;
+      y += p.y;
+    }
+    const double n = static_cast<double>(points.size());
+    return TiPoint{static_cast<std::int32_t>(std::lround(x / n)), static_cast<std::int32_t>(std::lround(y / n))};
+  };
+  const TiPoint schoolAt =
+      mean({osm.Units(0, 0), osm.Units(100, 0), osm.Units(100, 60), osm.Units(0, 60)});  // the closing node once
+  struct Expected {
+    const char* name;
+    int level;
+    int classDigit;
+    TiPoint at;
+  };
+  const Expected expected[] = {
+      {"t_poi_01,2", 2, 5, osm.Units(200, 0)},                            // nodes first
+      {"t_poi_01,1", 2, 3, schoolAt},                                      // school
+      {"t_poi_01,2", 3, 4, mean({osm.Units(0, 0), osm.Units(100, 60)})},  // playground
+  };
+  ASSERT_EQ(conv.pois.features.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const Feature& f = conv.pois.features[i];
+    SCOPED_TRACE(f.name);
+    EXPECT_EQ(f.name, expected[i].name);
+    EXPECT_EQ(f.featureClass, (rmfbuild::FeatureClass{expected[i].level, expected[i].classDigit,
+                                                     rmfbuild::FeatureCategory::kPoint}));
+    ASSERT_EQ(f.points.size(), 1u);
+    EXPECT_TRUE(Same(f.points[0], expected[i].at)) << f.points[0].x << "," << f.points[0].y;
+    EXPECT_EQ(f.detail, std::to_string(i + 1));
+  }
+  EXPECT_EQ(conv.stats.pois, 3u);
+  EXPECT_EQ(conv.stats.poisByCategory[8], 1u);   // education
+  EXPECT_EQ(conv.stats.poisByCategory[10], 1u);  // shopping
+  EXPECT_EQ(conv.stats.poisByCategory[13], 1u);  // leisure
+  // The school building is an address too, at the same point.
+  ASSERT_EQ(conv.addresses.size(), 1u);
+  EXPECT_TRUE(conv.addresses[0].fromWay);
+  EXPECT_TRUE(Same(conv.addresses[0].point, schoolAt));
+  EXPECT_EQ(conv.stats.addressWays, 1u);
+  EXPECT_TRUE(rmfbuild::BuildFeatureMap(conv.pois).ok);
 }
 
 }  // namespace

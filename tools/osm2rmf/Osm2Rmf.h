@@ -5,23 +5,46 @@
 // What it makes of the data:
 //  - Every way tagged with a travelled highway class becomes a line feature
 //    at detail level 1 (class 5 main roads, 6 through roads, 7 local roads
-//    and paths) carrying a route-class attribute: road type, road kind,
-//    speed class (from maxspeed, else the class's usual speed), toll mark,
-//    lane count and one-way mark, with the street name (or its ref) as the
-//    name text. Ways are written in the order of their nodes, so nodes that
+//    and pedestrian zones, 4 footways, paths, cycleways and steps) carrying
+//    a route-class attribute: road type, road kind, speed class (from
+//    maxspeed, else the class's usual speed), toll mark, lane count and
+//    one-way mark, with the street name (or its ref) as the name text (and
+//    as the part's detail text). Ways are written in the order of their nodes, so nodes that
 //    several ways share stay equal points and streets meet there.
 //  - A way whose nodes are partly missing from the extract is split at the
 //    gaps instead of being bridged by a straight segment that is not there.
-//  - Nodes tagged amenity, shop or tourism become points of interest in a
-//    separate map whose point names read "<poi file id>,<subcategory>" and
-//    whose detail text is the point's key (its number in the file), the way
-//    the map engine's point-of-interest search reads them.
+//  - Addresses (nodes and ways with addr:housenumber and addr:street, and
+//    the numbered end nodes of address interpolation lines) are placed on
+//    the nearest street of their name within 300 m. A street that received
+//    numbered addresses gets a house-number range attribute: code "12B-+",
+//    value "A" (explicit numbers), name "<from1>\<to1>\<from2>\<to2>" with
+//    side 1 the right side of the street looking along its vertex order and
+//    side 2 the left; "from" is the end of the side's numbers at the first
+//    vertex, "to" the end at the last vertex, and a side without numbers
+//    reads "0\0".
+//  - Every street gets a locality attribute, code "121", when anything is
+//    known of where it lies: value "<country>\<postal code>" (ISO 3166
+//    alpha-3 country code) and name
+//    "<locality>\<city>\<borough>\<county>\<state>". Country, postal code,
+//    city and state are the most common ones of the street's addresses,
+//    else those of the nearest address within 500 m, else (not the country)
+//    those of the administrative or postal-code boundaries around the
+//    street's middle; county comes from the boundaries, borough from
+//    addr:suburb or the boundaries, and the locality is the nearest named
+//    place node within 2 km.
+//  - Nodes and ways (buildings, areas; at the mean of their nodes) that
+//    ClassifyPoi takes for points of interest go to a separate map whose
+//    point names read "<poi file id>,<subcategory>" and whose detail text is
+//    the point's key (its number in the file), the way the map engine's
+//    point-of-interest search reads them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mapengine/format/base/TiTypes.h"
 #include "tools/rmfbuild/RmfFeatures.h"
@@ -45,6 +68,27 @@ struct ConvertStats {
   std::size_t oneWayStreets = 0;  // of them, the ones with a one-way mark
   std::size_t droppedWays = 0;    // highway ways with fewer than two usable points
   std::size_t pois = 0;           // points of interest written
+
+  std::size_t addressNodes = 0;        // nodes that became addresses (interpolation ends included)
+  std::size_t addressWays = 0;         // ways that became addresses
+  std::size_t interpolationLines = 0;  // ways tagged addr:interpolation
+  std::size_t addressesMatched = 0;    // addresses placed on a street of their name
+  std::size_t houseNumberRanges = 0;   // range attributes written (one per street at most)
+  std::size_t streetsWithCity = 0;     // streets whose locality attribute names a city
+  std::size_t streetsWithPostcode = 0;  // ... a postal code
+  std::size_t boundariesUsed = 0;      // boundary relations whose rings closed in the extract
+  std::array<std::size_t, 18> poisByCategory{};  // points of interest per category; index 0 unused
+};
+
+// An address of the extract, in the order read: address nodes first, then
+// address ways.
+struct Address {
+  std::string street;       // addr:street (an interpolation end may take it from its line)
+  std::string houseNumber;  // addr:housenumber as tagged
+  TiPoint point{};          // map units; a way's is the mean of its nodes
+  bool fromWay = false;
+  std::string city;         // addr:city, empty when untagged
+  std::string postcode;     // addr:postcode, empty when untagged
 };
 
 struct Conversion {
@@ -53,8 +97,19 @@ struct Conversion {
   ConvertStats stats;
   rmfbuild::FeatureMap streets;
   rmfbuild::FeatureMap pois;
+  std::vector<Address> addresses;
   explicit operator bool() const { return ok; }
 };
+
+// The numbers a house number stands for: the leading digits of each of its
+// parts separated by '-', ';' or ',' ("12a" 12; "12-14" and "12;14" 12 and
+// 14). Parts without leading digits, 0 and numbers of more than 9 digits
+// give nothing.
+std::vector<std::int32_t> HouseNumbers(std::string_view text);
+
+// The ISO 3166 alpha-3 code of a country code: alpha-2 codes of common
+// countries are mapped (either case), anything else is kept as given.
+std::string CountryCode3(std::string_view code);
 
 // The poi file id of map NAME: "name_poi_01", the lower-cased base name of
 // its point-of-interest file.

@@ -1,9 +1,37 @@
 // The `osm2rmf` command: converts an OpenStreetMap extract into a street map
-// and a point-of-interest map and says what it wrote.
+// and a point-of-interest map and reports what it made of the data and which
+// files it wrote.
+#include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "tools/osm2rmf/Osm2Rmf.h"
+#include "tools/osm2rmf/PoiCategories.h"
+
+namespace {
+
+void PrintReport(const char* input, const osm2rmf::ConvertStats& s, const osm2rmf::WriteReport& report) {
+  std::printf("%s: %zu nodes, %zu ways, %zu highway ways (%zu without usable points)\n", input, s.nodes, s.ways,
+              s.highwayWays, s.droppedWays);
+  std::printf("streets: %zu, %zu named, %zu one-way\n", s.streets, s.namedStreets, s.oneWayStreets);
+  std::printf("addresses: %zu (%zu nodes, %zu ways; %zu interpolation lines), %zu matched a street\n",
+              s.addressNodes + s.addressWays, s.addressNodes, s.addressWays, s.interpolationLines,
+              s.addressesMatched);
+  std::printf("house-number ranges: %zu\n", s.houseNumberRanges);
+  std::printf("streets with city: %zu, with postal code: %zu (%zu boundaries used)\n", s.streetsWithCity,
+              s.streetsWithPostcode, s.boundariesUsed);
+  std::printf("points of interest: %zu\n", s.pois);
+  for (std::size_t category = 1; category < s.poisByCategory.size(); ++category) {
+    if (s.poisByCategory[category] == 0) continue;
+    const std::string_view name = osm2rmf::PoiCategoryName(static_cast<int>(category));
+    std::printf("  %-20.*s %zu\n", static_cast<int>(name.size()), name.data(), s.poisByCategory[category]);
+  }
+  std::printf("wrote %s\n", report.streetFile.c_str());
+  if (!report.poiFile.empty()) std::printf("wrote %s and %s\n", report.poiFile.c_str(), report.poiCompanion.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -21,14 +49,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "osm2rmf: %s\n", report.error.c_str());
     return 1;
   }
-  const osm2rmf::ConvertStats& s = conversion.stats;
-  std::printf("%s: %zu nodes, %zu ways, %zu highway ways (%zu without usable points)\n", argv[1], s.nodes, s.ways,
-              s.highwayWays, s.droppedWays);
-  std::printf("%s: %zu streets, %zu named, %zu one-way\n", report.streetFile.c_str(), s.streets, s.namedStreets,
-              s.oneWayStreets);
-  if (!report.poiFile.empty()) {
-    std::printf("%s: %zu points of interest (companion %s)\n", report.poiFile.c_str(), s.pois,
-                report.poiCompanion.c_str());
-  }
+  PrintReport(argv[1], conversion.stats, report);
   return 0;
 }
