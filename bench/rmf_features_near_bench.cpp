@@ -1,0 +1,149 @@
+// The features-near-a-point search over the demo street map (the build
+// converts the Neubrandenburg extract into it): 10,000 positions drawn with a
+// fixed seed inside the map's bounds, searched with a radius of about 100 m,
+// once without a heading and once with a heading per position (tolerance
+// 45 degrees, as the map engine asks ahead of the user). Reported: time per
+// search, the share of positions with a hit, the arena bytes in use after
+// the run, and a hash of all answers, which must be the same before and
+// after the timed runs (and from one build to the next).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mapengine/format/features/RmfFeaturesNear.h"
+#include "mapengine/format/features/RmfQuery.h"
+#include "mapengine/format/store/RmfReader.h"
+#include "mapengine/format/store/RmfTagArena.h"
+
+#ifndef NEAR_BENCH_MAP
+#error "NEAR_BENCH_MAP must name the demo street map"
+#endif
+
+namespace {
+
+constexpr int kPositions = 10000;
+constexpr std::uint32_t kSeed = 1133;
+// 100 m: 0.1 km x 6710.8864 units per km.
+constexpr std::int32_t kRadius = 671;
+constexpr std::int32_t kTolerance = 0x2000000;  // 45 degrees
+constexpr std::int32_t kCapacity = 15;          // what the map engine asks for
+constexpr std::uint32_t kArenaBytes = 32u << 20;
+
+struct Position {
+  std::int32_t x;
+  std::int32_t y;
+  std::int32_t heading;
+};
+
+std::uint64_t Fold(std::uint64_t h, const void* bytes, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+// Bytes of the arena held by blocks (fixed ones and cached tile data).
+double ArenaBytesInUse(RmfReader* reader) {
+  std::vector<rmf::detail::TagRegionReport> regions;
+  std::string fault;
+  if (!rmf::detail::TagArenaCheck(reader->arena, &regions, nullptr, &fault)) return -1;
+  double sum = 0;
+  for (const auto& region : regions) {
+    for (const auto& block : region.blocks) {
+      if (block.references > 0) sum += block.size;
+    }
+  }
+  return sum;
+}
+
+class Map {
+ public:
+  Map() : memory_(kArenaBytes) {
+    reader_ = RmfReaderCreateInArena(memory_.data(), kArenaBytes);
+    if (reader_ == nullptr || RmfReaderOpen(reader_, NEAR_BENCH_MAP, 0) < 1) {
+      error_ = "cannot open " + std::string(NEAR_BENCH_MAP);
+      return;
+    }
+    RmfQuerySetClassFilter(reader_, 'R', "4567");  // the map engine's street classes
+    TiPoint low{};
+    TiPoint high{};
+    RmfReaderGetBounds(reader_, &low, &high);
+    std::mt19937 gen(kSeed);
+    std::uniform_int_distribution<std::int32_t> x(low.x, high.x);
+    std::uniform_int_distribution<std::int32_t> y(low.y, high.y);
+    std::uniform_int_distribution<std::int32_t> heading(-0x7FFFFFF, 0x8000000);
+    for (int i = 0; i < kPositions; ++i) positions_.push_back(Position{x(gen), y(gen), heading(gen)});
+  }
+  ~Map() {
+    if (reader_ != nullptr) RmfReaderClose(reader_);
+  }
+
+  const std::string& error() const { return error_; }
+  RmfReader* reader() const { return reader_; }
+
+  std::int32_t Search(const Position& p, bool withHeading, RmfFeatureRef* out) const {
+    std::int32_t overflow = 0;
+    return RmfFeaturesNear(reader_, p.x, p.y, kRadius, withHeading ? p.heading : 0, withHeading ? kTolerance : -1, out,
+                           kCapacity, &overflow);
+  }
+
+  // Every position once: the hash of the answers and how many found any.
+  std::uint64_t Pass(bool withHeading, int* found) const {
+    std::uint64_t h = 14695981039346656037ull;
+    *found = 0;
+    RmfFeatureRef out[kCapacity];
+    for (const Position& p : positions_) {
+      const std::int32_t n = Search(p, withHeading, out);
+      h = Fold(h, &n, sizeof n);
+      if (n > 0) {
+        ++*found;
+        h = Fold(h, out, sizeof(RmfFeatureRef) * static_cast<std::size_t>(std::min(n, kCapacity)));
+      }
+    }
+    return h;
+  }
+
+  const std::vector<Position>& positions() const { return positions_; }
+
+ private:
+  std::vector<std::uint8_t> memory_;
+  RmfReader* reader_ = nullptr;
+  std::string error_;
+  std::vector<Position> positions_;
+};
+
+void Near(benchmark::State& state, bool withHeading) {
+  Map map;
+  if (!map.error().empty()) {
+    state.SkipWithError(map.error().c_str());
+    return;
+  }
+  int found = 0;
+  const std::uint64_t first = map.Pass(withHeading, &found);  // also fills the caches
+  RmfFeatureRef out[kCapacity];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::int32_t n = map.Search(map.positions()[i], withHeading, out);
+    benchmark::DoNotOptimize(n);
+    if (++i == map.positions().size()) i = 0;
+  }
+  int again = 0;
+  if (map.Pass(withHeading, &again) != first || again != found) {
+    state.SkipWithError("the answers changed from one run to the next");
+  }
+  state.counters["hit_share"] = static_cast<double>(found) / kPositions;
+  state.counters["arena_bytes_in_use"] = ArenaBytesInUse(map.reader());
+  state.counters["hash"] = static_cast<double>(first & 0xffffffffu);
+}
+
+void BM_NearNoHeading(benchmark::State& s) { Near(s, false); }
+void BM_NearWithHeading(benchmark::State& s) { Near(s, true); }
+
+BENCHMARK(BM_NearNoHeading)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NearWithHeading)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
