@@ -374,10 +374,15 @@ class Query {
 
 TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
   ASSERT_TRUE(conversion_->ok) << conversion_->error;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("osm2rmf_test_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path top = std::filesystem::temp_directory_path() / ("osm2rmf_test_" + std::to_string(::getpid()));
+  // The output folder is made when it does not exist yet.
+  const std::filesystem::path dir = top / "maps";
   const osm2rmf::WriteReport report = osm2rmf::WriteMaps(*conversion_, dir.string(), "WestOakland");
   ASSERT_TRUE(report.ok) << report.error;
+  // A file standing where the folder should be is an error, not a crash.
+  const osm2rmf::WriteReport blocked = osm2rmf::WriteMaps(*conversion_, (dir / "WestOakland.rmf" / "x").string(), "W");
+  EXPECT_FALSE(blocked.ok);
+  EXPECT_NE(blocked.error.find("cannot make the folder"), std::string::npos) << blocked.error;
   EXPECT_EQ(report.streetFile, (dir / "WestOakland.rmf").string());
   EXPECT_EQ(report.poiFile, (dir / "WestOakland_POI_01.rmf").string());
   ASSERT_TRUE(std::filesystem::exists(dir / "WestOakland_POI_01.pdb"));
@@ -425,7 +430,7 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
     const std::vector<std::string> names = q.NamesNear(poi.points.front(), 0, "1234567");
     EXPECT_NE(std::find(names.begin(), names.end(), poi.name), names.end()) << poi.name;
   }
-  std::filesystem::remove_all(dir);
+  std::filesystem::remove_all(top);
 }
 
 // ---- small fixtures ----------------------------------------------------------------

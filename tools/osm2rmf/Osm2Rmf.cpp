@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -1210,7 +1211,14 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     report.error = "nothing to write: " + conversion.error;
     return report;
   }
-  const std::string base = (outDir.empty() ? std::string(".") : outDir) + "/" + std::string(name);
+  const std::string dir = outDir.empty() ? std::string(".") : outDir;
+  std::error_code made;
+  std::filesystem::create_directories(dir, made);
+  if (made) {
+    report.error = "cannot make the folder " + dir + ": " + made.message();
+    return report;
+  }
+  const std::string base = dir + "/" + std::string(name);
   const rmfbuild::FeatureBuild streets = rmfbuild::BuildFeatureMap(conversion.streets);
   if (!streets) {
     report.error = "streets: " + streets.error;
