@@ -15,6 +15,7 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/store/RmfReader.h"
+#include "tests/tools/RmfQueryFixture.h"
 #include "tests/tools/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
@@ -32,14 +33,6 @@ using rmfbuild::Feature;
 using rmfbuild::FeatureCategory;
 using rmfbuild::FeatureClass;
 using rmfbuild::OneWay;
-
-std::int32_t ReadMemory(void* context, std::uint32_t offset, std::uint32_t count, void* destination, std::int32_t) {
-  const auto* file = static_cast<const Bytes*>(context);
-  if (offset >= file->size()) return 0;
-  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(count, file->size() - offset));
-  std::memcpy(destination, file->data() + offset, n);
-  return static_cast<std::int32_t>(n);
-}
 
 // ---- test profiles ----------------------------------------------------------------
 
@@ -120,7 +113,7 @@ class ProfileTest : public ::testing::Test {
     rmfbuild::BuildResult file = rmfbuild::Build(built.description);
     ASSERT_TRUE(file.ok) << file.error;
     file_ = std::make_unique<Bytes>(std::move(file.bytes));
-    ASSERT_GE(RmfReaderAddSource(reader_, file_.get(), ReadMemory, nullptr, nullptr), 1);
+    ASSERT_GE(RmfReaderAddSource(reader_, file_.get(), rmfquerytest::ReadMemory, nullptr, nullptr), 1);
 
     for (int s = 0; s < kStreets; ++s) {
       const auto pieces = built.PiecesOf(static_cast<std::size_t>(s));

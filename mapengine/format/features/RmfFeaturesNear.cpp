@@ -36,6 +36,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfFileFormat.h"
 #include "mapengine/format/store/RmfReader.h"
+#include "mapengine/format/store/RmfSourceInternal.h"
 #include "mapengine/format/store/RmfSource.h"
 #include "mapengine/format/store/RmfTagArena.h"
 #include "mapengine/format/store/RmfTile.h"
@@ -78,8 +79,6 @@ constexpr std::uint16_t kArriving = kRmfPositionPoint | kRmfPositionWhole;  // a
 constexpr std::int32_t kNoMemory = -3;
 constexpr std::int32_t kNoRoom = -128;
 constexpr std::int32_t kCancelled = -127;
-
-bool Alive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
 
 // The angle taken modulo one turn into -half a turn (excluded) .. half a turn.
 std::int32_t NormalAngle(std::int64_t angle) {
@@ -720,7 +719,7 @@ std::int32_t RmfFeaturesNearPointLevels(RmfReader* reader, std::int32_t x, std::
                                         std::int32_t heading, std::int32_t tolerance, std::int32_t lowest,
                                         std::int32_t highest, RmfFeatureRef* out, std::int32_t capacity,
                                         std::int32_t* overflow) {
-  if (!Alive(reader)) return 0;
+  if (!rmf::detail::ReaderAlive(reader)) return 0;
   const Request q{TiPoint{x, y}, radius, heading, tolerance, lowest, highest, out, capacity, overflow};
   if (!ArgumentsValid(q)) return rmf::detail::FailWith(reader, kRmfFeatureBadArgument);
   reader->lastError = 0;
@@ -731,7 +730,7 @@ std::int32_t RmfFeaturesNearPoint(RmfReader* reader, std::int32_t x, std::int32_
                                   std::int32_t heading, std::int32_t tolerance, std::int32_t lowest,
                                   std::int32_t highest, RmfFeatureRef* out, std::int32_t capacity,
                                   std::int32_t* overflow) {
-  if (!Alive(reader)) return 0;
+  if (!rmf::detail::ReaderAlive(reader)) return 0;
   const Request q{TiPoint{x, y}, radius, heading, tolerance, lowest, highest, out, capacity, overflow};
   if (!ArgumentsValid(q)) return rmf::detail::FailWith(reader, kRmfFeatureBadArgument);
   NearSearch search(reader, q);
