@@ -1,5 +1,6 @@
 // Basic COM types of the platform layer: result codes, GUIDs, the two root
-// interfaces, and the scalar aliases that the servers' interfaces are written in.
+// interfaces, and the scalar aliases COM adds to the OS ones
+// (platform/os/wintypes.h) that the servers' interfaces are written in.
 //
 // Interfaces are abstract structs whose virtual functions are declared in slot
 // order, with no virtual destructor and no data members, so slot N of an
@@ -11,35 +12,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/os/wintypes.h"
+
 // ---- scalar aliases -------------------------------------------------------
+//
+// The OS scalars (DWORD, LONG, BOOL, WCHAR, ...) come from platform/os; these
+// are the ones COM adds.
 
 using HRESULT = std::int32_t;
-using LONG = std::int32_t;
-using ULONG = std::uint32_t;
-using DWORD = std::uint32_t;
-using WORD = std::uint16_t;
-using USHORT = std::uint16_t;
-using SHORT = std::int16_t;
-using BYTE = std::uint8_t;
-using UINT = std::uint32_t;
-using INT = std::int32_t;
-using BOOL = std::int32_t;
 using LCID = std::uint32_t;
 using DISPID = std::int32_t;
 using VARTYPE = std::uint16_t;
 using VARIANT_BOOL = std::int16_t;
-using WCHAR = char16_t;
 using OLECHAR = char16_t;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
-using LPWSTR = WCHAR*;
-using LPCWSTR = const WCHAR*;
 using BSTR = OLECHAR*;
-
-#ifndef TRUE
-#define TRUE 1
-#define FALSE 0
-#endif
 
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/com/types.h"
+#include "platform/os/wintypes.h"
 
 struct SYSTEMTIME {
   WORD wYear;

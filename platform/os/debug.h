@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/com/types.h"
+#include "platform/os/wintypes.h"
 
 void OutputDebugStringW(LPCWSTR lpOutputString);
 

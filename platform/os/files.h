@@ -9,7 +9,9 @@
 // that runs are repeatable.
 #pragma once
 
-#include "platform/com/types.h"
+#include <cstdint>
+
+#include "platform/os/wintypes.h"
 
 using HANDLE = void*;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))

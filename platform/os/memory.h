@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "platform/com/types.h"
+#include "platform/os/wintypes.h"
 
 struct MEMORYSTATUS {
   DWORD dwLength;

@@ -2,7 +2,7 @@
 // FreeLibrary over dlopen, with paths mapped through the device root.
 #pragma once
 
-#include "platform/com/types.h"
+#include "platform/os/wintypes.h"
 
 struct ModuleHandle;  // opaque
 using HMODULE = ModuleHandle*;

@@ -263,7 +263,13 @@ void AppendKey(std::string& out, const std::string& path, const Key& key) {
 
 // ---- reading the file -----------------------------------------------------------
 
-using com::detail::HexDigit;
+// The value of a hexadecimal digit in either case, -1 for any other character.
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 // A cursor over one line. Every read checks the end first.
 class LineReader {

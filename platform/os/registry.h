@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "platform/com/types.h"
+#include "platform/os/wintypes.h"
 
 struct RegistryKey;  // opaque
 using HKEY = RegistryKey*;

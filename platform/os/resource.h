@@ -29,7 +29,7 @@
 
 #include <cstdint>
 
-#include "platform/com/types.h"
+#include "platform/os/wintypes.h"
 #include "platform/os/module.h"
 
 // ---- the phone's resource API -----------------------------------------------------
