@@ -19,6 +19,7 @@
 #include <string>
 #include <type_traits>
 
+#include "platform/com/guard.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/runtime.h"
 
@@ -146,22 +147,13 @@ class ComClass : public Is... {
     if (pp == nullptr) return E_POINTER;
     *pp = nullptr;
     T* obj = nullptr;
-    try {
+    HRESULT hr = Guarded([&obj] {
       obj = new T();
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_FAIL;
-    }
+      return S_OK;
+    });
+    if (FAILED(hr)) return hr;
     obj->AddRef();
-    HRESULT hr = E_FAIL;
-    try {
-      hr = obj->FinalConstruct();
-    } catch (const std::bad_alloc&) {
-      hr = E_OUTOFMEMORY;
-    } catch (...) {
-      hr = E_FAIL;
-    }
+    hr = Guarded([obj] { return obj->FinalConstruct(); });
     if (FAILED(hr)) {
       obj->Release();
       return hr;
@@ -215,14 +207,7 @@ class ClassFactory final : public ComClass<ClassFactory, IClassFactory> {
     *ppv = nullptr;
     if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
     if (entry_->create == nullptr) return E_UNEXPECTED;
-    HRESULT hr = E_FAIL;
-    try {
-      hr = entry_->create(riid, ppv);
-    } catch (const std::bad_alloc&) {
-      hr = E_OUTOFMEMORY;
-    } catch (...) {
-      hr = E_FAIL;
-    }
+    HRESULT hr = Guarded([&] { return entry_->create(riid, ppv); });
     if (FAILED(hr)) *ppv = nullptr;
     return hr;
   }
@@ -319,12 +304,10 @@ std::string ModulePathOf(const void* addressInModule);
   }                                                                                                      \
   COM_SERVER_EXPORT HRESULT DllCanUnloadNow() { return ::com::ModuleCanUnloadNow(); }                    \
   COM_SERVER_EXPORT HRESULT DllRegisterServer() {                                                        \
-    try {                                                                                                \
+    return ::com::Guarded([] {                                                                           \
       return ::com::ModuleRegisterServer(map, static_cast<int>(std::size(map)),                          \
                                          ::com::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer))); \
-    } catch (...) {                                                                                      \
-      return E_OUTOFMEMORY;                                                                              \
-    }                                                                                                    \
+    });                                                                                                  \
   }                                                                                                      \
   COM_SERVER_EXPORT HRESULT DllUnregisterServer() {                                                      \
     return ::com::ModuleUnregisterServer(map, static_cast<int>(std::size(map)));                         \

@@ -1,5 +1,6 @@
 // BSTR texts: UTF-16 characters preceded by a 4-byte byte length and followed
 // by a NUL, allocated with malloc so that leak checkers see every one.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,10 +20,22 @@ std::uint32_t StoredByteLength(BSTR bstr) {
   return bytes;
 }
 
+std::atomic<bool (*)()> g_allocationFault{nullptr};
+
 }  // namespace
+
+namespace com {
+void SetValueAllocationFaultForTest(bool (*fail)()) { g_allocationFault.store(fail); }
+
+bool detail::ValueAllocationFails() {
+  bool (*fail)() = g_allocationFault.load(std::memory_order_relaxed);
+  return fail != nullptr && fail();
+}
+}  // namespace com
 
 BSTR SysAllocStringLen(const OLECHAR* pch, UINT len) {
   if (len > kMaxBstrChars) return nullptr;
+  if (com::detail::ValueAllocationFails()) return nullptr;
   std::size_t textBytes = std::size_t{len} * sizeof(OLECHAR);
   auto* block = static_cast<unsigned char*>(std::malloc(kPrefixBytes + textBytes + sizeof(OLECHAR)));
   if (block == nullptr) return nullptr;

@@ -173,7 +173,18 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 // Deep copy, unlocked; *ppsaOut is nullptr on failure.
 HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
 
-namespace com::detail {
+namespace com {
+// Test hook of the value allocators: while `fail` is set, the SysAllocString
+// family and SafeArrayCreate/SafeArrayCreateVector (and so every copy of a
+// text or an array) ask it before they allocate and, when it answers true,
+// fail as if memory had run out. nullptr removes it. Tests use it to fail
+// each allocation of a method in turn.
+void SetValueAllocationFaultForTest(bool (*fail)());
+
+namespace detail {
 // True for the element types SAFEARRAY offers (see above).
 bool IsSafeArrayElementType(VARTYPE vt);
-}  // namespace com::detail
+// Asks the test hook above; false when none is set.
+bool ValueAllocationFails();
+}  // namespace detail
+}  // namespace com

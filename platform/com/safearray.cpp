@@ -120,6 +120,7 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   if (size == 0) return nullptr;
   std::uint64_t bytes = std::uint64_t{cElements} * size;
   if (bytes > kMaxArrayBytes || !BoundsFit(lLbound, cElements)) return nullptr;
+  if (com::detail::ValueAllocationFails()) return nullptr;
   auto* psa = static_cast<SAFEARRAY*>(std::calloc(1, sizeof(SAFEARRAY)));
   if (psa == nullptr) return nullptr;
   // Storage is never null, even for no elements, so a well-formed array always

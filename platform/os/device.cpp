@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/os/dir_owner.h"
 #include "platform/os/text.h"
 
 namespace platform {
@@ -42,17 +43,16 @@ bool Exists(const std::string& path) {
 // to case; empty when there is none. Among several (the host allows "Maps"
 // and "MAPS" side by side) the smallest name wins, so the answer is stable.
 std::string MatchInFolder(const std::string& folder, const std::string& component) {
-  DIR* dir = ::opendir(folder.c_str());
+  const detail::DirOwner dir(::opendir(folder.c_str()));
   if (dir == nullptr) return {};
   const std::u32string wanted = FoldCaseUtf8(component);
   std::string best;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.get())) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     if (FoldCaseUtf8(name) != wanted) continue;
     if (best.empty() || name < best) best = name;
   }
-  ::closedir(dir);
   return best;
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/os/device.h"
+#include "platform/os/dir_owner.h"
 #include "platform/os/text.h"
 
 namespace {
@@ -140,9 +141,9 @@ std::vector<WIN32_FIND_DATAW> Search(const std::string& search) {
     WIN32_FIND_DATAW data;
   };
   std::vector<Found> found;
-  DIR* dir = ::opendir(folder.c_str());
+  const platform::detail::DirOwner dir(::opendir(folder.c_str()));
   if (dir == nullptr) return {};
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.get())) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     std::u32string key = platform::FoldCaseUtf8(name);
@@ -150,7 +151,6 @@ std::vector<WIN32_FIND_DATAW> Search(const std::string& search) {
     Found f{std::move(key), name, {}};
     if (FillEntry(folder, name, f.data)) found.push_back(std::move(f));
   }
-  ::closedir(dir);
 
   // Name order ignoring case, as a listing on the phone reads; names that
   // differ only in case follow byte order, so the order is total.
@@ -265,7 +265,13 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return INVALID_HANDLE_VALUE;
-    auto file = std::make_shared<OpenFile>(fd);  // owns fd from here on
+    std::shared_ptr<OpenFile> file;
+    try {
+      file = std::make_shared<OpenFile>(fd);  // owns fd from here on
+    } catch (...) {
+      ::close(fd);  // without memory for its owner the descriptor goes at once
+      throw;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return INVALID_HANDLE_VALUE;
     void* handle = file.get();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/os/wintypes.h"
 
@@ -41,6 +42,15 @@ struct WIN32_FIND_DATAW {
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
+
+namespace platform {
+// Owner of a search handle (never INVALID_HANDLE_VALUE): std::unique_ptr<void,
+// FindCloser> closes the search when it goes, also when its user throws.
+struct FindCloser {
+  void operator()(HANDLE hFindFile) const noexcept { FindClose(hFindFile); }
+};
+using FindOwner = std::unique_ptr<void, FindCloser>;
+}  // namespace platform
 // INVALID_FILE_ATTRIBUTES when the path does not exist.
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
 

@@ -2,6 +2,8 @@
 // FreeLibrary over dlopen, with paths mapped through the device root.
 #pragma once
 
+#include <memory>
+
 #include "platform/os/wintypes.h"
 
 struct ModuleHandle;  // opaque
@@ -20,6 +22,13 @@ BOOL FreeLibrary(HMODULE hLibModule);
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
 namespace platform {
+// Owner of a loaded module: std::unique_ptr<ModuleHandle, ModuleFreer> frees
+// the library when it goes or is replaced.
+struct ModuleFreer {
+  void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
+};
+using ModuleOwner = std::unique_ptr<ModuleHandle, ModuleFreer>;
+
 const char* LastModuleError();
 // The dlopen handle of a live module, nullptr for a null, freed or stray
 // handle. For the platform's own readers of a module's symbols (resources).
