@@ -19,49 +19,25 @@
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
 #include "tests/platform/com_test_server.h"
+#include "tests/platform/test_counter.h"
 
 namespace {
 
 // ---- the helper's classes ----------------------------------------------------------
 
-// A counter that also answers ISupportErrorInfo, so QueryInterface has two
-// interfaces to choose from. Not final: CNamedCounter derives from it.
-class CCounter : public com::ComClass<CCounter, ITestCounter, ISupportErrorInfo> {
- public:
-  HRESULT STDMETHODCALLTYPE Add(LONG value, LONG* total) override {
-    if (total == nullptr) return E_POINTER;
-    total_ += value;
-    *total = total_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
-    if (name == nullptr) return E_POINTER;
-    *name = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
-    return riid == IID_ITestCounter ? S_OK : S_FALSE;
-  }
+using comtest::CTestCounter;
 
- private:
-  LONG total_ = 0;
-};
-
-// Owns heap memory of its own: destroyed as a CCounter only, it would leak
-// that and free the object with the wrong size.
-class CNamedCounter final : public CCounter {
+// Owns heap memory of its own: destroyed as a CTestCounter only, it would
+// leak that and free the object with the wrong size.
+class CNamedCounter final : public CTestCounter {
  public:
   std::u16string name_ = u"a name long enough to live on the heap, not inside the string";
 };
 
 template <class Exception>
-class CThrowingConstructor final : public com::ComClass<CThrowingConstructor<Exception>, ITestCounter> {
+class CThrowingConstructor final : public comtest::TestCounterOf<CThrowingConstructor<Exception>> {
  public:
   CThrowingConstructor() { throw Exception("refused"); }
-  HRESULT STDMETHODCALLTYPE Add(LONG, LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return E_NOTIMPL; }
 };
 
 struct OutOfMemory : std::bad_alloc {
@@ -71,7 +47,7 @@ struct OutOfMemory : std::bad_alloc {
 TEST(ComHelper, QueryInterfaceAnswersListedInterfacesWithOneIdentity) {
   const long start = com::LiveObjectCount();
   ITestCounter* counter = nullptr;
-  ASSERT_EQ(CCounter::CreateInstance(&counter), S_OK);
+  ASSERT_EQ(CTestCounter::CreateInstance(&counter), S_OK);
   EXPECT_EQ(com::LiveObjectCount(), start + 1);
 
   IUnknown* identity = nullptr;
@@ -107,7 +83,7 @@ TEST(ComHelper, QueryInterfaceAnswersListedInterfacesWithOneIdentity) {
 
 TEST(ComHelper, LastReleaseDestroysTheMostDerivedObject) {
   const long start = com::LiveObjectCount();
-  CCounter* counter = new CNamedCounter();
+  CTestCounter* counter = new CNamedCounter();
   counter->AddRef();
   EXPECT_EQ(com::LiveObjectCount(), start + 1);
   EXPECT_EQ(counter->Release(), 0u);  // the address checker reports a wrong-size delete or a leak
@@ -128,7 +104,7 @@ TEST(ComHelper, ExceptionsWhileMakingAnObjectBecomeErrors) {
 }
 
 const com::ClassEntry kLocalClasses[] = {
-    {&CLSID_TestCounter, kTestCounterProgId, u"Local Counter", u"Free", &CCounter::CreateInstance},
+    {&CLSID_TestCounter, kTestCounterProgId, u"Local Counter", u"Free", &CTestCounter::CreateInstance},
 };
 
 TEST(ComHelper, ClassFactoryCreatesRefusesAggregationAndLocksTheModule) {
@@ -471,8 +447,8 @@ TEST_F(ComRuntime, FailedRegistrationLeavesNothingBehind) {
   const CLSID first = MakeGuid("{30000000-0000-0000-0000-000000000001}");
   const CLSID second = MakeGuid("{30000000-0000-0000-0000-000000000002}");
   const com::ClassEntry badProgId[] = {
-      {&first, u"Good.First", u"First", u"Free", &CCounter::CreateInstance},
-      {&second, u"Bad\\ProgId", u"Second", u"Free", &CCounter::CreateInstance},
+      {&first, u"Good.First", u"First", u"Free", &CTestCounter::CreateInstance},
+      {&second, u"Bad\\ProgId", u"Second", u"Free", &CTestCounter::CreateInstance},
   };
   EXPECT_EQ(com::ModuleRegisterServer(badProgId, 2, COM_TEST_SERVER_PATH), SELFREG_E_CLASS);
   EXPECT_FALSE(KeyExists(ClsidKey(first)));
@@ -481,7 +457,7 @@ TEST_F(ComRuntime, FailedRegistrationLeavesNothingBehind) {
 
   EXPECT_EQ(com::ModuleRegisterServer(badProgId, 1, ""), SELFREG_E_CLASS);
   EXPECT_FALSE(KeyExists(ClsidKey(first)));
-  const com::ClassEntry noClsid[] = {{nullptr, u"No.Clsid", u"", u"Free", &CCounter::CreateInstance}};
+  const com::ClassEntry noClsid[] = {{nullptr, u"No.Clsid", u"", u"Free", &CTestCounter::CreateInstance}};
   EXPECT_EQ(com::ModuleRegisterServer(noClsid, 1, COM_TEST_SERVER_PATH), SELFREG_E_CLASS);
   EXPECT_FALSE(KeyExists(u"No.Clsid"));
 

@@ -3,32 +3,11 @@
 // four exported entry points from COM_SERVER_ENTRY_POINTS.
 #include "platform/com/atl.h"
 #include "tests/platform/com_test_server.h"
+#include "tests/platform/test_counter.h"
 
 namespace {
 
-class CTestCounter final : public com::ComClass<CTestCounter, ITestCounter> {
- public:
-  ~CTestCounter() override { SysFreeString(name_); }
-
-  HRESULT STDMETHODCALLTYPE Add(LONG value, LONG* total) override {
-    if (total == nullptr) return E_POINTER;
-    total_ += value;
-    *total = total_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
-    if (name == nullptr) return E_POINTER;
-    *name = name_ == nullptr ? nullptr : SysAllocStringLen(name_, SysStringLen(name_));
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override {
-    return SysReAllocString(&name_, name == nullptr ? u"" : name) ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  LONG total_ = 0;
-  BSTR name_ = nullptr;
-};
+using comtest::CTestCounter;
 
 class CTestRefuser final : public com::ComClass<CTestRefuser, IUnknown> {
  public:

@@ -1,6 +1,6 @@
 // The interface and identities of the small in-process server the COM tests
-// load through the registry (com_test_server.cpp), and which the value tests
-// also implement in-process.
+// load through the registry (com_test_server.cpp). The class behind the
+// interface is in test_counter.h, which the test programs also use in-process.
 #pragma once
 
 #include "platform/com/oleauto.h"

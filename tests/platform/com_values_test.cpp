@@ -13,36 +13,18 @@
 #include "platform/com/oleauto.h"
 #include "platform/com/runtime.h"
 #include "tests/platform/com_test_server.h"
+#include "tests/platform/test_counter.h"
 
 namespace {
 
 // ---- helpers ------------------------------------------------------------------------
 
-// An in-process implementation of the test interface, for values that hold
-// interface references.
-class CLocalCounter final : public com::ComClass<CLocalCounter, ITestCounter> {
- public:
-  HRESULT STDMETHODCALLTYPE Add(LONG value, LONG* total) override {
-    if (total == nullptr) return E_POINTER;
-    total_ += value;
-    *total = total_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
-    if (name == nullptr) return E_POINTER;
-    *name = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return S_OK; }
-
- private:
-  LONG total_ = 0;
-};
+using comtest::CTestCounter;
 
 // A new counter whose total starts at `total`, as IDispatch, one reference.
 IDispatch* MakeCounter(LONG total) {
-  CLocalCounter* counter = nullptr;
-  EXPECT_EQ(CLocalCounter::CreateObject(&counter), S_OK);
+  CTestCounter* counter = nullptr;
+  EXPECT_EQ(CTestCounter::CreateObject(&counter), S_OK);
   LONG ignored = 0;
   counter->Add(total, &ignored);
   IDispatch* dispatch = nullptr;

@@ -15,30 +15,31 @@
 #include "platform/os/debug.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
+#include "tests/mapengine/object/live_objects.h"
 
 namespace {
 
 // A fresh device root per test, and a map engine object made through the COM
 // helper (one reference, released at the end).
-class CMapTest : public ::testing::Test {
+class CMapTest : public LiveObjectsTest {
  protected:
   void SetUp() override {
+    LiveObjectsTest::SetUp();
     char pattern[] = "/tmp/cmap-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     platform::SetDeviceRoot(root_);
     CMap::ClearDebugLogFlag();
-    liveAtStart_ = com::LiveObjectCount();
     platform::SetDebugOutputSink([this](const std::u16string& line) { debugOutput_.push_back(line); });
     ASSERT_EQ(CMap::CreateObject(&map_), S_OK);
   }
   void TearDown() override {
     if (map_ != nullptr) map_->Release();
-    EXPECT_EQ(com::LiveObjectCount(), liveAtStart_);
     platform::SetDebugOutputSink({});
     platform::SetClock(nullptr);
     CMap::ClearDebugLogFlag();
     std::filesystem::remove_all(root_);
+    LiveObjectsTest::TearDown();
   }
 
   static std::u16string Text(BSTR b) { return std::u16string(b, SysStringLen(b)); }
@@ -55,7 +56,6 @@ class CMapTest : public ::testing::Test {
   }
 
   std::string root_;
-  long liveAtStart_ = 0;
   std::vector<std::u16string> debugOutput_;
   CMap* map_ = nullptr;
 };

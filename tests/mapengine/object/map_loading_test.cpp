@@ -14,15 +14,17 @@
 #include "mapengine/object/CMap.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
+#include "tests/mapengine/object/live_objects.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class MapLoadingTest : public ::testing::Test {
+class MapLoadingTest : public LiveObjectsTest {
  protected:
   void SetUp() override {
+    LiveObjectsTest::SetUp();
     char pattern[] = "/tmp/map-loading-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
@@ -36,6 +38,7 @@ class MapLoadingTest : public ::testing::Test {
     if (map_ != nullptr) map_->Release();
     CMap::ClearDebugLogFlag();
     fs::remove_all(root_);
+    LiveObjectsTest::TearDown();
   }
 
   // A small map of a few tiles whose records lie around (x, y).

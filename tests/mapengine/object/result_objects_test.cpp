@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/com/runtime.h"
+#include "tests/mapengine/object/live_objects.h"
 
 namespace {
 
@@ -249,15 +250,7 @@ const TextCase<AD, IAddressDetails> kAddressTexts[] = {
 };
 static_assert(std::size(kAddressDoubles) + std::size(kAddressInts) + std::size(kAddressTexts) == 9);
 
-// Every test ends with as many live COM objects as it started with.
-class ResultObjectsTest : public ::testing::Test {
- protected:
-  void SetUp() override { liveAtStart_ = com::LiveObjectCount(); }
-  void TearDown() override { EXPECT_EQ(com::LiveObjectCount(), liveAtStart_); }
-
- private:
-  long liveAtStart_ = 0;
-};
+using ResultObjectsTest = LiveObjectsTest;
 
 // ---- defaults ---------------------------------------------------------------------------
 

@@ -13,11 +13,12 @@
 #include "platform/os/module.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
+#include "tests/mapengine/object/live_objects.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
 
-class CartovelServer : public ::testing::Test {
+class CartovelServer : public LiveObjectsTest {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/cartovel-server-XXXXXX";
@@ -28,9 +29,10 @@ class CartovelServer : public ::testing::Test {
     library_ = LoadLibraryW(platform::Utf8ToUtf16(CARTOVEL_LIBRARY_PATH).c_str());
     ASSERT_NE(library_, nullptr) << platform::LastModuleError();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    liveAtStart_ = com::LiveObjectCount();
+    LiveObjectsTest::SetUp();
   }
   void TearDown() override {
+    LiveObjectsTest::TearDown();
     CoUninitialize();
     if (library_ != nullptr) FreeLibrary(library_);
     platform::registry::ReloadFromDisk();
@@ -73,7 +75,6 @@ class CartovelServer : public ::testing::Test {
 
   std::string root_;
   HMODULE library_ = nullptr;
-  long liveAtStart_ = 0;
 };
 
 TEST_F(CartovelServer, RegistersEveryClassFreeThreadedUnderItsProgId) {
