@@ -4,41 +4,18 @@
 // route answer E_NOTIMPL in this build.
 #include "mapengine/object/CMap.h"
 
+#include <new>
+
+#include "platform/com/guard.h"
 
 CMap::CMap() {
   Log(u"Constructed VOV");
   ClearVariables();
-  m_Rdr = nullptr;
-  m_RdrPOI = nullptr;
-  m_pMapMemory = nullptr;
-  m_pPOIMemory = nullptr;
-  m_pMapNames = nullptr;
-  for (auto& table : m_pWordTables) table = nullptr;
 }
 
-CMap::~CMap() {
-  CleanUp();
-  // CleanUp returns early when nothing was loaded; free what may still be held.
-  UnRegisterAllUserPOIs();
-  FreeWordTables();
-  delete m_pMapNames;
-  m_pMapNames = nullptr;
-  m_MapFiles.Clear();
-  if (m_hResources != nullptr) {
-    FreeLibrary(m_hResources);
-    m_hResources = nullptr;
-  }
-  SysFreeString(m_DebugDirectory);
-  SysFreeString(m_BaseMapPath);
-  SysFreeString(m_MapPath);
-}
-
-void CMap::FreeWordTables() {
-  for (auto& table : m_pWordTables) {
-    delete table;
-    table = nullptr;
-  }
-}
+// Every field owns what it holds; CleanUp is called for its order only: it
+// closes the readers before the memory blocks they live in are freed.
+CMap::~CMap() { CleanUp(); }
 
 // ---- settings ------------------------------------------------------------------
 
@@ -56,8 +33,9 @@ HRESULT CMap::ClearVariables() {
   m_NextIntersectionCache = NextIntersectionCache::Empty();
   m_nMapMemoryKB = 2000;
   m_nPOIMemoryKB = 768;
-  AssignBstr(m_BaseMapPath, u"");
-  AssignBstr(m_DebugDirectory, u"");
+  // A null BSTR is the empty text: emptying needs no memory and cannot fail.
+  m_BaseMapPath.Reset();
+  m_DebugDirectory.Reset();
   return S_OK;
 }
 
@@ -82,8 +60,7 @@ HRESULT CMap::SetPOIMemoryAllocatedRME(SHORT inMemoryToUseInKB) {
 }
 
 HRESULT CMap::SetDebugDirectory(BSTR inDebugDirectory) {
-  AssignBstr(m_DebugDirectory, BstrView(inDebugDirectory));
-  return S_OK;
+  return m_DebugDirectory.Assign(BstrView(inDebugDirectory)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CMap::UsingWinCE42(VARIANT_BOOL inUsingWinCE42) {
@@ -108,24 +85,25 @@ void CMap::SetMapDirectory(const char16_t* base, const char16_t* folder) {
   if (!path.empty() && path.back() == u'\\') path.pop_back();
   if (folder != nullptr) path += folder;
   if (path.empty() || (path.back() != u'\\' && path.back() != u'/')) path += u'\\';
-  AssignBstr(m_MapPath, path);
+  if (!m_MapPath.Assign(path)) throw std::bad_alloc();
 }
 
 HRESULT CMap::get_MapPath(BSTR* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = SysAllocStringLen(m_MapPath, SysStringLen(m_MapPath));
-  return S_OK;
+  return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CMap::put_MapPath(BSTR newVal) {
   if (SysStringLen(newVal) == 0) return S_OK;
-  SetMapDirectory(m_BaseMapPath, newVal);
-  return S_OK;
+  return com::Guarded([&] {
+    SetMapDirectory(m_BaseMapPath, newVal);
+    return S_OK;
+  });
 }
 
 HRESULT CMap::SetBaseMapPath(BSTR baseMapPath) {
-  AssignBstr(m_BaseMapPath, BstrView(baseMapPath));
-  return S_OK;
+  return m_BaseMapPath.Assign(BstrView(baseMapPath)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CMap::NumberOfMapsLoaded(SHORT* pVal) {
@@ -167,11 +145,7 @@ HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
 // ---- user point-of-interest registry ------------------------------------------------
 
 HRESULT CMap::UnRegisterAllUserPOIs() {
-  for (auto& [file, infos] : m_UserPOIRegistry) {
-    for (IUnknown* info : infos)
-      if (info != nullptr) info->Release();
-  }
-  m_UserPOIRegistry.clear();
+  m_UserPOIRegistry.clear();  // each owner gives its reference back
   return S_OK;
 }
 

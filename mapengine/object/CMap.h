@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <set>
 #include <initializer_list>
 #include <string_view>
@@ -20,6 +22,7 @@
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/atl.h"
+#include "platform/com/owners.h"
 #include "platform/os/format.h"
 #include "platform/os/module.h"
 
@@ -42,6 +45,20 @@ struct MapContext {
   char16_t debugDirectory[256];  // at most 255 characters and a NUL
 };
 
+// Owners of what CMap holds from the map-format library and the heap.
+struct ReaderCloser {
+  void operator()(RmfReader* reader) const noexcept;  // RmfReaderClose
+};
+using ReaderOwner = std::unique_ptr<RmfReader, ReaderCloser>;
+struct BlockFreer {
+  void operator()(void* block) const noexcept { std::free(block); }
+};
+using BlockOwner = std::unique_ptr<void, BlockFreer>;
+
+// Every IMap method answers its HRESULT and lets no exception out: the
+// methods that run code which can throw do it through com::Guarded, so memory
+// running out gives E_OUTOFMEMORY, with the out-parameters at their empty
+// values and the object as a later call (CleanUp at the latest) can use it.
 class CMap : public com::ComClass<CMap, IMap> {
  public:
   CMap();
@@ -148,16 +165,19 @@ class CMap : public com::ComClass<CMap, IMap> {
 
   // One line of the debug log: to the debugger output, and to "gpsDebug.txt" in
   // m_DebugDirectory while the process-wide log flag says the folder exists.
-  // The text is written as it is, never used as a format.
-  void Log(const char16_t* text) const;
+  // The text is written as it is, never used as a format. Logging is best
+  // effort: a line that cannot be written is dropped, never an error.
+  void Log(const char16_t* text) const noexcept;
   // Forgets whether the debug folder exists, so the next line checks again.
   static void ClearDebugLogFlag();
 
   // Sets m_MapPath to `base` (one trailing backslash removed) followed by
   // `folder`, ending in a backslash unless it already ends in one or a slash.
+  // Throws std::bad_alloc, with m_MapPath unchanged, when memory runs out.
   void SetMapDirectory(const char16_t* base, const char16_t* folder);
 
-  // Map loading.
+  // Map loading. These may throw std::bad_alloc; what they leave behind then
+  // is what a failed Initalize leaves, which CleanUp undoes.
   std::u16string InitalizeMaps(std::u16string_view mapDirectory, std::u16string_view settingsDirectory,
                                bool searchOtherFolders);
   bool FindMapDirectory(std::u16string_view folder, bool searchOtherFolders);
@@ -178,32 +198,35 @@ class CMap : public com::ComClass<CMap, IMap> {
   bool LoadResourceLibrary(std::u16string_view path);
   // A table of "key,value" texts read from the library by the ids of a
   // zero-terminated list; a text without a comma gives an empty table.
-  CKeyValueTable* BuildWordTable(const UINT* ids) const;
+  std::unique_ptr<CKeyValueTable> BuildWordTable(const UINT* ids) const;
+  // Replaces the five tables with new ones from the library, all or none.
   void BuildWordTables();
 
-  void LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const;
+  void LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const noexcept;
 
-  // Fields, in the order the engine has always kept them.
-  RmfReader* m_Rdr = nullptr;
-  RmfReader* m_RdrPOI = nullptr;
+  // Fields, in the order the engine has always kept them. The readers live
+  // inside the memory blocks declared after them, which are therefore
+  // destroyed first: the destructor closes the readers through CleanUp.
+  ReaderOwner m_Rdr;
+  ReaderOwner m_RdrPOI;
   std::int32_t FindRouteInitialHeading = -1;
   std::vector<RmfFeatureRef> m_pWPFeatureIds;
   std::int32_t m_nWPFeatureIndex = -1;
   std::uint8_t m_bStreetDetailed = 0;
   std::uint8_t m_bUsingWinCE42 = 0;
-  HMODULE m_hResources = nullptr;
+  platform::ModuleOwner m_hResources;
   std::int16_t MAX_NUMBER_MAPS_OPEN = 255;
   std::int16_t MAX_NUMBER_POIS_OPEN = 255;
   NextIntersectionCache m_NextIntersectionCache = NextIntersectionCache::Empty();
-  BSTR m_DebugDirectory = nullptr;
-  BSTR m_BaseMapPath = nullptr;
-  BSTR m_MapPath = nullptr;
+  com::Bstr m_DebugDirectory;
+  com::Bstr m_BaseMapPath;
+  com::Bstr m_MapPath;
   MapContext m_MapContext{};
-  void* m_pMapMemory = nullptr;
-  void* m_pPOIMemory = nullptr;
-  CKeyValueTable* m_pWordTables[5] = {};
+  BlockOwner m_pMapMemory;
+  BlockOwner m_pPOIMemory;
+  std::unique_ptr<CKeyValueTable> m_pWordTables[5];
   std::int16_t m_nMapsLoaded = 0;
-  CKeyValueTable* m_pMapNames = nullptr;
+  std::unique_ptr<CKeyValueTable> m_pMapNames;
   CBstrArray m_MapFiles{255};
   std::int32_t m_nMapNumber = 0;
   std::int16_t m_nPOIsLoaded = 0;
@@ -218,11 +241,10 @@ class CMap : public com::ComClass<CMap, IMap> {
   std::set<std::u16string> m_ReportedPOIKeys;
   // User point-of-interest database file to the search infos registered for it
   // (objects of the database server, one reference held each).
-  std::map<std::u16string, std::vector<IUnknown*>> m_UserPOIRegistry;
+  std::map<std::u16string, std::vector<std::unique_ptr<IUnknown, com::Releaser>>> m_UserPOIRegistry;
   std::map<std::u16string, std::u16string> m_POIFiles;
 
  private:
-  void FreeWordTables();
   void LoadPOIFile(const std::u16string& fullPath, const std::u16string& fileName, const std::string& ansiPath);
   void LogMemoryStatus(const char16_t* tmpl) const;
 

@@ -30,11 +30,14 @@ bool LoggingOn(BSTR folder) {
 
 }  // namespace
 
-void CMap::Log(const char16_t* text) const {
+// OutputDebugStringW, the folder check and WriteDebugLogLine each keep their
+// failures to themselves, so nothing here throws.
+void CMap::Log(const char16_t* text) const noexcept {
   if (text == nullptr) text = u"";
   OutputDebugStringW(text);
   OutputDebugStringW(u"\n");
-  if (LoggingOn(m_DebugDirectory)) WriteDebugLogLine(m_DebugDirectory, text);
+  const BSTR folder = m_DebugDirectory;
+  if (LoggingOn(folder)) WriteDebugLogLine(folder, text);
 }
 
 void CMap::ClearDebugLogFlag() { g_logState.store(kUnknown, std::memory_order_relaxed); }

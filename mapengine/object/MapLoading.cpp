@@ -5,12 +5,15 @@
 // the language library (SetResources), the search of loaded maps by name and
 // the lookup of a map's number by its name.
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/ResourceStrings.h"
+#include "platform/com/guard.h"
 #include "platform/os/files.h"
 #include "platform/os/format.h"
 #include "platform/os/memory.h"
@@ -64,19 +67,25 @@ bool Contains(std::u16string_view text, std::u16string_view part) { return text.
 std::vector<std::u16string> ListFiles(const std::u16string& pattern) {
   std::vector<std::u16string> names;
   WIN32_FIND_DATAW data{};
-  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  HANDLE first = FindFirstFileW(pattern.c_str(), &data);
+  if (first == INVALID_HANDLE_VALUE) return names;
+  const platform::FindOwner find(first);
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(data.cFileName);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  } while (FindNextFileW(find.get(), &data));
   return names;
 }
 
 }  // namespace
 
-void CMap::LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const {
-  Log(platform::FormatW(tmpl, args).c_str());
+void ReaderCloser::operator()(RmfReader* reader) const noexcept { RmfReaderClose(reader); }
+
+void CMap::LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const noexcept {
+  try {
+    Log(platform::FormatW(tmpl, args).c_str());
+  } catch (...) {
+    // Without memory for the line, the line is dropped (see Log).
+  }
 }
 
 void CMap::LogMemoryStatus(const char16_t* tmpl) const {
@@ -90,10 +99,13 @@ void CMap::LogMemoryStatus(const char16_t* tmpl) const {
 HRESULT CMap::Initalize(BSTR mapDirectory, BSTR settingsDirectory, BSTR, VARIANT_BOOL inSearchOtherMapDirectories,
                         BSTR* pResult) {
   if (pResult != nullptr) *pResult = nullptr;
-  std::u16string result = InitalizeMaps(BstrView(mapDirectory), BstrView(settingsDirectory),
-                                        inSearchOtherMapDirectories != VARIANT_FALSE);
-  if (pResult != nullptr) *pResult = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
-  return S_OK;
+  return com::Guarded([&] {
+    std::u16string result = InitalizeMaps(BstrView(mapDirectory), BstrView(settingsDirectory),
+                                          inSearchOtherMapDirectories != VARIANT_FALSE);
+    if (pResult == nullptr) return S_OK;
+    *pResult = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
+    return *pResult != nullptr ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
 std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16string_view settingsDirectory,
@@ -109,20 +121,20 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
   m_nLoadedCountryMaps = m_nLoadedProvincialMaps = m_nLoadedStateMaps = m_nLoadedRegionalMaps = 0;
   m_nMapNumber = 0;
   m_POIFiles.clear();
-  if (m_pMapNames == nullptr) m_pMapNames = new CKeyValueTable(kMapNameCapacity);
+  if (m_pMapNames == nullptr) m_pMapNames = std::make_unique<CKeyValueTable>(kMapNameCapacity);
 
   LogMemoryStatus(u"Memory percent free:%d, free memory:%d KBytes");
 
   if (m_pMapMemory == nullptr) {
     if (m_nMapMemoryBytes <= 0) m_nMapMemoryBytes = static_cast<std::int32_t>(m_nMapMemoryKB) * 1024;
-    if (m_nMapMemoryBytes > 0) m_pMapMemory = std::calloc(1, static_cast<std::size_t>(m_nMapMemoryBytes));
+    if (m_nMapMemoryBytes > 0) m_pMapMemory.reset(std::calloc(1, static_cast<std::size_t>(m_nMapMemoryBytes)));
     if (m_pMapMemory == nullptr) {
       Log(u"Error Memory MAP allocation failed.");
       return u"UNABLE TO INITIALIZE MAP ENGINE";
     }
     m_nMapBlockBytes = m_nMapMemoryBytes;
   }
-  m_Rdr = RmfReaderCreateInArena(m_pMapMemory, static_cast<std::uint32_t>(m_nMapBlockBytes));
+  m_Rdr.reset(RmfReaderCreateInArena(m_pMapMemory.get(), static_cast<std::uint32_t>(m_nMapBlockBytes)));
   if (m_Rdr == nullptr) {
     Log(u"Error Zazo Doz did not Initalized: m_Rdr");
     return u"UNABLE TO INITIALIZE MAP ENGINE";
@@ -130,30 +142,32 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
 
   const std::int32_t poiBytes = static_cast<std::int32_t>(m_nPOIMemoryKB) * 1024;
   if (m_pPOIMemory == nullptr) {
-    if (poiBytes > 0) m_pPOIMemory = std::calloc(1, static_cast<std::size_t>(poiBytes));
+    if (poiBytes > 0) m_pPOIMemory.reset(std::calloc(1, static_cast<std::size_t>(poiBytes)));
     if (m_pPOIMemory == nullptr) {
       Log(u"Error Memory POI allocation failed. ");
       return u"UNABLE TO INITIALIZE MAP ENGINE";
     }
     m_nPOIMemoryBytes = poiBytes;
   }
-  if (m_RdrPOI == nullptr) m_RdrPOI = RmfReaderCreateInArena(m_pPOIMemory, static_cast<std::uint32_t>(m_nPOIMemoryBytes));
+  if (m_RdrPOI == nullptr) {
+    m_RdrPOI.reset(RmfReaderCreateInArena(m_pPOIMemory.get(), static_cast<std::uint32_t>(m_nPOIMemoryBytes)));
+  }
   if (m_RdrPOI == nullptr) {
     Log(u"Error Zazo Doz did not Initalized: m_RdrPOI");
     return u"UNABLE TO INITIALIZE MAP ENGINE";
   }
 
-  m_MapContext.rdr = m_Rdr;
+  m_MapContext.rdr = m_Rdr.get();
   std::u16string_view debugFolder = BstrView(m_DebugDirectory).substr(0, 255);
   debugFolder.copy(m_MapContext.debugDirectory, debugFolder.size());
   m_MapContext.debugDirectory[debugFolder.size()] = u'\0';
   LogMemoryStatus(u"After ZazoDoz Engine Initialized Memory percent free:%d, free memory:%d KBytes");
 
-  if (RmfReaderSetMaxOpenFiles(m_Rdr, MAX_NUMBER_MAPS_OPEN) != MAX_NUMBER_MAPS_OPEN) {
+  if (RmfReaderSetMaxOpenFiles(m_Rdr.get(), MAX_NUMBER_MAPS_OPEN) != MAX_NUMBER_MAPS_OPEN) {
     Log(u"Error Zazo Doz did not Initalized MAX_NUMBER_MAPS_OPEN");
     return u"UNABLE TO INITIALIZE MAP ENGINE";
   }
-  if (RmfReaderSetMaxOpenFiles(m_RdrPOI, MAX_NUMBER_POIS_OPEN) != MAX_NUMBER_POIS_OPEN) {
+  if (RmfReaderSetMaxOpenFiles(m_RdrPOI.get(), MAX_NUMBER_POIS_OPEN) != MAX_NUMBER_POIS_OPEN) {
     Log(u"Error Zazo Doz did not Initalized MAX_NUMBER_POIS_OPEN");
     return u"UNABLE TO INITIALIZE MAP ENGINE";
   }
@@ -179,40 +193,39 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
   return u"OK";
 }
 
+// Nothing here can throw, so CleanUp needs no guard (and the destructor may
+// call it).
 HRESULT CMap::CleanUp() {
+  // Initalize makes the map block before either reader or the POI block, and
+  // only this function frees it: without a map reader or block no maps were
+  // loaded. What may exist without them (the map-name table, the language
+  // library and its word tables) stays, owned by its field.
   if (m_Rdr == nullptr && m_pMapMemory == nullptr) return S_OK;
 
   Log(u"\n\nCleanUp");
-  if (m_Rdr != nullptr) RmfReaderClose(m_Rdr);
-  m_Rdr = nullptr;
-  std::free(m_pMapMemory);
-  m_pMapMemory = nullptr;
+  // Each reader is closed before the block it lives in is freed.
+  m_Rdr.reset();
+  m_pMapMemory.reset();
   m_nMapBlockBytes = 0;
-  if (m_RdrPOI != nullptr) RmfReaderClose(m_RdrPOI);
-  m_RdrPOI = nullptr;
-  std::free(m_pPOIMemory);
-  m_pPOIMemory = nullptr;
+  m_RdrPOI.reset();
+  m_pPOIMemory.reset();
   m_nPOIMemoryBytes = 0;
   m_MapContext.rdr = nullptr;
   m_pWPFeatureIds.clear();
   m_nWPFeatureIndex = -1;
 
-  delete m_pMapNames;
-  m_pMapNames = nullptr;
+  m_pMapNames.reset();
   m_MapFiles.Reset();
   m_nPOIsLoaded = 0;
   m_POIFiles.clear();
   UnRegisterAllUserPOIs();
   m_ReportedPOIKeys.clear();
-  FreeWordTables();
+  for (auto& table : m_pWordTables) table.reset();
 
   ClearDebugLogFlag();
   m_nMapsLoaded = 0;
   m_nMapMemoryBytes = 0;
-  if (m_hResources != nullptr) {
-    FreeLibrary(m_hResources);
-    m_hResources = nullptr;
-  }
+  m_hResources.reset();
   return S_OK;
 }
 
@@ -248,7 +261,7 @@ bool CMap::FindMapDirectory(std::u16string_view folder, bool searchOtherFolders)
   if (!searchOtherFolders) return false;
   for (const char16_t* candidate : kMapFolderSearchList)
     if (TryMapDirectory(candidate)) return true;
-  AssignBstr(m_MapPath, u"");
+  m_MapPath.Reset();
   return false;
 }
 
@@ -273,14 +286,16 @@ void CMap::LoadMap_POI(const std::u16string& fullPath, const std::u16string& fil
     LogFormat(u"    map not loaded: %s", {fileName});
     return;
   }
-  std::int32_t opened = RmfReaderOpen(m_Rdr, ansiPath.c_str(), 0);
+  std::int32_t opened = RmfReaderOpen(m_Rdr.get(), ansiPath.c_str(), 0);
   if (opened <= 0) {
     LogFormat(u"RmfReaderOpen failed to load map: %s (error %d)", {fileName, m_Rdr->lastError});
     return;
   }
   ++m_nMapNumber;
-  m_pMapNames->Add(fileName, platform::FormatW(u"%d", {m_nMapNumber}));
-  m_MapFiles.Append(fileName);
+  // Both tables have room for every map below the limit, so a refusal means
+  // memory ran out: a map the engine cannot name back is not counted as loaded.
+  if (!m_pMapNames->Add(fileName, platform::FormatW(u"%d", {m_nMapNumber}))) throw std::bad_alloc();
+  if (m_MapFiles.Append(fileName) == 0) throw std::bad_alloc();
   ++m_nMapsLoaded;
   CountMapKind(fileName);
 }
@@ -314,7 +329,7 @@ void CMap::LoadPOIFile(const std::u16string& fullPath, const std::u16string& fil
     Log(u"RmfReaderOpen failed to load POI: Reached max POI limit.");
     return;
   }
-  std::int32_t opened = RmfReaderOpen(m_RdrPOI, ansiPath.c_str(), 0);
+  std::int32_t opened = RmfReaderOpen(m_RdrPOI.get(), ansiPath.c_str(), 0);
   if (opened <= 0) {
     LogFormat(u"RmfReaderOpen failed to load POI: %s (error %d)", {fileName, m_RdrPOI->lastError});
     return;
@@ -346,52 +361,58 @@ void CMap::CountMapKind(std::u16string_view fileName) {
 
 // ---- the language library and the word tables ---------------------------------------------
 
-std::u16string CMap::LoadResourceString(UINT id) const { return LoadStringResource(m_hResources, id); }
+std::u16string CMap::LoadResourceString(UINT id) const { return LoadStringResource(m_hResources.get(), id); }
 
-CKeyValueTable* CMap::BuildWordTable(const UINT* ids) const {
+std::unique_ptr<CKeyValueTable> CMap::BuildWordTable(const UINT* ids) const {
   int count = 0;
   while (ids[count] != 0) ++count;
-  auto* table = new CKeyValueTable(count);
+  auto table = std::make_unique<CKeyValueTable>(count);
   for (int i = 0; i < count; ++i) {
     std::u16string text = LoadResourceString(ids[i]);
     if (text.empty()) continue;
     std::size_t comma = text.find(u',');
-    if (comma == std::u16string::npos) {
-      delete table;
-      return new CKeyValueTable(0);
-    }
+    if (comma == std::u16string::npos) return std::make_unique<CKeyValueTable>(0);
     std::u16string_view key = std::u16string_view(text).substr(0, comma).substr(0, kMaxKeyLength);
     std::u16string_view value = std::u16string_view(text).substr(comma + 1).substr(0, kMaxValueLength);
-    table->Add(key, value);
+    // The table has a slot for every id: a refusal means memory ran out.
+    if (!table->Add(key, value)) throw std::bad_alloc();
   }
   return table;
 }
 
 void CMap::BuildWordTables() {
-  FreeWordTables();
   const std::vector<UINT> stateIds = StateNameIds();
   const UINT* lists[5] = {kWordTable1, kWordTable2, stateIds.data(), kWordTable4, kWordTable5};
-  for (int slot = 0; slot < 5; ++slot) m_pWordTables[slot] = BuildWordTable(lists[slot]);
+  std::unique_ptr<CKeyValueTable> built[5];
+  for (int slot = 0; slot < 5; ++slot) built[slot] = BuildWordTable(lists[slot]);
+  for (int slot = 0; slot < 5; ++slot) m_pWordTables[slot] = std::move(built[slot]);
 }
 
 HRESULT CMap::SetResources(BSTR inResourcesToLoad, VARIANT_BOOL* outResourceLoaded) {
-  bool loaded = LoadResourceLibrary(BstrView(inResourcesToLoad));
-  if (outResourceLoaded != nullptr) *outResourceLoaded = loaded ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+  if (outResourceLoaded != nullptr) *outResourceLoaded = VARIANT_FALSE;
+  return com::Guarded([&] {
+    bool loaded = LoadResourceLibrary(BstrView(inResourcesToLoad));
+    if (outResourceLoaded != nullptr) *outResourceLoaded = loaded ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  });
 }
 
 bool CMap::LoadResourceLibrary(std::u16string_view path) {
-  if (m_hResources != nullptr) {
-    FreeLibrary(m_hResources);
-    m_hResources = nullptr;
-  }
+  m_hResources.reset();
   std::u16string name(path);
-  m_hResources = name.empty() ? nullptr : LoadLibraryW(name.c_str());
+  if (!name.empty()) m_hResources.reset(LoadLibraryW(name.c_str()));
   if (m_hResources == nullptr) {
     LogFormat(u"CMap::SetResources: language library not loaded: %s", {name});
     return false;
   }
-  BuildWordTables();
+  try {
+    BuildWordTables();
+  } catch (...) {
+    // Tables that cannot be built leave things as a library that cannot be
+    // loaded does: no library, the tables of the last one.
+    m_hResources.reset();
+    throw;
+  }
   return true;
 }
 
@@ -412,33 +433,39 @@ std::u16string CMap::NormaliseMapName(std::u16string_view fileName) {
 HRESULT CMap::FindMatchingMaps(BSTR searchString, VARIANT* pInOutListOfMatchingMaps) {
   if (pInOutListOfMatchingMaps == nullptr) return S_OK;
   VariantClear(pInOutListOfMatchingMaps);
-
-  std::vector<std::u16string> found;
-  const std::u16string search = Upper(BstrView(searchString));
-  if (m_pMapNames != nullptr) {
-    for (const std::u16string& name : ListFiles(std::u16string(BstrView(m_MapPath)) + u"*.rmf")) {
-      if (!m_pMapNames->Contains(name)) continue;
-      std::u16string normal = Upper(NormaliseMapName(name));
-      if (normal.compare(0, search.size(), search) != 0) continue;
-      bool taken = false;
-      for (const std::u16string& f : found) taken = taken || f == normal;
-      if (!taken && found.size() < static_cast<std::size_t>(kMapNameCapacity)) found.push_back(normal);
+  return com::Guarded([&] {
+    std::vector<std::u16string> found;
+    const std::u16string search = Upper(BstrView(searchString));
+    if (m_pMapNames != nullptr) {
+      for (const std::u16string& name : ListFiles(std::u16string(BstrView(m_MapPath)) + u"*.rmf")) {
+        if (!m_pMapNames->Contains(name)) continue;
+        std::u16string normal = Upper(NormaliseMapName(name));
+        if (normal.compare(0, search.size(), search) != 0) continue;
+        bool taken = false;
+        for (const std::u16string& f : found) taken = taken || f == normal;
+        if (!taken && found.size() < static_cast<std::size_t>(kMapNameCapacity)) found.push_back(normal);
+      }
     }
-  }
 
-  SAFEARRAY* list = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(found.size()));
-  if (list == nullptr) return S_OK;
-  for (LONG i = 0; i < static_cast<LONG>(found.size()); ++i) {
-    VARIANT item;
-    VariantInit(&item);
-    item.vt = VT_BSTR;
-    item.bstrVal = SysAllocStringLen(found[i].data(), static_cast<UINT>(found[i].size()));
-    SafeArrayPutElement(list, &i, &item);
-    VariantClear(&item);
-  }
-  pInOutListOfMatchingMaps->vt = VT_ARRAY | VT_VARIANT;
-  pInOutListOfMatchingMaps->parray = list;
-  return S_OK;
+    SAFEARRAY* list = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(found.size()));
+    if (list == nullptr) return E_OUTOFMEMORY;
+    for (LONG i = 0; i < static_cast<LONG>(found.size()); ++i) {
+      VARIANT item;
+      VariantInit(&item);
+      item.vt = VT_BSTR;
+      item.bstrVal = SysAllocStringLen(found[i].data(), static_cast<UINT>(found[i].size()));
+      HRESULT hr = item.bstrVal != nullptr ? SafeArrayPutElement(list, &i, &item) : E_OUTOFMEMORY;
+      VariantClear(&item);
+      if (FAILED(hr)) {
+        // A list with a name missing would pass for a list without that map.
+        SafeArrayDestroy(list);
+        return hr;
+      }
+    }
+    pInOutListOfMatchingMaps->vt = VT_ARRAY | VT_VARIANT;
+    pInOutListOfMatchingMaps->parray = list;
+    return S_OK;
+  });
 }
 
 int CMap::GetMapIndexByName(std::u16string_view mapName) const {

@@ -1,29 +1,42 @@
 // The map engine's four result objects. Getters copy one field into their out
 // parameter, setters store their argument unchanged; nothing here calls back
-// into the map engine.
+// into the map engine. Every getter and text setter is one of the three
+// helpers below: numbers copy without a way to throw, and the text helpers run
+// through com::Guarded, so no exception leaves a method.
 #include "mapengine/object/ResultObjects.h"
 
 #include <initializer_list>
+#include <type_traits>
+
+#include "platform/com/guard.h"
 
 namespace {
 
+// A number copies without a way to fail; the check keeps it so.
 template <class T, class U>
 HRESULT CopyOut(T* out, U value) {
+  static_assert(std::is_scalar_v<T> && std::is_scalar_v<U>, "only numbers copy without a guard");
   if (out == nullptr) return E_POINTER;
   *out = static_cast<T>(value);
   return S_OK;
 }
 
 // A new copy of a field's text; an empty (or null) field gives an empty BSTR
-// rather than null.
+// rather than null. Null, with E_OUTOFMEMORY, when memory runs out.
 HRESULT CopyTextOut(BSTR* out, BSTR field) {
   if (out == nullptr) return E_POINTER;
-  *out = SysAllocStringLen(field, SysStringLen(field));
-  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  *out = nullptr;
+  return com::Guarded([&] {
+    *out = SysAllocStringLen(field, SysStringLen(field));
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
-// Stores a copy of a caller's BSTR (embedded NULs kept) over a field's text.
-HRESULT StoreText(BSTR& field, BSTR newVal) { return AssignBstr(field, BstrView(newVal)) ? S_OK : E_OUTOFMEMORY; }
+// Stores a copy of a caller's BSTR (embedded NULs kept) over a field's text;
+// E_OUTOFMEMORY, with the field as it was, when memory runs out.
+HRESULT StoreText(BSTR& field, BSTR newVal) {
+  return com::Guarded([&] { return AssignBstr(field, BstrView(newVal)) ? S_OK : E_OUTOFMEMORY; });
+}
 
 // The turn from one street direction into the other, with truncating integer
 // remainders: (a - ((b + 180) mod 360) + 360) mod 360. Arriving against
