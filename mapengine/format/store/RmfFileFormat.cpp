@@ -111,8 +111,8 @@ VehicleItem ReadVehicleItem(const char*& p, const char* end) {
   return {1, number};
 }
 
-// Checks a vehicle list and finds its highest number. Returns kRmfFileAccepted,
-// kRmfFileMalformed (negative number) or kRmfFileRejected (number too large).
+// Checks a vehicle list and finds its highest number. Returns kRmfFileAccepted
+// or kRmfFileMalformed (a negative number, or one beyond the vehicle table).
 int ScanVehicleList(const char* value, const char* end, bool* any, std::uint32_t* highest) {
   *any = false;
   *highest = 0;
@@ -121,7 +121,7 @@ int ScanVehicleList(const char* value, const char* end, bool* any, std::uint32_t
     VehicleItem item = ReadVehicleItem(p, end);
     if (item.kind < 0) return kRmfFileMalformed;
     if (item.kind == 0) continue;
-    if (item.number > kMaxVehicleType) return kRmfFileRejected;
+    if (item.number > kMaxVehicleType) return kRmfFileMalformed;
     *any = true;
     if (item.number > *highest) *highest = item.number;
   }

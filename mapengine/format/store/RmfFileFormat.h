@@ -130,8 +130,7 @@ struct RmfAnnotations {
 // overwritten without being freed. Results:
 //   kRmfFileAccepted    decoded (also for an empty block)
 //   kRmfFileNoMemory    the copy or the vehicle-type table could not be allocated
-//   kRmfFileRejected    a vehicle number above kMaxVehicleType
-//   kRmfFileMalformed   a negative vehicle number
+//   kRmfFileMalformed   a negative vehicle number, or one above kMaxVehicleType
 //   kRmfFileBadArgument null output, or null bytes with a non-zero count
 // On every failure the record is left empty with nothing allocated.
 int DecodeAnnotations(const std::uint8_t* bytes, std::size_t count, RmfAnnotations* annotations,

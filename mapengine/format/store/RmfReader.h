@@ -173,7 +173,7 @@ RMF_API std::int32_t RmfReaderSetWindowFactor(RmfReader* reader, std::int32_t n)
 // (also left in lastError): 0 with lastError -4 when the file cannot be
 // opened, -2 for a null name (result 0), -3 no memory (or arenaBytes <= 0
 // without an arena), -5 a header that is rejected or too short, -128 a
-// negative vehicle number. arenaBytes > 0 adds that much heap memory to the
+// malformed vehicle list. arenaBytes > 0 adds that much heap memory to the
 // arena (or builds the arena on it).
 RMF_API std::int32_t RmfReaderOpen(RmfReader* reader, const char* name, std::int32_t arenaBytes);
 // Opens a file into the pool and adds its source; results as RmfReaderOpen.

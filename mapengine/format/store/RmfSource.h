@@ -168,7 +168,7 @@ RMF_API std::uint32_t RmfSrcF6(RmfSource* source, std::uint32_t tile, std::int32
 // Reads and checks the header, sets up the caches, reads the annotations and
 // builds the sample table. 1; 0 when the file is shorter than a header;
 // -4 nothing read, -5 header rejected (also for an index without entries),
-// -3 no memory, -128 a negative vehicle number, -2 a source without a live
+// -3 no memory, -128 a malformed vehicle list, -2 a source without a live
 // reader with an arena.
 RMF_API std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read);
 // The same from source->description, without reading: 1 or a negative code

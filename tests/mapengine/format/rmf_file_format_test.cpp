@@ -435,9 +435,10 @@ TEST(RmfAnnotationsTest, VehicleTypesList) {
       {"-1", rmf::kRmfFileMalformed, {}},
       {"3,-2,7", rmf::kRmfFileMalformed, {}},
       {"-99999999999", rmf::kRmfFileMalformed, {}},
-      {"65536", rmf::kRmfFileRejected, {}},
-      {"1,4294967297", rmf::kRmfFileRejected, {}},
-      {"99999999999999999999", rmf::kRmfFileRejected, {}},
+      {"65536", rmf::kRmfFileMalformed, {}},
+      {"1,4294967297", rmf::kRmfFileMalformed, {}},
+      {"99999999999999999999", rmf::kRmfFileMalformed, {}},
+      {"65536,-1", rmf::kRmfFileMalformed, {}},
   };
   for (const Case& c : cases) {
     AnnotationsGuard g;
