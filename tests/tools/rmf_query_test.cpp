@@ -856,6 +856,31 @@ TEST_F(QueryTest, TheAreaGoesToTheSourcesItTouches) {
   EXPECT_EQ(reader_->lastError, -2);
 }
 
+// A point just east of the date line lies in the overlap of the easternmost
+// column's tile, which a map may hold it in; a query area at the line finds
+// it there as well as in the westernmost column's own tile.
+TEST_F(QueryTest, AnAreaAtTheDateLineReadsTheEasternmostColumn) {
+  constexpr std::int32_t kDateLine = -(1 << 27);
+  MapDescription d;
+  Tile east = Tile::At(kLevel, TiPoint{-kDateLine - 100, kOriginY + 100});
+  Tile west = Tile::At(kLevel, TiPoint{kDateLine + 100, kOriginY + 100});
+  Record e;
+  AddPart(e, TextTriple{"110", "in the overlap", ""}, {{kDateLine + 50, kOriginY + 100}});
+  AddPart(e, TextTriple{"110", "also in the overlap", ""}, {{kDateLine + 300, kOriginY + 300}});
+  east.records.push_back(e);
+  Record w;
+  AddPart(w, TextTriple{"110", "in its own cell", ""}, {{kDateLine + 5000, kOriginY + 200}});
+  west.records.push_back(w);
+  d.tiles = {east, west};
+  Open(d);
+  RmfQuerySetClassFilter(reader_, '0', "1");
+  RmfQuerySetLevels(reader_, 1, 8);
+  RmfQuerySetRect(reader_, kDateLine, kOriginY, kDateLine + 10000, kOriginY + 1000);
+  EXPECT_EQ(Names(Run()), (std::multiset<std::string>{"in the overlap", "also in the overlap", "in its own cell"}));
+  RmfQuerySetRect(reader_, kDateLine, kOriginY, kDateLine + 100, kOriginY + 150);
+  EXPECT_EQ(Names(Run()), (std::multiset<std::string>{"in the overlap"}));
+}
+
 TEST_F(QueryTest, OutsideBitsAndOutlineOfTheCurrentPolygon) {
   Open(BoxMap(0));
   RmfQuerySetClassFilter(reader_, '0', "1");

@@ -185,6 +185,31 @@ void Level0Span(std::uint32_t id, std::uint32_t level, std::uint32_t* first, std
 
 // --- Covering an area ----------------------------------------------------------
 
+constexpr std::int32_t kTurn = 1 << 28;  // one turn of longitude
+
+// How the area lies against a tile of level 0..15. Longitude 2^27 is -2^27:
+// the easternmost column's tiles reach a quarter cell past it, over the
+// westernmost cells, and the westernmost column starts on it. Those tiles are
+// asked about one turn west (or east) as well, so that an area at the date
+// line meets the tiles that the tiles around a point there name; the answer
+// that meets more of the tile counts.
+std::int32_t ClassifyTile(const TiRect& rect, std::uint32_t level, RmfTileClassifyFn classify, void* context) {
+  const std::int32_t relation = classify(&rect, context);
+  if (level == 15 || relation < 0 || relation >= 2) return relation;
+  std::int32_t shift = 0;
+  if (rect.x2 >= kWorldHalfWidth) {
+    shift = -kTurn;
+  } else if (rect.x1 <= -kWorldHalfWidth) {
+    shift = kTurn;
+  } else {
+    return relation;
+  }
+  const TiRect moved{rect.x1 + shift, rect.y1, rect.x2 + shift, rect.y2};
+  const std::int32_t other = classify(&moved, context);
+  if (other < 0 || other > 2) return other;
+  return std::max(relation, other);
+}
+
 std::int32_t CompareRanges(const void* a, const void* b, void*) {
   const auto* ra = static_cast<const RmfTileRange*>(a);
   const auto* rb = static_cast<const RmfTileRange*>(b);
@@ -287,7 +312,7 @@ std::int32_t Cover(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t c
     if (cancel && *cancel != 0) return kCancelled;
     for (std::uint32_t id = first;; ++id) {
       const TiRect rect = RectOf(id, level);
-      const std::int32_t relation = classify(&rect, context);
+      const std::int32_t relation = ClassifyTile(rect, level, classify, context);
       if (relation == 0) {
         runs.Close();
       } else if (relation == 1) {

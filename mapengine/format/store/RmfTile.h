@@ -75,7 +75,10 @@ RMF_API std::int32_t RmfTileSpan(std::uint32_t a, std::uint32_t b);
 
 // The tiles of the levels in levelMask (bit L for level L) whose rectangles
 // meet the convex polygon points[0..count-1], as ranges sorted by first id,
-// each within one level and none touching another of its level.
+// each within one level and none touching another of its level. Longitudes
+// wrap as for the tiles around a point: the easternmost column's tiles, which
+// reach past 2^27, also meet an area just east of -2^27, and the westernmost
+// column's tiles an area touching 2^27.
 // Returns the number of ranges; when they do not fit, the number written
 // (capacity) plus the number left out. *needed (optional) receives a count of
 // ranges that is always enough room for a repeated call. -2 for a null
@@ -85,7 +88,8 @@ RMF_API std::int32_t RmfTilesForPolygon(const TiPoint* points, std::int32_t coun
                                         RmfTileRange* ranges, std::int32_t capacity, std::int32_t* needed);
 
 // The same for an area the caller classifies tile by tile (classify answers
-// 0, 1 or 2; any other answer gives -128). A non-zero *cancel (optional),
+// 0, 1 or 2; any other answer gives -128). A tile of the easternmost or
+// westernmost column is also asked about one turn west or east of itself. A non-zero *cancel (optional),
 // read before each group of sibling tiles, ends the work with -127.
 RMF_API std::int32_t RmfTilesForArea(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t capacity,
                                      const volatile std::int32_t* cancel, std::int32_t* needed,

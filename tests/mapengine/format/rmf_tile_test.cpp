@@ -550,12 +550,20 @@ struct Area {
     if (!RectsMeet(rect, tile)) return false;
     return !polygon || PolygonMeets(hull, tile);
   }
+  // Longitudes wrap: a tile meets the area also one turn east or west.
+  bool MeetsAnywhere(const TiRect& tile) const {
+    const auto moved = [&](std::int64_t by) {
+      return TiRect{static_cast<std::int32_t>(tile.x1 + by), tile.y1, static_cast<std::int32_t>(tile.x2 + by),
+                    tile.y2};
+    };
+    return Meets(tile) || Meets(moved(-kTurn)) || Meets(moved(kTurn));
+  }
 };
 
 // The ids, per the wanted levels, of every tile whose rectangle meets the
-// area: all tiles of the level where there are few, otherwise the cells
-// around the area's box (a tile reaches at most 1.25 cells right and up from
-// its cell's corner).
+// area, one turn east or west included: all tiles of the level where there
+// are few, otherwise the cells around the area's box (a tile reaches at most
+// 1.25 cells right and up from its cell's corner; columns wrap).
 std::set<std::uint32_t> BruteForce(const Area& area, std::uint32_t mask) {
   std::set<std::uint32_t> ids;
   for (int level = 0; level < 16; ++level) {
@@ -568,16 +576,16 @@ std::set<std::uint32_t> BruteForce(const Area& area, std::uint32_t mask) {
       for (std::uint32_t code = 0; code <= CodeMask(level); ++code) {
         TiRect r{};
         RmfTileRect(Prefix(level) | code, &r);
-        if (area.Meets(r)) ids.insert(Prefix(level) | code);
+        if (area.MeetsAnywhere(r)) ids.insert(Prefix(level) | code);
       }
       continue;
     }
     const std::int64_t cell = CellSize(level);
     for (std::int64_t x = area.rect.x1 - 2 * cell; x <= area.rect.x2 + cell; x += cell) {
       for (std::int64_t y = area.rect.y1 - 2 * cell; y <= area.rect.y2 + cell; y += cell) {
-        if (x < -kHalfWidth || x >= kHalfWidth || y < -kHalfHeight || y >= kHalfHeight) continue;
+        if (y < -kHalfHeight || y >= kHalfHeight) continue;
         const Cell c = CellOf(x, y, level);
-        if (area.Meets(RefRect(c, level))) ids.insert(RefId(c, level));
+        if (area.MeetsAnywhere(RefRect(c, level))) ids.insert(RefId(c, level));
       }
     }
   }
@@ -773,6 +781,40 @@ TEST(RmfTilesCoverTest, WholeWorldGivesOneRangePerLevel) {
   EXPECT_TRUE(ids.count(0x7FFFFFFFu));
   EXPECT_TRUE(ids.count(0x80000000u));
   EXPECT_EQ(ids, BruteForce(pole, 3));
+}
+
+// The easternmost column's tiles reach a quarter cell past longitude 2^27,
+// which is the date line, -2^27: the tiles around a point just east of it
+// name them. Covering an area there names the same tiles, whichever side of
+// the line the area is given on.
+TEST(RmfTilesCoverTest, AtTheDateLineCoverAgreesWithTheTilesAroundAPoint) {
+  for (int level = 0; level < 15; ++level) {
+    const std::int64_t cell = CellSize(level);
+    const std::int64_t quarter = cell / 4;
+    for (const std::int64_t x : {-kHalfWidth, -kHalfWidth + quarter / 2, -kHalfWidth + quarter - 1,
+                                 -kHalfWidth + quarter, kHalfWidth}) {
+      for (const std::int64_t y : {std::int64_t{0}, cell / 2, quarter - 1, -kHalfHeight, kHalfHeight}) {
+        const TiPoint p = Pt(x, y);
+        std::uint32_t ids[4] = {};
+        const std::int32_t n = RmfTilesAroundPoint(&p, static_cast<std::uint32_t>(level), ids);
+        ASSERT_GE(n, 1);
+        const std::set<std::uint32_t> around(ids, ids + n);
+        std::int32_t result = 0, needed = 0;
+        const std::vector<RmfTileRange> ranges = Cover(RectArea(x, y, x, y), 1u << level, 16, &result, &needed);
+        EXPECT_EQ(Covered(ranges), around) << "level " << level << " point " << x << "," << y;
+      }
+    }
+    // A rectangle from the date line into the overlap, given as a rectangle
+    // and as a polygon, meets the easternmost column's tile beside it.
+    const std::int64_t y = -kHalfHeight + cell / 2;
+    const std::uint32_t east = RefIdOfPoint(kHalfWidth - 1, y, level);
+    const Area rect = RectArea(-kHalfWidth, y, -kHalfWidth + quarter / 2, y + 10);
+    const Area polygon = PolygonArea({{-kHalfWidth, y}, {-kHalfWidth + quarter / 2, y}, {-kHalfWidth, y + 10}}, false);
+    for (const Area* area : {&rect, &polygon}) {
+      std::int32_t result = 0, needed = 0;
+      EXPECT_EQ(Covered(Cover(*area, 1u << level, 16, &result, &needed)).count(east), 1u) << "level " << level;
+    }
+  }
 }
 
 // A list too small for the runs: the result is larger than the room given
