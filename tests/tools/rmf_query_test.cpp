@@ -881,6 +881,44 @@ TEST_F(QueryTest, AnAreaAtTheDateLineReadsTheEasternmostColumn) {
   EXPECT_EQ(Names(Run()), (std::multiset<std::string>{"in the overlap"}));
 }
 
+// A source covers its query area with tile ranges in a list that grows to
+// the room the covering asks for. A large area answers on a fresh source
+// exactly as it does once a smaller query has grown the list.
+TEST_F(QueryTest, ALargeAreaAnswersOnAFreshSourceAsAfterASmallOne) {
+  constexpr std::int32_t kQuarterTurn = 1 << 26;  // 90 degrees
+  const std::int32_t x0 = -kQuarterTurn / 2;
+  const std::int32_t y0 = -kQuarterTurn / 2;
+  MapDescription d;
+  for (const auto& [name, at] : {std::pair{"south-west", TiPoint{x0, y0}},
+                                 std::pair{"middle", TiPoint{x0 + kQuarterTurn / 2, y0 + kQuarterTurn / 2}},
+                                 std::pair{"north-east", TiPoint{x0 + kQuarterTurn, y0 + kQuarterTurn}}}) {
+    Tile t = Tile::At(0, at);
+    Record r;
+    AddPart(r, TextTriple{"110", name, ""}, {at});
+    t.records.push_back(r);
+    d.tiles.push_back(t);
+  }
+  Open(d);
+  RmfQuerySetClassFilter(reader_, '0', "1");
+  RmfQuerySetLevels(reader_, 1, 8);
+  const auto large = [&] {
+    RmfQuerySetRect(reader_, x0 + 1000, y0 + 1000, x0 + kQuarterTurn - 1000, y0 + kQuarterTurn - 1000);
+    const std::vector<Hit> hits = Run();
+    EXPECT_EQ(reader_->lastError, 0);
+    return Names(hits);
+  };
+  const RmfSource* source = reader_->sources[0];
+  const std::multiset<std::string> fresh = large();
+  EXPECT_EQ(fresh, (std::multiset<std::string>{"middle"}));
+  // The list has grown to what the area's ranges take.
+  EXPECT_GT(source->rangeCount, 1000);
+  EXPECT_EQ(source->rangeCapacity, source->rangeCount);
+  const std::int32_t side = kQuarterTurn / 4;
+  RmfQuerySetRect(reader_, x0 + side, y0 + side, x0 + 3 * side, y0 + 3 * side);
+  EXPECT_EQ(Names(Run()), (std::multiset<std::string>{"middle"}));
+  EXPECT_EQ(large(), fresh);
+}
+
 TEST_F(QueryTest, OutsideBitsAndOutlineOfTheCurrentPolygon) {
   Open(BoxMap(0));
   RmfQuerySetClassFilter(reader_, '0', "1");

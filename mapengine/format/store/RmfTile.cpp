@@ -218,75 +218,64 @@ std::int32_t CompareRanges(const void* a, const void* b, void*) {
   return 0;
 }
 
-// Collects the runs of consecutive tile ids into the caller's list, merging
-// the list in place when it fills and only counting what still does not fit.
-class RunCollector {
+// Joins the tiles of a cover into ranges as they come, level by level. The
+// walk hands over the ids of each level in ascending order, so a range is
+// final as soon as an id of its level does not touch it: it goes into the
+// caller's list, or is only counted once the list is full. The count is then
+// exactly the room the whole list takes.
+class RangeJoiner {
  public:
-  RunCollector(RmfTileRange* out, std::int32_t capacity) : out_(out), capacity_(capacity) {}
+  RangeJoiner(RmfTileRange* out, std::int32_t capacity) : out_(out), capacity_(capacity) {}
 
-  // Adds id to the open run when it continues it; otherwise starts a new run.
-  void Extend(std::uint32_t id) {
-    if (open_ && id == run_.last + 1) {
-      run_.last = id;
+  // Adds first .. last of `level`; first lies beyond every id of the level
+  // added before.
+  void Add(std::uint32_t level, std::uint32_t first, std::uint32_t last) {
+    RmfTileRange& run = open_[level];
+    if (isOpen_[level] && first <= run.last + 1) {
+      run.last = std::max(run.last, last);
       return;
     }
-    Close();
-    run_ = RmfTileRange{id, id};
-    open_ = true;
+    if (isOpen_[level]) Keep(run);
+    run = RmfTileRange{first, last};
+    isOpen_[level] = true;
   }
 
-  void Close() {
-    if (!open_) return;
-    open_ = false;
-    Add(run_);
-  }
-
-  // A full list is merged to make room. A merge that frees less than an
-  // eighth of the list is the last one: merging a nearly full list again for
-  // every further run made wide areas quadratic (a map header claiming a box
-  // of thousands of level-0 cells took seconds). Runs that do not fit are
-  // counted, and the caller asks again with room for all of them.
-  void Add(RmfTileRange run) {
-    ++found_;
-    if (stored_ == capacity_ && merging_) {
-      stored_ = static_cast<std::int32_t>(RmfTileRangesMerge(out_, out_ + stored_) - out_);
-      if (capacity_ - stored_ < std::max<std::int32_t>(1, capacity_ / 8)) merging_ = false;
-    }
-    if (stored_ < capacity_)
-      out_[stored_++] = run;
-    else
-      ++dropped_;
-  }
-
-  // Final merge; the result as the covering functions return it: the number
-  // of ranges, or more than the capacity when runs did not fit.
+  // The result as the covering functions return it: the number of ranges,
+  // more than the capacity when they did not all fit.
   std::int32_t Finish(std::int32_t* needed) {
-    Close();
-    stored_ = static_cast<std::int32_t>(RmfTileRangesMerge(out_, out_ + stored_) - out_);
-    if (needed) *needed = Clamp(found_);
-    if (dropped_ > 0) return Clamp(std::max<std::int64_t>(stored_ + dropped_, std::int64_t{capacity_} + 1));
-    return Clamp(stored_);
+    for (std::uint32_t level = 0; level < 16; ++level) {
+      if (isOpen_[level]) Keep(open_[level]);
+      isOpen_[level] = false;
+    }
+    if (stored_ > 1) {
+      RmfTileRange scratch{};
+      TiSort(out_, stored_, sizeof(RmfTileRange), &scratch, CompareRanges, nullptr);
+    }
+    const auto total = static_cast<std::int32_t>(std::min<std::int64_t>(total_, INT32_MAX));
+    if (needed) *needed = total;
+    return total;
   }
 
  private:
-  static std::int32_t Clamp(std::int64_t v) {
-    return static_cast<std::int32_t>(std::min<std::int64_t>(v, INT32_MAX));
+  void Keep(const RmfTileRange& run) {
+    if (stored_ < capacity_) out_[stored_++] = run;
+    ++total_;
   }
 
   RmfTileRange* out_;
   std::int32_t capacity_;
   std::int32_t stored_ = 0;
-  std::int64_t dropped_ = 0;
-  std::int64_t found_ = 0;
-  bool open_ = false;
-  bool merging_ = true;
-  RmfTileRange run_{};
+  std::int64_t total_ = 0;
+  RmfTileRange open_[16]{};
+  bool isOpen_[16]{};
 };
 
-// Walks the tile tree from the world down to the lowest wanted level,
-// descending only into tiles the area covers partly. Tiles of wanted levels
-// that meet the area are collected; a tile wholly inside brings all of its
-// descendants at the wanted levels below it at once.
+// Walks the tile tree from the world down to the lowest wanted level, depth
+// first and each tile's children in id order, so that the ids of every level
+// come in ascending order. It descends only into tiles the area covers
+// partly. Tiles of wanted levels that meet the area are collected; a tile
+// wholly inside brings all of its descendants at the wanted levels below it
+// at once.
 std::int32_t Cover(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t capacity,
                    const volatile std::int32_t* cancel, std::int32_t* needed, RmfTileClassifyFn classify,
                    void* context) {
@@ -298,49 +287,49 @@ std::int32_t Cover(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t c
   const auto lowest = static_cast<std::uint32_t>(std::countr_zero(levelMask));
   const auto wanted = [levelMask](std::uint32_t level) { return ((levelMask >> level) & 1) != 0; };
 
-  RunCollector runs(ranges, capacity);
-  // Tiles waiting to be refined. Each refinement replaces one tile by at most
-  // four (eight for the world) one level down, so 15 levels need fewer than
-  // 64 slots.
-  std::uint32_t pending[64];
+  RangeJoiner joiner(ranges, capacity);
+  // The sibling groups being walked, one per level from the world down: the
+  // next id of the group and its last.
+  struct Group {
+    std::uint32_t next;
+    std::uint32_t last;
+    std::uint32_t level;
+  };
+  Group groups[16];
   int depth = 0;
-  std::uint32_t first = kRmfWorldTileId;
-  std::uint32_t last = kRmfWorldTileId;
-  std::uint32_t level = 15;
+  groups[depth++] = Group{kRmfWorldTileId, kRmfWorldTileId, 15};
+  if (cancel && *cancel != 0) return kCancelled;
 
-  for (;;) {
-    if (cancel && *cancel != 0) return kCancelled;
-    for (std::uint32_t id = first;; ++id) {
-      const TiRect rect = RectOf(id, level);
-      const std::int32_t relation = ClassifyTile(rect, level, classify, context);
-      if (relation == 0) {
-        runs.Close();
-      } else if (relation == 1) {
-        if (wanted(level)) runs.Extend(id);
-        if (level > lowest) {
-          if (depth == 64) return kInconsistent;
-          pending[depth++] = id;
-        }
-      } else if (relation == 2) {
-        if (wanted(level)) runs.Extend(id);
-        for (std::uint32_t below = lowest; below < level; ++below) {
-          if (!wanted(below)) continue;
-          RmfTileRange all{};
-          if (RmfTileIdRange(id, below, &all) != 1) return kInconsistent;
-          runs.Add(all);
-        }
-      } else {
-        return kInconsistent;
-      }
-      if (id == last) break;
+  while (depth > 0) {
+    Group& group = groups[depth - 1];
+    if (group.next > group.last) {
+      --depth;
+      continue;
     }
-    runs.Close();
-    if (depth == 0) break;
-    const std::uint32_t parent = pending[--depth];
-    level = static_cast<std::uint32_t>(LevelOf(parent)) - 1;
-    RmfTileChildren(parent, &first, &last);
+    const std::uint32_t id = group.next++;
+    const std::uint32_t level = group.level;
+    const TiRect rect = RectOf(id, level);
+    const std::int32_t relation = ClassifyTile(rect, level, classify, context);
+    if (relation < 0 || relation > 2) return kInconsistent;
+    if (relation == 0) continue;
+    if (wanted(level)) joiner.Add(level, id, id);
+    if (relation == 2) {
+      for (std::uint32_t below = lowest; below < level; ++below) {
+        if (!wanted(below)) continue;
+        RmfTileRange all{};
+        if (RmfTileIdRange(id, below, &all) != 1) return kInconsistent;
+        joiner.Add(below, all.first, all.last);
+      }
+    } else if (level > lowest) {
+      // A level per group: 16 groups are never exceeded.
+      if (depth == 16) return kInconsistent;
+      if (cancel && *cancel != 0) return kCancelled;
+      Group& children = groups[depth++];
+      RmfTileChildren(id, &children.next, &children.last);
+      children.level = level - 1;
+    }
   }
-  return runs.Finish(needed);
+  return joiner.Finish(needed);
 }
 
 struct PolygonArea {

@@ -80,8 +80,9 @@ RMF_API std::int32_t RmfTileSpan(std::uint32_t a, std::uint32_t b);
 // reach past 2^27, also meet an area just east of -2^27, and the westernmost
 // column's tiles an area touching 2^27.
 // Returns the number of ranges; when they do not fit, the number written
-// (capacity) plus the number left out. *needed (optional) receives a count of
-// ranges that is always enough room for a repeated call. -2 for a null
+// (capacity, sorted as well) plus the number left out. *needed (optional)
+// receives the number of ranges of the whole answer, the room a repeated
+// call needs (the same whatever the capacity). -2 for a null
 // polygon or output, count < 1 or capacity < 1; -128 for an internal
 // inconsistency. A mask without any of the bits 0..15 gives 0 ranges.
 RMF_API std::int32_t RmfTilesForPolygon(const TiPoint* points, std::int32_t count, std::uint32_t levelMask,

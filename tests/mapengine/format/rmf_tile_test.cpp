@@ -817,11 +817,9 @@ TEST(RmfTilesCoverTest, AtTheDateLineCoverAgreesWithTheTilesAroundAPoint) {
   }
 }
 
-// A list too small for the runs: the result is larger than the room given
-// (the ranges that fitted plus the runs left out), *needed is enough room, and
-// a call with that room gives the full list. Runs that arrive while the list
-// is full are left out even when a later run would have joined them to the
-// others, so a list of exactly the final size may still ask for more.
+// A list too small for the ranges: the result is the number of all ranges,
+// larger than the room given, and *needed is that number too, whatever the
+// room, so that a call with that room gives the full list.
 TEST(RmfTilesCoverTest, SmallListsReportTheRoomNeeded) {
   std::mt19937 gen(1071);
   for (int trial = 0; trial < 40; ++trial) {
@@ -836,22 +834,44 @@ TEST(RmfTilesCoverTest, SmallListsReportTheRoomNeeded) {
     std::int32_t fullResult = 0, fullNeeded = 0;
     const std::vector<RmfTileRange> full = Cover(area, mask, 100000, &fullResult, &fullNeeded);
     ASSERT_GT(fullResult, 1);
+    ASSERT_EQ(fullNeeded, fullResult);
     for (std::int32_t capacity : {1, 2, fullResult / 2, fullResult - 1, fullResult}) {
       if (capacity < 1) continue;
       std::int32_t result = 0, needed = 0;
       const std::vector<RmfTileRange> part = Cover(area, mask, capacity, &result, &needed);
-      ASSERT_GE(result, fullResult) << "capacity " << capacity;
-      ASSERT_GE(needed, fullResult);
+      ASSERT_EQ(result, fullResult) << "capacity " << capacity;
+      ASSERT_EQ(needed, fullResult) << "capacity " << capacity;
       if (result <= capacity) {
-        ASSERT_EQ(result, fullResult);
         ASSERT_EQ(Covered(part), Covered(full));
         continue;
       }
-      ASSERT_LT(capacity, needed);
+      // What fitted are ranges of the full list, in order.
+      const std::set<std::uint32_t> fitted = Covered(part);
+      const std::set<std::uint32_t> all = Covered(full);
+      ASSERT_TRUE(std::includes(all.begin(), all.end(), fitted.begin(), fitted.end()));
       std::int32_t again = 0, unused = 0;
-      ASSERT_EQ(Covered(Cover(area, mask, needed, &again, &unused)), Covered(full));
+      ASSERT_EQ(Covered(Cover(area, mask, needed, &again, &unused)), all);
       ASSERT_EQ(again, fullResult);
     }
+  }
+
+  // A box of 2^24 units over levels 0..7: tens of thousands of runs of
+  // consecutive ids join into a few thousand ranges, and the room asked for
+  // is what the joined list takes.
+  const TiRect box{1000000, 2000000, 1000000 + (1 << 24), 2000000 + (1 << 24)};
+  std::vector<RmfTileRange> ranges(200);
+  std::int32_t needed = 0;
+  const std::int32_t first = RmfTilesForRect(&box, 0xFF, ranges.data(), 200, &needed);
+  EXPECT_GT(needed, 200);
+  EXPECT_EQ(first, needed);
+  ranges.resize(static_cast<std::size_t>(needed));
+  std::int32_t unused = 0;
+  EXPECT_EQ(RmfTilesForRect(&box, 0xFF, ranges.data(), needed, &unused), needed);
+  std::vector<RmfTileRange> roomy(100000);
+  ASSERT_EQ(RmfTilesForRect(&box, 0xFF, roomy.data(), 100000, &unused), needed);
+  for (std::int32_t i = 0; i < needed; ++i) {
+    ASSERT_EQ(ranges[i].first, roomy[i].first) << i;
+    ASSERT_EQ(ranges[i].last, roomy[i].last) << i;
   }
 }
 
