@@ -410,9 +410,7 @@ TEST_F(NearTest, JunctionWithoutSharedPoints) {
   EXPECT_EQ(Sorted(refs), Sorted({Ref(0, 0, 1, kArrive), Ref(0, 1, 2, kLeave), Ref(1, 0, 1, kLeave)}));
 }
 
-// Two maps that meet at a junction: the parts of both come back. (Each map
-// is given a box of some width and height: a map whose box has no width
-// takes no part in a query.)
+// Two maps that meet at a junction: the parts of both come back.
 TEST_F(NearTest, JunctionAcrossSources) {
   ASSERT_NO_FATAL_FAILURE(Open({{"Through", {At(-3000, -200), At(0, 0), At(3000, -200)}}}));
   ASSERT_NO_FATAL_FAILURE(Open({{"Side", {At(0, 0), At(0, 3000), At(500, 3500)}}}));
@@ -423,6 +421,42 @@ TEST_F(NearTest, JunctionAcrossSources) {
   // Nearer to the side street, which ends at the junction: the same answer.
   ASSERT_EQ(Near(At(30, 40), 500, 0, kNoHeading, &refs), 3);
   EXPECT_EQ(Sorted(refs), Sorted({Ref(0, 0, 1, kArrive), Ref(0, 1, 2, kLeave), Ref(1, 0, 1, kLeave)}));
+}
+
+// A map of one street running due north has a box of no width, one of a
+// street running due east a box of no height. The search finds the street
+// inside a segment and at a vertex, from either side.
+TEST_F(NearTest, StreetsOnOneMeridianOrOneParallel) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"North", {At(0, 0), At(0, 4000), At(0, 8000)}}}));
+  ASSERT_NO_FATAL_FAILURE(Open({{"East", {At(50000, 0), At(54000, 0), At(58000, 0)}}}));
+  ASSERT_EQ(reader_->sources[0]->header.box.x1, reader_->sources[0]->header.box.x2);
+  ASSERT_EQ(reader_->sources[1]->header.box.y1, reader_->sources[1]->header.box.y2);
+  struct Case {
+    const char* what;
+    TiPoint at;
+    std::vector<RmfFeatureRef> refs;  // inside a segment: without the fraction, which is half-way
+  };
+  const Case cases[] = {
+      {"east of the north street, inside a segment", At(150, 2000), {Ref(0, 0, 1, kLeave), Ref(0, 1, 0, kLeave)}},
+      {"west of it, at a vertex", At(-100, 4050), {Ref(0, 0, 1, kArrive), Ref(0, 1, 2, kLeave)}},
+      {"north of its last vertex", At(30, 8100), {Ref(0, 1, 2, kArrive)}},
+      {"north of the east street, inside a segment", At(52000, 150), {Ref(1, 0, 1, kLeave), Ref(1, 1, 0, kLeave)}},
+      {"south of it, at a vertex", At(54050, -100), {Ref(1, 0, 1, kArrive), Ref(1, 1, 2, kLeave)}},
+      {"west of its first vertex", At(49900, 30), {Ref(1, 0, 1, kLeave)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<RmfFeatureRef> refs;
+    EXPECT_EQ(Near(c.at, 500, 0, kNoHeading, &refs), static_cast<std::int32_t>(c.refs.size()));
+    EXPECT_EQ(reader_->lastError, 0);
+    for (RmfFeatureRef& r : refs) {
+      const std::int32_t fraction = r.position & kRmfPositionFraction;
+      if (fraction == 0 || fraction == kRmfPositionWhole) continue;
+      EXPECT_LE(std::abs(fraction - kRmfPositionWhole / 2), 1) << r;
+      r.position = static_cast<std::uint16_t>(r.position & ~kRmfPositionFraction);
+    }
+    EXPECT_EQ(Sorted(refs), Sorted(c.refs));
+  }
 }
 
 // ---- capacity and overflow --------------------------------------------------------------

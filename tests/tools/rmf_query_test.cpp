@@ -919,6 +919,94 @@ TEST_F(QueryTest, ALargeAreaAnswersOnAFreshSourceAsAfterASmallOne) {
   EXPECT_EQ(large(), fresh);
 }
 
+// Points on one parallel give a map whose box has no height, a street
+// running due north one whose box has no width. Query areas around them,
+// sticking out of the box, lying along it or touching it, find what lies in
+// them, the street cut where the area ends. So does an area that only
+// touches the edge of an ordinary map's box.
+TEST_F(QueryTest, MapsOnOneParallelOrOneMeridianAreQueried) {
+  const std::int32_t y = kOriginY + 1000;  // the parallel
+  const std::int32_t x = kOriginX + 10 * kCell + 1000;  // the meridian
+  const std::int32_t bx = kOriginX + 20 * kCell;  // the ordinary map
+  MapDescription parallel;
+  MapDescription meridian;
+  MapDescription ordinary;
+  for (auto [d, at] : {std::pair{&parallel, TiPoint{kOriginX, y}}, std::pair{&meridian, TiPoint{x, kOriginY}},
+                       std::pair{&ordinary, TiPoint{bx, kOriginY}}}) {
+    d->tiles.push_back(Tile::At(kLevel, TiPoint{at.x + 100, at.y + 100}));
+    d->tiles.back().records.emplace_back();
+  }
+  Record& points = parallel.tiles[0].records[0];
+  for (int i = 1; i <= 3; ++i) {
+    AddPart(points, TextTriple{"110", "P" + std::to_string(i), ""}, {{kOriginX + 2000 * i - 1000, y}});
+  }
+  AddPart(meridian.tiles[0].records[0], TextTriple{"111", "Meridian Street", ""},
+          {{x, kOriginY + 1000}, {x, kOriginY + 3000}, {x, kOriginY + 5000}});
+  Record& box = ordinary.tiles[0].records[0];
+  AddPart(box, TextTriple{"110", "corner", ""}, {{bx, kOriginY}});
+  AddPart(box, TextTriple{"110", "other corner", ""}, {{bx + 1000, kOriginY + 1000}});
+  AddPart(box, TextTriple{"110", "on the east edge", ""}, {{bx + 1000, kOriginY + 300}});
+  Open(parallel);
+  Open(meridian);
+  Open(ordinary);
+  ASSERT_EQ(reader_->sources[0]->header.box.y1, reader_->sources[0]->header.box.y2);
+  ASSERT_EQ(reader_->sources[1]->header.box.x1, reader_->sources[1]->header.box.x2);
+  RmfQuerySetClassFilter(reader_, '0', "1");
+  RmfQuerySetClassFilter(reader_, '1', "1");
+  RmfQuerySetLevels(reader_, 1, 8);
+
+  // Each hit as its name and points.
+  const auto describe = [](const std::vector<Hit>& hits) {
+    std::multiset<std::string> out;
+    for (const Hit& h : hits) {
+      EXPECT_GT(h.n, 0);
+      std::string text = h.name + ":";
+      for (const TiPoint& p : h.points) text += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+      out.insert(text);
+    }
+    return out;
+  };
+  const auto at = [](const std::string& name, std::vector<TiPoint> points) {
+    std::string text = name + ":";
+    for (const TiPoint& p : points) text += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+    return text;
+  };
+  const std::string p1 = at("P1", {{kOriginX + 1000, y}});
+  const std::string p2 = at("P2", {{kOriginX + 3000, y}});
+  const std::string p3 = at("P3", {{kOriginX + 5000, y}});
+  struct Case {
+    const char* what;
+    TiRect rect;
+    std::multiset<std::string> hits;
+  };
+  const Case cases[] = {
+      {"across the parallel", {kOriginX, y - 500, kOriginX + 4000, y + 500}, {p1, p2}},
+      {"from the parallel up", {kOriginX + 2000, y, kOriginX + 6000, y + 500}, {p2, p3}},
+      {"down to the parallel", {kOriginX + 2000, y - 500, kOriginX + 6000, y}, {p2, p3}},
+      {"a strip along the parallel", {kOriginX + 2000, y, kOriginX + 6000, y + 1}, {p2, p3}},
+      {"around the whole parallel", {kOriginX, y - 10, kOriginX + 6000, y + 10}, {p1, p2, p3}},
+      {"beside the parallel", {kOriginX, y + 1, kOriginX + 6000, y + 500}, {}},
+      {"across the street",
+       {x - 500, kOriginY + 2000, x + 500, kOriginY + 4500},
+       {at("Meridian Street", {{x, kOriginY + 2000}, {x, kOriginY + 3000}, {x, kOriginY + 4500}})}},
+      {"from the street west",
+       {x - 500, kOriginY, x, kOriginY + 2000},
+       {at("Meridian Street", {{x, kOriginY + 1000}, {x, kOriginY + 2000}})}},
+      {"around the whole street",
+       {x - 1, kOriginY, x + 1, kOriginY + 6000},
+       {at("Meridian Street", {{x, kOriginY + 1000}, {x, kOriginY + 3000}, {x, kOriginY + 5000}})}},
+      {"touching the ordinary map's east edge",
+       {bx + 1000, kOriginY + 200, bx + 2000, kOriginY + 400},
+       {at("on the east edge", {{bx + 1000, kOriginY + 300}})}},
+  };
+  for (const Case& c : cases) {
+    RmfQuerySetRect(reader_, c.rect.x1, c.rect.y1, c.rect.x2, c.rect.y2);
+    EXPECT_EQ(reader_->lastError, 0) << c.what;
+    EXPECT_EQ(describe(Run()), c.hits) << c.what;
+    EXPECT_EQ(reader_->lastError, 0) << c.what;
+  }
+}
+
 TEST_F(QueryTest, OutsideBitsAndOutlineOfTheCurrentPolygon) {
   Open(BoxMap(0));
   RmfQuerySetClassFilter(reader_, '0', "1");

@@ -271,6 +271,65 @@ class Output {
   TiPoint first_{};
 };
 
+// A rectangle without width or height is a stretch of one line (a point
+// when it has neither): the part of it inside the polygon runs from the
+// least to the greatest place where the polygon meets the line, held to the
+// stretch. The places are the vertices on the line and the crossings of the
+// edges that pass it, rounded as crossings on a side are. Exact for a convex
+// polygon; for any other the gaps between its pieces on the line are taken
+// in. The ends come from the rectangle's (xmax, ymin) end on, as the corners
+// of a rectangle inside a polygon do, and are recorded as inside vertices.
+std::int32_t ClipToLine(const TiPoint* points, std::int32_t n, const TiRect& rect, RmfCrossing* records,
+                        std::int32_t recordCapacity, std::int32_t* recordCount, std::int32_t* recordsNeeded,
+                        TiPoint* out, std::int32_t outCapacity, std::int32_t* needed) {
+  // Along the stretch and across it: x and y for a parallel, y and x for a
+  // meridian (or a point).
+  const bool parallel = rect.y1 == rect.y2 && rect.x1 != rect.x2;
+  const auto along = [parallel](const TiPoint& p) { return std::int64_t{parallel ? p.x : p.y}; };
+  const auto across = [parallel](const TiPoint& p) { return std::int64_t{parallel ? p.y : p.x}; };
+  const std::int64_t line = parallel ? rect.y1 : rect.x1;
+  std::int64_t low = parallel ? rect.x1 : rect.y1;
+  std::int64_t high = parallel ? rect.x2 : rect.y2;
+
+  std::int64_t least = INT64_MAX;
+  std::int64_t greatest = INT64_MIN;
+  const auto meet = [&](std::int64_t at) {
+    least = std::min(least, at);
+    greatest = std::max(greatest, at);
+  };
+  for (std::int32_t i = 0; i < n; ++i) {
+    const TiPoint& a = points[i == 0 ? n - 1 : i - 1];
+    const TiPoint& b = points[i];
+    if (across(b) == line) meet(along(b));
+    const std::int64_t da = across(a) - line;
+    const std::int64_t db = across(b) - line;
+    if ((da < 0 && db > 0) || (da > 0 && db < 0)) {
+      meet(along(a) + rmf::detail::MulDivRound64(-da, along(b) - along(a), db - da));
+    }
+  }
+  low = std::max(low, least);
+  high = std::min(high, greatest);
+  if (low > high) return 0;
+
+  const auto at = [&](std::int64_t position) {
+    const auto v = static_cast<std::int32_t>(position);
+    return parallel ? TiPoint{v, rect.y1} : TiPoint{rect.x1, v};
+  };
+  // From the (xmax, ymin) end: the greatest x on a parallel, the least y on
+  // a meridian.
+  TiPoint ends[2] = {parallel ? at(high) : at(low), parallel ? at(low) : at(high)};
+  const std::int32_t count = low == high ? 1 : 2;
+  if (recordCount != nullptr) *recordCount = count;
+  if (recordsNeeded != nullptr) *recordsNeeded = count;
+  if (needed != nullptr) *needed = count;
+  if (count > recordCapacity || count > outCapacity) return kRmfClipNoRoom;
+  for (std::int32_t k = 0; k < count; ++k) {
+    records[k] = RmfCrossing{0, 0, SidesOf(ends[k], rect), 0, 0, ends[k].x, ends[k].y};
+    out[k] = ends[k];
+  }
+  return count;
+}
+
 }  // namespace
 
 namespace rmf::detail {
@@ -294,6 +353,9 @@ std::int32_t ClipPolygon(const TiPoint* points, std::int32_t n, const TiRect& re
   if (needed != nullptr) *needed = 0;
   if (points == nullptr || n < 1 || rect.x1 > rect.x2 || rect.y1 > rect.y2) return 0;
   n = WithoutClosingPoints(points, n);
+  if (rect.x1 == rect.x2 || rect.y1 == rect.y2) {
+    return ClipToLine(points, n, rect, records, recordCapacity, recordCount, recordsNeeded, out, outCapacity, needed);
+  }
 
   RecordList list(records, std::max(recordCapacity, 0));
   for (std::int32_t i = 0; i < n; ++i) {

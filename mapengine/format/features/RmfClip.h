@@ -36,7 +36,10 @@ inline constexpr std::int32_t kRmfClipNoRoom = -2;
 // polygons; a non-convex polygon gets its pieces inside the rectangle joined
 // in the polygon's order. The reader's crossing table is reset and holds the
 // outline's records (inside vertices with direction 0, crossings entering
-// +1 and leaving -1, each with its side bits).
+// +1 and leaving -1, each with its side bits). A rectangle without width or
+// height (a stretch of a parallel or a meridian, or a point) gives the part
+// of it inside the polygon, boundary included: 1 or 2 points from its
+// (xmax, ymin) end on, each recorded as an inside vertex.
 RMF_API std::int32_t ClipPolygonToRect(RmfReader* reader, std::int32_t xmin, std::int32_t ymin, std::int32_t xmax,
                                        std::int32_t ymax, const TiPoint* points, std::int32_t n);
 

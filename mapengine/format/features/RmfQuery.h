@@ -81,7 +81,10 @@ RMF_API void RmfQuerySetRect(RmfReader* reader, std::int32_t x1, std::int32_t y1
 // part in a query.
 RMF_API void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* points);
 // Gives one source the polygon (counter-clockwise) cut to the source's box;
-// nothing of it in the box leaves the source out of the query. Last error
+// nothing of it in the box leaves the source out of the query. Where the cut
+// has no area (a box without width or height, a polygon touching the box),
+// the polygon is cut to the box widened by one unit on every side instead,
+// which meets the box in the same places. Last error
 // -2 for a bad source index or polygon, -3 no memory.
 RMF_API void RmfSourceSetQueryPolygon(RmfReader* reader, std::int32_t source, const TiPoint* points,
                                       std::int32_t count);

@@ -44,6 +44,22 @@ std::uint32_t EdgeLength(const TiPoint& a, const TiPoint& b) {
       std::min(std::round(std::hypot(static_cast<double>(dx), static_cast<double>(dy))), 4294967295.0));
 }
 
+bool HasArea(const TiPoint* points, std::int32_t n) {
+  __int128 twice = 0;
+  for (std::int32_t i = 0, j = n - 1; i < n; j = i++) {
+    twice += static_cast<__int128>(points[j].x) * points[i].y - static_cast<__int128>(points[i].x) * points[j].y;
+  }
+  return twice != 0;
+}
+
+TiRect WidenedByOne(const TiRect& box) {
+  const auto held = [](std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  return TiRect{held(std::int64_t{box.x1} - 1), held(std::int64_t{box.y1} - 1), held(std::int64_t{box.x2} + 1),
+                held(std::int64_t{box.y2} + 1)};
+}
+
 // Gives the source its polygon: 0, or -2 (a polygon that cannot be used) or
 // -3 (no memory). Nothing of the polygon in the source's box leaves the
 // source's polygon empty.
@@ -57,6 +73,16 @@ std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int
   if (!inside) {
     RmfCrossing records[kCutRecords];
     n = rmf::detail::ClipPolygon(points, count, box, records, kCutRecords, nullptr, nullptr, cut, kCutPoints, nullptr);
+    // A cut without area (the box of a map on one parallel or one meridian
+    // has no height or width; a polygon may only touch a box) is a stretch
+    // of a line or nothing, and a polygon on a line takes in the whole line.
+    // Cut to the box widened by one unit on every side, the polygon keeps an
+    // area and meets the box exactly where it did; the source holds nothing
+    // beyond its box.
+    if (n >= 0 && (n < 3 || !HasArea(cut, n))) {
+      n = rmf::detail::ClipPolygon(points, count, WidenedByOne(box), records, kCutRecords, nullptr, nullptr, cut,
+                                   kCutPoints, nullptr);
+    }
     if (n < 0) {
       source->queryAreaCount = 0;
       return -2;

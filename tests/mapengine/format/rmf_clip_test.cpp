@@ -396,6 +396,54 @@ TEST_F(ReaderClipTest, EdgeCases) {
   EXPECT_EQ(w.crossings[2].y, 50);
 }
 
+// A rectangle without height or width is a stretch of a parallel or a
+// meridian (a point when both): the clip is the part of it inside the
+// polygon, boundary included, from its (xmax, ymin) end as the corners of a
+// rectangle inside the polygon come; each end is recorded as an inside
+// vertex.
+TEST_F(ReaderClipTest, RectanglesWithoutWidthOrHeight) {
+  using P = std::vector<TiPoint>;
+  const P square{{0, 0}, {100, 0}, {100, 100}, {0, 100}};
+  const P triangle{{0, 0}, {100, 0}, {0, 100}};
+  const P clockwise{{0, 0}, {0, 100}, {100, 0}};
+  struct Case {
+    const char* what;
+    P polygon;
+    TiRect rect;
+    P want;
+  };
+  const Case cases[] = {
+      {"across the square", square, {-20, 50, 40, 50}, {{40, 50}, {0, 50}}},
+      {"through the square", square, {-20, 50, 140, 50}, {{100, 50}, {0, 50}}},
+      {"inside the square", square, {20, 50, 40, 50}, {{40, 50}, {20, 50}}},
+      {"beside the square", square, {120, 50, 140, 50}, {}},
+      {"along its bottom edge", square, {50, 0, 140, 0}, {{100, 0}, {50, 0}}},
+      {"a meridian across it", square, {30, -50, 30, 60}, {{30, 0}, {30, 60}}},
+      {"along its right edge", square, {100, 90, 100, 300}, {{100, 90}, {100, 100}}},
+      {"from its corner outwards", square, {100, 100, 100, 300}, {{100, 100}}},
+      {"a point inside", square, {30, 30, 30, 30}, {{30, 30}}},
+      {"a point on an edge", square, {0, 30, 0, 30}, {{0, 30}}},
+      {"a point outside", square, {130, 30, 130, 30}, {}},
+      {"across a slanted edge", triangle, {-10, 50, 90, 50}, {{50, 50}, {0, 50}}},
+      {"a meridian through a slanted edge", triangle, {25, -10, 25, 200}, {{25, 0}, {25, 75}}},
+      {"the same, clockwise", clockwise, {25, -10, 25, 200}, {{25, 0}, {25, 75}}},
+      {"rounded to the nearest unit", P{{0, 0}, {7, 0}, {0, 3}}, {-5, 1, 9, 1}, {{5, 1}, {0, 1}}},
+      {"beyond the slanted edge", triangle, {60, 60, 90, 60}, {}},
+  };
+  for (const Case& c : cases) {
+    std::int32_t result = -1;
+    EXPECT_EQ(Show(Clip(c.polygon, c.rect, &result)), Show(c.want)) << c.what;
+    EXPECT_EQ(result, static_cast<std::int32_t>(c.want.size())) << c.what;
+    const RmfQueryWork& w = reader_->queryWork;
+    ASSERT_EQ(w.crossingCount, result) << c.what;
+    for (std::int32_t i = 0; i < result; ++i) {
+      EXPECT_EQ(w.crossings[i].direction, 0) << c.what;
+      EXPECT_EQ(w.crossings[i].x, c.want[static_cast<std::size_t>(i)].x) << c.what;
+      EXPECT_EQ(w.crossings[i].y, c.want[static_cast<std::size_t>(i)].y) << c.what;
+    }
+  }
+}
+
 // ---- convexity -----------------------------------------------------------------------
 
 TEST(PolygonIsConvexTest, Table) {
