@@ -4,7 +4,7 @@
 // rounded a x b / c that places crossings on rectangle sides. The crossings
 // of area rings with the query boundary and the boundary pieces that close
 // them belong to the query (RmfQueryAreas.cpp); they share the crossing
-// records defined in RmfQueryState.h.
+// records of the reader record (RmfReaderRecord.h).
 //
 // Rectangle sides are named by bits: 1 the side x = xmin, 8 y = ymin, 4
 // x = xmax, 2 y = ymax; a corner carries both of its sides' bits (9, 12, 6,
@@ -15,8 +15,8 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfReaderRecord.h"
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/format/features/RmfQueryState.h"
 
 struct RmfReader;
 

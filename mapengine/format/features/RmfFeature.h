@@ -2,7 +2,9 @@
 // source is held in one of the reader's four feature slots while its points,
 // parts and vertex words are read, and the small operations on the 16-byte
 // feature reference (RmfFeatureRef, mapengine/format/RmfTypes.h) that names a
-// stretch of one part across the library, the router and the map engine.
+// stretch of one part across the library, the router and the map engine. The
+// slot record (RmfFeature) is plain state of the reader record
+// (mapengine/format/RmfReaderRecord.h); its functions are here.
 //
 // A record as the slots read it (offsets from its start, little-endian):
 //   3   bit 0: 8-byte points (i32 x, i32 y); clear: 4-byte points (u16 dx,
@@ -28,14 +30,9 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfReaderRecord.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/format/store/RmfFileFormat.h"
-
-struct RmfReader;
-struct RmfAttrSet;
-
-inline constexpr std::int32_t kRmfFeatureSlots = 4;
 
 // Position word of a reference (w3 high).
 inline constexpr std::uint16_t kRmfPositionWhole = 1024;         // fraction 1024: to the end
@@ -62,50 +59,6 @@ inline constexpr std::int32_t kRmfFeatureBadArgument = -2;
 inline constexpr std::int32_t kRmfFeatureNoRoom = -3;        // the result does not fit its buffer
 inline constexpr std::int32_t kRmfFeatureBadReference = -13;
 inline constexpr std::int32_t kRmfFeatureMalformed = -128;   // a record beyond the format's limits
-
-// One feature slot. The reader holds exactly four (RmfReader::featureSlots);
-// a slot is free when its use count is 0. Its pointers point into the
-// record, which stays pinned in the reader's arena while the slot is used.
-// The slots live in the reader record, not in arena blocks of their own, so
-// their 8-byte pointers on 64-bit builds change only the reader's size.
-struct RmfFeature {
-  RmfReader* reader;
-  std::uint32_t featureId;  // tile id
-  std::uint16_t source;
-  std::uint16_t secondId;   // sequence of the record within its tile
-  std::uint8_t* record;     // the record bytes in their cached block
-  // File offset of the record with the next sequence number (0 none, 1
-  // another follows but its offset is unknown); a hint for fetching it.
-  std::uint32_t nextRecordOffset;
-  std::int16_t useCount;
-  std::uint16_t continues;  // byte 3 bit 1 of the record
-  rmf::RmfRecordHeader header;
-  std::uint16_t pointSize;  // 4 or 8
-  std::uint16_t pointCount;
-  std::int32_t baseX;
-  std::int32_t baseY;
-  const std::uint8_t* points;
-  std::uint16_t partCount;
-  std::uint16_t textOffset;  // text area, from the record start
-  std::uint16_t wordOffset;  // vertex-word area, from the record start
-  std::uint16_t entrySize;   // part table entry size of the source
-  const std::uint8_t* partTable;
-  const std::uint8_t* recordStart;
-  std::uint32_t recordLength;  // the record's length word
-
-  // The part decoded by RmfFeatureSelectPart; -1 after every fetch.
-  std::int16_t currentPart;
-  std::uint32_t currentClass;
-  const std::uint8_t* currentText;   // the part's own triple
-  // The part's vertex words as little-endian u16 (a byte pointer: the word
-  // area need not be 2-aligned within the record).
-  const std::uint8_t* currentWords;
-  std::uint16_t wordCount;
-  // Number of leading attribute words (= wordCount when the part has no
-  // vertex) and wordCount - 1; signed so that an empty list gives -1.
-  std::int32_t firstVertex;
-  std::int32_t lastPosition;
-};
 
 // ---- slots -----------------------------------------------------------------
 

@@ -7,8 +7,8 @@
 // the one-way test of a part and the building of the directed references
 // that travel from a point on a feature may use.
 //
-// The record itself (RmfRoutingProfile) lives in the reader
-// (store/RmfReader.h); RmfProfileReset is defined with the reader.
+// The record itself (RmfRoutingProfile) lives in the reader record
+// (RmfReaderRecord.h); RmfProfileReset is defined with the reader.
 #pragma once
 
 #include <cstdint>

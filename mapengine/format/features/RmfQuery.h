@@ -37,9 +37,9 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfReaderRecord.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/format/features/RmfQueryState.h"
 
 struct RmfReader;
 

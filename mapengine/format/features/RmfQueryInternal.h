@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "mapengine/format/RmfReaderRecord.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/format/features/RmfQueryState.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfSource.h"
 
