@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "mapengine/format/RmfInternal.h"
 #include "mapengine/format/base/TiMath.h"
 #include "mapengine/format/store/RmfReader.h"
 
@@ -27,7 +28,7 @@ constexpr std::uint16_t kSideTop = 2;     // y = ymax
 constexpr std::uint16_t kSideRight = 4;   // x = xmax
 constexpr std::uint16_t kSideBottom = 8;  // y = ymin
 
-bool ReaderAlive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
+using rmf::detail::ReaderAlive;
 
 bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 

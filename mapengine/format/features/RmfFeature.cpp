@@ -18,7 +18,6 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfFeatureInternal.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "mapengine/format/store/RmfSourceInternal.h"
 
 using rmf::detail::CurrentWord;
 using rmf::detail::FailWith;

@@ -14,7 +14,6 @@
 
 #include "mapengine/format/features/RmfFeatureInternal.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "mapengine/format/store/RmfSourceInternal.h"
 
 using rmf::detail::CurrentWord;
 using rmf::detail::FailWith;

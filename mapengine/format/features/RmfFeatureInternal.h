@@ -1,21 +1,17 @@
 // Library-internal pieces shared by the feature-record and attribute code:
-// word access into a held record, part decoding without side effects, the
-// attribute-set filler and the reader's lazily made buffers.
+// word access into a held record, part decoding without side effects and the
+// attribute-set filler. The reader check, the error setting and the word
+// loads come from mapengine/format/RmfInternal.h.
 #pragma once
 
 #include <cstdint>
 
+#include "mapengine/format/RmfInternal.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/store/RmfReader.h"
 
 namespace rmf::detail {
-
-inline std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t LoadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 inline constexpr std::uint16_t kAttributeWord = 0x8000;
 
@@ -54,11 +50,5 @@ std::int32_t FillAttrSet(RmfFeature* slot, const RmfFeatureRef& reference, std::
                          RmfAttrSet* set);
 // An empty set: reference all zero, count 0.
 void ClearAttrSet(RmfAttrSet* set);
-
-// Stores the code as the reader's last error and returns it.
-inline std::int32_t FailWith(RmfReader* reader, std::int32_t code) {
-  reader->lastError = code;
-  return code;
-}
 
 }  // namespace rmf::detail

@@ -36,7 +36,6 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfFileFormat.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "mapengine/format/store/RmfSourceInternal.h"
 #include "mapengine/format/store/RmfSource.h"
 #include "mapengine/format/store/RmfTagArena.h"
 #include "mapengine/format/store/RmfTile.h"

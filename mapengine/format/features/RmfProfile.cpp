@@ -11,7 +11,7 @@ namespace {
 
 using rmf::detail::FailWith;
 
-bool ReaderAlive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
+using rmf::detail::ReaderAlive;
 
 bool SetCountValid(const RmfAttrSet* set) {
   return set != nullptr && set->count >= 0 && set->count <= kRmfAttrSetEntries;

@@ -45,11 +45,9 @@ constexpr std::uint16_t kPositionBoundary = 0x4200;  // a point reference on the
 // How a part is walked.
 enum Variant : std::int32_t { kPointPart = 0, kLinePart = 1, kAreaPart = 2, kBoundaryPart = 3 };
 
-std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t LoadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+using rmf::detail::FailWith;
+using rmf::detail::LoadU16;
+using rmf::detail::LoadU32;
 
 bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 
@@ -223,8 +221,7 @@ std::int32_t Query::NextBlock() {
   if (w_.cancel != nullptr && *w_.cancel != 0) {
     Unpin();
     w_.state = kFinished;
-    r_->lastError = -127;
-    return -127;
+    return FailWith(r_, -127);
   }
   RmfSource* source = r_->sources[r_->querySource];
   RmfBlockLoader load = r_->blockLoader != nullptr ? r_->blockLoader : RmfSrcLoadBlock;
@@ -241,8 +238,7 @@ std::int32_t Query::NextBlock() {
       } else {
         w_.state = kNextSource;
       }
-      r_->lastError = -2;
-      return -2;
+      return FailWith(r_, -2);
     }
     if (w_.pass == kAreaPass) {
       w_.resumeState = kNextSource;
@@ -751,12 +747,13 @@ void Deliver(RmfReader* reader, const Outputs& out, const RmfFeatureRef* referen
 
 }  // namespace rmf::query
 
-using rmf::query::Alive;
+using rmf::detail::FailWith;
+using rmf::detail::ReaderAlive;
 
 // ---- settings ----
 
 void RmfQuerySetLevels(RmfReader* reader, std::int32_t a, std::int32_t b) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   if (a < 0 || b < 0) {
     reader->lastError = -2;
     return;
@@ -770,7 +767,7 @@ void RmfQuerySetLevels(RmfReader* reader, std::int32_t a, std::int32_t b) {
 }
 
 void RmfQuerySetClassFilter(RmfReader* reader, std::int32_t category, const char* text) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   std::int32_t slot = -1;
   if (category >= 0 && category <= 5) {
     slot = category;
@@ -823,7 +820,7 @@ void RmfQuerySetClassFilter(RmfReader* reader, std::int32_t category, const char
 }
 
 void RmfQuerySetGranularity(RmfReader* reader, std::int32_t g) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   RmfQueryWork& w = reader->queryWork;
   if (g < 1) {
     reader->lastError = -2;
@@ -838,27 +835,27 @@ void RmfQuerySetGranularity(RmfReader* reader, std::int32_t g) {
 }
 
 void RmfQuerySetCancelFlag(RmfReader* reader, const volatile std::int32_t* flag) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   reader->lastError = 0;
   reader->queryWork.cancel = flag;
 }
 
 void RmfQuerySetAreaFilter(RmfReader* reader, RmfAreaFilterFn filter, void* context) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   reader->lastError = 0;
   reader->queryWork.areaFilter = filter;
   reader->queryWork.areaFilterContext = context;
 }
 
 void RmfQuerySetNearPointMode(RmfReader* reader, std::int32_t on) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   reader->queryWork.nearPoint = on != 0 ? 1 : 0;
 }
 
 // ---- running it ----
 
 void RmfQueryStart(RmfReader* reader) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   RmfQueryWork& w = reader->queryWork;
   if (reader->held[0].block != nullptr && reader->arena != nullptr) RmfTagT8(reader->arena, reader->held[0].block);
   reader->held[0] = RmfHeldBlock{};
@@ -893,7 +890,7 @@ void RmfQueryStart(RmfReader* reader) {
 std::int32_t RmfQueryNext(RmfReader* reader, char* code, char* name, char* detail, std::int32_t* count,
                           RmfFeatureRef* reference, TiPoint** points) {
   if (reference != nullptr) *reference = RmfFeatureRef{};
-  if (!Alive(reader)) {
+  if (!ReaderAlive(reader)) {
     if (code != nullptr) code[0] = '\0';
     if (name != nullptr) name[0] = '\0';
     if (detail != nullptr) detail[0] = '\0';
@@ -901,17 +898,14 @@ std::int32_t RmfQueryNext(RmfReader* reader, char* code, char* name, char* detai
     if (points != nullptr) *points = nullptr;
     return 0;
   }
-  if (code == nullptr || count == nullptr || points == nullptr) {
-    reader->lastError = -2;
-    return -2;
-  }
+  if (code == nullptr || count == nullptr || points == nullptr) return FailWith(reader, -2);
   const rmf::query::Outputs out{code, name, detail, count, reference, points};
   rmf::query::Query q(reader, out);
   return q.Next();
 }
 
 std::int32_t RmfQueryResultText(RmfReader* reader, std::int32_t index, char* code, char* name, char* detail) {
-  if (!Alive(reader) || index < 0 || index >= reader->queryWork.resultCount) return 0;
+  if (!ReaderAlive(reader) || index < 0 || index >= reader->queryWork.resultCount) return 0;
   const rmf::query::TextView v = rmf::query::ResultText(reader, index);
   if (code != nullptr) std::snprintf(code, 6, "%s", v.code);
   if (name != nullptr) std::snprintf(name, 51, "%s", v.name);

@@ -18,7 +18,8 @@
 
 namespace {
 
-using rmf::query::Alive;
+using rmf::detail::FailWith;
+using rmf::detail::ReaderAlive;
 
 constexpr double kUnitsPerDegree = 745654.0444444445;  // 2^28 / 360
 constexpr double kDegreesPerUnit = 1.341104507446289e-6;
@@ -134,7 +135,7 @@ std::int32_t ToUnits(double degrees) {
 }  // namespace
 
 void RmfSourceSetQueryPolygon(RmfReader* reader, std::int32_t source, const TiPoint* points, std::int32_t count) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   if (source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr || points == nullptr ||
       count < 1) {
     reader->lastError = -2;
@@ -144,7 +145,7 @@ void RmfSourceSetQueryPolygon(RmfReader* reader, std::int32_t source, const TiPo
 }
 
 void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* points) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   TiPoint* reversed = nullptr;
   const auto fail = [&](std::int32_t code) {
     reader->lastError = code;
@@ -197,7 +198,7 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
 }
 
 void RmfQuerySetRect(RmfReader* reader, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   if (y1 == y2) y2 = y2 == kNorthPole || y2 == INT32_MAX ? y2 - 1 : y2 + 1;
   if (x1 == x2) x2 = x2 == kDateLine || x2 == INT32_MAX ? x2 - 1 : x2 + 1;
   const TiPoint polygon[4] = {{x1, y1}, {x1, y2}, {x2, y2}, {x2, y1}};
@@ -206,13 +207,13 @@ void RmfQuerySetRect(RmfReader* reader, std::int32_t x1, std::int32_t y1, std::i
 
 void RmfQuerySetRectDegrees(RmfReader* reader, double longitude1, double latitude1, double longitude2,
                             double latitude2) {
-  if (!Alive(reader)) return;
+  if (!ReaderAlive(reader)) return;
   RmfQuerySetRect(reader, ToUnits(longitude1), ToUnits(latitude1), ToUnits(longitude2), ToUnits(latitude2));
 }
 
 std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char* detail, std::int32_t* count,
                                  RmfFeatureRef* reference, double** points) {
-  if (!Alive(reader)) {
+  if (!ReaderAlive(reader)) {
     if (points != nullptr) *points = nullptr;
     if (code != nullptr) code[0] = '\0';
     if (count != nullptr) *count = 0;
@@ -235,7 +236,7 @@ std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char
 // ---- the reader's sources ----
 
 void RmfReaderGetBounds(RmfReader* reader, TiPoint* min, TiPoint* max) {
-  if (!Alive(reader)) {
+  if (!ReaderAlive(reader)) {
     if (min != nullptr) *min = TiPoint{};
     if (max != nullptr) *max = TiPoint{};
     return;
@@ -253,7 +254,7 @@ void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
   TiPoint low{};
   TiPoint high{};
   if (min == nullptr || max == nullptr) {
-    if (Alive(reader)) reader->lastError = -2;
+    if (ReaderAlive(reader)) reader->lastError = -2;
     return;
   }
   RmfReaderGetBounds(reader, &low, &high);
@@ -263,20 +264,19 @@ void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
   max[1] = high.y * kDegreesPerUnit;
 }
 
-std::int32_t RmfReaderSourceCount(RmfReader* reader) { return Alive(reader) ? reader->sourceCount : -1; }
+std::int32_t RmfReaderSourceCount(RmfReader* reader) { return ReaderAlive(reader) ? reader->sourceCount : -1; }
 
 std::int32_t RmfSourceTileLevels(RmfReader* reader, std::int32_t source) {
-  if (!Alive(reader) || source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr) return -1;
+  if (!ReaderAlive(reader) || source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr) return -1;
   std::uint32_t levels = 0;
   for (std::uint16_t m : reader->sources[source]->header.levelMasks) levels |= m;
   return static_cast<std::int32_t>(levels);
 }
 
 std::int32_t RmfSourceGetBox(RmfReader* reader, std::int32_t source, TiRect* box) {
-  if (!Alive(reader)) return -2;
+  if (!ReaderAlive(reader)) return -2;
   if (source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr || box == nullptr) {
-    reader->lastError = -2;
-    return -2;
+    return FailWith(reader, -2);
   }
   const rmf::RmfFileHeader& h = reader->sources[source]->header;
   *box = h.hasRegionBlocks != 0 ? h.regionBox : h.box;

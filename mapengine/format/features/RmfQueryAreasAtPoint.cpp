@@ -44,7 +44,7 @@ constexpr std::int32_t kQuarterTurn = 0x4000000;
 constexpr std::uint32_t kCodeListBytes = 128;
 constexpr std::uint32_t kTextListBytes = 1024;
 
-bool ReaderAlive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
+using rmf::detail::ReaderAlive;
 
 std::int32_t Saturate(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));

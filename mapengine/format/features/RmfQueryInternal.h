@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "mapengine/format/RmfInternal.h"
 #include "mapengine/format/RmfReaderRecord.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
@@ -38,8 +39,6 @@ inline int Compare(Fraction a, Fraction b) {
     a = next;
   }
 }
-
-inline bool Alive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
 
 // States of the query.
 enum State : std::int32_t {

@@ -69,7 +69,7 @@ SourcePolygon PolygonOf(const RmfSource* source) {
 }
 
 SourcePolygon CurrentPolygon(const RmfReader* reader) {
-  if (!Alive(reader) || reader->querySource < 0 || reader->querySource >= reader->sourceCount) return {};
+  if (!rmf::detail::ReaderAlive(reader) || reader->querySource < 0 || reader->querySource >= reader->sourceCount) return {};
   return PolygonOf(reader->sources[reader->querySource]);
 }
 
@@ -123,11 +123,11 @@ bool CutSegment(const SourcePolygon& polygon, const TiPoint& a, std::uint16_t aB
 
 }  // namespace rmf::query
 
-using rmf::query::Alive;
+using rmf::detail::ReaderAlive;
 
 std::int32_t RmfQueryOutsideBits(RmfReader* reader, const TiPoint* point, std::uint16_t* bits) {
   if (bits != nullptr) *bits = 0;
-  if (!Alive(reader) || point == nullptr) return 0;
+  if (!ReaderAlive(reader) || point == nullptr) return 0;
   const rmf::query::SourcePolygon polygon = rmf::query::CurrentPolygon(reader);
   if (polygon.count < 1) return 0;
   const std::uint16_t b = rmf::query::OutsideBits(polygon, *point);
@@ -136,7 +136,7 @@ std::int32_t RmfQueryOutsideBits(RmfReader* reader, const TiPoint* point, std::u
 }
 
 std::int32_t RmfQueryAreaOutline(RmfReader* reader, std::int32_t backwards) {
-  if (!Alive(reader)) return 0;
+  if (!ReaderAlive(reader)) return 0;
   const rmf::query::SourcePolygon polygon = rmf::query::CurrentPolygon(reader);
   if (polygon.count < 1) return 0;
   TiPoint* out = reader->queryWork.points;

@@ -1,7 +1,7 @@
 // Decoding of the fixed parts of a map file: header checks, annotation texts,
 // the index sample table and the framing and inflation of tile records. Every
-// read goes through the bounded little-endian helpers below after its offset
-// has been checked against the bytes at hand.
+// read goes through the library's little-endian helpers after its offset has
+// been checked against the bytes at hand.
 #include "mapengine/format/store/RmfFileFormat.h"
 
 #include <zlib.h>
@@ -9,21 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mapengine/format/RmfInternal.h"
+
 namespace rmf {
 namespace {
 
-std::uint16_t LoadU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t LoadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::int32_t LoadI32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(LoadU32(p));
-}
+using detail::LoadI32;
+using detail::LoadU16;
+using detail::LoadU32;
 
 TiRect LoadRect(const std::uint8_t* p) {
   return TiRect{LoadI32(p), LoadI32(p + 4), LoadI32(p + 8), LoadI32(p + 12)};

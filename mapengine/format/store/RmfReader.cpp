@@ -25,6 +25,7 @@ constexpr std::int16_t kMaxAge = 32767;
 // the arena gets, so that the reader can keep the ones of failed opens.
 constexpr std::size_t kRegionLink = 16;
 
+using rmf::detail::FailWith;
 using rmf::detail::ReaderAlive;
 
 void FreeHeapParts(RmfReader* reader) {
@@ -272,33 +273,25 @@ std::int32_t RmfReaderOpen(RmfReader* reader, const char* name, std::int32_t are
   }
   reader->lastError = 0;
   if (arenaBytes <= 0) {
-    if (reader->arena == nullptr || reader->readBuffer == nullptr) {
-      reader->lastError = -3;
-      return -3;
-    }
+    if (reader->arena == nullptr || reader->readBuffer == nullptr) return FailWith(reader, -3);
     return RmfReaderOpenFile(reader, name, nullptr, nullptr);
   }
 
   auto* region = static_cast<std::uint8_t*>(std::calloc(1, kRegionLink + static_cast<std::uint32_t>(arenaBytes)));
-  if (region == nullptr) {
-    reader->lastError = -3;
-    return -3;
-  }
+  if (region == nullptr) return FailWith(reader, -3);
   std::uint8_t* memory = region + kRegionLink;
   const auto bytes = static_cast<std::uint32_t>(arenaBytes);
   if (reader->arena != nullptr) {
     if (RmfTagT2(reader->arena, memory, bytes) != 1) {
       std::free(region);
-      reader->lastError = -3;
-      return -3;
+      return FailWith(reader, -3);
     }
   } else {
     RmfTagArena* arena = RmfTagT1(memory, bytes);
     void* buffer = arena != nullptr ? RmfTagT4(arena, kRmfReadBufferBytes, kReadBufferTag) : nullptr;
     if (buffer == nullptr) {  // nothing else lives in this arena yet
       std::free(region);
-      reader->lastError = -3;
-      return -3;
+      return FailWith(reader, -3);
     }
     reader->arena = arena;
     reader->readBuffer = static_cast<std::uint8_t*>(buffer);
@@ -368,14 +361,8 @@ std::int32_t RmfReaderOpenFile(RmfReader* reader, const char* name, void* region
 std::int32_t RmfReaderAddSource(RmfReader* reader, void* context, RmfReadFn read, void* region,
                                 const RmfSourceDescription* description) {
   if (!ReaderAlive(reader)) return -2;
-  if (read == nullptr) {
-    reader->lastError = -2;
-    return -2;
-  }
-  if (reader->arena == nullptr || reader->readBuffer == nullptr) {
-    reader->lastError = -3;
-    return -3;
-  }
+  if (read == nullptr) return FailWith(reader, -2);
+  if (reader->arena == nullptr || reader->readBuffer == nullptr) return FailWith(reader, -3);
   if (reader->sourceCount >= reader->sourceCapacity && !GrowSourceTables(reader)) {
     reader->lastError = -3;
     return 0;
@@ -402,8 +389,7 @@ std::int32_t RmfReaderAddSource(RmfReader* reader, void* context, RmfReadFn read
 
   if (result < 1) {
     DiscardSource(reader, source);
-    reader->lastError = result;
-    return result;
+    return FailWith(reader, result);
   }
   if (source->permanentId == 0) {
     source->permanentId = description != nullptr && description->permanentId != 0

@@ -11,16 +11,12 @@
 using rmf::RmfIndexEntry;
 using rmf::detail::EntryRef;
 using rmf::detail::Load;
+using rmf::detail::LoadU32;
 
 namespace {
 
 constexpr std::int32_t kInitialRanges = 200;
 constexpr std::uint32_t kFilelessLastId = 0x7fffffff;  // last id of a file-less source's sample group
-
-std::uint32_t LoadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Reads of RmfSrcOpen go through the reader's read buffer.
 std::int32_t BufferedRead(void* context, std::uint32_t offset, std::uint32_t count, void* destination,

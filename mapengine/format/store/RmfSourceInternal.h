@@ -1,9 +1,12 @@
 // Library-internal pieces shared by the source files: index entries and their
-// checks, tile lookups, offsets and the reader state they touch.
+// checks, tile lookups, offsets and the reader state they touch. The reader
+// check and the word loads they share with the rest of the library are in
+// mapengine/format/RmfInternal.h.
 #pragma once
 
 #include <cstdint>
 
+#include "mapengine/format/RmfInternal.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfSource.h"
 
@@ -15,8 +18,6 @@ inline constexpr std::uint32_t kOffsetChunkLead = 20;  // entries read before th
 inline constexpr std::uint32_t kNoTile = 0xFFFFFFFFu;
 // Offset-table positions are kept in signed 32-bit chunk keys.
 inline constexpr std::uint32_t kMaxTablePosition = 0x7ffffffe;
-
-inline bool ReaderAlive(const RmfReader* reader) { return reader != nullptr && reader->magic == kRmfReaderMagic; }
 
 // A source that can read tile data: a live reader with its arena and read
 // buffer, and caches set up.

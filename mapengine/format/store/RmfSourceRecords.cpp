@@ -17,6 +17,7 @@
 using rmf::RmfIndexEntry;
 using rmf::detail::EntryRef;
 using rmf::detail::Load;
+using rmf::detail::LoadU16;
 
 namespace {
 
@@ -26,8 +27,6 @@ constexpr std::uint32_t kMaxWindowTiles = 256;  // tiles of one window, each sid
 // More ranges than this are not worth a walk (a query area's ranges grow
 // with its boundary; a world-wide rectangle needs a few hundred).
 constexpr std::int32_t kMaxRanges = 1 << 16;
-
-std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 // ---- record checks ----
 

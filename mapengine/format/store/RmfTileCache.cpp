@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "mapengine/format/RmfInternal.h"
+
 namespace {
 
 using rmf::detail::TagArenaHandleOf;
@@ -16,12 +18,6 @@ using rmf::detail::TagBlockInfo;
 using rmf::detail::TagBlockState;
 
 constexpr std::uint32_t kCacheHeaderTag = 0x54434844;  // "TCHD"
-
-std::uint16_t LoadU16(const void* p) {
-  std::uint16_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;  // the library runs on little-endian machines only, as its files are
-}
 
 template <class T>
 int Order(T a, T b) {
@@ -165,7 +161,7 @@ void* RmfTcT2(RmfTileCache* cache, const void* key, std::uint32_t keyLength, con
   // A record holds at least its own length word, which must agree with the
   // length the block is sized for: readers of the cached record trust it.
   if (compressed != 0 && storedLength < 4) return nullptr;
-  if (rawLength < 2 || rawLength > 0xffff || LoadU16(source) != rawLength) return nullptr;
+  if (rawLength < 2 || rawLength > 0xffff || rmf::detail::LoadU16(static_cast<const std::uint8_t*>(source)) != rawLength) return nullptr;
 
   void* cached = RmfTcT3(cache, key);
   if (cached != nullptr) return cached;
