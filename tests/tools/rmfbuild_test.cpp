@@ -863,6 +863,54 @@ TEST(RmfBuildText, CommandBuildsAndDumps) {
   for (const auto& p : {text, rmf, grid}) std::filesystem::remove(p);
 }
 
+// A record whose point or part count claims more than the record holds is
+// dumped as far as its table lies inside it, and the dump says where it stops.
+TEST(RmfBuildText, DumpShowsTheTablesOfADamagedRecordAsFarAsTheyGo) {
+  const rmfbuild::ParseResult parsed = rmfbuild::ParseDescription(
+      "tile level=3 point=1000,2000\n"
+      "record\n"
+      "points 1000,2000 1100,2050 1200,2100\n"
+      "part \"431\" \"Main Street\" \"\"\n"
+      "vertices 0 1 2\n"
+      "part \"250\" \"Cafe\" \"\"\n"
+      "vertices 1\n");
+  ASSERT_TRUE(parsed) << parsed.error;
+  const BuildResult built = Build(parsed.description);
+  ASSERT_TRUE(built) << built.error;
+  FileView view;
+  ASSERT_TRUE(ReadBack(built.bytes, &view));
+  ASSERT_EQ(view.tiles.size(), 1u);
+  const std::uint32_t record = view.tiles[0].begin;  // plain records: the record itself
+
+  struct Case {
+    const char* what;
+    std::uint32_t word;  // offset of the count word patched, 0 for none
+    const char* stop;    // the dump's note, null when none is expected
+  };
+  const Case cases[] = {
+      {"a sound record", 0, nullptr},
+      {"a point count beyond the record", 30, "points run past the record"},
+      {"a part count beyond the record", 34, "feature entries run past the record"},
+  };
+  for (const Case& c : cases) {
+    Bytes file = built.bytes;
+    if (c.word != 0) {
+      file[record + c.word] = 0xff;
+      file[record + c.word + 1] = 0xff;
+    }
+    std::ostringstream out;
+    rmfbuild::DumpFile(file, out, true);
+    const std::string dump = out.str();
+    for (const char* expected : {"point 0: 1000,2000", "point 2: 1200,2100", "\"Main Street\"", "\"Cafe\""}) {
+      EXPECT_NE(dump.find(expected), std::string::npos) << c.what << ": " << expected << "\n" << dump;
+    }
+    for (const char* note : {"points run past the record", "feature entries run past the record"}) {
+      const bool expected = c.stop != nullptr && std::string(c.stop) == note;
+      EXPECT_EQ(dump.find(note) != std::string::npos, expected) << c.what << ": " << note << "\n" << dump;
+    }
+  }
+}
+
 // ---- synthetic grids -------------------------------------------------------------------
 
 TEST(RmfBuildGrid, ThousandsOfTilesBuildFastAndDecode) {

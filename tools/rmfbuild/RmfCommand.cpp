@@ -85,16 +85,20 @@ std::string TripleAt(const std::vector<std::uint8_t>& rec, std::size_t at) {
 
 void DumpRecordDetails(const std::vector<std::uint8_t>& rec, const rmf::RmfRecordHeader& h,
                        std::uint32_t entrySize, std::ostream& out) {
-  const std::size_t pointTable = h.tableWords[0];
-  const std::size_t pointCount = h.tableWords[1];
-  const std::size_t entryTable = h.tableWords[2];
-  const std::size_t entryCount = h.tableWords[3];
-  const std::size_t textBase = h.tableWords[4];
-  const std::size_t wordBase = h.tableWords[7];
-  const std::size_t pointSize = h.widePoints != 0 ? 8 : 4;
+  // A damaged record is dumped as far as its points and entries lie inside
+  // it, so whether all of them do is not needed here.
+  rmf::RmfRecordTables tables{};
+  rmf::LocateRecordTables(h, static_cast<std::uint32_t>(rec.size()), entrySize, &tables);
+  const std::size_t pointTable = tables.pointTable;
+  const std::size_t pointCount = tables.pointCount;
+  const std::size_t entryTable = tables.partTable;
+  const std::size_t entryCount = tables.partCount;
+  const std::size_t textBase = tables.textBase;
+  const std::size_t wordBase = tables.wordBase;
+  const std::size_t pointSize = tables.pointSize;
   for (std::size_t i = 0; i < pointCount; ++i) {
     std::size_t at = pointTable + i * pointSize;
-    if (at + pointSize > rec.size()) {
+    if (i >= tables.pointsInside) {
       out << "      points run past the record\n";
       break;
     }
@@ -111,7 +115,7 @@ void DumpRecordDetails(const std::vector<std::uint8_t>& rec, const rmf::RmfRecor
   }
   for (std::size_t e = 0; e < entryCount; ++e) {
     std::size_t at = entryTable + e * entrySize;
-    if (at + entrySize > rec.size()) {
+    if (e >= tables.partsInside) {
       out << "      feature entries run past the record\n";
       break;
     }

@@ -48,32 +48,25 @@ bool SameRecord(const RmfFeature& slot, const RmfFeatureRef& ref) {
 bool LayOut(RmfFeature* slot, std::uint8_t* record, std::uint16_t entrySize) {
   const std::uint32_t length = LoadU16(record);
   rmf::RmfRecordHeader h;
-  if (length < rmf::kRecordHeaderBytes || !rmf::DecodeRecordHeader(record, length, &h)) return false;
-  const std::uint16_t pointSize = h.widePoints != 0 ? 8 : 4;
-  const std::uint64_t pointTable = h.tableWords[0];
-  const std::uint64_t pointCount = h.tableWords[1];
-  const std::uint64_t partTable = h.tableWords[2];
-  const std::uint64_t partCount = h.tableWords[3];
-  const std::uint64_t textBase = h.tableWords[4];
-  const std::uint64_t wordBase = h.tableWords[7];
-  if (entrySize < 10) return false;
-  if (pointTable + pointCount * pointSize > length) return false;
-  if (partTable + partCount * entrySize > length) return false;
-  if (textBase > length || wordBase > length) return false;
+  rmf::RmfRecordTables t;
+  if (length < rmf::kRecordHeaderBytes || !rmf::DecodeRecordHeader(record, length, &h) ||
+      !rmf::LocateRecordTables(h, length, entrySize, &t)) {
+    return false;
+  }
 
   slot->record = record;
   slot->header = h;
   slot->recordStart = record;
   slot->recordLength = length;
-  slot->pointSize = pointSize;
-  slot->pointCount = static_cast<std::uint16_t>(pointCount);
+  slot->pointSize = static_cast<std::uint16_t>(t.pointSize);
+  slot->pointCount = static_cast<std::uint16_t>(t.pointCount);
   slot->baseX = h.pointBase.x;
   slot->baseY = h.pointBase.y;
-  slot->points = record + pointTable;
-  slot->partCount = static_cast<std::uint16_t>(partCount);
-  slot->partTable = record + partTable;
-  slot->textOffset = static_cast<std::uint16_t>(textBase);
-  slot->wordOffset = static_cast<std::uint16_t>(wordBase);
+  slot->points = record + t.pointTable;
+  slot->partCount = static_cast<std::uint16_t>(t.partCount);
+  slot->partTable = record + t.partTable;
+  slot->textOffset = static_cast<std::uint16_t>(t.textBase);
+  slot->wordOffset = static_cast<std::uint16_t>(t.wordBase);
   slot->entrySize = entrySize;
   slot->continues = h.moreFollows != 0 ? 1 : 0;
   slot->currentPart = -1;

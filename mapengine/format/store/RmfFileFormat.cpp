@@ -1,11 +1,13 @@
 // Decoding of the fixed parts of a map file: header checks, annotation texts,
-// the index sample table and the framing and inflation of tile records. Every
-// read goes through the library's little-endian helpers after its offset has
-// been checked against the bytes at hand.
+// the index sample table, the framing and inflation of tile records and the
+// layout of a record's tables. Every read goes through the library's
+// little-endian helpers after its offset has been checked against the bytes
+// at hand.
 #include "mapengine/format/store/RmfFileFormat.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -457,6 +459,38 @@ bool DecodeRecordHeader(const std::uint8_t* record, std::size_t count, RmfRecord
 std::uint8_t RecordFlags(const std::uint8_t* record, std::size_t count) {
   if (RecordExtent(record, count) < 4) return 0;
   return record[3];
+}
+
+namespace {
+
+// Leading items of `size` bytes from `table` on that lie wholly within `length` bytes.
+std::uint32_t ItemsInside(std::uint32_t table, std::uint32_t count, std::uint32_t size, std::uint32_t length) {
+  if (table > length) return 0;
+  if (size == 0) return count;
+  return std::min(count, (length - table) / size);
+}
+
+}  // namespace
+
+bool LocateRecordTables(const RmfRecordHeader& header, std::uint32_t length, std::uint32_t entrySize,
+                        RmfRecordTables* tables) {
+  RmfRecordTables t{};
+  t.pointTable = header.tableWords[0];
+  t.pointCount = header.tableWords[1];
+  t.pointSize = header.widePoints != 0 ? 8 : 4;
+  t.partTable = header.tableWords[2];
+  t.partCount = header.tableWords[3];
+  t.entrySize = entrySize;
+  t.textBase = header.tableWords[4];
+  t.wordBase = header.tableWords[7];
+  t.pointsInside = ItemsInside(t.pointTable, t.pointCount, t.pointSize, length);
+  t.partsInside = ItemsInside(t.partTable, t.partCount, entrySize, length);
+  if (tables != nullptr) *tables = t;
+  // Table words are 16-bit, so the ends below cannot overflow 64 bits.
+  const std::uint64_t pointsEnd = std::uint64_t{t.pointTable} + std::uint64_t{t.pointCount} * t.pointSize;
+  const std::uint64_t partsEnd = std::uint64_t{t.partTable} + std::uint64_t{t.partCount} * entrySize;
+  return entrySize >= kMinPartEntryBytes && pointsEnd <= length && partsEnd <= length && t.textBase <= length &&
+         t.wordBase <= length;
 }
 
 }  // namespace rmf

@@ -1,6 +1,7 @@
 // Decoding of the fixed parts of a map file (*.rmf): the file header and its
-// checks, the annotation block, the sample table over the tile index, and the
-// framing of the records inside a tile's data (with their inflation). These
+// checks, the annotation block, the sample table over the tile index, the
+// framing of the records inside a tile's data (with their inflation) and
+// where a record's tables lie, which every reader of records checks. These
 // are internal building blocks of the reader and the sources; they read only
 // the bytes they are given, so every function is total over any byte string.
 //
@@ -250,5 +251,35 @@ bool DecodeRecordHeader(const std::uint8_t* record, std::size_t count, RmfRecord
 // Flags byte (byte 3) of an uncompressed record; 0 when the record (by its
 // length word and `count`) ends before byte 3.
 std::uint8_t RecordFlags(const std::uint8_t* record, std::size_t count);
+
+// The smallest part-table entry: u32 class bits, u16 text offset, u16 word
+// offset, u16 word count.
+inline constexpr std::uint32_t kMinPartEntryBytes = 10;
+
+// Where the tables of an uncompressed record lie, from its header (offsets
+// from the record's start), and how much of each lies inside the record.
+struct RmfRecordTables {
+  std::uint32_t pointTable;    // table word 0: the point array
+  std::uint32_t pointCount;    // table word 1
+  std::uint32_t pointSize;     // 8 with wide points, else 4
+  std::uint32_t partTable;     // table word 2: the part (feature) table
+  std::uint32_t partCount;     // table word 3
+  std::uint32_t entrySize;     // bytes of one part-table entry (the source's, 10 or 12)
+  std::uint32_t textBase;      // table word 4: the text area
+  std::uint32_t wordBase;      // table word 7: the vertex-word area
+  std::uint32_t pointsInside;  // leading points that lie wholly inside the record
+  std::uint32_t partsInside;   // leading part entries that lie wholly inside the record
+};
+
+// Lays out the tables of a record of `length` bytes whose header is `header`
+// and whose part entries are `entrySize` bytes. True when the point array
+// and the part table lie inside the record, the text and vertex-word areas
+// start within it, and an entry holds at least kMinPartEntryBytes; then
+// every point and every entry can be read without looking outside the
+// record. `*tables` is filled either way, so a reader of damaged records can
+// use the points and entries that do lie inside. What the entries and vertex
+// words point at is not checked here.
+bool LocateRecordTables(const RmfRecordHeader& header, std::uint32_t length, std::uint32_t entrySize,
+                        RmfRecordTables* tables);
 
 }  // namespace rmf

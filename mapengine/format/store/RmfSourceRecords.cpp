@@ -34,16 +34,13 @@ bool RecordIsReadable(const std::uint8_t* record, std::uint32_t length, std::uin
   rmf::RmfRecordHeader h;
   if (length < rmf::kRecordHeaderBytes || !rmf::DecodeRecordHeader(record, length, &h)) return false;
   if (h.length != length) return false;
-  const std::uint64_t pointTable = h.tableWords[0];
-  const std::uint64_t pointCount = h.tableWords[1];
-  const std::uint64_t entryTable = h.tableWords[2];
-  const std::uint64_t entryCount = h.tableWords[3];
-  const std::uint64_t textBase = h.tableWords[4];
-  const std::uint64_t wordBase = h.tableWords[7];
-  const std::uint64_t pointSize = h.widePoints != 0 ? 8 : 4;
-  if (pointTable + pointCount * pointSize > length) return false;
-  if (entryTable + entryCount * entrySize > length) return false;
-  if (textBase > length || wordBase > length) return false;
+  rmf::RmfRecordTables t;
+  if (!rmf::LocateRecordTables(h, length, entrySize, &t)) return false;
+  const std::uint64_t pointCount = t.pointCount;
+  const std::uint64_t entryTable = t.partTable;
+  const std::uint64_t entryCount = t.partCount;
+  const std::uint64_t textBase = t.textBase;
+  const std::uint64_t wordBase = t.wordBase;
   if (entryCount == 0) return true;
 
   // A triple starting at s ends inside the record when three NULs follow s:

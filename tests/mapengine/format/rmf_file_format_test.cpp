@@ -890,6 +890,64 @@ TEST(RmfRecordHeaderTest, ShortRecords) {
   EXPECT_FALSE(rmf::DecodeRecordHeader(nullptr, 100, &h));
 }
 
+// Every reader of records (the source's check before caching, the feature
+// slots, the query, the dump) lays out the tables through this one function.
+TEST(RmfRecordTablesTest, TablesInsideTheRecordAndWhatLiesInside) {
+  constexpr std::uint32_t kLength = 100;
+  struct Case {
+    const char* what;
+    std::uint16_t pointTable, pointCount;
+    bool wide;
+    std::uint16_t partTable, partCount;
+    std::uint32_t entrySize;
+    std::uint16_t textBase, wordBase;
+    bool fits;
+    std::uint32_t pointsInside, partsInside;
+  };
+  const Case cases[] = {
+      {"every table ends at the record's end", 58, 5, false, 78, 2, 10, 98, 100, true, 5, 2},
+      {"wide points, one beyond", 58, 6, true, 58, 0, 10, 98, 98, false, 5, 0},
+      {"wide points, all inside", 58, 5, true, 98, 0, 12, 98, 98, true, 5, 0},
+      {"a part entry beyond", 58, 5, false, 78, 3, 10, 98, 98, false, 5, 2},
+      {"wide entries, the second one beyond", 58, 5, false, 78, 2, 12, 98, 98, false, 5, 1},
+      {"text area beyond", 58, 5, false, 78, 2, 10, 101, 98, false, 5, 2},
+      {"word area beyond", 58, 5, false, 78, 2, 10, 98, 101, false, 5, 2},
+      {"entries too small to hold a part", 58, 5, false, 78, 2, 9, 98, 98, false, 5, 2},
+      {"an empty point table beyond the record", 120, 0, false, 78, 2, 10, 98, 98, false, 0, 2},
+      {"empty tables at the record's end", 100, 0, false, 100, 0, 10, 100, 100, true, 0, 0},
+      {"a point table starting beyond the record", 101, 1, false, 78, 0, 10, 98, 98, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    rmf::RmfRecordHeader h{};
+    h.length = kLength;
+    h.widePoints = c.wide ? 1 : 0;
+    h.tableWords[0] = c.pointTable;
+    h.tableWords[1] = c.pointCount;
+    h.tableWords[2] = c.partTable;
+    h.tableWords[3] = c.partCount;
+    h.tableWords[4] = c.textBase;
+    h.tableWords[7] = c.wordBase;
+    rmf::RmfRecordTables t{};
+    EXPECT_EQ(rmf::LocateRecordTables(h, kLength, c.entrySize, &t), c.fits) << c.what;
+    EXPECT_EQ(t.pointsInside, c.pointsInside) << c.what;
+    EXPECT_EQ(t.partsInside, c.partsInside) << c.what;
+    EXPECT_EQ(t.pointSize, c.wide ? 8u : 4u) << c.what;
+    EXPECT_EQ(t.pointTable, c.pointTable) << c.what;
+    EXPECT_EQ(t.partTable, c.partTable) << c.what;
+    EXPECT_EQ(t.entrySize, c.entrySize) << c.what;
+    EXPECT_EQ(t.textBase, c.textBase) << c.what;
+    EXPECT_EQ(t.wordBase, c.wordBase) << c.what;
+  }
+  // The largest tables the 16-bit words can name do not wrap.
+  rmf::RmfRecordHeader h{};
+  h.widePoints = 1;
+  h.tableWords[0] = h.tableWords[1] = h.tableWords[2] = h.tableWords[3] = 0xffff;
+  rmf::RmfRecordTables t{};
+  EXPECT_FALSE(rmf::LocateRecordTables(h, 0xffff, 0xffffffffu, &t));
+  EXPECT_EQ(t.pointsInside, 0u);
+  EXPECT_EQ(t.partsInside, 0u);
+}
+
 // ---- randomised mutations ---------------------------------------------------------
 
 constexpr std::uint32_t kSeed = 0x52a1f00d;
