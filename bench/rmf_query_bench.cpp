@@ -114,7 +114,7 @@ std::uint64_t RunQuery(RmfReader* reader, bool degrees, long* hits) {
       n = RmfQueryNext(reader, code, name, nullptr, &count, &ref, &points);
       if (n > 0) h = Fold(h, points, sizeof(TiPoint) * static_cast<std::size_t>(n));
     }
-    if (n == 0 || n == -2 || n == -127) break;
+    if (n == 0 || n == kRmfBadArgument || n == kRmfCancelled) break;
     h = Fold(h, &n, sizeof n);
     h = Fold(h, &ref, sizeof ref);
     h = Fold(h, code, std::strlen(code));

@@ -96,7 +96,7 @@ void QueryAndFetch(RmfReader* reader, RmfSource* source) {
     RmfFeatureRef reference{};
     TiPoint* points = nullptr;
     std::int32_t n = RmfQueryNext(reader, code, name, detail, &count, &reference, &points);
-    if (n == 0 || n == -2 || n == -127) break;
+    if (n == 0 || n == kRmfBadArgument || n == kRmfCancelled) break;
     if (n < 0 || reference.featureId == 0) continue;
     RmfFeature* slot = nullptr;
     std::int32_t continues = 0;

@@ -275,7 +275,7 @@ TEST_F(FeatureTest, FifthNestedFetchFindsNoSlot) {
   EXPECT_EQ(fifth, nullptr);
   // Functions that fetch by reference fail as invalid then.
   RmfFeatureRef whole;
-  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kLong, 0, 0, 0, 5), &whole), -13);
+  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kLong, 0, 0, 0, 5), &whole), kRmfBadReference);
   // A held record is still found.
   RmfFeature* again = nullptr;
   EXPECT_EQ(RmfFeatureFetch(r, refs[2], &again, nullptr), 1);
@@ -291,10 +291,10 @@ TEST_F(FeatureTest, FetchRefusesBadArgumentsAndMissingRecords) {
   ASSERT_NE(r, nullptr);
   RmfFeature* s = nullptr;
   std::int32_t continues = 7;
-  EXPECT_EQ(RmfFeatureFetch(nullptr, Ref(kStreets, 0, 0, 0, 0), &s, nullptr), -2);
-  EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0, 1024, 1), &s, nullptr), -2) << "one source only";
-  EXPECT_EQ(r->lastError, -2);
-  EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), nullptr, nullptr), -2);
+  EXPECT_EQ(RmfFeatureFetch(nullptr, Ref(kStreets, 0, 0, 0, 0), &s, nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0, 1024, 1), &s, nullptr), kRmfBadArgument) << "one source only";
+  EXPECT_EQ(r->lastError, kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), nullptr, nullptr), kRmfBadArgument);
   EXPECT_EQ(RmfFeatureFetch(r, Ref(0, 0, 0, 0, 0), &s, &continues), 0) << "feature id 0 names nothing";
   EXPECT_EQ(continues, 0);
   EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 3, 0, 0, 0), &s, nullptr), 0) << "the tile has three records";
@@ -307,16 +307,16 @@ TEST_F(FeatureTest, FetchRefusesBadArgumentsAndMissingRecords) {
   // Slot functions on a free slot.
   RmfFeature* freeSlot = &r->featureSlots[0];
   TiPoint p;
-  EXPECT_EQ(RmfFeaturePointCount(freeSlot), -2);
-  EXPECT_EQ(RmfFeaturePartCount(nullptr), -2);
-  EXPECT_EQ(RmfFeatureSelectPart(freeSlot, 0, 0, nullptr), -2);
-  EXPECT_EQ(RmfFeaturePointAt(freeSlot, 0, &p), -2);
+  EXPECT_EQ(RmfFeaturePointCount(freeSlot), kRmfBadArgument);
+  EXPECT_EQ(RmfFeaturePartCount(nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureSelectPart(freeSlot, 0, 0, nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeaturePointAt(freeSlot, 0, &p), kRmfBadArgument);
   EXPECT_EQ(RmfFeatureFindPoint(freeSlot, TiPoint{0, 0}), -1);
-  EXPECT_EQ(RmfFeatureNextNode(freeSlot, 0, -1, 1, nullptr, nullptr), -2);
+  EXPECT_EQ(RmfFeatureNextNode(freeSlot, 0, -1, 1, nullptr, nullptr), kRmfBadArgument);
 
   RmfReaderClose(r);
   readers_.clear();
-  EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), &s, nullptr), -2) << "closed reader";
+  EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), &s, nullptr), kRmfBadArgument) << "closed reader";
   EXPECT_EQ(RmfFeatureSlotUsage(r, nullptr, nullptr), 0);
 }
 
@@ -394,7 +394,7 @@ TEST_F(FeatureTest, PointsOfBothWidthsFollowByteThreeOnly) {
     TiPoint p{};
     EXPECT_EQ(RmfFeaturePointAt(s, n, &p), -1);
     EXPECT_EQ(RmfFeaturePointAt(s, -1, &p), -1);
-    EXPECT_EQ(RmfFeaturePointAt(s, 0, nullptr), -2);
+    EXPECT_EQ(RmfFeaturePointAt(s, 0, nullptr), kRmfBadArgument);
     EXPECT_EQ(RmfFeatureFindPoint(s, TiPoint{12345, 678}), -1);
 
     std::vector<TiPoint> copy(n + 2, TiPoint{-1, -1});
@@ -405,7 +405,7 @@ TEST_F(FeatureTest, PointsOfBothWidthsFollowByteThreeOnly) {
     EXPECT_TRUE(std::equal(c.points.begin(), c.points.end(), copy.begin()));
     EXPECT_EQ(copy[n], (TiPoint{-1, -1}));
     EXPECT_EQ(RmfFeatureCopyPoints(s, nullptr, 0), n);
-    EXPECT_EQ(RmfFeatureCopyPoints(s, nullptr, 1), -2);
+    EXPECT_EQ(RmfFeatureCopyPoints(s, nullptr, 1), kRmfBadArgument);
   }
 }
 
@@ -425,13 +425,13 @@ TEST_F(FeatureTest, PartsAndTheirVertexWords) {
   EXPECT_EQ(s->lastPosition, 7);
   EXPECT_EQ(s->currentClass, *rmfbuild::ClassBitsOfCode("151+"));
   EXPECT_STREQ(reinterpret_cast<const char*>(s->currentText), "151+");
-  EXPECT_EQ(RmfFeatureSelectPart(s, 3, 0, nullptr), -2);
-  EXPECT_EQ(RmfFeatureSelectPart(s, -1, 0, nullptr), -2);
+  EXPECT_EQ(RmfFeatureSelectPart(s, 3, 0, nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureSelectPart(s, -1, 0, nullptr), kRmfBadArgument);
   EXPECT_EQ(s->currentPart, 0) << "a refused selection keeps the current part";
 
   EXPECT_EQ(RmfFeatureWordCount(s, 0), 8);
   EXPECT_EQ(RmfFeatureWordCount(s, 1), 3);
-  EXPECT_EQ(RmfFeatureWordCount(s, 3), -2);
+  EXPECT_EQ(RmfFeatureWordCount(s, 3), kRmfBadArgument);
 
   // Node words: point indexes, attribute words, and the part's own triple.
   const std::int32_t expectedPoints[] = {-1, -1, 0, 1, -1, 2, 3, -1};
@@ -460,7 +460,7 @@ TEST_F(FeatureTest, PartsAndTheirVertexWords) {
       {2, 2, -1, 1, 0},  {2, 2, 0, 1, 2},   {2, 2, 2, 1, -1},  {2, 2, 3, 1, -1},  {2, 2, 99, 1, -1},
       {2, 2, 3, -1, 2},  {2, 2, 99, -1, 2}, {2, 2, 2, -1, 0},  {2, 2, 1, -1, 0},  {2, 2, 0, -1, -1},
       {2, 6, 0, 1, 1},   {2, 5, -5, 1, -1}, {0, 3, 0, 1, 6},   {2, 0x10002, 0, 1, -1},
-      {1, 2, -100, 1, 1}, {5, 2, 0, 1, -2},
+      {1, 2, -100, 1, 1}, {5, 2, 0, 1, kRmfBadArgument},
   };
   for (const Find& f : finds) {
     EXPECT_EQ(RmfFeatureFindWord(s, f.part, f.word, f.start, f.direction), f.expected)
@@ -489,7 +489,7 @@ TEST_F(FeatureTest, NextNodeStepsOverAttributeWordsBothWays) {
     EXPECT_EQ(found, st.found) << st.position << " step " << st.step;
   }
   EXPECT_EQ(RmfFeatureNextNode(s, 0, 2, 1, nullptr, nullptr), 1);
-  EXPECT_EQ(RmfFeatureNextNode(s, 7, 0, 1, nullptr, nullptr), -2);
+  EXPECT_EQ(RmfFeatureNextNode(s, 7, 0, 1, nullptr, nullptr), kRmfBadArgument);
 }
 
 TEST_F(FeatureTest, PartsAndPositionsAtASharedPoint) {
@@ -518,7 +518,7 @@ TEST_F(FeatureTest, PartsAndPositionsAtASharedPoint) {
   EXPECT_EQ(RmfFeaturePositionsOfPoint(s, 0, 2, positions, 1), 1);
   EXPECT_EQ(positions[0], 5);
   EXPECT_EQ(RmfFeaturePositionsOfPoint(s, 1, 6, positions, 4), 0);
-  EXPECT_EQ(RmfFeaturePositionsOfPoint(s, 9, 2, positions, 4), -2);
+  EXPECT_EQ(RmfFeaturePositionsOfPoint(s, 9, 2, positions, 4), kRmfBadArgument);
 }
 
 // ---- references ------------------------------------------------------------------------------
@@ -546,14 +546,14 @@ TEST_F(FeatureTest, IdentifierWordsRoundTrip) {
             1);
   EXPECT_EQ(ref, big);
 
-  EXPECT_EQ(RmfFeatureRefFromIds(r, 0, 5, 0, 0, &ref), -2);
-  EXPECT_EQ(RmfFeatureRefFromIds(r, -3, 5, 0, 0, &ref), -2);
-  EXPECT_EQ(RmfFeatureRefFromIds(r, 65537, 5, 0, 0, &ref), -2);
-  EXPECT_EQ(RmfFeatureRefFromIds(r, 1, 5, 0, 0, nullptr), -2);
-  EXPECT_EQ(RmfFeatureRefFromIds(nullptr, 1, 5, 0, 0, &ref), -2);
-  EXPECT_EQ(RmfFeatureRefToIds(r, Ref(0, 0, 0, 0, 0), &map, &id, &second, &part), -13);
-  EXPECT_EQ(r->lastError, -13);
-  EXPECT_EQ(RmfFeatureRefToIds(r, big, &map, nullptr, &second, &part), -2);
+  EXPECT_EQ(RmfFeatureRefFromIds(r, 0, 5, 0, 0, &ref), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefFromIds(r, -3, 5, 0, 0, &ref), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefFromIds(r, 65537, 5, 0, 0, &ref), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefFromIds(r, 1, 5, 0, 0, nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefFromIds(nullptr, 1, 5, 0, 0, &ref), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefToIds(r, Ref(0, 0, 0, 0, 0), &map, &id, &second, &part), kRmfBadReference);
+  EXPECT_EQ(r->lastError, kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefToIds(r, big, &map, nullptr, &second, &part), kRmfBadArgument);
 }
 
 TEST_F(FeatureTest, EqualityComparesAllSevenFields) {
@@ -574,9 +574,9 @@ TEST_F(FeatureTest, EqualityComparesAllSevenFields) {
     }
     EXPECT_EQ(RmfFeatureRefEqual(r, a, b), 0) << field;
   }
-  EXPECT_EQ(RmfFeatureRefEqual(r, a, Ref(0, 0, 0, 0, 0)), -13);
-  EXPECT_EQ(RmfFeatureRefEqual(r, Ref(0, 0, 0, 0, 0), Ref(0, 0, 0, 0, 0)), -13);
-  EXPECT_EQ(RmfFeatureRefEqual(nullptr, a, a), -2);
+  EXPECT_EQ(RmfFeatureRefEqual(r, a, Ref(0, 0, 0, 0, 0)), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefEqual(r, Ref(0, 0, 0, 0, 0), Ref(0, 0, 0, 0, 0)), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefEqual(nullptr, a, a), kRmfBadArgument);
 }
 
 TEST_F(FeatureTest, ReversalTurnsFromToAndPosition) {
@@ -611,9 +611,9 @@ TEST_F(FeatureTest, ReversalTurnsFromToAndPosition) {
     EXPECT_EQ(back, Ref(9, 1, 2, 3, 8, c.position == 0x8400 ? 1024 : c.position));
   }
   RmfFeatureRef out{};
-  EXPECT_EQ(RmfFeatureRefReverse(r, Ref(9, 1, 2, 3, 8, 0x4401), &out), -13) << "a point beyond the end";
-  EXPECT_EQ(RmfFeatureRefReverse(r, Ref(0, 1, 2, 3, 8), &out), -13);
-  EXPECT_EQ(RmfFeatureRefReverse(r, Ref(9, 1, 2, 3, 8), nullptr), -2);
+  EXPECT_EQ(RmfFeatureRefReverse(r, Ref(9, 1, 2, 3, 8, 0x4401), &out), kRmfBadReference) << "a point beyond the end";
+  EXPECT_EQ(RmfFeatureRefReverse(r, Ref(0, 1, 2, 3, 8), &out), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefReverse(r, Ref(9, 1, 2, 3, 8), nullptr), kRmfBadArgument);
 }
 
 TEST_F(FeatureTest, WholeSpansTheFirstVertexToTheLastPosition) {
@@ -626,11 +626,11 @@ TEST_F(FeatureTest, WholeSpansTheFirstVertexToTheLastPosition) {
   EXPECT_EQ(out, Ref(kStreets, 0, 0, 7, 2));
   ASSERT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 0, 1, 0, 0), &out), 1);
   EXPECT_EQ(out, Ref(kStreets, 0, 1, 0, 2));
-  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 0, 3, 0, 1), &out), -13) << "no such part";
-  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 5, 0, 0, 1), &out), -13) << "no such record";
-  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(0, 0, 0, 0, 1), &out), -13);
-  EXPECT_EQ(r->lastError, -13);
-  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 0, 0, 0, 1), nullptr), -2);
+  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 0, 3, 0, 1), &out), kRmfBadReference) << "no such part";
+  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 5, 0, 0, 1), &out), kRmfBadReference) << "no such record";
+  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(0, 0, 0, 0, 1), &out), kRmfBadReference);
+  EXPECT_EQ(r->lastError, kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 0, 0, 0, 1), nullptr), kRmfBadArgument);
   std::int32_t uses = -1;
   RmfFeatureSlotUsage(r, nullptr, &uses);
   EXPECT_EQ(uses, 0) << "every fetch was released";
@@ -658,25 +658,25 @@ TEST_F(FeatureTest, ClassifyGivesTheKindOfEachReference) {
       {0, 2, 5, 0x0400, 4, "two segments"},
       {0, 6, 2, 0x8400, 4, "three segments backward"},
       {1, 0, 2, 0x0400, 4, "another part"},
-      {0, 2, 2, 0x4000, -13, "from = to"},
-      {0, 2, 3, 0x2200, -13, "bit 13 counts into the fraction"},
-      {0, 2, 3, 0x0401, -13, "fraction above 1024"},
-      {0, 2, 3, 0xC200, -13, "both bits set below 1024"},
-      {0, 2, 5, 0x4200, -13, "a point over two segments"},
-      {0, 2, 5, 0x0200, -13, "a part of a stretch of two segments"},
-      {0, 2, 4, 0x0400, -13, "to is an attribute word"},
-      {0, 1, 3, 0x0400, -13, "from lies before the first vertex"},
-      {0, 2, 8, 0x0400, -13, "to lies beyond the list"},
-      {3, 0, 1, 0x0400, -13, "no such part"},
+      {0, 2, 2, 0x4000, kRmfBadReference, "from = to"},
+      {0, 2, 3, 0x2200, kRmfBadReference, "bit 13 counts into the fraction"},
+      {0, 2, 3, 0x0401, kRmfBadReference, "fraction above 1024"},
+      {0, 2, 3, 0xC200, kRmfBadReference, "both bits set below 1024"},
+      {0, 2, 5, 0x4200, kRmfBadReference, "a point over two segments"},
+      {0, 2, 5, 0x0200, kRmfBadReference, "a part of a stretch of two segments"},
+      {0, 2, 4, 0x0400, kRmfBadReference, "to is an attribute word"},
+      {0, 1, 3, 0x0400, kRmfBadReference, "from lies before the first vertex"},
+      {0, 2, 8, 0x0400, kRmfBadReference, "to lies beyond the list"},
+      {3, 0, 1, 0x0400, kRmfBadReference, "no such part"},
   };
   for (const Case& c : cases) {
     r->lastError = 77;
     EXPECT_EQ(RmfFeatureRefClassify(r, Ref(kStreets, 0, c.part, c.from, c.to, c.position)), c.kind) << c.why;
-    EXPECT_EQ(r->lastError, c.kind < 0 ? -13 : 0) << c.why;
+    EXPECT_EQ(r->lastError, c.kind < 0 ? kRmfBadReference : 0) << c.why;
   }
-  EXPECT_EQ(RmfFeatureRefClassify(r, Ref(0, 0, 0, 2, 3)), -13);
-  EXPECT_EQ(RmfFeatureRefClassify(r, Ref(kStreets, 9, 0, 2, 3)), -13) << "a record that cannot be fetched";
-  EXPECT_EQ(RmfFeatureRefClassify(nullptr, Ref(kStreets, 0, 0, 2, 3)), -2);
+  EXPECT_EQ(RmfFeatureRefClassify(r, Ref(0, 0, 0, 2, 3)), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefClassify(r, Ref(kStreets, 9, 0, 2, 3)), kRmfBadReference) << "a record that cannot be fetched";
+  EXPECT_EQ(RmfFeatureRefClassify(nullptr, Ref(kStreets, 0, 0, 2, 3)), kRmfBadArgument);
 }
 
 TEST_F(FeatureTest, SplitGivesOnePointReferencePerSegment) {
@@ -713,11 +713,11 @@ TEST_F(FeatureTest, SplitGivesOnePointReferencePerSegment) {
   for (int i = 0; i < 999; ++i) ASSERT_EQ(out[i], Ref(kLong, 0, 0, 999 - i, 998 - i, 0x4200)) << i;
   EXPECT_GE(r->splitCapacity, 999);
 
-  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 0, 0, 2, 9), &out), -13) << "beyond the list";
-  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 0, 4, 0, 1), &out), -13) << "no such part";
-  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 4, 0, 0, 1), &out), -13) << "no such record";
-  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(0, 0, 0, 0, 1), &out), -13);
-  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 0, 0, 0, 1), nullptr), -2);
+  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 0, 0, 2, 9), &out), kRmfBadReference) << "beyond the list";
+  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 0, 4, 0, 1), &out), kRmfBadReference) << "no such part";
+  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 4, 0, 0, 1), &out), kRmfBadReference) << "no such record";
+  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(0, 0, 0, 0, 1), &out), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefSplit(r, Ref(kStreets, 0, 0, 0, 1), nullptr), kRmfBadArgument);
 }
 
 // ---- attributes ------------------------------------------------------------------------------
@@ -785,13 +785,13 @@ TEST_F(FeatureTest, AttributesOfStretchesAndPoints) {
   EXPECT_EQ(RmfFeatureAttribute(r, Ref(kStreets, 0, 0, 2, 6), 2, code, value, name), 1);
   EXPECT_STREQ(value, "speed");
 
-  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 0, 2, 6), -1, code, value, name, 1), -2);
-  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 0, 2, 6), 0, code, nullptr, name, 1), -2);
-  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(0, 0, 0, 2, 6), 0, code, value, name, 1), -13);
-  EXPECT_EQ(r->lastError, -13);
-  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 7, 0, 2, 6), 0, code, value, name, 1), -13);
-  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 5, 2, 6), 0, code, value, name, 1), -13);
-  EXPECT_EQ(RmfFeatureAttributeEx(nullptr, Ref(kStreets, 0, 0, 2, 6), 0, code, value, name, 1), -2);
+  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 0, 2, 6), -1, code, value, name, 1), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 0, 2, 6), 0, code, nullptr, name, 1), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(0, 0, 0, 2, 6), 0, code, value, name, 1), kRmfBadReference);
+  EXPECT_EQ(r->lastError, kRmfBadReference);
+  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 7, 0, 2, 6), 0, code, value, name, 1), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 5, 2, 6), 0, code, value, name, 1), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureAttributeEx(nullptr, Ref(kStreets, 0, 0, 2, 6), 0, code, value, name, 1), kRmfBadArgument);
   std::int32_t uses = -1;
   RmfFeatureSlotUsage(r, nullptr, &uses);
   EXPECT_EQ(uses, 0);
@@ -822,8 +822,8 @@ TEST_F(FeatureTest, AllAttributesInPackedLists) {
     EXPECT_EQ(RmfFeatureAttributesAllBounded(r, Ref(kStreets, 0, 0, 6, 5, 0x4000), codes,
                                              codeBytes - (shortList == 0), values, valueBytes - (shortList == 1),
                                              names, nameBytes - (shortList == 2)),
-              -3);
-    EXPECT_EQ(r->lastError, -3);
+              kRmfNoMemory);
+    EXPECT_EQ(r->lastError, kRmfNoMemory);
     EXPECT_EQ(codes[0], '\0');
     EXPECT_EQ(values[0], '\0');
     EXPECT_EQ(names[0], '\0');
@@ -831,10 +831,11 @@ TEST_F(FeatureTest, AllAttributesInPackedLists) {
     EXPECT_EQ(names[nameBytes], 'x');
   }
   std::memset(codes, 'x', sizeof codes);
-  EXPECT_EQ(RmfFeatureAttributesAll(r, Ref(kStreets, 3, 0, 2, 6), codes, values, names), -13);
+  EXPECT_EQ(RmfFeatureAttributesAll(r, Ref(kStreets, 3, 0, 2, 6), codes, values, names), kRmfBadReference);
   EXPECT_EQ(codes[0], '\0') << "a failure leaves empty lists";
-  EXPECT_EQ(RmfFeatureAttributesAll(r, Ref(kStreets, 0, 0, 2, 6), nullptr, values, names), -2);
-  EXPECT_EQ(RmfFeatureAttributesAllBounded(r, Ref(kStreets, 0, 0, 2, 6), codes, 0, values, 10, names, 10), -2);
+  EXPECT_EQ(RmfFeatureAttributesAll(r, Ref(kStreets, 0, 0, 2, 6), nullptr, values, names), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureAttributesAllBounded(r, Ref(kStreets, 0, 0, 2, 6), codes, 0, values, 10, names, 10),
+            kRmfBadArgument);
 }
 
 TEST_F(FeatureTest, AttributeSetsOfPartsAndSegments) {
@@ -880,8 +881,8 @@ TEST_F(FeatureTest, AttributeSetsOfPartsAndSegments) {
 
   // Begin and next directly, on a slot that holds another record: refused.
   RmfAttrIter it;
-  EXPECT_EQ(RmfFeatureAttrBegin(r, 1, Ref(kWide, 0, 0, 0, 1), s, &it), -2);
-  EXPECT_EQ(RmfFeatureAttrBegin(r, 1, Ref(kStreets, 0, 0, 2, 6), nullptr, &it), -2);
+  EXPECT_EQ(RmfFeatureAttrBegin(r, 1, Ref(kWide, 0, 0, 0, 1), s, &it), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureAttrBegin(r, 1, Ref(kStreets, 0, 0, 2, 6), nullptr, &it), kRmfBadArgument);
   ASSERT_EQ(RmfFeatureAttrBegin(r, 1, Ref(kStreets, 0, 2, 0, 2), s, &it), 0);
   RmfAttrEntry e;
   EXPECT_EQ(RmfFeatureAttrNext(&it, &e), 1);
@@ -889,7 +890,7 @@ TEST_F(FeatureTest, AttributeSetsOfPartsAndSegments) {
   EXPECT_EQ(RmfFeatureAttrNext(&it, &e), 0);
   EXPECT_EQ(RmfFeatureAttrNext(&it, &e), 0);
   EXPECT_EQ(it.count, 1);
-  EXPECT_EQ(RmfFeatureAttrNext(&it, nullptr), -2);
+  EXPECT_EQ(RmfFeatureAttrNext(&it, nullptr), kRmfBadArgument);
 }
 
 // Eighty attributes fill a set; one more is refused, never written.
@@ -916,7 +917,7 @@ TEST_F(FeatureTest, AttributeSetsHoldEightyEntries) {
   ASSERT_EQ(RmfFeatureSelectPart(h.slot(), 0, 1, set.get()), 0);
   EXPECT_EQ(set->count, 80);
   EXPECT_STREQ(set->entries[79].value, "v78");
-  EXPECT_EQ(RmfFeatureSelectPart(h.slot(), 1, 1, set.get()), -128);
+  EXPECT_EQ(RmfFeatureSelectPart(h.slot(), 1, 1, set.get()), kRmfMalformed);
   EXPECT_EQ(set->count, 0);
   EXPECT_EQ(set->reference, RmfFeatureRef{});
   // Enumerating one at a time has no such limit.
@@ -954,9 +955,9 @@ TEST_F(FeatureTest, OversizedTextsAreRefused) {
   EXPECT_EQ(std::string(value), value50);
   for (std::uint16_t part = 1; part <= 4; ++part) {
     EXPECT_EQ(RmfFeatureAttribute(r, Ref(600, 0, part, part == 4 ? 1 : 0, part == 4 ? 2 : 1), 0, code, value, name),
-              -128)
+              kRmfMalformed)
         << part;
-    EXPECT_EQ(r->lastError, -128);
+    EXPECT_EQ(r->lastError, kRmfMalformed);
   }
 }
 
@@ -1030,13 +1031,13 @@ TEST_F(FeatureTest, PointsOfReferencesAreCutAtTheirFraction) {
   r->lastError = 0;
   EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 0, 2, 8), &points), -1) << "to beyond the list";
   EXPECT_EQ(r->lastError, 0) << "the last error is not touched";
-  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 0, 2, 3, 0x0401), &points), -13);
-  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 3, 0, 1), &points), -13);
-  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 6, 0, 0, 1), &points), -13);
-  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(0, 0, 0, 0, 1), &points), -13);
-  EXPECT_EQ(r->lastError, -13);
-  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 0, 2, 3), nullptr), -2);
-  EXPECT_EQ(RmfFeatureRefPoints(nullptr, Ref(kStreets, 0, 0, 2, 3), &points), -2);
+  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 0, 2, 3, 0x0401), &points), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 3, 0, 1), &points), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 6, 0, 0, 1), &points), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(0, 0, 0, 0, 1), &points), kRmfBadReference);
+  EXPECT_EQ(r->lastError, kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kStreets, 0, 0, 2, 3), nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefPoints(nullptr, Ref(kStreets, 0, 0, 2, 3), &points), kRmfBadArgument);
 }
 
 // The query hands out lines in runs of at most 501 points; their references
@@ -1049,13 +1050,13 @@ TEST_F(FeatureTest, LongStretchesAndThePointBuffers) {
     std::int32_t count;
   };
   const Case cases[] = {{0, 500, 501}, {500, 999, 500}, {0, 509, 510}, {509, 0, 510},
-                        {0, 510, -3},  {999, 0, -3},    {0, 999, -3}};
+                        {0, 510, kRmfNoMemory},  {999, 0, kRmfNoMemory},    {0, 999, kRmfNoMemory}};
   for (const Case& c : cases) {
     std::int32_t n = 0;
     const std::vector<TiPoint> got = PointsOf(r, Ref(kLong, 0, 0, c.from, c.to), &n);
     ASSERT_EQ(n, c.count) << c.from << "->" << c.to;
     if (n < 0) {
-      EXPECT_EQ(r->lastError, -3);
+      EXPECT_EQ(r->lastError, kRmfNoMemory);
       continue;
     }
     const int step = c.to > c.from ? 1 : -1;
@@ -1079,8 +1080,8 @@ TEST_F(FeatureTest, DegreesOfPoints) {
   EXPECT_DOUBLE_EQ(degrees[4], -134217000 * 1.341104507446289e-6);
   ASSERT_EQ(RmfFeaturePoints(r, Ref(kStreets, 0, 0, 2, 3, 512), &degrees), 2);
   EXPECT_DOUBLE_EQ(degrees[2], 1050 * 360.0 / 268435456.0);
-  EXPECT_EQ(RmfFeaturePoints(r, Ref(kStreets, 0, 0, 2, 3), nullptr), -2);
-  EXPECT_EQ(RmfFeaturePoints(r, Ref(kLong, 0, 0, 0, 999), &degrees), -3);
+  EXPECT_EQ(RmfFeaturePoints(r, Ref(kStreets, 0, 0, 2, 3), nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeaturePoints(r, Ref(kLong, 0, 0, 0, 999), &degrees), kRmfNoMemory);
 }
 
 TEST_F(FeatureTest, RefPointGivesThePointAtTheFraction) {
@@ -1103,11 +1104,11 @@ TEST_F(FeatureTest, RefPointGivesThePointAtTheFraction) {
       // the fraction of the segment.
       {Ref(kStreets, 0, 0, 2, 3, 0x0100), 0, {1025, 2000}},
       {Ref(kStreets, 0, 0, 3, 2, 0x8100), 0, {1025, 2000}},
-      {Ref(kStreets, 0, 0, 2, 5, 0x0400), -13, {}},          // several segments
-      {Ref(kStreets, 0, 0, 2, 5, 0x4200), -13, {}},
-      {Ref(kStreets, 0, 0, 2, 3, 0x6200), -13, {}},          // the heading mark is not cleared
-      {Ref(kStreets, 0, 0, 2, 2, 0x4000), -13, {}},
-      {Ref(kStreets, 0, 9, 0, 1, 0x4000), -13, {}},
+      {Ref(kStreets, 0, 0, 2, 5, 0x0400), kRmfBadReference, {}},          // several segments
+      {Ref(kStreets, 0, 0, 2, 5, 0x4200), kRmfBadReference, {}},
+      {Ref(kStreets, 0, 0, 2, 3, 0x6200), kRmfBadReference, {}},          // the heading mark is not cleared
+      {Ref(kStreets, 0, 0, 2, 2, 0x4000), kRmfBadReference, {}},
+      {Ref(kStreets, 0, 9, 0, 1, 0x4000), kRmfBadReference, {}},
   };
   for (const Case& c : cases) {
     TiPoint p{-1, -1};
@@ -1118,8 +1119,8 @@ TEST_F(FeatureTest, RefPointGivesThePointAtTheFraction) {
   }
   const RmfFeatureRef ok = Ref(kStreets, 0, 0, 2, 3, 0x4200);
   EXPECT_EQ(RmfFeatureRefPoint(r, &ok, nullptr), 0);
-  EXPECT_EQ(RmfFeatureRefPoint(r, nullptr, nullptr), -2);
-  EXPECT_EQ(RmfFeatureRefPoint(nullptr, &ok, nullptr), -2);
+  EXPECT_EQ(RmfFeatureRefPoint(r, nullptr, nullptr), kRmfBadArgument);
+  EXPECT_EQ(RmfFeatureRefPoint(nullptr, &ok, nullptr), kRmfBadArgument);
   // Reversing a point reference keeps the point where it is.
   RmfFeatureRef turned{};
   ASSERT_EQ(RmfFeatureRefReverse(r, Ref(kStreets, 0, 0, 2, 3, 0x4100), &turned), 1);
@@ -1178,24 +1179,24 @@ TEST_F(FeatureTest, PartsBeyondTheNodeWordLimitsAreRefused) {
     ASSERT_EQ(h.result(), 1);
     RmfFeature* s = h.slot();
     EXPECT_EQ(RmfFeatureWordCount(s, 0), 1000);
-    EXPECT_EQ(RmfFeatureWordCount(s, 1), -13) << "8193 words: a position needs 14 bits";
-    EXPECT_EQ(RmfFeatureSelectPart(s, 1, 0, nullptr), -13);
-    EXPECT_EQ(RmfFeatureNextNode(s, 1, -1, 1, nullptr, nullptr), -13);
+    EXPECT_EQ(RmfFeatureWordCount(s, 1), kRmfBadReference) << "8193 words: a position needs 14 bits";
+    EXPECT_EQ(RmfFeatureSelectPart(s, 1, 0, nullptr), kRmfBadReference);
+    EXPECT_EQ(RmfFeatureNextNode(s, 1, -1, 1, nullptr, nullptr), kRmfBadReference);
     EXPECT_EQ(RmfFeatureWordCount(s, 2), 8192);
     EXPECT_EQ(s->lastPosition, 0x1FFF);
     std::int32_t parts[8];
     EXPECT_EQ(RmfFeaturePartsAtPoint(s, 5, parts, 8), 1 + 9) << "part 0 once, part 2 nine times, part 1 left out";
   }
   RmfFeatureRef out{};
-  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kLong, 0, 1, 0, 5), &out), -13);
-  EXPECT_EQ(RmfFeatureRefClassify(r, Ref(kLong, 0, 1, 0, 1)), -13);
+  EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kLong, 0, 1, 0, 5), &out), kRmfBadReference);
+  EXPECT_EQ(RmfFeatureRefClassify(r, Ref(kLong, 0, 1, 0, 1)), kRmfBadReference);
   TiPoint* points = nullptr;
-  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kLong, 0, 1, 0, 1), &points), -13);
+  EXPECT_EQ(RmfFeatureRefPoints(r, Ref(kLong, 0, 1, 0, 1), &points), kRmfBadReference);
   ASSERT_EQ(RmfFeatureRefWhole(r, Ref(kLong, 0, 2, 0, 5), &out), 1);
   EXPECT_EQ(out.toVertex, 0x1FFF);
   // A part index that a node word cannot hold never names a part.
   ASSERT_EQ(RmfFeatureRefFromIds(r, 1, kLong, 0x4000, 0x00000001, &out), 1);
-  EXPECT_EQ(RmfFeatureRefWhole(r, out, &out), -13);
+  EXPECT_EQ(RmfFeatureRefWhole(r, out, &out), kRmfBadReference);
 }
 
 // A record stays pinned while a slot holds it: the cache may evict every
@@ -1244,10 +1245,10 @@ TEST_F(FeatureTest, SlotsCheckTablesAgainstTheRecord) {
     std::int32_t result;
   };
   const Damage damages[] = {
-      {6, 0x7fff, -128},  // part 1's words start far beyond the record
-      {8, 0x1000, -128},  // 4096 words do not fit
-      {4, 0xfff0, -128},  // its text lies beyond the record
-      {8, 0x2001, -13},   // beyond the node-word limit
+      {6, 0x7fff, kRmfMalformed},     // part 1's words start far beyond the record
+      {8, 0x1000, kRmfMalformed},     // 4096 words do not fit
+      {4, 0xfff0, kRmfMalformed},     // its text lies beyond the record
+      {8, 0x2001, kRmfBadReference},  // beyond the node-word limit
   };
   for (const Damage& d : damages) {
     const std::uint16_t old = static_cast<std::uint16_t>(entry[d.at] | (entry[d.at + 1] << 8));

@@ -570,18 +570,18 @@ TEST_F(NearTest, BadArguments) {
     reader_->lastError = 0;
     EXPECT_EQ(RmfFeaturesNearPointLevels(reader_, kX0, kY0, c.radius, 0, kNoHeading, c.lowest, c.highest, o, c.capacity,
                                          &overflow),
-              -2);
-    EXPECT_EQ(reader_->lastError, -2);
+              kRmfBadArgument);
+    EXPECT_EQ(reader_->lastError, kRmfBadArgument);
     reader_->lastError = 0;
     EXPECT_EQ(
         RmfFeaturesNearPoint(reader_, kX0, kY0, c.radius, 0, kNoHeading, c.lowest, c.highest, o, c.capacity, &overflow),
-        -2);
-    EXPECT_EQ(reader_->lastError, -2);
+        kRmfBadArgument);
+    EXPECT_EQ(reader_->lastError, kRmfBadArgument);
     EXPECT_EQ(overflow, 99);
   }
   reader_->lastError = 0;
-  EXPECT_EQ(RmfFeaturesNear(reader_, kX0, kY0, 0, 0, kNoHeading, out, 4, nullptr), -2);
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(RmfFeaturesNear(reader_, kX0, kY0, 0, 0, kNoHeading, out, 4, nullptr), kRmfBadArgument);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
 
   RmfReader closed{};
   for (RmfReader* r : {static_cast<RmfReader*>(nullptr), &closed}) {
@@ -706,8 +706,8 @@ TEST_F(NearSettingsTest, RestoredWhenCancelled) {
   volatile std::int32_t cancel = 1;
   RmfQuerySetCancelFlag(reader_, &cancel);
   std::vector<RmfFeatureRef> refs;
-  EXPECT_EQ(Near(At(-40, -30), 500, 0, kNoHeading, &refs), -127);
-  EXPECT_EQ(reader_->lastError, -127);
+  EXPECT_EQ(Near(At(-40, -30), 500, 0, kNoHeading, &refs), kRmfCancelled);
+  EXPECT_EQ(reader_->lastError, kRmfCancelled);
   RmfQuerySetCancelFlag(reader_, nullptr);
   ExpectUnchanged();
 }
@@ -726,7 +726,7 @@ TEST_F(NearSettingsTest, RestoredWhenTheArenaIsFull) {
   ASSERT_FALSE(filler.empty());
   std::vector<RmfFeatureRef> refs;
   EXPECT_EQ(Near(At(-40, -30), 500, 0, kNoHeading, &refs), 0);
-  EXPECT_EQ(reader_->lastError, -3);
+  EXPECT_EQ(reader_->lastError, kRmfNoMemory);
   EXPECT_EQ(std::memcmp(&reader_->query, &settings_, sizeof settings_), 0);
   for (void* block : filler) {
     RmfTagT8(reader_->arena, block);
@@ -880,12 +880,12 @@ TEST_F(PartsAtNodeTest, CapacityAndBadArguments) {
   EXPECT_EQ(parts[1], 1);
   EXPECT_EQ(parts[2], -7);
   EXPECT_EQ(RmfFeaturePartsAtNode(slot_, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr, 0), 5);
-  EXPECT_EQ(RmfFeaturePartsAtNode(slot_, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr, 1), -2);
+  EXPECT_EQ(RmfFeaturePartsAtNode(slot_, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr, 1), kRmfBadArgument);
   EXPECT_EQ(RmfFeaturePartsAtNode(slot_, -1, 0xFFFFFFFFu, 0xFFFFFFFFu, parts, 3), 0);
   EXPECT_EQ(RmfFeaturePartsAtNode(slot_, 4, 0xFFFFFFFFu, 0xFFFFFFFFu, parts, 3), 0);
-  EXPECT_EQ(RmfFeaturePartsAtNode(nullptr, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, parts, 3), -2);
+  EXPECT_EQ(RmfFeaturePartsAtNode(nullptr, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, parts, 3), kRmfBadArgument);
   RmfFeature free{};
-  EXPECT_EQ(RmfFeaturePartsAtNode(&free, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, parts, 3), -2);
+  EXPECT_EQ(RmfFeaturePartsAtNode(&free, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, parts, 3), kRmfBadArgument);
 }
 
 }  // namespace

@@ -173,8 +173,8 @@ TEST_F(ProfileTest, InstallResetAndCounter) {
   EXPECT_EQ(RmfProfileTurnCost(reader_, &set, nullptr, &connection), kRmfProfileMissing);
 
   const std::uint32_t counter = RmfProfileGetCounter(reader_);
-  EXPECT_EQ(RmfProfileSetCallbacks(reader_, Driving, nullptr, nullptr, 0), -2);
-  EXPECT_EQ(RmfProfileSetCallbacks(reader_, Driving, nullptr, nullptr, -5), -2);
+  EXPECT_EQ(RmfProfileSetCallbacks(reader_, Driving, nullptr, nullptr, 0), kRmfBadArgument);
+  EXPECT_EQ(RmfProfileSetCallbacks(reader_, Driving, nullptr, nullptr, -5), kRmfBadArgument);
   EXPECT_EQ(RmfProfileGetCounter(reader_), counter);
   EXPECT_EQ(RmfProfileGetLimit(reader_), kRmfProfileResetLimit);
   EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, &answer), kRmfProfileMissing);
@@ -196,9 +196,11 @@ TEST_F(ProfileTest, InstallResetAndCounter) {
   EXPECT_EQ(reader_->profile.context, nullptr);
   EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, &answer), kRmfProfileMissing);
   EXPECT_EQ(OneWayOf(kAlong), 0);
-  EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, Segment(kTwoWay, 0, true, kRmfPositionPoint | 300), nullptr), -2);
+  EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, Segment(kTwoWay, 0, true, kRmfPositionPoint | 300), nullptr),
+            kRmfBadArgument);
   RmfFeatureRef out[2];
-  EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, Segment(kTwoWay, 0, true, kRmfPositionPoint | 300), out), -13);
+  EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, Segment(kTwoWay, 0, true, kRmfPositionPoint | 300), out),
+            kRmfBadReference);
 }
 
 TEST_F(ProfileTest, BadReaders) {
@@ -210,12 +212,12 @@ TEST_F(ProfileTest, BadReaders) {
   RmfReader closed{};
   for (RmfReader* r : {static_cast<RmfReader*>(nullptr), &closed}) {
     EXPECT_EQ(RmfProfileReset(r), -1);
-    EXPECT_EQ(RmfProfileSetCallbacks(r, Walking, nullptr, nullptr, 5), -2);
+    EXPECT_EQ(RmfProfileSetCallbacks(r, Walking, nullptr, nullptr, 5), kRmfBadArgument);
     EXPECT_EQ(RmfProfileGetLimit(r), -1);
     EXPECT_EQ(RmfProfileGetCounter(r), 0xFFFFFFFFu);
-    EXPECT_EQ(RmfProfileFeatureCost(r, &set, nullptr, &answer), -2);
-    EXPECT_EQ(RmfProfileTurnCost(r, &set, nullptr, &connection), -2);
-    EXPECT_EQ(RmfFeatureTravelRefs(r, 0, 0, ref, out), -2);
+    EXPECT_EQ(RmfProfileFeatureCost(r, &set, nullptr, &answer), kRmfBadArgument);
+    EXPECT_EQ(RmfProfileTurnCost(r, &set, nullptr, &connection), kRmfBadArgument);
+    EXPECT_EQ(RmfFeatureTravelRefs(r, 0, 0, ref, out), kRmfBadArgument);
   }
   EXPECT_EQ(RmfProfileOneWay(nullptr, 0), 0);
 }
@@ -254,15 +256,15 @@ TEST_F(ProfileTest, FeatureCallPreparesTheAnswer) {
     RmfFeatureAnswer answer{};
     RmfConnectionAnswer connection{};
     seen.calls = 0;
-    EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, &answer), -2) << count;
-    EXPECT_EQ(RmfProfileTurnCost(reader_, &set, nullptr, &connection), -2) << count;
+    EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, &answer), kRmfBadArgument) << count;
+    EXPECT_EQ(RmfProfileTurnCost(reader_, &set, nullptr, &connection), kRmfBadArgument) << count;
     EXPECT_EQ(seen.calls, 0);
   }
   set.count = 80;
   RmfFeatureAnswer answer{};
   EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, &answer), 0);
-  EXPECT_EQ(RmfProfileFeatureCost(reader_, nullptr, nullptr, &answer), -2);
-  EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, nullptr), -2);
+  EXPECT_EQ(RmfProfileFeatureCost(reader_, nullptr, nullptr, &answer), kRmfBadArgument);
+  EXPECT_EQ(RmfProfileFeatureCost(reader_, &set, nullptr, nullptr), kRmfBadArgument);
 }
 
 TEST_F(ProfileTest, ConnectionCallChecksItemCounts) {
@@ -277,9 +279,9 @@ TEST_F(ProfileTest, ConnectionCallChecksItemCounts) {
     std::int32_t result;
   } cases[] = {
       {0x00, 81, -1, 0},    // counts not meant: not checked
-      {0x10, 80, -1, 0},    {0x10, 81, 0, -31}, {0x10, -1, 0, -31},
-      {0x20, -1, 0, 0},     {0x20, 0, 81, -31}, {0x30, 0, 80, 0},
-      {0x30, 3, -2, -31},
+      {0x10, 80, -1, 0},    {0x10, 81, 0, kRmfProfileMissing}, {0x10, -1, 0, kRmfProfileMissing},
+      {0x20, -1, 0, 0},     {0x20, 0, 81, kRmfProfileMissing}, {0x30, 0, 80, 0},
+      {0x30, 3, -2, kRmfProfileMissing},
   };
   for (const auto& c : cases) {
     seen.counts[0] = c.first;
@@ -424,8 +426,8 @@ TEST_F(ProfileTest, TravelRefsRefused) {
   for (const auto& c : cases) {
     RmfFeatureRef out[2] = {};
     reader_->lastError = 0;
-    EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, c.ref, out), -13) << c.what;
-    EXPECT_EQ(reader_->lastError, -13) << c.what;
+    EXPECT_EQ(RmfFeatureTravelRefs(reader_, 0, 0, c.ref, out), kRmfBadReference) << c.what;
+    EXPECT_EQ(reader_->lastError, kRmfBadReference) << c.what;
     EXPECT_EQ(out[0].featureId, 0u) << c.what;
   }
   EXPECT_EQ(Uses(), 0);

@@ -478,7 +478,7 @@ TEST_F(AreaQueryTest, TooManyCrossingsGiveNoPieces) {
   const AreaSums sums = SumAreas(hits);
   EXPECT_EQ(sums.pieces, 0);
   EXPECT_EQ(sums.enclosing, 0);
-  EXPECT_EQ(reader_->lastError, -3);
+  EXPECT_EQ(reader_->lastError, kRmfNoMemory);
   int teeth = 0;
   for (const Hit& h : hits) teeth += Referenced(h) ? 1 : 0;
   EXPECT_EQ(teeth, 300);  // the rings' runs still come back
@@ -558,19 +558,19 @@ TEST_F(AreasAtPointTest, Arguments) {
     return RmfAreasAtPoint(reader_, source, &p, level, nullptr, nullptr, refs, capacity);
   };
   EXPECT_GE(call(TiPoint{1 << 27, 0}, -1, 1, 4), 0);
-  EXPECT_EQ(call(TiPoint{(1 << 27) + 1, 0}, -1, 1, 4), -2);
+  EXPECT_EQ(call(TiPoint{(1 << 27) + 1, 0}, -1, 1, 4), kRmfBadArgument);
   EXPECT_GE(call(TiPoint{0, -(1 << 26)}, -1, 1, 4), 0);
-  EXPECT_EQ(call(TiPoint{0, -(1 << 26) - 1}, -1, 1, 4), -2);
-  EXPECT_EQ(call(At(30000, 31000), -1, 16, 4), -2);
-  EXPECT_EQ(call(At(30000, 31000), -1, 1, 0), -2);
-  EXPECT_EQ(call(At(30000, 31000), 1, 1, 4), -2);
+  EXPECT_EQ(call(TiPoint{0, -(1 << 26) - 1}, -1, 1, 4), kRmfBadArgument);
+  EXPECT_EQ(call(At(30000, 31000), -1, 16, 4), kRmfBadArgument);
+  EXPECT_EQ(call(At(30000, 31000), -1, 1, 0), kRmfBadArgument);
+  EXPECT_EQ(call(At(30000, 31000), 1, 1, 4), kRmfBadArgument);
   EXPECT_EQ(call(At(30000, 31000), 0, 1, 4), 1);
   // Start level above the data's tile level: nothing is looked at.
   EXPECT_EQ(call(At(30000, 31000), 0, kLevel + 1, 4), 0);
   const TiPoint p = At(30000, 31000);
-  EXPECT_EQ(RmfAreasAtPoint(nullptr, -1, &p, 1, nullptr, nullptr, refs, 4), -2);
-  EXPECT_EQ(RmfAreasAtPoint(reader_, -1, nullptr, 1, nullptr, nullptr, refs, 4), -2);
-  EXPECT_EQ(RmfAreasAtPoint(reader_, -1, &p, 1, nullptr, nullptr, nullptr, 4), -2);
+  EXPECT_EQ(RmfAreasAtPoint(nullptr, -1, &p, 1, nullptr, nullptr, refs, 4), kRmfBadArgument);
+  EXPECT_EQ(RmfAreasAtPoint(reader_, -1, nullptr, 1, nullptr, nullptr, refs, 4), kRmfBadArgument);
+  EXPECT_EQ(RmfAreasAtPoint(reader_, -1, &p, 1, nullptr, nullptr, nullptr, 4), kRmfBadArgument);
 }
 
 TEST_F(AreasAtPointTest, TileRoutines) {
@@ -615,9 +615,9 @@ TEST(AreaSearchPiecesTest, OctantOffsets) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], want[k][i]) << "direction " << k << " value " << i;
   }
   std::int32_t out[4];
-  EXPECT_EQ(RmfTileOctantOffsets(tile, &p, 8, out), -2);
-  EXPECT_EQ(RmfTileOctantOffsets(tile, nullptr, 0, out), -2);
-  EXPECT_EQ(RmfTileOctantOffsets(0xA0000000u, &p, 0, out), -2);
+  EXPECT_EQ(RmfTileOctantOffsets(tile, &p, 8, out), kRmfBadArgument);
+  EXPECT_EQ(RmfTileOctantOffsets(tile, nullptr, 0, out), kRmfBadArgument);
+  EXPECT_EQ(RmfTileOctantOffsets(0xA0000000u, &p, 0, out), kRmfBadArgument);
 }
 
 TEST(AreaSearchPiecesTest, TurnKeys) {

@@ -579,7 +579,7 @@ TEST_F(QueryTest, FiltersAndLevels) {
   EXPECT_EQ(reader_->query.levelHigh, 8);
   EXPECT_EQ(Names(Run()).size(), 24u);
   RmfQuerySetLevels(reader_, -1, 4);  // refused, nothing changed
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   EXPECT_EQ(reader_->query.levelHigh, 8);
 
   // Filter texts: at most 9 characters kept, other characters ignored.
@@ -588,7 +588,7 @@ TEST_F(QueryTest, FiltersAndLevels) {
   EXPECT_EQ(reader_->lastError, 0);
   RmfQuerySetClassFilter(reader_, 'B', "");
   RmfQuerySetClassFilter(reader_, 'Q', "1");
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   RmfQuerySetClassFilter(reader_, 2, "x1y");
   EXPECT_EQ(reader_->query.classMasks[2], 0x1010000u);
   RmfQuerySetClassFilter(reader_, '1', "37");
@@ -706,7 +706,7 @@ TEST_F(QueryTest, GranularityKeepsTheEndsOfEveryStayInACell) {
   EXPECT_EQ(xs, (std::vector<std::int32_t>{64, 71, 72, 79, 80, 87, 88, 95, 96, 103}));
   // g below 1 turns thinning off.
   RmfQuerySetGranularity(reader_, 0);
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   EXPECT_EQ(reader_->queryWork.snapMask, 0u);
   hits = Run();
   ASSERT_EQ(hits.size(), 1u);
@@ -816,25 +816,25 @@ TEST_F(QueryTest, TheAreaGoesToTheSourcesItTouches) {
   const std::vector<TiPoint> doubled{
       {kOriginX, kOriginY}, {kOriginX + kCell, kOriginY}, {kOriginX + kCell, kOriginY}, {kOriginX, kOriginY + kCell}};
   RmfQuerySetPolygon(reader_, 4, doubled.data());
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   EXPECT_EQ(reader_->sourceSide[0], 0u);
   EXPECT_EQ(a->queryAreaCount, 0);
   EXPECT_TRUE(Run().empty());
   // Not convex either way, too few or too many corners, nothing at all.
   const std::vector<TiPoint> bent{{0, 0}, {10, 0}, {5, 2}, {10, 10}, {0, 10}};
   RmfQuerySetPolygon(reader_, 5, bent.data());
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   RmfQuerySetPolygon(reader_, 2, bent.data());
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   std::vector<TiPoint> many;
   for (int i = 0; i < 17; ++i) {
     many.push_back(TiPoint{static_cast<std::int32_t>(10000 * std::cos(i * 0.369)),
                            static_cast<std::int32_t>(10000 * std::sin(i * 0.369))});
   }
   RmfQuerySetPolygon(reader_, 17, many.data());
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   RmfQuerySetPolygon(reader_, 3, nullptr);
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   EXPECT_EQ(b->queryAreaCount, 0);
 
   // A degenerate rectangle widens to one unit; at the world's corner inwards.
@@ -853,7 +853,7 @@ TEST_F(QueryTest, TheAreaGoesToTheSourcesItTouches) {
   RmfSourceSetQueryPolygon(reader_, 1, clockwise.data(), 3);
   EXPECT_EQ(reader_->lastError, 0);
   RmfSourceSetQueryPolygon(reader_, 2, clockwise.data(), 3);
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
 }
 
 // A point just east of the date line lies in the overlap of the easternmost
@@ -1040,9 +1040,9 @@ TEST_F(QueryTest, OutsideBitsAndOutlineOfTheCurrentPolygon) {
   EXPECT_EQ(reader_->queryWork.points[1].x, x1);
   EXPECT_EQ(reader_->queryWork.points[1].y, y2);
   // Null outputs of the query itself.
-  EXPECT_EQ(RmfQueryNext(reader_, nullptr, nullptr, nullptr, &count, nullptr, &points), -2);
-  EXPECT_EQ(RmfQueryNext(reader_, code, nullptr, nullptr, &count, nullptr, nullptr), -2);
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(RmfQueryNext(reader_, nullptr, nullptr, nullptr, &count, nullptr, &points), kRmfBadArgument);
+  EXPECT_EQ(RmfQueryNext(reader_, code, nullptr, nullptr, &count, nullptr, nullptr), kRmfBadArgument);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
 }
 
 TEST_F(QueryTest, CancelStopsTheQuery) {
@@ -1056,7 +1056,7 @@ TEST_F(QueryTest, CancelStopsTheQuery) {
   char code[6];
   std::int32_t count = 0;
   TiPoint* points = nullptr;
-  EXPECT_EQ(RmfQueryNext(reader_, code, nullptr, nullptr, &count, nullptr, &points), -127);
+  EXPECT_EQ(RmfQueryNext(reader_, code, nullptr, nullptr, &count, nullptr, &points), kRmfCancelled);
   EXPECT_EQ(RmfQueryNext(reader_, code, nullptr, nullptr, &count, nullptr, &points), 0);
   stop = 0;
   EXPECT_EQ(Run().size(), 2u);
@@ -1103,7 +1103,7 @@ TEST_F(QueryTest, DegreeWrappersAndSourceInformation) {
   EXPECT_EQ(low.x, reader_->box.x1);
   EXPECT_EQ(high.y, reader_->box.y2);
   RmfReaderGetBounds(reader_, nullptr, &high);
-  EXPECT_EQ(reader_->lastError, -2);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   double dl[2];
   double dh[2];
   RmfReaderGetBoundsDegrees(reader_, dl, dh);
@@ -1119,15 +1119,15 @@ TEST_F(QueryTest, DegreeWrappersAndSourceInformation) {
   EXPECT_EQ(box.y2, 4);
   EXPECT_EQ(RmfSourceGetBox(reader_, 1, &box), 1);
   EXPECT_EQ(box.x1, reader_->sources[1]->header.box.x1);
-  EXPECT_EQ(RmfSourceGetBox(reader_, 5, &box), -2);
-  EXPECT_EQ(RmfSourceGetBox(reader_, 0, nullptr), -2);
+  EXPECT_EQ(RmfSourceGetBox(reader_, 5, &box), kRmfBadArgument);
+  EXPECT_EQ(RmfSourceGetBox(reader_, 0, nullptr), kRmfBadArgument);
 
   // A reader whose magic is wrong.
   const std::uint32_t magic = reader_->magic;
   reader_->magic = 0x12345678;
   EXPECT_EQ(RmfReaderSourceCount(reader_), -1);
   EXPECT_EQ(RmfSourceTileLevels(reader_, 0), -1);
-  EXPECT_EQ(RmfSourceGetBox(reader_, 0, &box), -2);
+  EXPECT_EQ(RmfSourceGetBox(reader_, 0, &box), kRmfBadArgument);
   reader_->magic = magic;
 }
 

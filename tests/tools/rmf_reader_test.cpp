@@ -268,24 +268,24 @@ TEST_F(ReaderTest, ClosedReaderIsRefusedEverywhere) {
   Close(r);
   EXPECT_EQ(r->magic, 0u);
   r->lastError = 77;  // nothing below may touch it
-  EXPECT_EQ(RmfReaderSetMaxOpenFiles(r, 3), -2);
-  EXPECT_EQ(RmfReaderSetWindowFactor(r, 3), -2);
+  EXPECT_EQ(RmfReaderSetMaxOpenFiles(r, 3), kRmfBadArgument);
+  EXPECT_EQ(RmfReaderSetWindowFactor(r, 3), kRmfBadArgument);
   EXPECT_EQ(RmfReaderOpen(r, name.c_str(), 0), 0);
   EXPECT_EQ(RmfReaderOpen(r, name.c_str(), 100000), 0);
   EXPECT_EQ(RmfReaderOpenFile(r, name.c_str(), nullptr, nullptr), 0);
   EXPECT_EQ(RmfReaderAddSource(r, nullptr, [](void*, std::uint32_t, std::uint32_t, void*, std::int32_t) { return 0; },
                                nullptr, nullptr),
-            -2);
-  EXPECT_EQ(SrcPermID2Num(r, 1), -2);
+            kRmfBadArgument);
+  EXPECT_EQ(SrcPermID2Num(r, 1), kRmfBadArgument);
   EXPECT_EQ(SrcNum2PermID(r, 0), 0u);
   EXPECT_EQ(SrcFindSourceByFeatSource(r, 0), nullptr);
   EXPECT_EQ(RmfProfileReset(r), -1);
   RmfReaderClose(r);  // a second close does nothing
   EXPECT_EQ(r->lastError, 77);
   EXPECT_EQ(r->magic, 0u);
-  EXPECT_EQ(RmfReaderSetMaxOpenFiles(nullptr, 3), -2);
+  EXPECT_EQ(RmfReaderSetMaxOpenFiles(nullptr, 3), kRmfBadArgument);
   EXPECT_EQ(RmfReaderOpen(nullptr, name.c_str(), 0), 0);
-  EXPECT_EQ(RmfReaderInit(nullptr), -128);
+  EXPECT_EQ(RmfReaderInit(nullptr), kRmfMalformed);
 }
 
 TEST_F(ReaderTest, CreationAndInitialState) {
@@ -337,10 +337,10 @@ TEST_F(ReaderTest, HeapReaderGrowsItsArenaByRegions) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->inArena, 0u);
   // Without an arena nothing can be opened with arena size 0.
-  EXPECT_EQ(RmfReaderOpen(r, a.c_str(), 0), -3);
-  EXPECT_EQ(r->lastError, -3);
+  EXPECT_EQ(RmfReaderOpen(r, a.c_str(), 0), kRmfNoMemory);
+  EXPECT_EQ(r->lastError, kRmfNoMemory);
   EXPECT_EQ(r->sourceCount, 0);
-  EXPECT_EQ(RmfReaderOpen(r, a.c_str(), -10), -3);
+  EXPECT_EQ(RmfReaderOpen(r, a.c_str(), -10), kRmfNoMemory);
 
   // The first open with arena bytes builds the arena, the second adds a region.
   ASSERT_EQ(RmfReaderOpen(r, a.c_str(), 300000), 1);
@@ -355,11 +355,11 @@ TEST_F(ReaderTest, HeapReaderGrowsItsArenaByRegions) {
 
   // A failed open with arena bytes leaves its region in the arena, which
   // stays sound and usable.
-  EXPECT_EQ(RmfReaderOpen(r, bad.c_str(), 100000), -5);
+  EXPECT_EQ(RmfReaderOpen(r, bad.c_str(), 100000), kRmfHeaderRejected);
   ASSERT_TRUE(rmf::detail::TagArenaCheck(r->arena, &regions, nullptr, &fault)) << fault;
   EXPECT_EQ(regions.size(), 3u);
   EXPECT_EQ(RmfReaderOpen(r, "\\Maps\\missing.rmf", 100000), 0);
-  EXPECT_EQ(r->lastError, -4);
+  EXPECT_EQ(r->lastError, kRmfCannotOpen);
   const Walked w = Walk(r->sources[1], 1000);
   EXPECT_TRUE(w.ended);
   EXPECT_EQ(w.records.size(), 60u);
@@ -387,37 +387,39 @@ TEST_F(ReaderTest, OpenResultCodes) {
     change(b);
     return b;
   };
-  cases.push_back({"empty", Bytes{}, -4, -4});
-  cases.push_back({"short", Bytes(good.bytes.begin(), good.bytes.begin() + 100), -5, -5});
-  cases.push_back({"one byte short of a header", Bytes(good.bytes.begin(), good.bytes.begin() + 125), -5, -5});
+  cases.push_back({"empty", Bytes{}, kRmfCannotOpen, kRmfCannotOpen});
+  cases.push_back({"short", Bytes(good.bytes.begin(), good.bytes.begin() + 100), kRmfHeaderRejected,
+                   kRmfHeaderRejected});
+  cases.push_back({"one byte short of a header", Bytes(good.bytes.begin(), good.bytes.begin() + 125),
+                   kRmfHeaderRejected, kRmfHeaderRejected});
   cases.push_back({"no index", mutated([](Bytes& b) {
                      PutU32(b, rmfbuild::kHdrIndexOffset, 0);
                      PutU32(b, rmfbuild::kHdrIndexCount, 0);
                      PutU32(b, rmfbuild::kHdrOffsetTableOffset, 0);
                    }),
-                   -5, -5});
+                   kRmfHeaderRejected, kRmfHeaderRejected});
   cases.push_back({"table offset off by one", mutated([](Bytes& b) {
                      PutU32(b, rmfbuild::kHdrOffsetTableOffset, rmfbuild::GetU32(b, rmfbuild::kHdrOffsetTableOffset) + 1);
                    }),
-                   -5, -5});
+                   kRmfHeaderRejected, kRmfHeaderRejected});
   cases.push_back({"10-byte index entries", mutated([](Bytes& b) {
                      const std::uint32_t at = rmfbuild::GetU32(b, rmfbuild::kHdrIndexOffset);
                      const std::uint32_t n = rmfbuild::GetU32(b, rmfbuild::kHdrIndexCount);
                      b[rmfbuild::kHdrFlags] &= static_cast<std::uint8_t>(~rmfbuild::kFlagWideEntries);
                      PutU32(b, rmfbuild::kHdrOffsetTableOffset, at + 10 * n);
                    }),
-                   -5, -5});
+                   kRmfHeaderRejected, kRmfHeaderRejected});
   cases.push_back({"empty index", mutated([](Bytes& b) {
                      PutU32(b, rmfbuild::kHdrIndexCount, 0);
                      PutU32(b, rmfbuild::kHdrOffsetTableOffset, rmfbuild::GetU32(b, rmfbuild::kHdrIndexOffset));
                    }),
-                   -5, -5});
+                   kRmfHeaderRejected, kRmfHeaderRejected});
   {
     MapDescription d = base;
     d.annotations.push_back("Vehicle Types List: 3,-7");
-    cases.push_back({"negative vehicle", MustBuild(d).bytes, -128, -128});
+    cases.push_back({"negative vehicle", MustBuild(d).bytes, kRmfMalformed, kRmfMalformed});
     d.annotations.back() = "Vehicle Types List: 3,70000";
-    cases.push_back({"vehicle beyond the table", MustBuild(d).bytes, -128, -128});
+    cases.push_back({"vehicle beyond the table", MustBuild(d).bytes, kRmfMalformed, kRmfMalformed});
   }
 
   for (const Case& c : cases) {
@@ -447,15 +449,15 @@ TEST_F(ReaderTest, OpenResultCodes) {
   RmfReader* r = NewReader(1u << 20);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(RmfReaderOpen(r, "\\Maps\\missing.rmf", 0), 0);
-  EXPECT_EQ(r->lastError, -4);
+  EXPECT_EQ(r->lastError, kRmfCannotOpen);
   EXPECT_EQ(r->openFiles, nullptr);
   EXPECT_EQ(RmfReaderOpen(r, nullptr, 0), 0);
-  EXPECT_EQ(r->lastError, -2);
+  EXPECT_EQ(r->lastError, kRmfBadArgument);
   const std::string longName(300, 'a');
   EXPECT_EQ(RmfReaderOpen(r, longName.c_str(), 0), 0);
-  EXPECT_EQ(r->lastError, -2);
+  EXPECT_EQ(r->lastError, kRmfBadArgument);
   EXPECT_EQ(RmfReaderOpen(r, "\\Maps", 0), 0);  // a folder
-  EXPECT_EQ(r->lastError, -4);
+  EXPECT_EQ(r->lastError, kRmfCannotOpen);
   EXPECT_EQ(r->sourceCount, 0);
   EXPECT_EQ(r->openCount, 0);
 }
@@ -785,10 +787,10 @@ TEST_F(ReaderTest, RecordsOfOneTileAndTheCachedWalk) {
   EXPECT_EQ(rest, 0);
   EXPECT_EQ(restFirst, nullptr);
   start.tileId = 101;
-  EXPECT_EQ(listCacheRecords(&s->recordCache, &start, pairs, 2, nullptr, nullptr), -2);
-  EXPECT_EQ(listCacheRecords(&s->recordCache, nullptr, pairs, 0, nullptr, nullptr), -2);
-  EXPECT_EQ(listCacheRecords(nullptr, nullptr, pairs, 1, nullptr, nullptr), -2);
-  EXPECT_EQ(listCacheRecords(&s->recordCache, nullptr, nullptr, 1, nullptr, nullptr), -2);
+  EXPECT_EQ(listCacheRecords(&s->recordCache, &start, pairs, 2, nullptr, nullptr), kRmfBadArgument);
+  EXPECT_EQ(listCacheRecords(&s->recordCache, nullptr, pairs, 0, nullptr, nullptr), kRmfBadArgument);
+  EXPECT_EQ(listCacheRecords(nullptr, nullptr, pairs, 1, nullptr, nullptr), kRmfBadArgument);
+  EXPECT_EQ(listCacheRecords(&s->recordCache, nullptr, nullptr, 1, nullptr, nullptr), kRmfBadArgument);
 
   // A walk with levels outside the file's or a rectangle beside its box
   // does not start.
@@ -819,16 +821,16 @@ TEST_F(ReaderTest, RecordReferencesAreReleasedThroughTheirOwner) {
   ASSERT_EQ(rmf::detail::TcAttachReference(&s->recordCache, block, holder), 1);
   RmfRecordOwner owner{kRmfRecordOwnerMagic, r};
   RmfRecordOwner stranger{0x12345678, r};
-  EXPECT_EQ(RmfRecordRelease(&stranger, holder), -2);
+  EXPECT_EQ(RmfRecordRelease(&stranger, holder), kRmfBadArgument);
   EXPECT_EQ(RmfRecordRelease(&owner, holder), 1);
   EXPECT_EQ(static_cast<RmfRecordReference*>(holder)->guard, kRmfReferenceReleased);
-  EXPECT_EQ(RmfRecordRelease(&owner, holder), -2);  // only once
+  EXPECT_EQ(RmfRecordRelease(&owner, holder), kRmfBadArgument);  // only once
   EXPECT_EQ(static_cast<RmfRecordKey*>(block)->references, 0u);
   // A reference whose source is gone is released without a record.
   ASSERT_EQ(rmf::detail::TcAttachReference(&s->recordCache, block, holder), 1);
   static_cast<RmfRecordReference*>(holder)->source = 9;
   EXPECT_EQ(RmfRecordRelease(&owner, holder), 0);
-  EXPECT_EQ(RmfRecordRelease(nullptr, holder), -2);
+  EXPECT_EQ(RmfRecordRelease(nullptr, holder), kRmfBadArgument);
 }
 
 TEST_F(ReaderTest, SourcesFromDescriptionsAndWithoutFiles) {
@@ -1029,7 +1031,7 @@ TEST_F(DamageTest, FilesCutShortOrWithIndexOutsideThem) {
     RmfReader* r = NewReader(2u << 20);
     const std::int32_t opened = RmfReaderOpen(r, Put("cut.rmf", c.bytes).c_str(), 0);
     if (opened < 1) {
-      EXPECT_EQ(opened, -5);  // an index whose end passes 4 GB does not match the table offset
+      EXPECT_EQ(opened, kRmfHeaderRejected);  // an index whose end passes 4 GB does not match the table offset
       Close(r);
       continue;
     }

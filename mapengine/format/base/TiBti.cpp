@@ -25,8 +25,6 @@ using ti::bti::Link32Access;
 using ti::bti::PointerAccess;
 using ti::bti::State;
 
-constexpr std::int32_t kBadTree = -2;
-
 struct FunctionCompare {
   TiBtiCompare compare;
   void* context;
@@ -83,7 +81,7 @@ void Put(void** out, void* value) {
 // in-order step from where the search ended.
 std::int32_t Ordered(TiBtiTree* tree, const void* key, std::int32_t mode, void** out) {
   Put(out, nullptr);
-  if (!Usable(tree) || key == nullptr) return kBadTree;
+  if (!Usable(tree) || key == nullptr) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     const int found = avl.search(key, mode);
     if (found < 0) return found;
@@ -100,7 +98,7 @@ std::int32_t Ordered(TiBtiTree* tree, const void* key, std::int32_t mode, void**
 
 std::int32_t Extreme(TiBtiTree* tree, int direction, void** out) {
   Put(out, nullptr);
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     const int r = avl.extreme(direction);
     if (r == 1) Put(out, avl.current());
@@ -110,7 +108,7 @@ std::int32_t Extreme(TiBtiTree* tree, int direction, void** out) {
 
 std::int32_t Step(TiBtiTree* tree, int direction, void** out) {
   Put(out, nullptr);
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     const int r = avl.step(direction);
     if (r == 1) Put(out, avl.current());
@@ -132,7 +130,7 @@ bool DumpWalk(const Access& access, void* node, std::int32_t depth, TiBtiDumpNod
 }  // namespace
 
 std::int32_t TiBtiInit(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort) {
-  if (tree == nullptr || compare == nullptr) return kBadTree;
+  if (tree == nullptr || compare == nullptr) return kRmfBadArgument;
   std::memset(tree, 0, sizeof(*tree));
   tree->compare = compare;
   tree->context = context;
@@ -144,7 +142,7 @@ std::int32_t TiBtiInit(TiBtiTree* tree, TiBtiCompare compare, void* context, std
 
 std::int32_t TiBtiInitLinked32(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort,
                                TiBtiHandleToNode toNode, TiBtiNodeToHandle toHandle, void* linkContext) {
-  if (toNode == nullptr || toHandle == nullptr) return kBadTree;
+  if (toNode == nullptr || toHandle == nullptr) return kRmfBadArgument;
   const std::int32_t r = TiBtiInit(tree, compare, context, isShort);
   if (r != 1) return r;
   tree->linkForm = kTiBtiLinks32;
@@ -158,7 +156,7 @@ std::uint32_t TiBtiInconsistencies() { return ti::bti::g_inconsistencies.load(st
 
 std::int32_t TiBtiFindForce(TiBtiTree* tree, void* key, std::int32_t mode, void** node, std::int32_t insert) {
   Put(node, nullptr);
-  if (!Usable(tree) || key == nullptr) return kBadTree;
+  if (!Usable(tree) || key == nullptr) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare& cmp) -> std::int32_t {
     if (mode == 0) {
       const int found = avl.search(key, 0);
@@ -197,7 +195,7 @@ std::int32_t TiBtiPrevious(TiBtiTree* tree, void** node) { return Step(tree, -1,
 
 std::int32_t TiBtiCurrent(TiBtiTree* tree, void** node) {
   Put(node, nullptr);
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     void* current = avl.current();
     Put(node, current);
@@ -206,7 +204,7 @@ std::int32_t TiBtiCurrent(TiBtiTree* tree, void** node) {
 }
 
 std::int32_t TiBtiMakeCurrent(TiBtiTree* tree, void* node) {
-  if (!Usable(tree) || node == nullptr) return kBadTree;
+  if (!Usable(tree) || node == nullptr) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     if (avl.current() == node) return 1;
     if (tree->parentLinks != 0) return avl.pathByParents(node) ? 1 : 0;
@@ -227,13 +225,13 @@ std::int32_t TiBtiMakeCurrent(TiBtiTree* tree, void* node) {
 }
 
 std::int32_t TiBtiDeleteCurrent(TiBtiTree* tree) {
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t { return avl.deleteCurrent(); });
 }
 
 std::int32_t TiBtiDelete(TiBtiTree* tree, const void* key, void** node) {
   Put(node, nullptr);
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     const int found = key == nullptr ? avl.extreme(-1) : avl.search(key, 0);
     if (found != 1) return found;
@@ -245,7 +243,7 @@ std::int32_t TiBtiDelete(TiBtiTree* tree, const void* key, void** node) {
 }
 
 std::int32_t TiBtiMove(TiBtiTree* tree, void* oldAddress, void* newAddress, std::int32_t copyFirst) {
-  if (!Usable(tree) || oldAddress == nullptr || newAddress == nullptr) return kBadTree;
+  if (!Usable(tree) || oldAddress == nullptr || newAddress == nullptr) return kRmfBadArgument;
   if (oldAddress == newAddress) return 1;
   return Run(tree, [&](auto& avl, const FunctionCompare& cmp) -> std::int32_t {
     const auto& a = avl.access();
@@ -259,22 +257,22 @@ std::int32_t TiBtiMove(TiBtiTree* tree, void* oldAddress, void* newAddress, std:
     } else {
       void* n = tree->root;
       for (int depth = 0; n != oldAddress; ++depth) {
-        if (n == nullptr || depth >= kTiBtiPathCapacity) return kBadTree;
+        if (n == nullptr || depth >= kTiBtiPathCapacity) return kRmfBadArgument;
         const std::int32_t c = cmp(newAddress, n, 0);
-        if (c == 0) return kBadTree;
+        if (c == 0) return kRmfBadArgument;
         parent = n;
         n = a.child(n, c < 0 ? -1 : 1);
       }
     }
     if (parent == nullptr) {
-      if (tree->root != oldAddress) return kBadTree;
+      if (tree->root != oldAddress) return kRmfBadArgument;
       tree->root = newAddress;
     } else if (a.child(parent, -1) == oldAddress) {
       a.setChild(parent, -1, newAddress);
     } else if (a.child(parent, 1) == oldAddress) {
       a.setChild(parent, 1, newAddress);
     } else {
-      return kBadTree;
+      return kRmfBadArgument;
     }
     for (int d = -1; d <= 1; d += 2) {
       void* c = a.child(newAddress, d);
@@ -288,12 +286,12 @@ std::int32_t TiBtiMove(TiBtiTree* tree, void* oldAddress, void* newAddress, std:
 }
 
 std::int32_t TiBtiNNodes(TiBtiTree* tree) {
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return tree->count;
 }
 
 std::int32_t TiBtiSetShort(TiBtiTree* tree, std::int32_t isShort) {
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   if (isShort != 0) {
     tree->parentLinks = 0;
     return 1;
@@ -303,16 +301,16 @@ std::int32_t TiBtiSetShort(TiBtiTree* tree, std::int32_t isShort) {
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     if (avl.rebuildParents(tree->root, nullptr, 0)) return 1;
     tree->parentLinks = 0;
-    return ti::bti::kInconsistent;
+    return kRmfMalformed;
   });
 }
 
 std::int32_t TiBtiDump(TiBtiTree* tree, TiBtiDumpNode nodeFunction, TiBtiDumpEnd endFunction, void* context) {
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   tree->lock = 1;
   std::int32_t height = 0;
   const std::int32_t r = Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
-    return DumpWalk(avl.access(), tree->root, 0, nodeFunction, context, height) ? 1 : ti::bti::kInconsistent;
+    return DumpWalk(avl.access(), tree->root, 0, nodeFunction, context, height) ? 1 : kRmfMalformed;
   });
   tree->lock = 0;
   if (endFunction != nullptr) endFunction(height, context);
@@ -320,14 +318,14 @@ std::int32_t TiBtiDump(TiBtiTree* tree, TiBtiDumpNode nodeFunction, TiBtiDumpEnd
 }
 
 std::int32_t TiBtiVerifyBalance(TiBtiTree* tree) {
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     return avl.verifyBalance(tree->root, nullptr, 0);
   });
 }
 
 std::int32_t TiBtiVerifySort(TiBtiTree* tree) {
-  if (!Usable(tree)) return kBadTree;
+  if (!Usable(tree)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare&) -> std::int32_t {
     const void* previous = nullptr;
     return avl.verifySort(tree->root, nullptr, previous, 0) ? 1 : 0;
@@ -335,7 +333,7 @@ std::int32_t TiBtiVerifySort(TiBtiTree* tree) {
 }
 
 std::int32_t TiBtiVerifyPath(TiBtiTree* tree, const void* key, std::int32_t mode) {
-  if (!Usable(tree) || (key == nullptr && mode == 0)) return kBadTree;
+  if (!Usable(tree) || (key == nullptr && mode == 0)) return kRmfBadArgument;
   return Run(tree, [&](auto& avl, const FunctionCompare& cmp) -> std::int32_t {
     // Recompute the path in scratch storage and compare it with the stored one.
     void* root = tree->root;

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 
 // Pointer-linked node. A short tree's records hold only left, right and
 // balance (TiBtiShortNode); a parent-linked tree's records hold the parent too.
@@ -95,10 +96,11 @@ struct TiBtiTree {
   std::int8_t pathDir[kTiBtiPathCapacity];
 };
 
-// Every function returns -2 for a null tree, a tree that is not initialised,
-// a locked tree, or a path end outside the path array; output pointers may be
-// null (nothing is written then). -128 reports a stored path that no longer
-// matches the tree; the path is reset and a process-wide counter increased.
+// Every function returns kRmfBadArgument (-2) for a null tree, a tree that is
+// not initialised, a locked tree, or a path end outside the path array; output
+// pointers may be null (nothing is written then). kRmfMalformed (-128) reports
+// a stored path that no longer matches the tree; the path is reset and a
+// process-wide counter increased.
 
 RMF_API std::int32_t TiBtiInit(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort);
 RMF_API std::int32_t TiBtiFindForce(TiBtiTree* tree, void* key, std::int32_t mode, void** node, std::int32_t insert);
@@ -129,8 +131,8 @@ RMF_API std::int32_t TiBtiVerifyPath(TiBtiTree* tree, const void* key, std::int3
 
 // Library-internal additions (not exported from the shared library).
 
-// As TiBtiInit, for records that begin with a TiBtiNode32. -2 without compare
-// or either link function.
+// As TiBtiInit, for records that begin with a TiBtiNode32. kRmfBadArgument (-2)
+// without compare or either link function.
 RMF_EXTERN_C std::int32_t TiBtiInitLinked32(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort,
                                             TiBtiHandleToNode toNode, TiBtiNodeToHandle toHandle, void* linkContext);
 // Number of inconsistent paths met so far in this process.

@@ -17,11 +17,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiBti.h"
 
 namespace ti::bti {
-
-inline constexpr std::int32_t kInconsistent = -128;
 
 // Records an inconsistent path (process-wide counter behind TiBtiInconsistencies).
 void NoteInconsistency();
@@ -112,7 +111,7 @@ class Avl {
   Avl(const Access& access, const Cmp& cmp, const State& state) : a_(access), cmp_(cmp), s_(state) {}
 
   // Search from the root; the path ends at the match (direction 0) or between
-  // records. 1 found, 0 not found, kInconsistent when the tree is deeper than
+  // records. 1 found, 0 not found, kRmfMalformed when the tree is deeper than
   // the path allows (only a damaged tree is).
   int search(const void* key, std::int32_t mode) {
     int len = 0;
@@ -157,7 +156,7 @@ class Avl {
   }
 
   // Links rec where the last failed search ended (or as the root of an empty
-  // tree) and rebalances. The path is left at rec. 1, or kInconsistent when
+  // tree) and rebalances. The path is left at rec. 1, or kRmfMalformed when
   // the path does not end at an empty link.
   int insertAtPathEnd(void* rec) {
     int len = *s_.pathEnd;
@@ -240,7 +239,7 @@ class Avl {
   }
 
   // Unlinks the current record. 1, 0 without a current record, or
-  // kInconsistent (nothing changed). The path is invalid afterwards.
+  // kRmfMalformed (nothing changed). The path is invalid afterwards.
   int deleteCurrent() {
     int len = *s_.pathEnd;
     if (len <= 0 || s_.pathDir[len - 1] != 0) return 0;
@@ -438,7 +437,7 @@ class Avl {
   int resetInconsistent() {
     *s_.pathEnd = 0;
     NoteInconsistency();
-    return kInconsistent;
+    return kRmfMalformed;
   }
 
   // Makes child(n, d) the top of n's subtree; n goes down on the -d side.

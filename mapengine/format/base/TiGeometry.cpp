@@ -866,8 +866,8 @@ bool WhollyWithin(std::int32_t count, const TiRect& r, std::int32_t dist, std::i
 
 std::int32_t TiPolylineDistOverlapRect(const TiPoint* points, std::int32_t count, const TiRect* box,
                                        std::int32_t dist, const TiRect* searchBox, const TiRect* r) {
-  if (!points || count < 1 || dist < 0 || !r) return -2;
-  if (Inverted(*r) || (box && Inverted(*box)) || (searchBox && Inverted(*searchBox))) return -2;
+  if (!points || count < 1 || dist < 0 || !r) return kRmfBadArgument;
+  if (Inverted(*r) || (box && Inverted(*box)) || (searchBox && Inverted(*searchBox))) return kRmfBadArgument;
 
   TiRect bounds{points[0].x, points[0].y, points[0].x, points[0].y};
   if (box) {

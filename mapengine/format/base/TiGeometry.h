@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiTypes.h"
 
 // The sign (-1, 0 or 1) of a.dx x b.dx + a.dy x b.dy, exact for all 32-bit
@@ -105,8 +106,9 @@ RMF_API std::int32_t TiPointToPolylineHeading(const TiPoint* p, const TiPoint* p
 //   0 nothing of r comes closer than dist to the polyline;
 //   1 some of r does (or r and the polyline meet) but not provably all of it;
 //   2 all of r lies closer than dist (to the rounding of distances);
-//   -2 for null points or r, count < 1, dist < 0, or a rectangle (r, box or
-//   searchBox) whose min corner lies beyond its max corner.
+//   kRmfBadArgument (-2) for null points or r, count < 1, dist < 0, or a
+//   rectangle (r, box or searchBox) whose min corner lies beyond its max
+//   corner.
 // box is the polyline's bounding box when the caller has it (computed
 // otherwise). searchBox, when given, is the caller's own widened box: r
 // outside it answers 0 at once; without it the polyline's box is widened by

@@ -508,7 +508,7 @@ std::uint32_t TiCrc(const void* bytes, const void* mask, std::int32_t length) {
 
 std::int32_t TiSort(void* base, std::int32_t count, std::int32_t size, void* scratch, TiCompareFn compare,
                     void* context) {
-  if (!base || !scratch || !compare || count < 0 || size < 0) return -2;
+  if (!base || !scratch || !compare || count < 0 || size < 0) return kRmfBadArgument;
   if (count == 0 || size == 0) return 1;
 
   auto* const records = static_cast<unsigned char*>(base);

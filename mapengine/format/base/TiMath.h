@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiTypes.h"
 
 // Orders two records for TiSort: negative when a sorts before b.
@@ -81,10 +82,11 @@ RMF_API std::int32_t TiAtan2(std::int32_t y, std::int32_t x);
 // Null bytes or length < 1 give 0.
 RMF_API std::uint32_t TiCrc(const void* bytes, const void* mask, std::int32_t length);
 
-// Sorts count records of size bytes in place (quicksort; stretches of up to
-// six records by a stable insertion sort). scratch holds one record. Returns 1,
-// or -2 for a null base, scratch or compare or a negative count or size.
-// Whatever compare answers, the sort stays inside the array and terminates.
+// Sorts count records of size bytes in place (quicksort; stretches of up to six
+// records by a stable insertion sort). scratch holds one record. Returns 1, or
+// kRmfBadArgument (-2) for a null base, scratch or compare or a negative count
+// or size. Whatever compare answers, the sort stays inside the array and
+// terminates.
 RMF_API std::int32_t TiSort(void* base, std::int32_t count, std::int32_t size, void* scratch,
                             TiCompareFn compare, void* context);
 

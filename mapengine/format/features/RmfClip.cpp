@@ -323,7 +323,7 @@ std::int32_t ClipToLine(const TiPoint* points, std::int32_t n, const TiRect& rec
   if (recordCount != nullptr) *recordCount = count;
   if (recordsNeeded != nullptr) *recordsNeeded = count;
   if (needed != nullptr) *needed = count;
-  if (count > recordCapacity || count > outCapacity) return kRmfClipNoRoom;
+  if (count > recordCapacity || count > outCapacity) return kRmfBadArgument;
   for (std::int32_t k = 0; k < count; ++k) {
     records[k] = RmfCrossing{0, 0, SidesOf(ends[k], rect), 0, 0, ends[k].x, ends[k].y};
     out[k] = ends[k];
@@ -364,7 +364,7 @@ std::int32_t ClipPolygon(const TiPoint* points, std::int32_t n, const TiRect& re
     const TiPoint& b = points[i];
     if (n > 1 && !SamePoint(a, b)) AddCrossings(a, b, rect, &list);
     if (Inside(b, rect)) list.Add(b, 0, SidesOf(b, rect));
-    if (list.overflow()) return kRmfClipNoRoom;
+    if (list.overflow()) return kRmfBadArgument;
   }
   list.Close();
   if (recordCount != nullptr) *recordCount = list.count();
@@ -416,7 +416,7 @@ std::int32_t ClipPolygon(const TiPoint* points, std::int32_t n, const TiRect& re
   }
   output.Close();
   if (needed != nullptr) *needed = output.count();
-  return output.count() > outCapacity ? kRmfClipNoRoom : output.count();
+  return output.count() > outCapacity ? kRmfBadArgument : output.count();
 }
 
 }  // namespace rmf::detail

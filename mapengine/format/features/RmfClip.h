@@ -16,20 +16,18 @@
 
 #include "mapengine/format/RmfExport.h"
 #include "mapengine/format/RmfReaderRecord.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiTypes.h"
 
 struct RmfReader;
 
-// Result of ClipPolygonToRect when the clipped outline or its crossing
-// records would not fit the reader's tables (510 points, 500 records):
-// nothing is written beyond them and the reader's last error is set too.
-inline constexpr std::int32_t kRmfClipNoRoom = -2;
-
 // Clips the closed polygon points[0..n-1] to the rectangle (xmin, ymin) ..
 // (xmax, ymax) into the reader's point buffer: the number of points, 0 when
 // nothing of the polygon lies in the rectangle (also for a bad reader, null
-// points, n < 1 or xmin > xmax or ymin > ymax), kRmfClipNoRoom when the
-// result would not fit. The polygon may run either way round; the outline
+// points, n < 1 or xmin > xmax or ymin > ymax), kRmfBadArgument (-2, also the
+// last error) when the outline or its crossing records would not fit the
+// reader's tables (510 points, 500 records; nothing is written beyond them).
+// The polygon may run either way round; the outline
 // keeps its direction, the parts inside the rectangle joined along the
 // rectangle's sides with the corners in between. A polygon that contains the
 // rectangle gives its four corners from (xmax, ymin) on. Exact for convex
@@ -60,7 +58,7 @@ namespace rmf::detail {
 // The clip behind ClipPolygonToRect with the tables given by the caller:
 // `records` (capacity recordCapacity) receives the outline's records and
 // `out` (capacity outCapacity) the points. Returns the point count, or
-// kRmfClipNoRoom when either table is too small (nothing written beyond
+// kRmfBadArgument when either table is too small (nothing written beyond
 // either). *recordCount (optional) gets the number of records of the
 // outline, *recordsNeeded (optional) the records the clip needed at once
 // (records on one point merge as they come, so this may be more), and

@@ -151,16 +151,16 @@ bool FeatureSlotUsed(const RmfFeature* slot) {
 }
 
 std::int32_t DecodePart(const RmfFeature* slot, std::int32_t part, PartView* view) {
-  if (part < 0 || part >= slot->partCount) return kRmfFeatureBadArgument;
-  if (part > kRmfMaxPartIndex) return kRmfFeatureBadReference;
+  if (part < 0 || part >= slot->partCount) return kRmfBadArgument;
+  if (part > kRmfMaxPartIndex) return kRmfBadReference;
   const std::uint8_t* e = slot->partTable + static_cast<std::size_t>(part) * slot->entrySize;
   const std::uint16_t textOffset = LoadU16(e + 4);
   const std::uint16_t wordOffset = LoadU16(e + 6);
   const std::uint16_t count = LoadU16(e + 8);
-  if (count > kRmfMaxPartWords) return kRmfFeatureBadReference;
+  if (count > kRmfMaxPartWords) return kRmfBadReference;
   const std::uint64_t wordsAt = std::uint64_t{slot->wordOffset} + 2u * std::uint64_t{wordOffset};
   const std::uint64_t textAt = std::uint64_t{slot->textOffset} + textOffset;
-  if (wordsAt + 2u * count > slot->recordLength || textAt >= slot->recordLength) return kRmfFeatureMalformed;
+  if (wordsAt + 2u * count > slot->recordLength || textAt >= slot->recordLength) return kRmfMalformed;
   view->classBits = LoadU32(e);
   view->textOffset = textOffset;
   view->textAt = static_cast<std::uint32_t>(textAt);
@@ -174,7 +174,7 @@ std::int32_t DecodePart(const RmfFeature* slot, std::int32_t part, PartView* vie
 }
 
 std::int32_t SelectPartFields(RmfFeature* slot, std::int32_t part) {
-  if (!FeatureSlotUsed(slot)) return kRmfFeatureBadArgument;
+  if (!FeatureSlotUsed(slot)) return kRmfBadArgument;
   if (slot->currentPart == part && part >= 0) return 0;
   PartView v;
   const std::int32_t r = DecodePart(slot, part, &v);
@@ -195,9 +195,9 @@ std::int32_t SelectPartFields(RmfFeature* slot, std::int32_t part) {
 
 std::int32_t RmfFeatureFetch(RmfReader* reader, RmfFeatureRef reference, RmfFeature** slot,
                              std::int32_t* continues) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   if (slot == nullptr || reference.source >= reader->sourceCount || reader->sources[reference.source] == nullptr) {
-    return FailWith(reader, kRmfFeatureBadArgument);
+    return FailWith(reader, kRmfBadArgument);
   }
   reader->lastError = 0;
   *slot = nullptr;
@@ -271,11 +271,11 @@ std::int32_t RmfFeatureSlotUsage(RmfReader* reader, std::int32_t* slotCount, std
 }
 
 std::int32_t RmfFeaturePointCount(RmfFeature* slot) {
-  return FeatureSlotUsed(slot) ? slot->pointCount : kRmfFeatureBadArgument;
+  return FeatureSlotUsed(slot) ? slot->pointCount : kRmfBadArgument;
 }
 
 std::int32_t RmfFeaturePartCount(RmfFeature* slot) {
-  return FeatureSlotUsed(slot) ? slot->partCount : kRmfFeatureBadArgument;
+  return FeatureSlotUsed(slot) ? slot->partCount : kRmfBadArgument;
 }
 
 std::int32_t RmfFeatureSelectPart(RmfFeature* slot, std::int32_t part, std::int32_t attributeFlag, RmfAttrSet* set) {
@@ -349,7 +349,7 @@ std::int32_t RmfFeatureNextNode(RmfFeature* slot, std::int32_t part, std::int32_
 }
 
 std::int32_t RmfFeaturePointAt(RmfFeature* slot, std::int32_t index, TiPoint* point) {
-  if (!FeatureSlotUsed(slot) || point == nullptr) return kRmfFeatureBadArgument;
+  if (!FeatureSlotUsed(slot) || point == nullptr) return kRmfBadArgument;
   if (index < 0 || index >= slot->pointCount) return -1;
   *point = PointOf(slot, index);
   return 1;
@@ -365,7 +365,7 @@ std::int32_t RmfFeatureFindPoint(RmfFeature* slot, TiPoint point) {
 }
 
 std::int32_t RmfFeatureCopyPoints(RmfFeature* slot, TiPoint* points, std::int32_t capacity) {
-  if (!FeatureSlotUsed(slot) || (points == nullptr && capacity > 0)) return kRmfFeatureBadArgument;
+  if (!FeatureSlotUsed(slot) || (points == nullptr && capacity > 0)) return kRmfBadArgument;
   const std::int32_t n = std::min<std::int32_t>(std::max(capacity, 0), slot->pointCount);
   for (std::int32_t i = 0; i < n; ++i) points[i] = PointOf(slot, i);
   return slot->pointCount;
@@ -373,7 +373,7 @@ std::int32_t RmfFeatureCopyPoints(RmfFeature* slot, TiPoint* points, std::int32_
 
 std::int32_t RmfFeaturePartsAtPoint(RmfFeature* slot, std::int32_t pointIndex, std::int32_t* parts,
                                     std::int32_t capacity) {
-  if (!FeatureSlotUsed(slot) || (parts == nullptr && capacity > 0)) return kRmfFeatureBadArgument;
+  if (!FeatureSlotUsed(slot) || (parts == nullptr && capacity > 0)) return kRmfBadArgument;
   if (pointIndex < 0 || pointIndex >= slot->pointCount) return 0;
   std::int32_t total = 0;
   for (std::int32_t p = 0; p < slot->partCount; ++p) {
@@ -392,7 +392,7 @@ std::int32_t RmfFeaturePositionsOfPoint(RmfFeature* slot, std::int32_t part, std
                                         std::int32_t* positions, std::int32_t capacity) {
   const std::int32_t r = rmf::detail::SelectPartFields(slot, part);
   if (r < 0) return r;
-  if (positions == nullptr && capacity > 0) return kRmfFeatureBadArgument;
+  if (positions == nullptr && capacity > 0) return kRmfBadArgument;
   if (pointIndex < 0 || pointIndex >= slot->pointCount) return 0;
   std::int32_t total = 0;
   for (std::int32_t i = 0; i < slot->wordCount; ++i) {
@@ -428,8 +428,8 @@ std::int32_t RmfFeatureFindWord(RmfFeature* slot, std::int32_t part, std::int32_
 
 std::int32_t RmfFeatureRefFromIds(RmfReader* reader, std::int32_t mapNumber, std::uint32_t featureId,
                                   std::uint32_t wordA, std::uint32_t wordB, RmfFeatureRef* out) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (out == nullptr || mapNumber < 1 || mapNumber > 0x10000) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (out == nullptr || mapNumber < 1 || mapNumber > 0x10000) return FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
   out->featureId = featureId;
   out->source = static_cast<std::uint16_t>(mapNumber - 1);
@@ -443,12 +443,12 @@ std::int32_t RmfFeatureRefFromIds(RmfReader* reader, std::int32_t mapNumber, std
 
 std::int32_t RmfFeatureRefToIds(RmfReader* reader, RmfFeatureRef reference, std::int32_t* mapNumber,
                                 std::uint32_t* featureId, std::int32_t* secondId, std::int32_t* part) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   if (mapNumber == nullptr || featureId == nullptr || secondId == nullptr || part == nullptr) {
-    return FailWith(reader, kRmfFeatureBadArgument);
+    return FailWith(reader, kRmfBadArgument);
   }
   reader->lastError = 0;
-  if (reference.featureId == 0) return FailWith(reader, kRmfFeatureBadReference);
+  if (reference.featureId == 0) return FailWith(reader, kRmfBadReference);
   *mapNumber = static_cast<std::int32_t>(reference.source) + 1;
   *featureId = reference.featureId;
   *secondId = reference.secondId;
@@ -457,9 +457,9 @@ std::int32_t RmfFeatureRefToIds(RmfReader* reader, RmfFeatureRef reference, std:
 }
 
 std::int32_t RmfFeatureRefEqual(RmfReader* reader, RmfFeatureRef a, RmfFeatureRef b) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
-  if (a.featureId == 0 || b.featureId == 0) return FailWith(reader, kRmfFeatureBadReference);
+  if (a.featureId == 0 || b.featureId == 0) return FailWith(reader, kRmfBadReference);
   return a.featureId == b.featureId && a.source == b.source && a.secondId == b.secondId && a.part == b.part &&
                  a.fromVertex == b.fromVertex && a.toVertex == b.toVertex && a.position == b.position
              ? 1
@@ -467,10 +467,10 @@ std::int32_t RmfFeatureRefEqual(RmfReader* reader, RmfFeatureRef a, RmfFeatureRe
 }
 
 std::int32_t RmfFeatureRefReverse(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef* out) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (out == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (out == nullptr) return FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
-  if (reference.featureId == 0) return FailWith(reader, kRmfFeatureBadReference);
+  if (reference.featureId == 0) return FailWith(reader, kRmfBadReference);
   std::uint16_t position = reference.position;
   if (position == kRmfPositionWhole) {
     // the whole stretch either way
@@ -478,7 +478,7 @@ std::int32_t RmfFeatureRefReverse(RmfReader* reader, RmfFeatureRef reference, Rm
     // The point stays where it is: its fraction is counted from the other
     // end now. Every flag bit stays as it was (the heading mark included).
     const std::uint16_t fraction = position & kRmfPositionFraction;
-    if (fraction > kRmfPositionWhole) return FailWith(reader, kRmfFeatureBadReference);
+    if (fraction > kRmfPositionWhole) return FailWith(reader, kRmfBadReference);
     position = static_cast<std::uint16_t>((position & ~kRmfPositionFraction) | (kRmfPositionWhole - fraction));
   } else {
     position ^= kRmfPositionReverse;
@@ -492,16 +492,16 @@ std::int32_t RmfFeatureRefReverse(RmfReader* reader, RmfFeatureRef reference, Rm
 }
 
 std::int32_t RmfFeatureRefWhole(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef* out) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (out == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (out == nullptr) return FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
   if (reference.featureId == 0 || reference.source >= reader->sourceCount) {
-    return FailWith(reader, kRmfFeatureBadReference);
+    return FailWith(reader, kRmfBadReference);
   }
   const HeldFeature held(reader, reference);
   RmfFeature* slot = held.Part();
   // A part without a vertex has no stretch to name.
-  if (slot == nullptr || slot->lastPosition < slot->firstVertex) return FailWith(reader, kRmfFeatureBadReference);
+  if (slot == nullptr || slot->lastPosition < slot->firstVertex) return FailWith(reader, kRmfBadReference);
   RmfFeatureRef r = reference;
   const auto first = static_cast<std::uint16_t>(slot->firstVertex);
   const auto last = static_cast<std::uint16_t>(slot->lastPosition);
@@ -518,7 +518,7 @@ std::int32_t RmfFeatureRefWhole(RmfReader* reader, RmfFeatureRef reference, RmfF
 }
 
 std::int32_t RmfFeatureRefClassify(RmfReader* reader, RmfFeatureRef reference) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
   // The fraction as counted here takes in bit 13: a reference carrying the
   // heading mark is not classified until its user clears the mark.
@@ -526,20 +526,20 @@ std::int32_t RmfFeatureRefClassify(RmfReader* reader, RmfFeatureRef reference) {
   const std::uint16_t bits = reference.position & (kRmfPositionPoint | kRmfPositionReverse);
   if (fraction > kRmfPositionWhole || reference.fromVertex == reference.toVertex || reference.featureId == 0 ||
       reference.source >= reader->sourceCount) {
-    return FailWith(reader, kRmfFeatureBadReference);
+    return FailWith(reader, kRmfBadReference);
   }
-  std::int32_t kind = kRmfFeatureBadReference;
+  std::int32_t kind = kRmfBadReference;
   {
     const HeldFeature held(reader, reference);
     const RmfFeature* slot = held.Part();
-    if (slot == nullptr) return FailWith(reader, kRmfFeatureBadReference);
+    if (slot == nullptr) return FailWith(reader, kRmfBadReference);
     const std::int32_t from = reference.fromVertex;
     const std::int32_t to = reference.toVertex;
     const std::int32_t low = std::min(from, to);
     const std::int32_t high = std::max(from, to);
     if (low < slot->firstVertex || high > slot->lastPosition || (CurrentWord(slot, from) & kAttributeWord) != 0 ||
         (CurrentWord(slot, to) & kAttributeWord) != 0) {
-      return FailWith(reader, kRmfFeatureBadReference);
+      return FailWith(reader, kRmfBadReference);
     }
     const bool oneSegment = NextVertexPosition(slot, from, to > from ? 1 : -1) == to;
     if (oneSegment) {
@@ -556,28 +556,28 @@ std::int32_t RmfFeatureRefClassify(RmfReader* reader, RmfFeatureRef reference) {
       kind = kRmfRefWholeStretch;
     }
   }
-  if (kind < 0) return FailWith(reader, kRmfFeatureBadReference);
+  if (kind < 0) return FailWith(reader, kRmfBadReference);
   reader->lastError = 0;
   return kind;
 }
 
 std::int32_t RmfFeatureRefSplit(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef** out) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (out == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (out == nullptr) return FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
   if (reference.featureId == 0 || reference.source >= reader->sourceCount) {
-    return FailWith(reader, kRmfFeatureBadReference);
+    return FailWith(reader, kRmfBadReference);
   }
   const std::int32_t from = reference.fromVertex;
   const std::int32_t to = reference.toVertex;
   // A split never has more segments than the positions it spans. The array
   // is made before the fetch: making it may evict cached records.
-  if (!EnsureSplitCapacity(reader, std::max(std::abs(to - from), 1))) return FailWith(reader, kRmfFeatureNoRoom);
+  if (!EnsureSplitCapacity(reader, std::max(std::abs(to - from), 1))) return FailWith(reader, kRmfNoMemory);
 
   const HeldFeature held(reader, reference);
   const RmfFeature* slot = held.Part();
   if (slot == nullptr || from > slot->lastPosition || to > slot->lastPosition) {
-    return FailWith(reader, kRmfFeatureBadReference);
+    return FailWith(reader, kRmfBadReference);
   }
   RmfFeatureRef* refs = reader->splitRefs;
   std::int32_t n = 0;

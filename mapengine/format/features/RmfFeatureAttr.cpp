@@ -42,12 +42,12 @@ std::uint32_t CopyText(const std::uint8_t* record, std::uint32_t length, std::ui
   return at + n + 1;
 }
 
-// The triple at record offset `at`: 1, or -128 when it breaks the format.
+// The triple at record offset `at`: 1, or kRmfMalformed when it breaks the format.
 std::int32_t ReadTriple(const std::uint8_t* record, std::uint32_t length, std::uint32_t at, RmfAttrEntry* e) {
   std::uint32_t next = CopyText(record, length, at, e->code, kRmfAttrCodeChars, &e->codeLength);
   if (next != 0) next = CopyText(record, length, next, e->value, kRmfAttrValueChars, &e->valueLength);
   if (next != 0) next = CopyText(record, length, next, e->name, kRmfAttrNameChars, &e->nameLength);
-  return next != 0 ? 1 : kRmfFeatureMalformed;
+  return next != 0 ? 1 : kRmfMalformed;
 }
 
 // Direction marks read along the other way: from the 4th character on every
@@ -68,25 +68,25 @@ void TurnCode(RmfAttrEntry* e) {
 // ascending order), then for a point reference those stored after its from
 // position. The sink gets each entry (codes already turned for a reference
 // that runs toward lower positions) and may stop the walk by returning false.
-// 0 when the walk ran (or was stopped), -13 or -128 on failure.
+// 0 when the walk ran (or was stopped), kRmfBadReference or kRmfMalformed on failure.
 template <typename Sink>
 std::int32_t EachAttribute(RmfReader* reader, const RmfFeatureRef& reference, std::int32_t attributeFlag,
                            Sink&& sink) {
-  if (reference.featureId == 0 || reference.source >= reader->sourceCount) return kRmfFeatureBadReference;
+  if (reference.featureId == 0 || reference.source >= reader->sourceCount) return kRmfBadReference;
   const bool reversed = reference.fromVertex > reference.toVertex;
   RmfFeatureRef stretch = reference;
   if (reversed) std::swap(stretch.fromVertex, stretch.toVertex);
   stretch.position = kRmfPositionWhole;
 
   RmfFeature* slot = nullptr;
-  if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return kRmfFeatureBadReference;
+  if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return kRmfBadReference;
   std::int32_t result = 0;
   const RmfFeatureRef* passes[2] = {&stretch, (reference.position & kRmfPositionPoint) != 0 ? &reference : nullptr};
   for (const RmfFeatureRef* pass : passes) {
     if (pass == nullptr) break;
     RmfAttrIter it;
     std::int32_t r = RmfFeatureAttrBegin(reader, attributeFlag, *pass, slot, &it);
-    if (r == kRmfFeatureBadArgument) r = kRmfFeatureBadReference;  // the reference's part is not in the record
+    if (r == kRmfBadArgument) r = kRmfBadReference;  // the reference's part is not in the record
     if (r < 0) {
       result = r;
       break;
@@ -131,17 +131,17 @@ TiPoint PointOfIndex(RmfFeature* slot, std::int32_t index) {
 
 // The vertices of the reference from its from position toward its to
 // position, into out (capacity kRmfFeaturePointBuffer), without any cut.
-// The count, or -1 (the to position lies outside the part), -3, -13.
+// The count, or -1 (the to position lies outside the part), kRmfNoMemory, kRmfBadReference.
 std::int32_t WalkPoints(RmfReader* reader, const RmfFeatureRef& reference, TiPoint* out, std::uint16_t* position) {
-  if (reference.featureId == 0 || reference.source >= reader->sourceCount) return kRmfFeatureBadReference;
+  if (reference.featureId == 0 || reference.source >= reader->sourceCount) return kRmfBadReference;
   RmfFeature* slot = nullptr;
-  if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return kRmfFeatureBadReference;
+  if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return kRmfBadReference;
   std::int32_t n = 0;
   std::int32_t result = 0;
   const std::int32_t from = reference.fromVertex;
   const std::int32_t to = reference.toVertex;
   if (rmf::detail::SelectPartFields(slot, reference.part) < 0) {
-    result = kRmfFeatureBadReference;
+    result = kRmfBadReference;
   } else if (from > slot->lastPosition || to > slot->lastPosition) {
     result = -1;  // the walk cannot reach a position beyond the list
   } else {
@@ -156,7 +156,7 @@ std::int32_t WalkPoints(RmfReader* reader, const RmfFeatureRef& reference, TiPoi
         // lies inside the list), so every vertex of the stretch is out.
         if (index < 0) break;
         if (n >= kRmfFeaturePointBuffer) {
-          result = kRmfFeatureNoRoom;
+          result = kRmfNoMemory;
           break;
         }
         out[n++] = PointOfIndex(slot, index);
@@ -203,7 +203,7 @@ std::int32_t FillAttrSet(RmfFeature* slot, const RmfFeatureRef& reference, std::
     // A full set: one more attribute is more than a set holds.
     RmfAttrEntry extra;
     r = RmfFeatureAttrNext(&it, &extra);
-    if (r == 1) r = kRmfFeatureMalformed;
+    if (r == 1) r = kRmfMalformed;
   }
   if (r < 0) {
     ClearAttrSet(set);
@@ -221,10 +221,10 @@ std::int32_t FillAttrSet(RmfFeature* slot, const RmfFeatureRef& reference, std::
 std::int32_t RmfFeatureAttrBegin(RmfReader* reader, std::int32_t attributeFlag, RmfFeatureRef reference,
                                  RmfFeature* slot, RmfAttrIter* iterator) {
   static_cast<void>(attributeFlag);  // no source carries an attribute provider
-  if (!ReaderAlive(reader) || iterator == nullptr) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader) || iterator == nullptr) return kRmfBadArgument;
   if (!FeatureSlotUsed(slot) || slot->reader != reader || slot->featureId != reference.featureId ||
       slot->source != reference.source || slot->secondId != reference.secondId) {
-    return kRmfFeatureBadArgument;
+    return kRmfBadArgument;
   }
   const std::int32_t r = rmf::detail::SelectPartFields(slot, reference.part);
   if (r < 0) return r;
@@ -252,7 +252,7 @@ std::int32_t RmfFeatureAttrBegin(RmfReader* reader, std::int32_t attributeFlag, 
 }
 
 std::int32_t RmfFeatureAttrNext(RmfAttrIter* iterator, RmfAttrEntry* entry) {
-  if (iterator == nullptr || entry == nullptr) return kRmfFeatureBadArgument;
+  if (iterator == nullptr || entry == nullptr) return kRmfBadArgument;
   RmfAttrIter& it = *iterator;
   std::uint32_t at = 0;
   if (it.ownTriple >= 0) {
@@ -276,10 +276,10 @@ std::int32_t RmfFeatureAttrNext(RmfAttrIter* iterator, RmfAttrEntry* entry) {
 
 std::int32_t RmfFeatureAttributeEx(RmfReader* reader, RmfFeatureRef reference, std::int32_t index, char* code,
                                    char* value, char* name, std::int32_t attributeFlag) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
   if (code == nullptr || value == nullptr || name == nullptr || index < 0) {
-    return FailWith(reader, kRmfFeatureBadArgument);
+    return FailWith(reader, kRmfBadArgument);
   }
   RmfAttrEntry wanted{};
   std::int32_t total = 0;
@@ -304,11 +304,11 @@ std::int32_t RmfFeatureAttribute(RmfReader* reader, RmfFeatureRef reference, std
 std::int32_t RmfFeatureAttributesAllBounded(RmfReader* reader, RmfFeatureRef reference, char* codes,
                                             std::uint32_t codeBytes, char* values, std::uint32_t valueBytes,
                                             char* names, std::uint32_t nameBytes) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
   if (codes == nullptr || values == nullptr || names == nullptr || codeBytes == 0 || valueBytes == 0 ||
       nameBytes == 0) {
-    return FailWith(reader, kRmfFeatureBadArgument);
+    return FailWith(reader, kRmfBadArgument);
   }
   struct List {
     char* bytes;
@@ -330,7 +330,7 @@ std::int32_t RmfFeatureAttributesAllBounded(RmfReader* reader, RmfFeatureRef ref
     if (fits) ++count;
     return fits;
   });
-  if (r == 0 && !fits) r = kRmfFeatureNoRoom;
+  if (r == 0 && !fits) r = kRmfNoMemory;
   if (r < 0 || count == 0) {
     codes[0] = '\0';
     values[0] = '\0';
@@ -357,11 +357,11 @@ std::int32_t RmfInterpolate(std::int32_t a, std::int32_t b, std::int32_t fractio
 }
 
 std::int32_t RmfFeatureRefPoints(RmfReader* reader, RmfFeatureRef reference, TiPoint** points) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (points == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (points == nullptr) return FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
-  if (reference.featureId == 0) return FailWith(reader, kRmfFeatureBadReference);
-  if (!EnsureFeatureBuffers(reader)) return FailWith(reader, kRmfFeatureNoRoom);
+  if (reference.featureId == 0) return FailWith(reader, kRmfBadReference);
+  if (!EnsureFeatureBuffers(reader)) return FailWith(reader, kRmfNoMemory);
   TiPoint* out = reader->featurePoints;
   const std::int32_t n = WalkPoints(reader, reference, out, nullptr);
   if (n == -1) return -1;  // the to position cannot be reached; last error untouched
@@ -371,7 +371,7 @@ std::int32_t RmfFeatureRefPoints(RmfReader* reader, RmfFeatureRef reference, TiP
     // A stretch of one segment ends (or, reversed, starts) at its fraction.
     // The fraction is bits 0-10; the heading mark of bit 13 is no part of it.
     const std::int32_t f = position & kRmfPositionFraction;
-    if (f > kRmfPositionWhole) return FailWith(reader, kRmfFeatureBadReference);
+    if (f > kRmfPositionWhole) return FailWith(reader, kRmfBadReference);
     const bool reverse = (position & kRmfPositionReverse) != 0;
     if (f == 0) {
       if (reverse) {
@@ -390,8 +390,8 @@ std::int32_t RmfFeatureRefPoints(RmfReader* reader, RmfFeatureRef reference, TiP
 }
 
 std::int32_t RmfFeaturePoints(RmfReader* reader, RmfFeatureRef reference, double** degrees) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (degrees == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (degrees == nullptr) return FailWith(reader, kRmfBadArgument);
   TiPoint* points = nullptr;
   const std::int32_t n = RmfFeatureRefPoints(reader, reference, &points);
   if (n < 0) return n;
@@ -405,21 +405,21 @@ std::int32_t RmfFeaturePoints(RmfReader* reader, RmfFeatureRef reference, double
 }
 
 std::int32_t RmfFeatureRefPoint(RmfReader* reader, const RmfFeatureRef* reference, TiPoint* point) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
-  if (reference == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (reference == nullptr) return FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
   const std::int32_t kind = RmfFeatureRefClassify(reader, *reference);
   if (kind < 0) return kind;
-  if (kind == kRmfRefWholeStretch) return FailWith(reader, kRmfFeatureBadReference);
+  if (kind == kRmfRefWholeStretch) return FailWith(reader, kRmfBadReference);
   // The fraction is measured on the segment itself, not on the stretch that
   // RmfFeatureRefPoints has already cut at it.
-  if (!EnsureFeatureBuffers(reader)) return FailWith(reader, kRmfFeatureNoRoom);
+  if (!EnsureFeatureBuffers(reader)) return FailWith(reader, kRmfNoMemory);
   TiPoint* ends = reader->featurePoints;
   const std::int32_t n = WalkPoints(reader, *reference, ends, nullptr);
   if (n < 0) return n == -1 ? n : FailWith(reader, n);
-  if (n != 2) return FailWith(reader, kRmfFeatureMalformed);
+  if (n != 2) return FailWith(reader, kRmfMalformed);
   std::int32_t f = reference->position & kRmfPositionFraction;
-  if (f > kRmfPositionWhole) return FailWith(reader, kRmfFeatureBadReference);
+  if (f > kRmfPositionWhole) return FailWith(reader, kRmfBadReference);
   if ((reference->position & kRmfPositionReverse) != 0) f = kRmfPositionWhole - f;
   TiPoint p;
   if (f == 0) {

@@ -30,12 +30,13 @@ struct PartView {
   std::int32_t lastPosition = -1;
 };
 
-// 0 with the view; -2 for a part outside the record, -13 for a part beyond
-// the node-word limits, -128 for an entry that points outside the record.
+// 0 with the view; kRmfBadArgument (-2) for a part outside the record,
+// kRmfBadReference (-13) for a part beyond the node-word limits,
+// kRmfMalformed (-128) for an entry that points outside the record.
 std::int32_t DecodePart(const RmfFeature* slot, std::int32_t part, PartView* view);
 
 // Selects the part into the slot's current-part fields; codes as DecodePart
-// (-2 also for a null or free slot).
+// (kRmfBadArgument (-2) also for a null or free slot).
 std::int32_t SelectPartFields(RmfFeature* slot, std::int32_t part);
 
 // The current part's word at a position inside its list.
@@ -45,7 +46,7 @@ inline std::uint16_t CurrentWord(const RmfFeature* slot, std::int32_t position) 
 
 // Fills the set with the attributes of `reference` (which names the slot's
 // record and current part): 0, or the negative code of the enumeration with
-// the set emptied (-128 for more entries than a set holds).
+// the set emptied (kRmfMalformed (-128) for more entries than a set holds).
 std::int32_t FillAttrSet(RmfFeature* slot, const RmfFeatureRef& reference, std::int32_t attributeFlag,
                          RmfAttrSet* set);
 // An empty set: reference all zero, count 0.

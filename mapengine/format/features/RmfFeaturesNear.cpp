@@ -74,11 +74,6 @@ constexpr std::uint32_t kNoTile = 0xFFFFFFFFu;
 constexpr std::uint16_t kLeaving = kRmfPositionPoint;                       // at the from vertex
 constexpr std::uint16_t kArriving = kRmfPositionPoint | kRmfPositionWhole;  // at the to vertex
 
-// Failure codes of the search.
-constexpr std::int32_t kNoMemory = -3;
-constexpr std::int32_t kNoRoom = -128;
-constexpr std::int32_t kCancelled = -127;
-
 // The angle taken modulo one turn into -half a turn (excluded) .. half a turn.
 std::int32_t NormalAngle(std::int64_t angle) {
   std::int64_t a = angle % kTurn;
@@ -344,7 +339,7 @@ std::int32_t NearSearch::SetUp() {
   RmfQuerySetRect(r_, square_.x1, square_.y1, square_.x2, square_.y2);
   if (r_->lastError < 0) return r_->lastError;
   RmfQuerySetLevels(r_, q_.lowest, q_.highest);
-  RmfQuerySetGranularity(r_, 0);  // thinning off (this reports -2, which the start clears)
+  RmfQuerySetGranularity(r_, 0);  // thinning off (this reports kRmfBadArgument, which the start clears)
   // Only line features, with the classes of the caller's "R" filter.
   RmfQuerySetClassFilter(r_, 2, "");
   RmfQuerySetClassFilter(r_, 1, settings_.filterTexts[4]);
@@ -360,7 +355,7 @@ std::int32_t NearSearch::Finish(std::int32_t failure) {
     const std::int64_t written = std::min<std::int64_t>(count_, q_.capacity);
     std::memset(q_.out, 0, sizeof(RmfFeatureRef) * static_cast<std::size_t>(written));
     lastError_ = failure;
-    return failure == kNoMemory ? 0 : failure;
+    return failure == kRmfNoMemory ? 0 : failure;
   }
   lastError_ = 0;
   if (count_ > q_.capacity && q_.overflow != nullptr) {
@@ -373,7 +368,7 @@ std::int32_t NearSearch::Finish(std::int32_t failure) {
 std::int32_t NearSearch::Run() {
   // Known on every exit, failures too.
   if (q_.overflow != nullptr) *q_.overflow = 0;
-  if (!Save()) return Finish(kNoMemory);
+  if (!Save()) return Finish(kRmfNoMemory);
   std::int32_t failure = SetUp();
   if (failure == 0) failure = NearestStretch();
   if (failure == 0 && count_ > 0) failure = inside_ ? SettleInside() : Junction();
@@ -395,7 +390,7 @@ std::int32_t NearSearch::NearestStretch() {
     TiPoint* points = nullptr;
     const std::int32_t n = RmfQueryNext(r_, code, nullptr, nullptr, &texts, &hit, &points);
     if (n == 0) return 0;
-    if (n == kCancelled) return kCancelled;
+    if (n == kRmfCancelled) return kRmfCancelled;
     // A source whose walk failed is skipped; the query goes on with the next.
     if (n < 0 || points == nullptr) continue;
     TakeHit(code, texts, hit, points, n);
@@ -531,7 +526,7 @@ std::int32_t NearSearch::SettleInside() {
 
 std::int32_t NearSearch::Junction() {
   if (!parts_.Make(kFirstParts) || !positions_.Make(kFirstPositions) || !ranges_.Make(kFirstRanges)) {
-    return kNoMemory;
+    return kRmfNoMemory;
   }
   count_ = 0;
   for (std::int32_t i = 0; i < r_->sourceCount; ++i) {
@@ -570,10 +565,10 @@ std::int32_t NearSearch::WalkSource(std::int32_t index) {
   std::int32_t needed = 0;
   std::int32_t ranges = RmfTilesForRect(&area, tileLevels, ranges_.data(), ranges_.capacity(), &needed);
   if (ranges > ranges_.capacity()) {
-    if (!ranges_.Make(std::max(needed, ranges))) return kNoRoom;
+    if (!ranges_.Make(std::max(needed, ranges))) return kRmfMalformed;
     ranges = RmfTilesForRect(&area, tileLevels, ranges_.data(), ranges_.capacity(), &needed);
   }
-  if (ranges < 0 || ranges > ranges_.capacity()) return kNoRoom;
+  if (ranges < 0 || ranges > ranges_.capacity()) return kRmfMalformed;
   for (std::int32_t k = 0; k < ranges; ++k) {
     const std::int32_t failure = WalkRange(index, ranges_.data()[k]);
     if (failure != 0) return failure;
@@ -636,9 +631,9 @@ std::int32_t NearSearch::WalkPoint(RmfFeature* slot, std::int32_t point) {
   const std::uint32_t classes = r_->query.classMasks[1] | r_->query.classMasks[3];
   std::int32_t total = RmfFeaturePartsAtNode(slot, point, levels, classes, parts_.data(), parts_.capacity());
   if (total > parts_.capacity()) {
-    if (!parts_.Make(std::int64_t{total} + kListGrowth)) return kNoRoom;
+    if (!parts_.Make(std::int64_t{total} + kListGrowth)) return kRmfMalformed;
     total = RmfFeaturePartsAtNode(slot, point, levels, classes, parts_.data(), parts_.capacity());
-    if (total > parts_.capacity()) return kNoRoom;
+    if (total > parts_.capacity()) return kRmfMalformed;
   }
   // A part is listed once per pass through the point; its positions are
   // taken all at once, so each part is walked once.
@@ -654,9 +649,9 @@ std::int32_t NearSearch::WalkPoint(RmfFeature* slot, std::int32_t point) {
 std::int32_t NearSearch::WalkPart(RmfFeature* slot, std::int32_t part, std::int32_t point) {
   std::int32_t total = RmfFeaturePositionsOfPoint(slot, part, point, positions_.data(), positions_.capacity());
   if (total > positions_.capacity()) {
-    if (!positions_.Make(std::int64_t{total} + kListGrowth)) return kNoRoom;
+    if (!positions_.Make(std::int64_t{total} + kListGrowth)) return kRmfMalformed;
     total = RmfFeaturePositionsOfPoint(slot, part, point, positions_.data(), positions_.capacity());
-    if (total > positions_.capacity()) return kNoRoom;
+    if (total > positions_.capacity()) return kRmfMalformed;
   }
   if (total < 1) return 0;
   // Without a profile every part is open both ways; asking would only build
@@ -720,7 +715,7 @@ std::int32_t RmfFeaturesNearPointLevels(RmfReader* reader, std::int32_t x, std::
                                         std::int32_t* overflow) {
   if (!rmf::detail::ReaderAlive(reader)) return 0;
   const Request q{TiPoint{x, y}, radius, heading, tolerance, lowest, highest, out, capacity, overflow};
-  if (!ArgumentsValid(q)) return rmf::detail::FailWith(reader, kRmfFeatureBadArgument);
+  if (!ArgumentsValid(q)) return rmf::detail::FailWith(reader, kRmfBadArgument);
   reader->lastError = 0;
   return RmfFeaturesNearPoint(reader, x, y, radius, heading, tolerance, lowest, highest, out, capacity, overflow);
 }
@@ -731,7 +726,7 @@ std::int32_t RmfFeaturesNearPoint(RmfReader* reader, std::int32_t x, std::int32_
                                   std::int32_t* overflow) {
   if (!rmf::detail::ReaderAlive(reader)) return 0;
   const Request q{TiPoint{x, y}, radius, heading, tolerance, lowest, highest, out, capacity, overflow};
-  if (!ArgumentsValid(q)) return rmf::detail::FailWith(reader, kRmfFeatureBadArgument);
+  if (!ArgumentsValid(q)) return rmf::detail::FailWith(reader, kRmfBadArgument);
   NearSearch search(reader, q);
   return search.Run();
 }
@@ -759,7 +754,7 @@ std::int32_t RmfSegmentHeadingMatch(const TiPoint* a, const TiPoint* b, std::int
 
 std::int32_t RmfFeaturePartsAtNode(RmfFeature* slot, std::int32_t pointIndex, std::uint32_t maskA, std::uint32_t maskB,
                                    std::int32_t* parts, std::int32_t capacity) {
-  if (!rmf::detail::FeatureSlotUsed(slot) || (parts == nullptr && capacity > 0)) return kRmfFeatureBadArgument;
+  if (!rmf::detail::FeatureSlotUsed(slot) || (parts == nullptr && capacity > 0)) return kRmfBadArgument;
   if (pointIndex < 0 || pointIndex >= slot->pointCount) return 0;
   std::int32_t total = 0;
   for (std::int32_t p = 0; p < slot->partCount; ++p) {

@@ -38,6 +38,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
 
@@ -50,24 +51,25 @@ RMF_API std::int32_t RmfFeaturesNear(RmfReader* reader, std::int32_t x, std::int
                                      std::int32_t capacity, std::int32_t* overflow);
 
 // The features near (x, y) at detail levels lowest..highest: 0 for a null or
-// closed reader; -2 (also the last error) for a null output, a capacity or a
-// radius below 1, or a level outside 1..8; otherwise RmfFeaturesNearPoint.
+// closed reader; kRmfBadArgument (-2) (also the last error) for a null output,
+// a capacity or a radius below 1, or a level outside 1..8; otherwise
+// RmfFeaturesNearPoint.
 RMF_API std::int32_t RmfFeaturesNearPointLevels(RmfReader* reader, std::int32_t x, std::int32_t y, std::int32_t radius,
                                                 std::int32_t heading, std::int32_t tolerance, std::int32_t lowest,
                                                 std::int32_t highest, RmfFeatureRef* out, std::int32_t capacity,
                                                 std::int32_t* overflow);
 
-// The search itself (arguments as above, checked the same way). The
-// references go to out[0 .. capacity - 1]; when more were found, *overflow
-// (optional, else 0) receives how many did not fit and the result is the
-// capacity; without an overflow output the result is the full count, of
-// which only the first `capacity` were written. 0 when nothing lies within
-// the radius. Failures leave no valid references in `out`: 0 with last error
-// -3 when the arena cannot give the working lists, -128 (also the last error)
-// when the tile ranges or the parts at the junction do not fit lists the
+// The search itself (arguments as above, checked the same way). The references
+// go to out[0 .. capacity - 1]; when more were found, *overflow (optional, else
+// 0) receives how many did not fit and the result is the capacity; without an
+// overflow output the result is the full count, of which only the first
+// `capacity` were written. 0 when nothing lies within the radius. Failures
+// leave no valid references in `out`: 0 with last error kRmfNoMemory (-3) when
+// the arena cannot give the working lists, kRmfMalformed (-128) (also the last
+// error) when the tile ranges or the parts at the junction do not fit lists the
 // arena can give, -1 when all four feature slots are held by the caller,
-// -127 when the query's cancel flag stopped it. After a search that did not
-// fail the last error is 0.
+// kRmfCancelled (-127) when the query's cancel flag stopped it. After a search
+// that did not fail the last error is 0.
 RMF_API std::int32_t RmfFeaturesNearPoint(RmfReader* reader, std::int32_t x, std::int32_t y, std::int32_t radius,
                                           std::int32_t heading, std::int32_t tolerance, std::int32_t lowest,
                                           std::int32_t highest, RmfFeatureRef* out, std::int32_t capacity,
@@ -87,12 +89,12 @@ RMF_API std::int32_t RmfAngleWithin(std::int32_t angle, std::int32_t reference, 
 RMF_API std::int32_t RmfSegmentHeadingMatch(const TiPoint* a, const TiPoint* b, std::int32_t heading,
                                             std::int32_t tolerance);
 
-// The parts of the slot's record that pass through point `pointIndex` and
-// whose class bits share a bit with maskA and a bit with maskB (a level mask
-// and a class mask, say): one entry per vertex word equal to the point index,
-// so a part that passes the point twice is listed twice; in part order.
-// Writes at most `capacity` entries and returns the total; 0 for a point
-// index outside the record; -2 for a null or free slot, or a null list with a
-// capacity above 0. Parts beyond the router's node-word limits are left out.
+// The parts of the slot's record that pass through point `pointIndex` and whose
+// class bits share a bit with maskA and a bit with maskB (a level mask and a
+// class mask, say): one entry per vertex word equal to the point index, so a
+// part that passes the point twice is listed twice; in part order. Writes at
+// most `capacity` entries and returns the total; 0 for a point index outside
+// the record; kRmfBadArgument (-2) for a null or free slot, or a null list with
+// a capacity above 0. Parts beyond the router's node-word limits are left out.
 RMF_API std::int32_t RmfFeaturePartsAtNode(RmfFeature* slot, std::int32_t pointIndex, std::uint32_t maskA,
                                            std::uint32_t maskB, std::int32_t* parts, std::int32_t capacity);

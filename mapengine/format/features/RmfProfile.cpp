@@ -50,9 +50,9 @@ std::int32_t PartDirections(RmfFeature* slot, std::int32_t part, RmfAttrSet* set
 
 std::int32_t RmfProfileSetCallbacks(RmfReader* reader, RmfProfileFeatureFn featureCallback,
                                     RmfProfileConnectionFn connectionCallback, void* context, std::int32_t limit) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
-  if (limit < 1) return FailWith(reader, kRmfFeatureBadArgument);
+  if (limit < 1) return FailWith(reader, kRmfBadArgument);
   RmfRoutingProfile& p = reader->profile;
   p.modeFlags &= ~0x3u;
   p.featureCallback = featureCallback;
@@ -77,9 +77,9 @@ std::uint32_t RmfProfileGetCounter(RmfReader* reader) {
 
 std::int32_t RmfProfileFeatureCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
                                    RmfFeatureAnswer* answer) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
-  if (!SetCountValid(set) || answer == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!SetCountValid(set) || answer == nullptr) return FailWith(reader, kRmfBadArgument);
   const RmfRoutingProfile& p = reader->profile;
   if (p.featureCallback == nullptr) return FailWith(reader, kRmfProfileMissing);
   answer->request = WithBit(answer->request, kRmfFeatureRequestFlag0, (p.modeFlags & 1u) != 0);
@@ -93,9 +93,9 @@ std::int32_t RmfProfileFeatureCost(RmfReader* reader, const RmfAttrSet* set, voi
 
 std::int32_t RmfProfileTurnCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
                                 RmfConnectionAnswer* answer) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
-  if (!SetCountValid(set) || answer == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (!SetCountValid(set) || answer == nullptr) return FailWith(reader, kRmfBadArgument);
   const RmfRoutingProfile& p = reader->profile;
   if (p.connectionCallback == nullptr) return FailWith(reader, kRmfProfileMissing);
   answer->request = WithBit(answer->request, kRmfConnectionRequestFlag0, (p.modeFlags & 1u) != 0);
@@ -123,29 +123,29 @@ std::int32_t RmfProfileOneWay(RmfFeature* slot, std::int32_t part) {
 
 std::int32_t RmfFeatureTravelRefs(RmfReader* reader, std::int32_t turnFlag, std::int32_t request,
                                   RmfFeatureRef reference, RmfFeatureRef* out) {
-  if (!ReaderAlive(reader)) return kRmfFeatureBadArgument;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
-  if (out == nullptr) return FailWith(reader, kRmfFeatureBadArgument);
+  if (out == nullptr) return FailWith(reader, kRmfBadArgument);
 
   // The heading mark only says that the caller wants no reverse reference;
   // the reference is classified without it.
   const bool wantReverse = (reference.position & kRmfPositionHeading) == 0;
   reference.position = static_cast<std::uint16_t>(reference.position & ~kRmfPositionHeading);
   std::int32_t f = reference.position & kRmfPositionFraction;
-  if (f > kRmfPositionWhole) return FailWith(reader, kRmfFeatureBadReference);
+  if (f > kRmfPositionWhole) return FailWith(reader, kRmfBadReference);
 
   const std::int32_t kind = RmfFeatureRefClassify(reader, reference);
   if (kind < 0) return FailWith(reader, kind);
-  if (kind == kRmfRefWholeStretch) return FailWith(reader, kRmfFeatureBadReference);
+  if (kind == kRmfRefWholeStretch) return FailWith(reader, kRmfBadReference);
   // A fraction counted back from the from vertex becomes one counted from it.
   if (kind == kRmfRefBackFromFraction) f = kRmfPositionWhole - f;
 
   RmfFeature* slot = nullptr;
-  if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return FailWith(reader, kRmfFeatureBadReference);
+  if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return FailWith(reader, kRmfBadReference);
   RmfAttrSet set;  // about 26 KB, for this call only
   std::int32_t d = PartDirections(slot, reference.part, &set);
   RmfFeatureRelease(slot);
-  if (d < -1 || d > 1) return FailWith(reader, kRmfFeatureBadReference);  // failed, or closed both ways
+  if (d < -1 || d > 1) return FailWith(reader, kRmfBadReference);  // failed, or closed both ways
   if (reference.toVertex < reference.fromVertex) d = -d;
 
   std::int32_t written = 0;

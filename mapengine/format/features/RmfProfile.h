@@ -3,9 +3,9 @@
 // route search; the router, the near-point search and the travel-reference
 // builder here reach them only through the two guarded calls below, which
 // check the attribute set, copy the profile's mode flags into the request
-// and refuse to run without an installed callback (-31). On top of them sit
-// the one-way test of a part and the building of the directed references
-// that travel from a point on a feature may use.
+// and refuse to run without an installed callback (kRmfProfileMissing, -31).
+// On top of them sit the one-way test of a part and the building of the
+// directed references that travel from a point on a feature may use.
 //
 // The record itself (RmfRoutingProfile) lives in the reader record
 // (RmfReaderRecord.h); RmfProfileReset is defined with the reader.
@@ -14,13 +14,12 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/store/RmfReader.h"
 
-// No routing profile installed, or an answer the profile cannot have meant.
-inline constexpr std::int32_t kRmfProfileMissing = -31;
 // The limit the map engine installs.
 inline constexpr std::int32_t kRmfProfileEngineLimit = 1373;
 inline constexpr std::int32_t kRmfProfileResetLimit = 0x7fffffff;
@@ -77,9 +76,9 @@ struct RmfConnectionAnswer {
   std::int32_t itemCounts[2];  // checked against 0..80 when request bit 4 / bit 5 is set
 };
 
-// Installs a profile: 1; -2 for a bad reader or a limit below 1 (the profile
-// is left as it was). Clears the mode flags and counts the change. A null
-// feature callback installs "no profile".
+// Installs a profile: 1; kRmfBadArgument (-2) for a bad reader or a limit below
+// 1 (the profile is left as it was). Clears the mode flags and counts the
+// change. A null feature callback installs "no profile".
 RMF_API std::int32_t RmfProfileSetCallbacks(RmfReader* reader, RmfProfileFeatureFn featureCallback,
                                             RmfProfileConnectionFn connectionCallback, void* context,
                                             std::int32_t limit);
@@ -89,13 +88,15 @@ RMF_API std::int32_t RmfProfileGetLimit(RmfReader* reader);
 RMF_API std::uint32_t RmfProfileGetCounter(RmfReader* reader);
 
 // Asks the feature callback: 0 once it ran (its own result is not used);
-// -2 for a bad reader, a null set or answer, or a set count outside 0..80;
-// -31 when no feature callback is installed.
+// kRmfBadArgument (-2) for a bad reader, a null set or answer, or a set count
+// outside 0..80; kRmfProfileMissing (-31) when no feature callback is
+// installed.
 RMF_API std::int32_t RmfProfileFeatureCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
                                            RmfFeatureAnswer* answer);
-// Asks the connection callback: 0; -2 as RmfProfileFeatureCost; -31 when no
-// connection callback is installed, or when request bit 4 (bit 5) is set and
-// the first (second) item count lies outside 0..80 after the call.
+// Asks the connection callback: 0; kRmfBadArgument (-2) as
+// RmfProfileFeatureCost; kRmfProfileMissing (-31) when no connection callback
+// is installed, or when request bit 4 (bit 5) is set and the first (second)
+// item count lies outside 0..80 after the call.
 RMF_API std::int32_t RmfProfileTurnCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
                                         RmfConnectionAnswer* answer);
 
@@ -105,13 +106,14 @@ RMF_API std::int32_t RmfProfileTurnCost(RmfReader* reader, const RmfAttrSet* set
 RMF_API std::int32_t RmfProfileOneWay(RmfFeature* slot, std::int32_t part);
 
 // The directed references that travel from the reference's point may use,
-// written to out (room for 2): the along reference first (same stretch),
-// then the reverse one (from and to exchanged). Bit 13 of the position asks
-// for no reverse reference. A one-way feature gives only its open direction;
-// on a two-way feature request > 0 asks for the along reference only, < 0
-// for the reverse one only, 0 for both. With the turn flag set both positions carry bit 15 and count from
-// the other end. The count written (0..2); -13 for an invalid reference, a
-// profile that cannot be asked or a feature closed both ways (also the last
-// error); -2 for a bad reader or a null output.
+// written to out (room for 2): the along reference first (same stretch), then
+// the reverse one (from and to exchanged). Bit 13 of the position asks for no
+// reverse reference. A one-way feature gives only its open direction; on a
+// two-way feature request > 0 asks for the along reference only, < 0 for the
+// reverse one only, 0 for both. With the turn flag set both positions carry bit
+// 15 and count from the other end. The count written (0..2);
+// kRmfBadReference (-13) for an invalid reference, a profile that cannot be
+// asked or a feature closed both ways (also the last error);
+// kRmfBadArgument (-2) for a bad reader or a null output.
 RMF_API std::int32_t RmfFeatureTravelRefs(RmfReader* reader, std::int32_t turnFlag, std::int32_t request,
                                           RmfFeatureRef reference, RmfFeatureRef* out);

@@ -217,7 +217,7 @@ std::int32_t Query::NextBlock() {
   if (w_.cancel != nullptr && *w_.cancel != 0) {
     Unpin();
     w_.state = kFinished;
-    return FailWith(r_, -127);
+    return FailWith(r_, kRmfCancelled);
   }
   RmfSource* source = r_->sources[r_->querySource];
   RmfBlockLoader load = r_->blockLoader != nullptr ? r_->blockLoader : RmfSrcLoadBlock;
@@ -234,7 +234,7 @@ std::int32_t Query::NextBlock() {
       } else {
         w_.state = kNextSource;
       }
-      return FailWith(r_, -2);
+      return FailWith(r_, kRmfBadArgument);
     }
     if (w_.pass == kAreaPass) {
       w_.resumeState = kNextSource;
@@ -681,7 +681,7 @@ bool Room(RmfReader* reader, int i, std::uint32_t need) {
   while (capacity < at + need) capacity += kResultSteps[i];
   auto* grown = static_cast<std::uint8_t*>(std::calloc(1, capacity));
   if (grown == nullptr) {
-    reader->lastError = -3;
+    reader->lastError = kRmfNoMemory;
     return false;
   }
   if (b.bytes != nullptr) std::memcpy(grown, b.bytes, at);
@@ -751,7 +751,7 @@ using rmf::detail::ReaderAlive;
 void RmfQuerySetLevels(RmfReader* reader, std::int32_t a, std::int32_t b) {
   if (!ReaderAlive(reader)) return;
   if (a < 0 || b < 0) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return;
   }
   reader->lastError = 0;
@@ -795,7 +795,7 @@ void RmfQuerySetClassFilter(RmfReader* reader, std::int32_t category, const char
     }
   }
   if (slot < 0) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return;
   }
   reader->lastError = 0;
@@ -819,7 +819,7 @@ void RmfQuerySetGranularity(RmfReader* reader, std::int32_t g) {
   if (!ReaderAlive(reader)) return;
   RmfQueryWork& w = reader->queryWork;
   if (g < 1) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     w.snapMask = 0;
     return;
   }
@@ -894,7 +894,7 @@ std::int32_t RmfQueryNext(RmfReader* reader, char* code, char* name, char* detai
     if (points != nullptr) *points = nullptr;
     return 0;
   }
-  if (code == nullptr || count == nullptr || points == nullptr) return FailWith(reader, -2);
+  if (code == nullptr || count == nullptr || points == nullptr) return FailWith(reader, kRmfBadArgument);
   const rmf::query::Outputs out{code, name, detail, count, reference, points};
   rmf::query::Query q(reader, out);
   return q.Next();

@@ -38,6 +38,7 @@
 
 #include "mapengine/format/RmfExport.h"
 #include "mapengine/format/RmfReaderRecord.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
 
@@ -46,19 +47,19 @@ struct RmfReader;
 // ---- settings ------------------------------------------------------------------
 
 // Levels min(a, b) .. max(a, b) held to the reader's range, passed to every
-// source. a or b negative: last error -2, nothing changed.
+// source. a or b negative: last error kRmfBadArgument (-2), nothing changed.
 RMF_API void RmfQuerySetLevels(RmfReader* reader, std::int32_t a, std::int32_t b);
-// Filter text of a category (see above; any other value: last error -2): at
-// most 9 characters are kept (null: empty); the class digits "1".."7" of the
-// text make the category's mask, other characters are ignored, and a text
-// without digits switches the category off.
+// Filter text of a category (see above; any other value: last error
+// kRmfBadArgument, -2): at most 9 characters are kept (null: empty); the class
+// digits "1".."7" of the text make the category's mask, other characters are
+// ignored, and a text without digits switches the category off.
 RMF_API void RmfQuerySetClassFilter(RmfReader* reader, std::int32_t category, const char* text);
 // Thinning of runs: g >= 1 keeps, of consecutive inside points that share a
 // cell of the smallest 2^k >= g + 1 units, the first and the last. g < 1:
-// last error -2 and no thinning.
+// last error kRmfBadArgument (-2) and no thinning.
 RMF_API void RmfQuerySetGranularity(RmfReader* reader, std::int32_t g);
 // Optional flag read before every tile record: non-zero stops the query with
-// -127 (null: none).
+// kRmfCancelled (-127) (null: none).
 RMF_API void RmfQuerySetCancelFlag(RmfReader* reader, const volatile std::int32_t* flag);
 // Filter of the enclosing-area search (RmfAreasAtPoint); null restores the
 // query's own, which keeps the parts whose codes name an area of the area
@@ -75,17 +76,18 @@ RMF_API void RmfQuerySetNearPointMode(RmfReader* reader, std::int32_t on);
 // at the world's top and right edges: 0x3FFFFFF, 0x7FFFFFF).
 RMF_API void RmfQuerySetRect(RmfReader* reader, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
 // A convex polygon in either direction (a closing point equal to the first is
-// dropped), at most 16 corners. The reader's last error tells: 0 set; -2 an
-// invalid polygon (not convex, fewer than 3 corners, two equal consecutive
-// corners, too many corners), -3 no memory. After a failure no source takes
-// part in a query.
+// dropped), at most 16 corners. The reader's last error tells: 0 set;
+// kRmfBadArgument (-2) an invalid polygon (not convex, fewer than 3 corners,
+// two equal consecutive corners, too many corners), kRmfNoMemory (-3) no
+// memory. After a failure no source takes part in a query.
 RMF_API void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* points);
 // Gives one source the polygon (counter-clockwise) cut to the source's box;
 // nothing of it in the box leaves the source out of the query. Where the cut
 // has no area (a box without width or height, a polygon touching the box),
 // the polygon is cut to the box widened by one unit on every side instead,
 // which meets the box in the same places. Last error
-// -2 for a bad source index or polygon, -3 no memory.
+// kRmfBadArgument (-2) for a bad source index or polygon, kRmfNoMemory (-3)
+// no memory.
 RMF_API void RmfSourceSetQueryPolygon(RmfReader* reader, std::int32_t source, const TiPoint* points,
                                       std::int32_t count);
 // RmfQuerySetRect of the corners in degrees (longitude, latitude), each
@@ -98,17 +100,18 @@ RMF_API void RmfQuerySetRectDegrees(RmfReader* reader, double longitude1, double
 // Resets the query to its first pass.
 RMF_API void RmfQueryStart(RmfReader* reader);
 // Next hit: > 0 its number of points (1 for a point feature), *points set to
-// the reader's point buffer; 0 when the query is finished; -1 at the end of
-// a source's areas (after the area pass returned a hit for it); -2 when code,
-// count or points is null (last error -2) or a source's walk fails; -127
-// cancelled. code (6 bytes) receives the hit's first matching code, name (51
-// bytes) and detail (251 bytes), both optional, its name and detail text,
-// *count the number of its text triples that passed the filter, *reference
-// (optional) its feature reference: tile id, source, record sequence, part,
-// first and last vertex position of the run, position 1024 (boundary lines:
-// the run's first two vertex positions and 0x4200, a point reference on its
-// first segment; boundary pieces and enclosing areas: zeroed). The points
-// stay valid until the next call on the reader.
+// the reader's point buffer; 0 when the query is finished; -1 at the end of a
+// source's areas (after the area pass returned a hit for it);
+// kRmfBadArgument (-2) when code, count or points is null (also the last
+// error) or a source's walk fails; kRmfCancelled (-127) cancelled. code (6
+// bytes) receives the hit's first matching code, name (51 bytes) and detail
+// (251 bytes), both optional, its name and detail text, *count the number of
+// its text triples that passed the filter, *reference (optional) its feature
+// reference: tile id, source, record sequence, part, first and last vertex
+// position of the run, position 1024 (boundary lines: the run's first two
+// vertex positions and 0x4200, a point reference on its first segment;
+// boundary pieces and enclosing areas: zeroed). The points stay valid until
+// the next call on the reader.
 RMF_API std::int32_t RmfQueryNext(RmfReader* reader, char* code, char* name, char* detail, std::int32_t* count,
                                   RmfFeatureRef* reference, TiPoint** points);
 // RmfQueryNext with the points converted to degrees (longitude, latitude)
@@ -139,7 +142,7 @@ RMF_API std::int32_t RmfQueryAreaOutline(RmfReader* reader, std::int32_t backwar
 
 // ---- the reader's sources ------------------------------------------------------------
 
-// The reader's bounding box; last error -2 for a null output.
+// The reader's bounding box; last error kRmfBadArgument (-2) for a null output.
 RMF_API void RmfReaderGetBounds(RmfReader* reader, TiPoint* min, TiPoint* max);
 // The same in degrees: (longitude, latitude) pairs.
 RMF_API void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max);
@@ -149,5 +152,6 @@ RMF_API std::int32_t RmfReaderSourceCount(RmfReader* reader);
 // data; -1 for a bad reader or index.
 RMF_API std::int32_t RmfSourceTileLevels(RmfReader* reader, std::int32_t source);
 // 1 and the source's region box when its file has one, else its header box;
-// -2 for a bad reader, index or null output (last error -2 for the latter two).
+// kRmfBadArgument (-2) for a bad reader, index or null output (also the last
+// error for the latter two).
 RMF_API std::int32_t RmfSourceGetBox(RmfReader* reader, std::int32_t source, TiRect* box);

@@ -61,8 +61,8 @@ TiRect WidenedByOne(const TiRect& box) {
                 held(std::int64_t{box.y2} + 1)};
 }
 
-// Gives the source its polygon: 0, or -2 (a polygon that cannot be used) or
-// -3 (no memory). Nothing of the polygon in the source's box leaves the
+// Gives the source its polygon: 0, or kRmfBadArgument (a polygon that cannot
+// be used) or kRmfNoMemory. Nothing of the polygon in the source's box leaves the
 // source's polygon empty.
 std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int32_t count) {
   const TiRect& box = source->header.box;
@@ -86,7 +86,7 @@ std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int
     }
     if (n < 0) {
       source->queryAreaCount = 0;
-      return -2;
+      return kRmfBadArgument;
     }
     use = cut;
   }
@@ -98,14 +98,14 @@ std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int
   // Edges are named by the bits of a 16-bit word.
   if (n > kRmfMaxQueryCorners) {
     source->queryAreaCount = 0;
-    return -2;
+    return kRmfBadArgument;
   }
   if (source->queryArea == nullptr || source->queryAreaCount != n) {
     std::free(source->queryArea);
     source->queryArea = nullptr;
     source->queryAreaCount = 0;
     void* block = std::calloc(static_cast<std::size_t>(n), sizeof(TiPoint) + sizeof(std::uint32_t));
-    if (block == nullptr) return -3;
+    if (block == nullptr) return kRmfNoMemory;
     source->queryArea = static_cast<TiPoint*>(block);
   }
   auto* lengths = reinterpret_cast<std::uint32_t*>(source->queryArea + n);
@@ -138,7 +138,7 @@ void RmfSourceSetQueryPolygon(RmfReader* reader, std::int32_t source, const TiPo
   if (!ReaderAlive(reader)) return;
   if (source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr || points == nullptr ||
       count < 1) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return;
   }
   reader->lastError = SetSourcePolygon(reader->sources[source], points, count);
@@ -152,7 +152,7 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
     DisableSources(reader);
     std::free(reversed);
   };
-  if (points == nullptr || count < 1) return fail(-2);
+  if (points == nullptr || count < 1) return fail(kRmfBadArgument);
   reader->lastError = 0;
   std::int32_t n = count;
   if (n > 1 && SamePoint(points[n - 1], points[0])) --n;
@@ -161,14 +161,14 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
   const TiPoint* polygon = points;
   if (RmfPolygonIsConvex(points, n) != 1) {
     reversed = static_cast<TiPoint*>(std::malloc(sizeof(TiPoint) * static_cast<std::size_t>(n)));
-    if (reversed == nullptr) return fail(-3);
+    if (reversed == nullptr) return fail(kRmfNoMemory);
     for (std::int32_t i = 0; i < n; ++i) reversed[i] = points[n - 1 - i];
-    if (RmfPolygonIsConvex(reversed, n) != 1) return fail(-2);
+    if (RmfPolygonIsConvex(reversed, n) != 1) return fail(kRmfBadArgument);
     polygon = reversed;
   }
-  if (n < 3 || n > kRmfMaxQueryCorners) return fail(-2);
+  if (n < 3 || n > kRmfMaxQueryCorners) return fail(kRmfBadArgument);
   for (std::int32_t i = 0; i < n; ++i) {
-    if (SamePoint(polygon[i], polygon[(i + 1) % n])) return fail(-2);
+    if (SamePoint(polygon[i], polygon[(i + 1) % n])) return fail(kRmfBadArgument);
   }
 
   TiRect box{polygon[0].x, polygon[0].y, polygon[0].x, polygon[0].y};
@@ -242,7 +242,7 @@ void RmfReaderGetBounds(RmfReader* reader, TiPoint* min, TiPoint* max) {
     return;
   }
   if (min == nullptr || max == nullptr) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return;
   }
   reader->lastError = 0;
@@ -254,7 +254,7 @@ void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
   TiPoint low{};
   TiPoint high{};
   if (min == nullptr || max == nullptr) {
-    if (ReaderAlive(reader)) reader->lastError = -2;
+    if (ReaderAlive(reader)) reader->lastError = kRmfBadArgument;
     return;
   }
   RmfReaderGetBounds(reader, &low, &high);
@@ -267,16 +267,18 @@ void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
 std::int32_t RmfReaderSourceCount(RmfReader* reader) { return ReaderAlive(reader) ? reader->sourceCount : -1; }
 
 std::int32_t RmfSourceTileLevels(RmfReader* reader, std::int32_t source) {
-  if (!ReaderAlive(reader) || source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr) return -1;
+  if (!ReaderAlive(reader) || source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr) {
+    return -1;
+  }
   std::uint32_t levels = 0;
   for (std::uint16_t m : reader->sources[source]->header.levelMasks) levels |= m;
   return static_cast<std::int32_t>(levels);
 }
 
 std::int32_t RmfSourceGetBox(RmfReader* reader, std::int32_t source, TiRect* box) {
-  if (!ReaderAlive(reader)) return -2;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   if (source < 0 || source >= reader->sourceCount || reader->sources[source] == nullptr || box == nullptr) {
-    return FailWith(reader, -2);
+    return FailWith(reader, kRmfBadArgument);
   }
   const rmf::RmfFileHeader& h = reader->sources[source]->header;
   *box = h.hasRegionBlocks != 0 ? h.regionBox : h.box;

@@ -293,7 +293,7 @@ std::int32_t AreaSettle(RmfReader* reader, const Outputs& out) {
   w.state = kEndOfAreas;
   if (w.crossingsLost != 0) {
     // Pieces made from part of the crossings could claim the wrong stretches.
-    reader->lastError = -3;
+    reader->lastError = kRmfNoMemory;
     return 0;
   }
   if (w.crossingCount > 0) {

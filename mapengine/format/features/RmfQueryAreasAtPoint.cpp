@@ -408,7 +408,7 @@ std::int32_t Search::Run(const TiPoint& point) {
         const i128 highLeft = static_cast<i128>(frame_.U) * o[3] - static_cast<i128>(frame_.V) * o[0];
         if (lowRight <= 0 && highLeft >= 0 && RmfTileRangeHasData(r_, first_, end_, child, startLevel_) == 1 &&
             !push(child, o, taken.level - 1)) {
-          return -128;
+          return kRmfMalformed;
         }
       }
       if (child == childLast) break;
@@ -474,16 +474,18 @@ bool AreaAroundCentre(RmfReader* reader, const TiRect& box, RmfQueryText* text) 
 
 std::int32_t RmfAreasAtPoint(RmfReader* reader, std::int32_t source, const TiPoint* point, std::int32_t startLevel,
                              RmfAreaFilterFn filter, void* context, RmfFeatureRef* results, std::int32_t capacity) {
-  if (!ReaderAlive(reader)) return -2;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   if (source >= reader->sourceCount || point == nullptr || results == nullptr || capacity < 1 || startLevel < 0 ||
       startLevel > kMaxTileLevel) {
-    return -2;
+    return kRmfBadArgument;
   }
-  if (point->x < -(1 << 27) || point->x > (1 << 27) || point->y < -(1 << 26) || point->y > (1 << 26)) return -2;
+  if (point->x < -(1 << 27) || point->x > (1 << 27) || point->y < -(1 << 26) || point->y > (1 << 26)) {
+    return kRmfBadArgument;
+  }
   const std::int32_t first = source < 0 ? 0 : source;
   const std::int32_t end = source < 0 ? reader->sourceCount : source + 1;
   for (std::int32_t s = first; s < end; ++s) {
-    if (reader->sources[s] == nullptr) return -2;
+    if (reader->sources[s] == nullptr) return kRmfBadArgument;
   }
 
   std::int16_t usesBefore[kRmfFeatureSlots];
@@ -498,7 +500,7 @@ std::int32_t RmfAreasAtPoint(RmfReader* reader, std::int32_t source, const TiPoi
       if (RmfFeatureRelease(&reader->featureSlots[i]) != 1) break;
     }
   }
-  return leftHeld ? -128 : result;
+  return leftHeld ? kRmfMalformed : result;
 }
 
 std::uint32_t RmfTileNeighbour(RmfReader* reader, std::int32_t first, std::int32_t end, std::uint32_t tile,
@@ -540,7 +542,7 @@ std::int32_t RmfTileRangeHasData(RmfReader* reader, std::int32_t first, std::int
 }
 
 std::int32_t RmfTileOctantOffsets(std::uint32_t tile, const TiPoint* point, std::int32_t direction, std::int32_t* out) {
-  if (point == nullptr || out == nullptr || direction < 0 || direction > 7) return -2;
+  if (point == nullptr || out == nullptr || direction < 0 || direction > 7) return kRmfBadArgument;
   TiRect r{};
   const std::int32_t ok = RmfTileRect(tile, &r);
   if (ok != 1) return ok;

@@ -17,6 +17,7 @@
 
 #include "mapengine/format/RmfExport.h"
 #include "mapengine/format/RmfReaderRecord.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
 
@@ -56,17 +57,17 @@ struct RmfSortedList {
 // Finds the feature segments nearest to `point` that a ray from the point to
 // the nearest node of the features around it crosses first, in the sources
 // `source` (all when negative) at tile levels from startLevel up. Of the
-// segments met at the nearest place, those leaving it most nearly back
-// toward the point are kept (several when they lie on one line, as the
-// shared edge of two areas does). Writes up to `capacity` references (tile
-// id, source, record sequence, part, the segment's two vertex positions with
-// the end left of the ray first, position 1024) and returns their number (0
-// when none). -2 for a bad argument (null reader, point or results, a source
-// index at or above the count, x beyond +-2^27, y beyond +-2^26, startLevel
-// outside 0..15, capacity < 1); -1 when the filter answers negative; -128
-// when the tile pool of 63 nodes runs out or a fetched feature was left held
-// (it is released). The filter (optional) sees each part's attributes; 0
-// leaves the part out.
+// segments met at the nearest place, those leaving it most nearly back toward
+// the point are kept (several when they lie on one line, as the shared edge of
+// two areas does). Writes up to `capacity` references (tile id, source, record
+// sequence, part, the segment's two vertex positions with the end left of the
+// ray first, position 1024) and returns their number (0 when none).
+// kRmfBadArgument (-2) for a bad argument (null reader, point or results, a
+// source index at or above the count, x beyond +-2^27, y beyond +-2^26,
+// startLevel outside 0..15, capacity < 1); -1 when the filter answers negative;
+// kRmfMalformed (-128) when the tile pool of 63 nodes runs out or a fetched
+// feature was left held (it is released). The filter (optional) sees each
+// part's attributes; 0 leaves the part out.
 RMF_API std::int32_t RmfAreasAtPoint(RmfReader* reader, std::int32_t source, const TiPoint* point,
                                      std::int32_t startLevel, RmfAreaFilterFn filter, void* context,
                                      RmfFeatureRef* results, std::int32_t capacity);
@@ -82,7 +83,8 @@ RMF_API std::int32_t RmfTileRangeHasData(RmfReader* reader, std::int32_t first, 
                                          std::int32_t startLevel);
 // The tile's rectangle relative to the point in the frame of `direction`, as
 // (min u, min v, max u, max v) into out[0..3] (held to the 32-bit range): 1;
-// -2 for a null point or out, a direction outside 0..7 or an invalid id.
+// kRmfBadArgument (-2) for a null point or out, a direction outside 0..7 or an
+// invalid id.
 RMF_API std::int32_t RmfTileOctantOffsets(std::uint32_t tile, const TiPoint* point, std::int32_t direction,
                                           std::int32_t* out);
 // Ordering key of the turn from direction a to direction b (d = angle(b) -

@@ -101,7 +101,7 @@ bool CutSegment(const SourcePolygon& polygon, const TiPoint& a, std::uint16_t aB
 void ResetResults(RmfReader* reader);
 // Writes a triple at the buffers' write positions (cut to 5, 50 and 250
 // characters); it stays there without counting until AcceptResult. False
-// when a buffer cannot grow (last error -3).
+// when a buffer cannot grow (last error kRmfNoMemory).
 bool WriteResult(RmfReader* reader, const char* code, std::uint32_t codeLength, const char* name,
                  std::uint32_t nameLength, const char* detail, std::uint32_t detailLength);
 // Counts the triple just written and moves the write positions past it.

@@ -69,7 +69,9 @@ SourcePolygon PolygonOf(const RmfSource* source) {
 }
 
 SourcePolygon CurrentPolygon(const RmfReader* reader) {
-  if (!rmf::detail::ReaderAlive(reader) || reader->querySource < 0 || reader->querySource >= reader->sourceCount) return {};
+  if (!rmf::detail::ReaderAlive(reader) || reader->querySource < 0 || reader->querySource >= reader->sourceCount) {
+    return {};
+  }
   return PolygonOf(reader->sources[reader->querySource]);
 }
 

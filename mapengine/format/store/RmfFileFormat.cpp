@@ -107,16 +107,16 @@ VehicleItem ReadVehicleItem(const char*& p, const char* end) {
 }
 
 // Checks a vehicle list and finds its highest number. Returns kRmfFileAccepted
-// or kRmfFileMalformed (a negative number, or one beyond the vehicle table).
+// or kRmfMalformed (a negative number, or one beyond the vehicle table).
 int ScanVehicleList(const char* value, const char* end, bool* any, std::uint32_t* highest) {
   *any = false;
   *highest = 0;
   const char* p = value;
   while (p < end) {
     VehicleItem item = ReadVehicleItem(p, end);
-    if (item.kind < 0) return kRmfFileMalformed;
+    if (item.kind < 0) return kRmfMalformed;
     if (item.kind == 0) continue;
-    if (item.number > kMaxVehicleType) return kRmfFileMalformed;
+    if (item.number > kMaxVehicleType) return kRmfMalformed;
     *any = true;
     if (item.number > *highest) *highest = item.number;
   }
@@ -137,7 +137,7 @@ int ParseVehicleList(const char* value, const char* end, RmfAnnotations* out) {
 
   std::uint32_t entries = highest + 1;
   auto* table = static_cast<std::uint8_t*>(HeapAllocate(out->heap, entries));
-  if (table == nullptr) return kRmfFileNoMemory;
+  if (table == nullptr) return kRmfNoMemory;
   std::memset(table, 0, entries);
   const char* p = value;
   while (p < end) {
@@ -225,20 +225,20 @@ void LevelRangeOfMasks(const std::uint16_t masks[kDetailLevels], std::int32_t* m
 }
 
 int DecodeFileHeader(const std::uint8_t* bytes, std::size_t count, RmfFileHeader* header) {
-  if (header == nullptr) return kRmfFileBadArgument;
+  if (header == nullptr) return kRmfBadArgument;
   ClearHeader(header);
-  if (bytes == nullptr || count == 0) return kRmfFileNoBytes;
+  if (bytes == nullptr || count == 0) return kRmfCannotOpen;
   if (count < kMinHeaderBytes) return kRmfFileTooShort;
 
   // Checked in 64 bits: an index whose end wraps past 4 GB does not match.
   std::uint32_t indexOffset = LoadU32(bytes + 28);
   std::uint32_t indexCount = LoadU32(bytes + 32);
   std::uint32_t offsetTableOffset = LoadU32(bytes + 36);
-  if (indexOffset == 0 && indexCount == 0 && offsetTableOffset == 0) return kRmfFileRejected;
+  if (indexOffset == 0 && indexCount == 0 && offsetTableOffset == 0) return kRmfHeaderRejected;
   // The index entry is 12 bytes whatever flags bit 0 says (that bit sizes
   // the feature tables inside records, not the index).
   std::uint64_t indexEnd = std::uint64_t{indexOffset} + std::uint64_t{kIndexEntryBytes} * indexCount;
-  if (indexEnd != offsetTableOffset) return kRmfFileRejected;
+  if (indexEnd != offsetTableOffset) return kRmfHeaderRejected;
 
   RmfFileHeader& h = *header;
   h.version = bytes[0];
@@ -277,18 +277,18 @@ int DecodeFileHeader(const std::uint8_t* bytes, std::size_t count, RmfFileHeader
 
 int DecodeAnnotations(const std::uint8_t* bytes, std::size_t count, RmfAnnotations* annotations,
                       const RmfHeapHooks* heap) {
-  if (annotations == nullptr) return kRmfFileBadArgument;
+  if (annotations == nullptr) return kRmfBadArgument;
   *annotations = RmfAnnotations{};
   if (heap != nullptr) annotations->heap = *heap;
   if (count == 0) return kRmfFileAccepted;
-  if (bytes == nullptr) return kRmfFileBadArgument;
+  if (bytes == nullptr) return kRmfBadArgument;
   // The block's length field is 16 bits; anything beyond is not annotation.
   if (count > 0xffff) count = 0xffff;
 
   // A private copy with a closing NUL: the values point into it, and a last
   // text cut short by the end of the file still ends.
   auto* block = static_cast<char*>(HeapAllocate(annotations->heap, count + 1));
-  if (block == nullptr) return kRmfFileNoMemory;
+  if (block == nullptr) return kRmfNoMemory;
   std::memcpy(block, bytes, count);
   block[count] = '\0';
   annotations->block = block;
@@ -341,9 +341,9 @@ void SampleTableShape(std::uint32_t entryCount, std::int32_t* step, std::int32_t
 
 int BuildSampleTable(std::uint32_t entryCount, RmfIndexEntryLoader load, void* context,
                      RmfSampleTable* table) {
-  if (table == nullptr || load == nullptr) return kRmfFileBadArgument;
+  if (table == nullptr || load == nullptr) return kRmfBadArgument;
   *table = RmfSampleTable{};
-  if (entryCount == 0) return kRmfFileNoBytes;
+  if (entryCount == 0) return kRmfCannotOpen;
 
   RmfSampleTable t{};
   SampleTableShape(entryCount, &t.step, &t.count);
@@ -352,21 +352,21 @@ int BuildSampleTable(std::uint32_t entryCount, RmfIndexEntryLoader load, void* c
   for (std::int32_t k = 0; k < t.count; ++k) {
     // k x step < N here, since count = ceil(N / step).
     std::uint32_t start = static_cast<std::uint32_t>(k) * step;
-    if (!load(context, start, &entry)) return kRmfFileNoBytes;
+    if (!load(context, start, &entry)) return kRmfCannotOpen;
     t.firsts[k] = entry.firstId;
     if (k > 0) {
-      if (!load(context, start - 1, &entry)) return kRmfFileNoBytes;
+      if (!load(context, start - 1, &entry)) return kRmfCannotOpen;
       t.lasts[k - 1] = entry.lastId;
     }
   }
-  if (!load(context, entryCount - 1, &entry)) return kRmfFileNoBytes;
+  if (!load(context, entryCount - 1, &entry)) return kRmfCannotOpen;
   t.lasts[t.count - 1] = entry.lastId;
   *table = t;
   return 0;
 }
 
 int BuildSampleTable(const RmfIndexEntry* entries, std::uint32_t entryCount, RmfSampleTable* table) {
-  if (entries == nullptr && entryCount != 0) return kRmfFileBadArgument;
+  if (entries == nullptr && entryCount != 0) return kRmfBadArgument;
   EntryArray array{entries, entryCount};
   return BuildSampleTable(entryCount, &LoadFromArray, &array, table);
 }

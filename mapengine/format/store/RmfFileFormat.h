@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiTypes.h"
 
 namespace rmf {
@@ -28,16 +29,12 @@ inline constexpr std::uint32_t kRecordHeaderBytes = 58;  // length word .. last 
 inline constexpr int kRecordTableWords = 15;             // u16 words at 28, 30, .. 56
 inline constexpr std::uint32_t kMaxVehicleType = 65535;  // a larger number is malformed
 
-// Results of the header and annotation decoders. The negative ones are the
-// library's return codes and are handed on by the source unchanged.
+// Results of the header and annotation decoders besides the library's codes
+// (kRmfBadArgument, kRmfNoMemory, kRmfCannotOpen, kRmfHeaderRejected and
+// kRmfMalformed), which the source hands on unchanged.
 enum RmfFileResult : int {
   kRmfFileAccepted = 1,
   kRmfFileTooShort = 0,  // fewer than kMinHeaderBytes: the file is not added
-  kRmfFileBadArgument = -2,
-  kRmfFileNoMemory = -3,
-  kRmfFileNoBytes = -4,
-  kRmfFileRejected = -5,
-  kRmfFileMalformed = -128,
 };
 
 // ---- file header ----------------------------------------------------------------
@@ -81,13 +78,13 @@ struct RmfFileHeader {
 
 // Decodes and checks the bytes of the first read of a file (`bytes`, `count`
 // bytes; more than kHeaderReadBytes are allowed and ignored). Checks in order:
-//   no bytes                                              -> kRmfFileNoBytes (-4)
+//   no bytes                                              -> kRmfCannotOpen (-4)
 //   fewer than kMinHeaderBytes                            -> kRmfFileTooShort (0)
 //   index offset, count and offset-table offset all 0, or
-//   offset-table offset != index offset + 12 x count      -> kRmfFileRejected (-5)
+//   offset-table offset != index offset + 12 x count      -> kRmfHeaderRejected (-5)
 // and kRmfFileAccepted (1) with `*header` filled. On any other result
 // `*header` is cleared to an empty header (level range 8..1). A null header
-// gives kRmfFileBadArgument.
+// gives kRmfBadArgument (-2).
 int DecodeFileHeader(const std::uint8_t* bytes, std::size_t count, RmfFileHeader* header);
 
 // The detail-level range of 8 level masks: lowest and highest level d (1..8)
@@ -129,10 +126,10 @@ struct RmfAnnotations {
 // its NUL: what is there is read; bytes beyond 65,535, which the header's
 // 16-bit length cannot name, are ignored). Any earlier contents of `*annotations` are
 // overwritten without being freed. Results:
-//   kRmfFileAccepted    decoded (also for an empty block)
-//   kRmfFileNoMemory    the copy or the vehicle-type table could not be allocated
-//   kRmfFileMalformed   a negative vehicle number, or one above kMaxVehicleType
-//   kRmfFileBadArgument null output, or null bytes with a non-zero count
+//   kRmfFileAccepted (1)         decoded (also for an empty block)
+//   kRmfNoMemory (-3)            the copy or the vehicle-type table could not be allocated
+//   kRmfMalformed (-128)         a negative vehicle number, or one above kMaxVehicleType
+//   kRmfBadArgument (-2)         null output, or null bytes with a non-zero count
 // On every failure the record is left empty with nothing allocated.
 int DecodeAnnotations(const std::uint8_t* bytes, std::size_t count, RmfAnnotations* annotations,
                       const RmfHeapHooks* heap = nullptr);
@@ -173,9 +170,9 @@ void SampleTableShape(std::uint32_t entryCount, std::int32_t* step, std::int32_t
 using RmfIndexEntryLoader = bool (*)(void* context, std::uint32_t position, RmfIndexEntry* entry);
 
 // Builds the sample table, loading only the entries it needs (k x step,
-// k x step - 1, and N - 1). 0 on success; kRmfFileNoBytes (-4) when an entry
+// k x step - 1, and N - 1). 0 on success; kRmfCannotOpen (-4) when an entry
 // cannot be loaded or the index is empty (no entry to load), with the table
-// cleared; kRmfFileBadArgument for a null loader or table.
+// cleared; kRmfBadArgument (-2) for a null loader or table.
 int BuildSampleTable(std::uint32_t entryCount, RmfIndexEntryLoader load, void* context,
                      RmfSampleTable* table);
 

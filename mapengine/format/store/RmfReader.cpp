@@ -162,7 +162,7 @@ void MergeSource(RmfReader* reader, const RmfSource* source, bool fromDescriptio
 // ---- creation --------------------------------------------------------------------
 
 std::int32_t RmfReaderInit(RmfReader* reader) {
-  if (reader == nullptr) return -128;
+  if (reader == nullptr) return kRmfMalformed;
   reader->magic = kRmfReaderMagic;
   reader->lastError = 0;
   reader->sourceCount = 0;
@@ -250,14 +250,14 @@ RmfReader* RmfReaderCreate() {
 }
 
 std::int32_t RmfReaderSetMaxOpenFiles(RmfReader* reader, std::int32_t n) {
-  if (!ReaderAlive(reader)) return -2;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
   reader->openLimit = std::max(n, 1);
   return reader->openLimit;
 }
 
 std::int32_t RmfReaderSetWindowFactor(RmfReader* reader, std::int32_t n) {
-  if (!ReaderAlive(reader)) return -2;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   reader->lastError = 0;
   reader->windowFactor = std::clamp(n, 0, kRmfMaxWindowFactor);
   return reader->windowFactor;
@@ -268,30 +268,30 @@ std::int32_t RmfReaderSetWindowFactor(RmfReader* reader, std::int32_t n) {
 std::int32_t RmfReaderOpen(RmfReader* reader, const char* name, std::int32_t arenaBytes) {
   if (!ReaderAlive(reader)) return 0;
   if (name == nullptr) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return 0;
   }
   reader->lastError = 0;
   if (arenaBytes <= 0) {
-    if (reader->arena == nullptr || reader->readBuffer == nullptr) return FailWith(reader, -3);
+    if (reader->arena == nullptr || reader->readBuffer == nullptr) return FailWith(reader, kRmfNoMemory);
     return RmfReaderOpenFile(reader, name, nullptr, nullptr);
   }
 
   auto* region = static_cast<std::uint8_t*>(std::calloc(1, kRegionLink + static_cast<std::uint32_t>(arenaBytes)));
-  if (region == nullptr) return FailWith(reader, -3);
+  if (region == nullptr) return FailWith(reader, kRmfNoMemory);
   std::uint8_t* memory = region + kRegionLink;
   const auto bytes = static_cast<std::uint32_t>(arenaBytes);
   if (reader->arena != nullptr) {
     if (RmfTagT2(reader->arena, memory, bytes) != 1) {
       std::free(region);
-      return FailWith(reader, -3);
+      return FailWith(reader, kRmfNoMemory);
     }
   } else {
     RmfTagArena* arena = RmfTagT1(memory, bytes);
     void* buffer = arena != nullptr ? RmfTagT4(arena, kRmfReadBufferBytes, kReadBufferTag) : nullptr;
     if (buffer == nullptr) {  // nothing else lives in this arena yet
       std::free(region);
-      return FailWith(reader, -3);
+      return FailWith(reader, kRmfNoMemory);
     }
     reader->arena = arena;
     reader->readBuffer = static_cast<std::uint8_t*>(buffer);
@@ -309,19 +309,19 @@ std::int32_t RmfReaderOpenFile(RmfReader* reader, const char* name, void* region
                                const RmfSourceDescription* description) {
   if (!ReaderAlive(reader)) return 0;
   if (name == nullptr) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return 0;
   }
   reader->lastError = 0;
   // A longer name would be cut and could name another file.
   const std::size_t length = strnlen(name, kRmfFileNameBytes);
   if (length >= kRmfFileNameBytes) {
-    reader->lastError = -2;
+    reader->lastError = kRmfBadArgument;
     return 0;
   }
   auto* entry = static_cast<RmfOpenFile*>(std::calloc(1, sizeof(RmfOpenFile)));
   if (entry == nullptr) {
-    reader->lastError = -3;
+    reader->lastError = kRmfNoMemory;
     return 0;
   }
   std::memcpy(entry->name, name, length);
@@ -342,7 +342,7 @@ std::int32_t RmfReaderOpenFile(RmfReader* reader, const char* name, void* region
     RmfFileOpen(entry);
     if (entry->handleCell == nullptr) {
       RmfFileClose(entry);
-      return 0;  // lastError -4
+      return 0;  // lastError kRmfCannotOpen
     }
   }
   const std::int32_t result = RmfReaderAddSource(reader, entry, PoolRead, region, description);
@@ -360,16 +360,16 @@ std::int32_t RmfReaderOpenFile(RmfReader* reader, const char* name, void* region
 
 std::int32_t RmfReaderAddSource(RmfReader* reader, void* context, RmfReadFn read, void* region,
                                 const RmfSourceDescription* description) {
-  if (!ReaderAlive(reader)) return -2;
-  if (read == nullptr) return FailWith(reader, -2);
-  if (reader->arena == nullptr || reader->readBuffer == nullptr) return FailWith(reader, -3);
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
+  if (read == nullptr) return FailWith(reader, kRmfBadArgument);
+  if (reader->arena == nullptr || reader->readBuffer == nullptr) return FailWith(reader, kRmfNoMemory);
   if (reader->sourceCount >= reader->sourceCapacity && !GrowSourceTables(reader)) {
-    reader->lastError = -3;
+    reader->lastError = kRmfNoMemory;
     return 0;
   }
   RmfSource* source = RmfSrcF1();
   if (source == nullptr) {
-    reader->lastError = -3;
+    reader->lastError = kRmfNoMemory;
     return 0;
   }
   source->reader = reader;
@@ -379,13 +379,13 @@ std::int32_t RmfReaderAddSource(RmfReader* reader, void* context, RmfReadFn read
   std::int32_t result;
   if (description != nullptr) {
     source->description = CopyDescription(description);
-    result = source->description != nullptr ? RmfSrcOpenWithInfo(source, context, read) : -3;
+    result = source->description != nullptr ? RmfSrcOpenWithInfo(source, context, read) : kRmfNoMemory;
   } else {
     result = RmfSrcOpen(source, context, read);
   }
   // A file too short for a header is no map: reported as a rejected header
   // rather than as success with an unchanged source count.
-  if (result == 0) result = -5;
+  if (result == 0) result = kRmfHeaderRejected;
 
   if (result < 1) {
     DiscardSource(reader, source);
@@ -440,12 +440,12 @@ void RmfReaderClose(RmfReader* reader) {
 // ---- the file pool -------------------------------------------------------------------
 
 std::int32_t RmfFileOpen(RmfOpenFile* entry) {
-  if (entry == nullptr || !ReaderAlive(entry->reader)) return -2;
+  if (entry == nullptr || !ReaderAlive(entry->reader)) return kRmfBadArgument;
   if (entry->handleCell != nullptr) return 1;
   RmfReader* reader = entry->reader;
   auto* cell = static_cast<void**>(std::malloc(sizeof(void*)));
   if (cell == nullptr) {
-    reader->lastError = -3;
+    reader->lastError = kRmfNoMemory;
     return 0;
   }
   // File names are 8-bit texts: each byte becomes one 16-bit character.
@@ -464,7 +464,7 @@ std::int32_t RmfFileOpen(RmfOpenFile* entry) {
     ++reader->openCount;
   } else {
     std::free(cell);
-    reader->lastError = -4;
+    reader->lastError = kRmfCannotOpen;
   }
   AgeOpenFiles(reader, entry);
   return opened ? 1 : 0;
@@ -519,7 +519,7 @@ RmfOpenFile* SrcFindSourceByFeatSource(RmfReader* reader, std::uint32_t id) {
 }
 
 std::int32_t SrcPermID2Num(RmfReader* reader, std::uint32_t permanentId) {
-  if (!ReaderAlive(reader)) return -2;
+  if (!ReaderAlive(reader)) return kRmfBadArgument;
   for (std::int32_t i = 0; i < reader->sourceCount; ++i) {
     if (reader->sources[i] != nullptr && reader->sources[i]->permanentId == permanentId) return i;
   }

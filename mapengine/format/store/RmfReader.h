@@ -11,6 +11,7 @@
 
 #include "mapengine/format/RmfExport.h"
 #include "mapengine/format/RmfReaderRecord.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/store/RmfSource.h"
 
 // Builds an arena on the caller's memory, places the reader in it, and
@@ -18,18 +19,21 @@
 RMF_API RmfReader* RmfReaderCreateInArena(void* memory, std::uint32_t size);
 // A reader on the heap, without an arena until RmfReaderOpen gets arena bytes.
 RMF_API RmfReader* RmfReaderCreate();
-// Initialises a zeroed record: 0, or -128 for null.
+// Initialises a zeroed record: 0, or kRmfMalformed (-128) for null.
 RMF_API std::int32_t RmfReaderInit(RmfReader* reader);
-// Sets the open-file limit to max(n, 1) and returns it; -2 for a bad reader.
+// Sets the open-file limit to max(n, 1) and returns it; kRmfBadArgument (-2)
+// for a bad reader.
 RMF_API std::int32_t RmfReaderSetMaxOpenFiles(RmfReader* reader, std::int32_t n);
-// Sets the read window factor to n held to 0..64 and returns it; -2 for a bad reader.
+// Sets the read window factor to n held to 0..64 and returns it;
+// kRmfBadArgument (-2) for a bad reader.
 RMF_API std::int32_t RmfReaderSetWindowFactor(RmfReader* reader, std::int32_t n);
-// Opens a map file: the number of sources (> 0), or 0 or a negative code
-// (also left in lastError): 0 with lastError -4 when the file cannot be
-// opened, -2 for a null name (result 0), -3 no memory (or arenaBytes <= 0
-// without an arena), -5 a header that is rejected or too short, -128 a
-// malformed vehicle list. arenaBytes > 0 adds that much heap memory to the
-// arena (or builds the arena on it).
+// Opens a map file: the number of sources (> 0), or 0 or a negative code (also
+// left in lastError): 0 with lastError kRmfCannotOpen (-4) when the file cannot
+// be opened, kRmfBadArgument (-2) for a null name (result 0), kRmfNoMemory (-3)
+// no memory (or arenaBytes <= 0 without an arena), kRmfHeaderRejected (-5) a
+// header that is rejected or too short, kRmfMalformed (-128) a malformed vehicle
+// list. arenaBytes > 0 adds that much heap memory to the arena (or builds the
+// arena on it).
 RMF_API std::int32_t RmfReaderOpen(RmfReader* reader, const char* name, std::int32_t arenaBytes);
 // Opens a file into the pool and adds its source; results as RmfReaderOpen.
 // `region` (optional) goes to the source when the open succeeds.
@@ -44,8 +48,9 @@ RMF_API std::int32_t RmfReaderAddSource(RmfReader* reader, void* context, RmfRea
 RMF_API void RmfReaderClose(RmfReader* reader);
 
 // The file pool.
-// Opens the entry's file: 1, 0 when it cannot be opened (lastError -4), -2 for
-// a bad entry. Ages the open files.
+// Opens the entry's file: 1, 0 when it cannot be opened (lastError
+// kRmfCannotOpen, -4), kRmfBadArgument (-2) for a bad entry. Ages the open
+// files.
 RMF_API std::int32_t RmfFileOpen(RmfOpenFile* entry);
 // Closes the entry's handle, unlinks it from the pool and frees it.
 RMF_API void RmfFileClose(RmfOpenFile* entry);
@@ -56,7 +61,8 @@ RMF_API std::int32_t RmfFileRead(RmfOpenFile* entry, std::uint32_t offset, std::
 
 // The pool entry whose source number is `id`, or null.
 RMF_API RmfOpenFile* SrcFindSourceByFeatSource(RmfReader* reader, std::uint32_t id);
-// Index of the first source with that permanent id; -1 when none, -2 for a bad reader.
+// Index of the first source with that permanent id; -1 when none,
+// kRmfBadArgument (-2) for a bad reader.
 RMF_API std::int32_t SrcPermID2Num(RmfReader* reader, std::uint32_t permanentId);
 // Permanent id of the source at `index`; 0 for a bad reader or index.
 RMF_API std::uint32_t SrcNum2PermID(RmfReader* reader, std::int32_t index);

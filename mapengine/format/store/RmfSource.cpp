@@ -475,8 +475,8 @@ std::int32_t RmfSrcReadAt(RmfSource* source, std::uint32_t offset, std::uint32_t
 }
 
 std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read) {
-  if (source == nullptr || read == nullptr || !rmf::detail::ReaderAlive(source->reader)) return -2;
-  if (source->reader->arena == nullptr || source->reader->readBuffer == nullptr) return -2;
+  if (source == nullptr || read == nullptr || !rmf::detail::ReaderAlive(source->reader)) return kRmfBadArgument;
+  if (source->reader->arena == nullptr || source->reader->readBuffer == nullptr) return kRmfBadArgument;
   source->rawContext = context;
   source->rawRead = read;
   source->read = BufferedRead;
@@ -484,13 +484,13 @@ std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read) {
 
   std::uint8_t bytes[kRmfHeaderReadBytes];
   const std::int32_t got = RmfSrcReadAt(source, 0, kRmfHeaderReadBytes, bytes);
-  if (got <= 0) return rmf::kRmfFileNoBytes;
+  if (got <= 0) return kRmfCannotOpen;
   const int decoded = rmf::DecodeFileHeader(bytes, static_cast<std::size_t>(got), &source->header);
   if (decoded != rmf::kRmfFileAccepted) return decoded;
   // An index without entries holds no tile: as malformed as no index at all.
-  if (source->header.indexCount == 0) return rmf::kRmfFileRejected;
+  if (source->header.indexCount == 0) return kRmfHeaderRejected;
   TakeHeader(source);
-  if (!SetUpCaches(source)) return rmf::kRmfFileNoMemory;
+  if (!SetUpCaches(source)) return kRmfNoMemory;
 
   if (source->header.annotationLength > 0) {
     const std::uint32_t length = source->header.annotationLength;
@@ -512,21 +512,21 @@ std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read) {
 }
 
 std::int32_t RmfSrcOpenWithInfo(RmfSource* source, void* context, RmfReadFn read) {
-  if (source == nullptr || read == nullptr || source->description == nullptr) return -2;
-  if (!rmf::detail::ReaderAlive(source->reader) || source->reader->arena == nullptr) return -2;
+  if (source == nullptr || read == nullptr || source->description == nullptr) return kRmfBadArgument;
+  if (!rmf::detail::ReaderAlive(source->reader) || source->reader->arena == nullptr) return kRmfBadArgument;
   const RmfSourceDescription* d = source->description;
   source->rawContext = context;
   source->rawRead = read;
   source->read = read;
   source->readContext = context;
   const std::uint32_t headerBytes = std::min(d->headerLength, kRmfHeaderReadBytes);
-  if (headerBytes == 0) return rmf::kRmfFileNoBytes;
+  if (headerBytes == 0) return kRmfCannotOpen;
   const int decoded = rmf::DecodeFileHeader(d->header, headerBytes, &source->header);
-  if (decoded == rmf::kRmfFileTooShort) return rmf::kRmfFileRejected;
+  if (decoded == rmf::kRmfFileTooShort) return kRmfHeaderRejected;
   if (decoded != rmf::kRmfFileAccepted) return decoded;
-  if (source->header.indexCount == 0) return rmf::kRmfFileRejected;
+  if (source->header.indexCount == 0) return kRmfHeaderRejected;
   TakeHeader(source);
-  if (!SetUpCaches(source)) return rmf::kRmfFileNoMemory;
+  if (!SetUpCaches(source)) return kRmfNoMemory;
   if (d->annotationLength > 0 && d->annotations != nullptr) {
     const int r = DecodeAnnotationBytes(source, d->annotations, d->annotationLength);
     if (r != rmf::kRmfFileAccepted) return r;

@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiTypes.h"
 #include "mapengine/format/store/RmfFileFormat.h"
 #include "mapengine/format/store/RmfTile.h"
@@ -167,12 +168,13 @@ RMF_API std::uint32_t RmfSrcF6(RmfSource* source, std::uint32_t tile, std::int32
 
 // Reads and checks the header, sets up the caches, reads the annotations and
 // builds the sample table. 1; 0 when the file is shorter than a header;
-// -4 nothing read, -5 header rejected (also for an index without entries),
-// -3 no memory, -128 a malformed vehicle list, -2 a source without a live
-// reader with an arena.
+// kRmfCannotOpen (-4) nothing read, kRmfHeaderRejected (-5) header rejected
+// (also for an index without entries), kRmfNoMemory (-3) no memory,
+// kRmfMalformed (-128) a malformed vehicle list, kRmfBadArgument (-2) a source
+// without a live reader with an arena.
 RMF_API std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read);
 // The same from source->description, without reading: 1 or a negative code
-// (a header shorter than 126 bytes is -5 here).
+// (a header shorter than 126 bytes is kRmfHeaderRejected (-5) here).
 RMF_API std::int32_t RmfSrcOpenWithInfo(RmfSource* source, void* context, RmfReadFn read);
 
 // Query rectangle spanned by both corners.
@@ -206,14 +208,16 @@ RMF_API std::uint8_t* RmfSrcGetRecord(RmfSource* source, std::uint32_t tile, std
 RMF_API std::int32_t RmfSrcReadAt(RmfSource* source, std::uint32_t offset, std::uint32_t length, void* destination);
 
 // Lists the (tile id, key word) pairs of cached records in key order into
-// pairs[0..2n-1]; the key word is source | sequence << 16. Starts at the
-// least key, or at the record with the key of `start` (tile id and sequence;
-// -2 when not cached). *restCount (optional) gets the number of records
-// beyond n and *restFirst (optional) the first of them (null when none).
-// Returns the number listed; -2 for a missing cache, arena or output, or n < 1.
+// pairs[0..2n-1]; the key word is source | sequence << 16. Starts at the least
+// key, or at the record with the key of `start` (tile id and sequence;
+// kRmfBadArgument (-2) when not cached). *restCount (optional) gets the number
+// of records beyond n and *restFirst (optional) the first of them (null when
+// none). Returns the number listed; kRmfBadArgument (-2) for a missing cache,
+// arena or output, or n < 1.
 RMF_API std::int32_t listCacheRecords(RmfTileCache* cache, const RmfRecordKey* start, std::uint32_t* pairs,
                                       std::int32_t n, std::int32_t* restCount, void** restFirst);
 // Unlinks one reference from its cached record: 1, 0 when the record or the
-// link is gone, -2 unless `owner` is an RmfRecordOwner (magic 0xfade2ace) and
-// the reference's guard says linked. The guard says released afterwards.
+// link is gone, kRmfBadArgument (-2) unless `owner` is an RmfRecordOwner (magic
+// 0xfade2ace) and the reference's guard says linked. The guard says released
+// afterwards.
 RMF_API std::int32_t RmfRecordRelease(void* owner, void* reference);

@@ -409,13 +409,13 @@ bool ComputeRanges(RmfSource* source) {
   if (r > source->rangeCapacity) {
     const std::int32_t want = std::max(needed, r);
     if (want > kMaxRanges) {
-      source->reader->lastError = -3;
+      source->reader->lastError = kRmfNoMemory;
       source->readError = 1;
       return false;
     }
     auto* grown = static_cast<RmfTileRange*>(std::calloc(static_cast<std::size_t>(want), sizeof(RmfTileRange)));
     if (grown == nullptr) {
-      source->reader->lastError = -2;
+      source->reader->lastError = kRmfBadArgument;
       source->readError = 1;
       return false;
     }
@@ -424,7 +424,7 @@ bool ComputeRanges(RmfSource* source) {
     source->rangeCapacity = want;
     r = CoverArea(source, mask, source->rangeCapacity, &needed);
     if (r > source->rangeCapacity) {
-      source->reader->lastError = -3;
+      source->reader->lastError = kRmfNoMemory;
       source->readError = 1;
       return false;
     }
@@ -739,7 +739,7 @@ std::uint8_t* RmfSrcF4(RmfSource* source) {
 
 std::int32_t listCacheRecords(RmfTileCache* cache, const RmfRecordKey* start, std::uint32_t* pairs, std::int32_t n,
                               std::int32_t* restCount, void** restFirst) {
-  if (cache == nullptr || cache->arena == nullptr || pairs == nullptr || n < 1) return -2;
+  if (cache == nullptr || cache->arena == nullptr || pairs == nullptr || n < 1) return kRmfBadArgument;
   if (restCount != nullptr) *restCount = 0;
   if (restFirst != nullptr) *restFirst = nullptr;
   void* node = nullptr;
@@ -749,7 +749,7 @@ std::int32_t listCacheRecords(RmfTileCache* cache, const RmfRecordKey* start, st
     probe.tileId = start->tileId;
     probe.sequence = start->sequence;
     r = TiBtiFindForce(&cache->tree, &probe, 0, &node, 0);
-    if (r != 1) return -2;
+    if (r != 1) return kRmfBadArgument;
   } else {
     r = TiBtiLeast(&cache->tree, &node);
   }
@@ -772,10 +772,10 @@ std::int32_t listCacheRecords(RmfTileCache* cache, const RmfRecordKey* start, st
 }
 
 std::int32_t RmfRecordRelease(void* owner, void* reference) {
-  if (owner == nullptr || reference == nullptr) return -2;
+  if (owner == nullptr || reference == nullptr) return kRmfBadArgument;
   const auto* holder = static_cast<const RmfRecordOwner*>(owner);
   auto* ref = static_cast<RmfRecordReference*>(reference);
-  if (holder->magic != kRmfRecordOwnerMagic || ref->guard != kRmfReferenceLinked) return -2;
+  if (holder->magic != kRmfRecordOwnerMagic || ref->guard != kRmfReferenceLinked) return kRmfBadArgument;
   RmfReader* reader = holder->reader;
   RmfSource* source = nullptr;
   if (rmf::detail::ReaderAlive(reader) && ref->source < reader->sourceCount) source = reader->sources[ref->source];

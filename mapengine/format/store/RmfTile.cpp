@@ -13,14 +13,11 @@
 #include <cstddef>
 #include <utility>
 
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiGeometry.h"
 #include "mapengine/format/base/TiMath.h"
 
 namespace {
-
-constexpr std::int32_t kBadArgument = -2;
-constexpr std::int32_t kCancelled = -127;
-constexpr std::int32_t kInconsistent = -128;
 
 constexpr std::int32_t kWorldHalfWidth = 1 << 27;
 constexpr std::int32_t kWorldHalfHeight = 1 << 26;
@@ -129,7 +126,7 @@ constexpr std::uint32_t CodeMask(std::uint32_t level) {
 
 std::int32_t LevelOf(std::uint32_t id) {
   const auto level = static_cast<std::uint32_t>(std::min(std::countl_one(id), 15));
-  if ((id & ~(Prefix(level) | CodeMask(level))) != 0) return kBadArgument;
+  if ((id & ~(Prefix(level) | CodeMask(level))) != 0) return kRmfBadArgument;
   return static_cast<std::int32_t>(level);
 }
 
@@ -298,7 +295,7 @@ std::int32_t Cover(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t c
   Group groups[16];
   int depth = 0;
   groups[depth++] = Group{kRmfWorldTileId, kRmfWorldTileId, 15};
-  if (cancel && *cancel != 0) return kCancelled;
+  if (cancel && *cancel != 0) return kRmfCancelled;
 
   while (depth > 0) {
     Group& group = groups[depth - 1];
@@ -310,20 +307,20 @@ std::int32_t Cover(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t c
     const std::uint32_t level = group.level;
     const TiRect rect = RectOf(id, level);
     const std::int32_t relation = ClassifyTile(rect, level, classify, context);
-    if (relation < 0 || relation > 2) return kInconsistent;
+    if (relation < 0 || relation > 2) return kRmfMalformed;
     if (relation == 0) continue;
     if (wanted(level)) joiner.Add(level, id, id);
     if (relation == 2) {
       for (std::uint32_t below = lowest; below < level; ++below) {
         if (!wanted(below)) continue;
         RmfTileRange all{};
-        if (RmfTileIdRange(id, below, &all) != 1) return kInconsistent;
+        if (RmfTileIdRange(id, below, &all) != 1) return kRmfMalformed;
         joiner.Add(below, all.first, all.last);
       }
     } else if (level > lowest) {
       // A level per group: 16 groups are never exceeded.
-      if (depth == 16) return kInconsistent;
-      if (cancel && *cancel != 0) return kCancelled;
+      if (depth == 16) return kRmfMalformed;
+      if (cancel && *cancel != 0) return kRmfCancelled;
       Group& children = groups[depth++];
       RmfTileChildren(id, &children.next, &children.last);
       children.level = level - 1;
@@ -362,14 +359,14 @@ std::uint32_t RmfTileIdOfPoint(const TiPoint* point, std::uint32_t level) {
 
 std::int32_t RmfTileRect(std::uint32_t id, TiRect* out) {
   const std::int32_t level = LevelOf(id);
-  if (level < 0 || !out) return kBadArgument;
+  if (level < 0 || !out) return kRmfBadArgument;
   *out = RectOf(id, static_cast<std::uint32_t>(level));
   return 1;
 }
 
 std::int32_t RmfTileChildren(std::uint32_t id, std::uint32_t* first, std::uint32_t* last) {
   const std::int32_t level = LevelOf(id);
-  if (level < 0 || !first || !last) return kBadArgument;
+  if (level < 0 || !first || !last) return kRmfBadArgument;
   if (level == 0) {
     *first = *last = id;
     return 0;
@@ -407,7 +404,7 @@ std::int32_t RmfTileIdRange(std::uint32_t id, std::uint32_t level, RmfTileRange*
 }
 
 std::int32_t RmfTilesAroundPoint(const TiPoint* point, std::uint32_t level, std::uint32_t* ids) {
-  if (!point || !ids || level > 15) return kBadArgument;
+  if (!point || !ids || level > 15) return kRmfBadArgument;
   if (level == 15) {
     ids[0] = kRmfWorldTileId;
     return 1;
@@ -465,7 +462,7 @@ std::int32_t RmfTileSpan(std::uint32_t a, std::uint32_t b) {
 
 std::int32_t RmfTilesForPolygon(const TiPoint* points, std::int32_t count, std::uint32_t levelMask,
                                 RmfTileRange* ranges, std::int32_t capacity, std::int32_t* needed) {
-  if (!points || count < 1 || !ranges || capacity < 1) return kBadArgument;
+  if (!points || count < 1 || !ranges || capacity < 1) return kRmfBadArgument;
   PolygonArea area{points, count};
   return Cover(levelMask, ranges, capacity, nullptr, needed, ClassifyPolygon, &area);
 }
@@ -473,13 +470,13 @@ std::int32_t RmfTilesForPolygon(const TiPoint* points, std::int32_t count, std::
 std::int32_t RmfTilesForArea(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t capacity,
                              const volatile std::int32_t* cancel, std::int32_t* needed,
                              RmfTileClassifyFn classify, void* context) {
-  if (!ranges || capacity < 1 || !classify) return kBadArgument;
+  if (!ranges || capacity < 1 || !classify) return kRmfBadArgument;
   return Cover(levelMask, ranges, capacity, cancel, needed, classify, context);
 }
 
 std::int32_t RmfTilesForRect(const TiRect* rect, std::uint32_t levelMask, RmfTileRange* ranges,
                              std::int32_t capacity, std::int32_t* needed) {
-  if (!rect || !ranges || capacity < 1) return kBadArgument;
+  if (!rect || !ranges || capacity < 1) return kRmfBadArgument;
   TiRect area{std::min(rect->x1, rect->x2), std::min(rect->y1, rect->y2), std::max(rect->x1, rect->x2),
               std::max(rect->y1, rect->y2)};
   return Cover(levelMask, ranges, capacity, nullptr, needed, ClassifyRect, &area);

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiTypes.h"
 
 // A range of tile ids of one level, both ends included.
@@ -30,8 +31,8 @@ typedef std::int32_t (*RmfTileClassifyFn)(const TiRect* tile, void* context);
 // The id of the level-15 tile, the whole world.
 constexpr std::uint32_t kRmfWorldTileId = 0xfffe0000u;
 
-// Level 0..15 of a tile id, or -2 when its padding bits are not zero (at
-// level 15 only the world id itself is valid).
+// Level 0..15 of a tile id, or kRmfBadArgument (-2) when its padding bits are
+// not zero (at level 15 only the world id itself is valid).
 RMF_API std::int32_t RmfTileLevel(std::uint32_t id);
 
 // Id of the level's tile whose cell holds the point; 0xFFFFFFFF (-1) for a
@@ -40,13 +41,13 @@ RMF_API std::int32_t RmfTileLevel(std::uint32_t id);
 // cells like the points just south of it.
 RMF_API std::uint32_t RmfTileIdOfPoint(const TiPoint* point, std::uint32_t level);
 
-// The tile's rectangle (inclusive, with the quarter-cell overlap); 1, or -2
-// for an invalid id or a null output.
+// The tile's rectangle (inclusive, with the quarter-cell overlap); 1, or
+// kRmfBadArgument (-2) for an invalid id or a null output.
 RMF_API std::int32_t RmfTileRect(std::uint32_t id, TiRect* out);
 
 // The ids of the tile's children one level down, first .. last: returns 4,
 // 8 for the world (the level-14 tiles), 0 at level 0 (first = last = id), or
-// -2 for an invalid id or a null output.
+// kRmfBadArgument (-2) for an invalid id or a null output.
 RMF_API std::int32_t RmfTileChildren(std::uint32_t id, std::uint32_t* first, std::uint32_t* last);
 
 // The tile's ancestor (level above the id's), itself (same level) or all its
@@ -57,11 +58,11 @@ RMF_API std::int32_t RmfTileIdRange(std::uint32_t id, std::uint32_t level, RmfTi
 // The ids of the level's tiles whose rectangles hold the point, into ids[0..3]:
 // its own cell's tile, the one to the left when the point lies in the first
 // quarter of its cell in x (wrapping around at the date line), the one below
-// when it lies in the first quarter in y (except in the southernmost row),
-// and the diagonal one when both. Written column by column, left first, lower
-// first within a column (lower-left, left, lower, own). Returns the count 1, 2
-// or 4; the world tile alone at level 15; -2 for a level above 15 or a null
-// argument.
+// when it lies in the first quarter in y (except in the southernmost row), and
+// the diagonal one when both. Written column by column, left first, lower first
+// within a column (lower-left, left, lower, own). Returns the count 1, 2 or 4;
+// the world tile alone at level 15; kRmfBadArgument (-2) for a level above 15
+// or a null argument.
 RMF_API std::int32_t RmfTilesAroundPoint(const TiPoint* point, std::uint32_t level, std::uint32_t* ids);
 
 // 1 when the two points lie in exactly the same tiles of the level, else 0.
@@ -82,16 +83,17 @@ RMF_API std::int32_t RmfTileSpan(std::uint32_t a, std::uint32_t b);
 // Returns the number of ranges; when they do not fit, the number written
 // (capacity, sorted as well) plus the number left out. *needed (optional)
 // receives the number of ranges of the whole answer, the room a repeated
-// call needs (the same whatever the capacity). -2 for a null
-// polygon or output, count < 1 or capacity < 1; -128 for an internal
-// inconsistency. A mask without any of the bits 0..15 gives 0 ranges.
+// call needs (the same whatever the capacity). kRmfBadArgument (-2) for a null
+// polygon or output, count < 1 or capacity < 1; kRmfMalformed (-128) for an
+// internal inconsistency. A mask without any of the bits 0..15 gives 0 ranges.
 RMF_API std::int32_t RmfTilesForPolygon(const TiPoint* points, std::int32_t count, std::uint32_t levelMask,
                                         RmfTileRange* ranges, std::int32_t capacity, std::int32_t* needed);
 
 // The same for an area the caller classifies tile by tile (classify answers
-// 0, 1 or 2; any other answer gives -128). A tile of the easternmost or
-// westernmost column is also asked about one turn west or east of itself. A non-zero *cancel (optional),
-// read before each group of sibling tiles, ends the work with -127.
+// 0, 1 or 2; any other answer gives kRmfMalformed, -128). A tile of the
+// easternmost or westernmost column is also asked about one turn west or east
+// of itself. A non-zero *cancel (optional), read before each group of sibling
+// tiles, ends the work with kRmfCancelled (-127).
 RMF_API std::int32_t RmfTilesForArea(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t capacity,
                                      const volatile std::int32_t* cancel, std::int32_t* needed,
                                      RmfTileClassifyFn classify, void* context);

@@ -122,11 +122,11 @@ std::int32_t GiveBackTile(RmfTileCache* cache, void* block) {
 template <bool kWholeTile>
 std::int32_t Callback(void* block, void* newBlock, RmfTagOwner* owner) {
   RmfTileCache* cache = rmf::detail::TcOfOwner(owner);
-  if (cache == nullptr || !Usable(cache)) return -2;
+  if (cache == nullptr || !Usable(cache)) return kRmfBadArgument;
   if (block == nullptr && newBlock != nullptr) return Insert(cache, newBlock);
   if (block != nullptr && newBlock == nullptr) return kWholeTile ? GiveBackTile(cache, block) : GiveBack(cache, block);
   if (block != nullptr && newBlock != nullptr) return TiBtiMove(&cache->tree, block, newBlock, 0);
-  return -2;
+  return kRmfBadArgument;
 }
 
 }  // namespace
@@ -161,7 +161,8 @@ void* RmfTcT2(RmfTileCache* cache, const void* key, std::uint32_t keyLength, con
   // A record holds at least its own length word, which must agree with the
   // length the block is sized for: readers of the cached record trust it.
   if (compressed != 0 && storedLength < 4) return nullptr;
-  if (rawLength < 2 || rawLength > 0xffff || rmf::detail::LoadU16(static_cast<const std::uint8_t*>(source)) != rawLength) return nullptr;
+  const auto* lengthWord = static_cast<const std::uint8_t*>(source);
+  if (rawLength < 2 || rawLength > 0xffff || rmf::detail::LoadU16(lengthWord) != rawLength) return nullptr;
 
   void* cached = RmfTcT3(cache, key);
   if (cached != nullptr) return cached;
@@ -229,9 +230,9 @@ RmfTileCache* TcOfOwner(RmfTagOwner* owner) {
 }
 
 std::int32_t TcAttachReference(RmfTileCache* recordCache, void* record, void* reference) {
-  if (!Usable(recordCache) || record == nullptr || reference == nullptr) return -2;
+  if (!Usable(recordCache) || record == nullptr || reference == nullptr) return kRmfBadArgument;
   const std::uint32_t handle = TagArenaHandleOf(recordCache->arena, reference);
-  if (handle == 0 || (handle & 3) != 0) return -2;
+  if (handle == 0 || (handle & 3) != 0) return kRmfBadArgument;
   auto* key = static_cast<RmfRecordKey*>(record);
   auto* ref = static_cast<RmfRecordReference*>(reference);
   ref->guard = kRmfReferenceLinked;
@@ -244,9 +245,9 @@ std::int32_t TcAttachReference(RmfTileCache* recordCache, void* record, void* re
 }
 
 std::int32_t TcReleaseReference(RmfTileCache* recordCache, void* reference) {
-  if (!Usable(recordCache) || reference == nullptr) return -2;
+  if (!Usable(recordCache) || reference == nullptr) return kRmfBadArgument;
   auto* ref = static_cast<RmfRecordReference*>(reference);
-  if (ref->guard != kRmfReferenceLinked) return -2;
+  if (ref->guard != kRmfReferenceLinked) return kRmfBadArgument;
   ref->guard = kRmfReferenceReleased;
   RmfRecordKey probe{};
   probe.tileId = ref->tileId;

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
+#include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiBti.h"
 #include "mapengine/format/store/RmfTagArena.h"
 
@@ -116,12 +117,13 @@ std::int32_t TcRecordCallback(void* block, void* newBlock, void* context, RmfTag
 // The cache whose owner record this is.
 RmfTileCache* TcOfOwner(RmfTagOwner* owner);
 
-// Links a reference (the start of an arena block) into a cached record's
-// chain. 1, or -2 for a missing argument or memory outside the arena.
+// Links a reference (the start of an arena block) into a cached record's chain.
+// 1, or kRmfBadArgument (-2) for a missing argument or memory outside the
+// arena.
 std::int32_t TcAttachReference(RmfTileCache* recordCache, void* record, void* reference);
-// Unlinks a reference from its record in this record cache: 1 unlinked, 0
-// when the record or the link is not found, -2 when the guard does not say
-// linked. The guard says released afterwards in both first cases.
+// Unlinks a reference from its record in this record cache: 1 unlinked, 0 when
+// the record or the link is not found, kRmfBadArgument (-2) when the guard does
+// not say linked. The guard says released afterwards in both first cases.
 std::int32_t TcReleaseReference(RmfTileCache* recordCache, void* reference);
 
 }  // namespace rmf::detail

@@ -295,14 +295,14 @@ TEST(ClipPolygonTest, NeverWritesBeyondBuffersOfExactlyTheSizeAskedFor) {
           new TiPoint[static_cast<std::size_t>(big.needed - 1 > 0 ? big.needed - 1 : 1)]);
       EXPECT_EQ(rmf::detail::ClipPolygon(poly.data(), static_cast<std::int32_t>(poly.size()), r, records.get(),
                                          big.recordsNeeded, nullptr, nullptr, shortOut.get(), big.needed - 1, nullptr),
-                kRmfClipNoRoom);
+                kRmfBadArgument);
     }
     if (big.recordsNeeded > 0) {
       std::unique_ptr<RmfCrossing[]> shortRecords(
           new RmfCrossing[static_cast<std::size_t>(big.recordsNeeded - 1 > 0 ? big.recordsNeeded - 1 : 1)]);
       EXPECT_EQ(rmf::detail::ClipPolygon(poly.data(), static_cast<std::int32_t>(poly.size()), r, shortRecords.get(),
                                          big.recordsNeeded - 1, nullptr, nullptr, out.get(), big.needed, nullptr),
-                kRmfClipNoRoom);
+                kRmfBadArgument);
     }
   }
 }
@@ -335,8 +335,8 @@ TEST_F(ReaderClipTest, RefusesOutlinesBeyondItsTables) {
   saw.push_back(TiPoint{0, -100});
   std::int32_t result = 0;
   Clip(saw, r, &result);
-  EXPECT_EQ(result, kRmfClipNoRoom);
-  EXPECT_EQ(reader_->lastError, kRmfClipNoRoom);
+  EXPECT_EQ(result, kRmfBadArgument);
+  EXPECT_EQ(reader_->lastError, kRmfBadArgument);
   // Fewer teeth fit.
   std::vector<TiPoint> small(saw.begin(), saw.begin() + 100);
   small.push_back(TiPoint{90000, -100});

@@ -113,7 +113,7 @@ TEST(RmfFileHeaderTest, ChecksInOrderWithTheirResults) {
     int expected;
   };
   const Case cases[] = {
-      {"nothing read", [](ByteWriter&) {}, 0, rmf::kRmfFileNoBytes},
+      {"nothing read", [](ByteWriter&) {}, 0, kRmfCannotOpen},
       {"one byte", [](ByteWriter&) {}, 1, rmf::kRmfFileTooShort},
       {"125 bytes", [](ByteWriter&) {}, 125, rmf::kRmfFileTooShort},
       {"short beats a bad index",
@@ -122,25 +122,25 @@ TEST(RmfFileHeaderTest, ChecksInOrderWithTheirResults) {
       {"all 500", [](ByteWriter&) {}, 500, rmf::kRmfFileAccepted},
       {"more than 500 read", [](ByteWriter& w) { w.U8(600, 1); }, 601, rmf::kRmfFileAccepted},
       {"index fields all 0", [](ByteWriter& w) { w.U32(28, 0).U32(32, 0).U32(36, 0); }, 500,
-       rmf::kRmfFileRejected},
+       kRmfHeaderRejected},
       {"10-byte stride, flags bit 0 clear",
-       [](ByteWriter& w) { w.U8(7, 0x04).U32(36, 500 + 10 * 3); }, 500, rmf::kRmfFileRejected},
+       [](ByteWriter& w) { w.U8(7, 0x04).U32(36, 500 + 10 * 3); }, 500, kRmfHeaderRejected},
       {"10-byte stride, flags bit 0 set",
-       [](ByteWriter& w) { w.U8(7, 0x05).U32(36, 500 + 10 * 3); }, 500, rmf::kRmfFileRejected},
+       [](ByteWriter& w) { w.U8(7, 0x05).U32(36, 500 + 10 * 3); }, 500, kRmfHeaderRejected},
       {"12-byte stride, flags bit 0 clear", [](ByteWriter& w) { w.U8(7, 0x00); }, 500,
        rmf::kRmfFileAccepted},
-      {"table one byte late", [](ByteWriter& w) { w.U32(36, 537); }, 500, rmf::kRmfFileRejected},
+      {"table one byte late", [](ByteWriter& w) { w.U32(36, 537); }, 500, kRmfHeaderRejected},
       {"empty index right before its table", [](ByteWriter& w) { w.U32(32, 0).U32(36, 500); }, 500,
        rmf::kRmfFileAccepted},
       {"index at 0 with entries", [](ByteWriter& w) { w.U32(28, 0).U32(36, 36); }, 500,
        rmf::kRmfFileAccepted},
       {"only the table offset set", [](ByteWriter& w) { w.U32(28, 0).U32(32, 0).U32(36, 12); }, 500,
-       rmf::kRmfFileRejected},
+       kRmfHeaderRejected},
       // 0xfffffff4 + 12 wraps to 0 in 32 bits; the index cannot end past 4 GB.
       {"index end wraps to the table offset",
-       [](ByteWriter& w) { w.U32(28, 0xfffffff4u).U32(32, 1).U32(36, 0); }, 500, rmf::kRmfFileRejected},
+       [](ByteWriter& w) { w.U32(28, 0xfffffff4u).U32(32, 1).U32(36, 0); }, 500, kRmfHeaderRejected},
       {"count x 12 wraps", [](ByteWriter& w) { w.U32(28, 16).U32(32, 0x40000000u).U32(36, 16); }, 500,
-       rmf::kRmfFileRejected},
+       kRmfHeaderRejected},
   };
   for (const Case& c : cases) {
     ByteWriter w;
@@ -153,9 +153,9 @@ TEST(RmfFileHeaderTest, ChecksInOrderWithTheirResults) {
 
 TEST(RmfFileHeaderTest, NullArguments) {
   std::vector<std::uint8_t> bytes = ValidHeader();
-  EXPECT_EQ(rmf::DecodeFileHeader(bytes.data(), bytes.size(), nullptr), rmf::kRmfFileBadArgument);
+  EXPECT_EQ(rmf::DecodeFileHeader(bytes.data(), bytes.size(), nullptr), kRmfBadArgument);
   rmf::RmfFileHeader header{};
-  EXPECT_EQ(rmf::DecodeFileHeader(nullptr, 500, &header), rmf::kRmfFileNoBytes);
+  EXPECT_EQ(rmf::DecodeFileHeader(nullptr, 500, &header), kRmfCannotOpen);
 }
 
 TEST(RmfFileHeaderTest, DecodesEveryField) {
@@ -286,7 +286,7 @@ TEST(RmfFileHeaderTest, FailureLeavesAnEmptyHeader) {
   }
   ByteWriter w;
   w.Append(ValidHeader()).U32(36, 0);
-  ASSERT_EQ(Decode(w.bytes(), &h, 500), rmf::kRmfFileRejected);
+  ASSERT_EQ(Decode(w.bytes(), &h, 500), kRmfHeaderRejected);
   EXPECT_EQ(h.indexCount, 0u);
   EXPECT_EQ(h.minLevel, 8);
 }
@@ -432,13 +432,13 @@ TEST(RmfAnnotationsTest, VehicleTypesList) {
       {"4x,6", rmf::kRmfFileAccepted, {4, 6}},
       {"-0", rmf::kRmfFileAccepted, {0}},
       {"65535", rmf::kRmfFileAccepted, {65535}},
-      {"-1", rmf::kRmfFileMalformed, {}},
-      {"3,-2,7", rmf::kRmfFileMalformed, {}},
-      {"-99999999999", rmf::kRmfFileMalformed, {}},
-      {"65536", rmf::kRmfFileMalformed, {}},
-      {"1,4294967297", rmf::kRmfFileMalformed, {}},
-      {"99999999999999999999", rmf::kRmfFileMalformed, {}},
-      {"65536,-1", rmf::kRmfFileMalformed, {}},
+      {"-1", kRmfMalformed, {}},
+      {"3,-2,7", kRmfMalformed, {}},
+      {"-99999999999", kRmfMalformed, {}},
+      {"65536", kRmfMalformed, {}},
+      {"1,4294967297", kRmfMalformed, {}},
+      {"99999999999999999999", kRmfMalformed, {}},
+      {"65536,-1", kRmfMalformed, {}},
   };
   for (const Case& c : cases) {
     AnnotationsGuard g;
@@ -487,7 +487,7 @@ TEST(RmfAnnotationsTest, NoMemoryAndOwnership) {
     heap.failAt = failAt;
     rmf::RmfHeapHooks hooks = heap.Hooks();
     rmf::RmfAnnotations a{};
-    EXPECT_EQ(DecodeBlock(bytes, &a, &hooks), rmf::kRmfFileNoMemory) << failAt;
+    EXPECT_EQ(DecodeBlock(bytes, &a, &hooks), kRmfNoMemory) << failAt;
     EXPECT_EQ(a.block, nullptr);
     EXPECT_EQ(a.vehicleTypes, nullptr);
     EXPECT_EQ(heap.releases, heap.allocations - 1) << "everything that was given is back";
@@ -592,7 +592,7 @@ TEST(RmfSampleTableTest, LoadsOnlyTheEntriesItNeeds) {
   for (std::uint32_t failAt : {0u, 99u, 200u, 249u}) {
     RecordingLoader failing{250, failAt};
     table.count = 77;
-    EXPECT_EQ(rmf::BuildSampleTable(250, &RecordingLoader::Load, &failing, &table), rmf::kRmfFileNoBytes)
+    EXPECT_EQ(rmf::BuildSampleTable(250, &RecordingLoader::Load, &failing, &table), kRmfCannotOpen)
         << failAt;
     EXPECT_EQ(table.count, 0) << "a failed build leaves no table";
     EXPECT_EQ(table.firsts[0], 0u);
@@ -601,11 +601,11 @@ TEST(RmfSampleTableTest, LoadsOnlyTheEntriesItNeeds) {
 
 TEST(RmfSampleTableTest, EmptyIndexAndBadArguments) {
   rmf::RmfSampleTable table{};
-  EXPECT_EQ(rmf::BuildSampleTable(nullptr, 0, &table), rmf::kRmfFileNoBytes);
+  EXPECT_EQ(rmf::BuildSampleTable(nullptr, 0, &table), kRmfCannotOpen);
   std::vector<rmf::RmfIndexEntry> entries = Entries(5);
-  EXPECT_EQ(rmf::BuildSampleTable(entries.data(), 5, nullptr), rmf::kRmfFileBadArgument);
-  EXPECT_EQ(rmf::BuildSampleTable(nullptr, 5, &table), rmf::kRmfFileBadArgument);
-  EXPECT_EQ(rmf::BuildSampleTable(5, nullptr, nullptr, &table), rmf::kRmfFileBadArgument);
+  EXPECT_EQ(rmf::BuildSampleTable(entries.data(), 5, nullptr), kRmfBadArgument);
+  EXPECT_EQ(rmf::BuildSampleTable(nullptr, 5, &table), kRmfBadArgument);
+  EXPECT_EQ(rmf::BuildSampleTable(5, nullptr, nullptr, &table), kRmfBadArgument);
 }
 
 TEST(RmfIndexEntryTest, ReadsWholeEntriesOnly) {
@@ -996,7 +996,7 @@ TEST(RmfFileFormatFuzzTest, HeaderMutations) {
     rmf::RmfFileHeader h{};
     int result = rmf::DecodeFileHeader(exact.data(), exact.size(), &h);
     ASSERT_TRUE(result == rmf::kRmfFileAccepted || result == rmf::kRmfFileTooShort ||
-                result == rmf::kRmfFileNoBytes || result == rmf::kRmfFileRejected)
+                result == kRmfCannotOpen || result == kRmfHeaderRejected)
         << "seed " << kSeed << " round " << round;
     if (result == rmf::kRmfFileAccepted) {
       ASSERT_EQ(std::uint64_t{h.indexOffset} + 12ull * h.indexCount, h.offsetTableOffset) << round;
@@ -1020,8 +1020,8 @@ TEST(RmfFileFormatFuzzTest, AnnotationMutations) {
     ExactBuffer exact(bytes);
     rmf::RmfAnnotations a{};
     int result = rmf::DecodeAnnotations(exact.data(), exact.size(), &a, &hooks);
-    ASSERT_TRUE(result == rmf::kRmfFileAccepted || result == rmf::kRmfFileMalformed ||
-                result == rmf::kRmfFileRejected)
+    ASSERT_TRUE(result == rmf::kRmfFileAccepted || result == kRmfMalformed ||
+                result == kRmfHeaderRejected)
         << "seed " << kSeed + 1 << " round " << round << " result " << result;
     if (result == rmf::kRmfFileAccepted) {
       // Every value ends inside the block copy.

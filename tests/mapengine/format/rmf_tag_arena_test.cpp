@@ -72,7 +72,7 @@ TEST(TagArenaRegion, SizesAlignmentAndRefusals) {
   // trailer and the end sentinel.
   EXPECT_EQ(RmfTagT13(arena), static_cast<std::int32_t>(512 - regions[0].headerBytes - 4 - 36));
   EXPECT_EQ(FreeSizes(regions[0]), std::vector<std::uint32_t>{512 - regions[0].headerBytes - 4 - 36});
-  EXPECT_EQ(RmfTagT13(nullptr), -202);
+  EXPECT_EQ(RmfTagT13(nullptr), kRmfTagBadArgument);
 }
 
 TEST(TagArenaAccounting, OneByteCostsFortyFourAndDataIsAligned) {
@@ -177,43 +177,43 @@ TEST(TagArenaCounts, LimitsAndCodes) {
   ASSERT_NE(arena, nullptr);
   void* p = RmfTagT3(arena, 8, nullptr);
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(RmfTagT9(arena, p), -203);  // never below 1
-  EXPECT_EQ(RmfTagT8(arena, p), -203);  // not pinned
+  EXPECT_EQ(RmfTagT9(arena, p), kRmfTagInUse);  // never below 1
+  EXPECT_EQ(RmfTagT8(arena, p), kRmfTagInUse);  // not pinned
   EXPECT_EQ(RmfTagT7(arena, p), 2);
-  EXPECT_EQ(RmfTagT5(arena, p), -203);  // referenced twice: stays
-  EXPECT_EQ(RmfTagT12(arena, p), -203);
+  EXPECT_EQ(RmfTagT5(arena, p), kRmfTagInUse);  // referenced twice: stays
+  EXPECT_EQ(RmfTagT12(arena, p), kRmfTagInUse);
   EXPECT_EQ(RmfTagT11(arena), 0);       // nothing evictable
   EXPECT_EQ(RmfTagT9(arena, p), 1);
   EXPECT_EQ(RmfTagT6(arena, p), 1);
-  EXPECT_EQ(RmfTagT5(arena, p), -203);  // pinned: stays
+  EXPECT_EQ(RmfTagT5(arena, p), kRmfTagInUse);  // pinned: stays
   EXPECT_EQ(RmfTagT11(arena), 0);
   for (int expected = 2; expected <= 65535; ++expected) ASSERT_EQ(RmfTagT6(arena, p), expected);
-  EXPECT_EQ(RmfTagT6(arena, p), -203);
+  EXPECT_EQ(RmfTagT6(arena, p), kRmfTagInUse);
   for (int expected = 65534; expected >= 0; --expected) ASSERT_EQ(RmfTagT8(arena, p), expected);
   for (int expected = 2; expected <= 65535; ++expected) ASSERT_EQ(RmfTagT7(arena, p), expected);
-  EXPECT_EQ(RmfTagT7(arena, p), -203);
+  EXPECT_EQ(RmfTagT7(arena, p), kRmfTagInUse);
   for (int expected = 65534; expected >= 1; --expected) ASSERT_EQ(RmfTagT9(arena, p), expected);
-  EXPECT_EQ(RmfTagT10(arena, p, 0), -202);
-  EXPECT_EQ(RmfTagT10(arena, p, 2), -202);
+  EXPECT_EQ(RmfTagT10(arena, p, 0), kRmfTagBadArgument);
+  EXPECT_EQ(RmfTagT10(arena, p, 2), kRmfTagBadArgument);
   EXPECT_EQ(RmfTagT10(arena, p, -1), 1);
   EXPECT_EQ(RmfTagT10(arena, p, 1), 1);
   ASSERT_EQ(RmfTagT5(arena, p), 1);
   Walk(arena);
   // The block is free now: its header still passes the checks, so every
   // operation reports it as not allocated (and a second free as nothing to do).
-  for (auto op : {RmfTagT6, RmfTagT7, RmfTagT8, RmfTagT9}) EXPECT_EQ(op(arena, p), -204);
-  EXPECT_EQ(RmfTagT10(arena, p, 1), -204);
+  for (auto op : {RmfTagT6, RmfTagT7, RmfTagT8, RmfTagT9}) EXPECT_EQ(op(arena, p), kRmfTagNotAllocated);
+  EXPECT_EQ(RmfTagT10(arena, p, 1), kRmfTagNotAllocated);
   EXPECT_EQ(RmfTagT5(arena, p), 0);
   EXPECT_EQ(RmfTagT12(arena, p), 0);
   // Null and foreign pointers.
   int outside = 0;
   for (auto op : {RmfTagT5, RmfTagT6, RmfTagT7, RmfTagT8, RmfTagT9, RmfTagT12}) {
-    EXPECT_EQ(op(nullptr, p), -202);
-    EXPECT_EQ(op(arena, nullptr), -202);
-    EXPECT_EQ(op(arena, &outside), -202);
-    EXPECT_EQ(op(arena, static_cast<unsigned char*>(p) + 4), -202);
+    EXPECT_EQ(op(nullptr, p), kRmfTagBadArgument);
+    EXPECT_EQ(op(arena, nullptr), kRmfTagBadArgument);
+    EXPECT_EQ(op(arena, &outside), kRmfTagBadArgument);
+    EXPECT_EQ(op(arena, static_cast<unsigned char*>(p) + 4), kRmfTagBadArgument);
   }
-  EXPECT_EQ(RmfTagT11(nullptr), -202);
+  EXPECT_EQ(RmfTagT11(nullptr), kRmfTagBadArgument);
   EXPECT_EQ(RmfTagT3(nullptr, 4, nullptr), nullptr);
   EXPECT_EQ(RmfTagT4(arena, 0xfffffff0u, 0), nullptr);
   Walk(arena);
@@ -293,11 +293,11 @@ TEST(TagArenaEviction, FixedAndOwnerlessBlocks) {
   ASSERT_TRUE(rmf::detail::TagBlockState(arena, loose, &info));
   EXPECT_EQ(info.references, 0);
   EXPECT_EQ(RmfTagT11(arena), 0);  // the fixed block stays pinned
-  EXPECT_EQ(RmfTagT5(arena, fixed), -203);
+  EXPECT_EQ(RmfTagT5(arena, fixed), kRmfTagInUse);
   EXPECT_EQ(RmfTagT8(arena, fixed), 0);
   void* second = RmfTagT4(arena, 100, 8);
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(RmfTagT5(arena, second), -203);
+  EXPECT_EQ(RmfTagT5(arena, second), kRmfTagInUse);
   EXPECT_EQ(RmfTagT8(arena, second), 0);
   EXPECT_EQ(RmfTagT5(arena, second), 1);  // a tag is not an owner
   EXPECT_EQ(RmfTagT11(arena), 1);         // an unpinned fixed block is evictable
@@ -318,8 +318,8 @@ TEST(TagArenaEviction, RefusingOwnerDoesNotStallAllocation) {
     ASSERT_NE(p, nullptr);
   }
   owners.refuse = {b[0], b[1], b[2], b[3]};
-  EXPECT_EQ(RmfTagT5(arena, b[0]), -206);
-  EXPECT_EQ(RmfTagT11(arena), -206);
+  EXPECT_EQ(RmfTagT5(arena, b[0]), kRmfTagRefused);
+  EXPECT_EQ(RmfTagT11(arena), kRmfTagRefused);
   EXPECT_EQ(RmfTagT3(arena, 100, &owners.record), nullptr);  // gives up once every block refused
   owners.refuse = {b[0], b[2], b[3]};
   owners.asked.clear();
@@ -333,11 +333,11 @@ TEST(TagArenaRegions, SecondRegionsShareIndexAndListButNeverMerge) {
   RmfTagArena* arena = RmfTagT1(first.at(0), 512);
   ASSERT_NE(arena, nullptr);
   const std::int32_t freshFirst = RmfTagT13(arena);
-  EXPECT_EQ(RmfTagT2(nullptr, second.at(0), 1024), -202);
-  EXPECT_EQ(RmfTagT2(arena, second.at(0), 511), -202);
-  EXPECT_EQ(RmfTagT2(arena, first.at(0) + 64, 512), -202);  // overlaps the first region
+  EXPECT_EQ(RmfTagT2(nullptr, second.at(0), 1024), kRmfTagBadArgument);
+  EXPECT_EQ(RmfTagT2(arena, second.at(0), 511), kRmfTagBadArgument);
+  EXPECT_EQ(RmfTagT2(arena, first.at(0) + 64, 512), kRmfTagBadArgument);  // overlaps the first region
   ASSERT_EQ(RmfTagT2(arena, second.at(2), 1026), 1);       // 2 skipped, 1024 left
-  EXPECT_EQ(RmfTagT2(arena, second.at(500), 1024), -202);    // overlaps the second
+  EXPECT_EQ(RmfTagT2(arena, second.at(500), 1024), kRmfTagBadArgument);    // overlaps the second
   ASSERT_EQ(RmfTagT2(arena, third.at(0), 1024), 1);
   EXPECT_EQ(RmfTagT13(arena), freshFirst + 2 * (freshFirst + 512));
   auto regions = Walk(arena);
@@ -487,7 +487,7 @@ class ArenaModel {
       const bool inUse = l.references > 1 || l.pins > 0;
       const std::int32_t r = RmfTagT5(arena_, p);
       if (inUse) {
-        ASSERT_EQ(r, -203);
+        ASSERT_EQ(r, kRmfTagInUse);
       } else {
         ASSERT_EQ(r, 1);
         if (live_.count(p) != 0) Forget(p);  // a fixed or detached block is freed directly
@@ -504,11 +504,11 @@ class ArenaModel {
         Forget(p);
         return;
       }
-      ASSERT_EQ(RmfTagT8(arena_, p), l.pins == 0 ? -203 : --l.pins);
+      ASSERT_EQ(RmfTagT8(arena_, p), l.pins == 0 ? kRmfTagInUse : --l.pins);
     } else if (op < 72) {
       ASSERT_EQ(RmfTagT7(arena_, p), ++l.references);
     } else if (op < 80) {
-      ASSERT_EQ(RmfTagT9(arena_, p), l.references == 1 ? -203 : --l.references);
+      ASSERT_EQ(RmfTagT9(arena_, p), l.references == 1 ? kRmfTagInUse : --l.references);
     } else if (op < 90) {
       const int mode = (rng_() & 1) != 0 ? 1 : -1;
       ASSERT_EQ(RmfTagT10(arena_, p, mode), 1);
@@ -528,7 +528,7 @@ class ArenaModel {
     } else {
       // Detach the owner: a later free then frees the block without asking.
       const bool inUse = l.references > 1 || l.pins > 0;
-      ASSERT_EQ(RmfTagT12(arena_, p), inUse ? -203 : 1);
+      ASSERT_EQ(RmfTagT12(arena_, p), inUse ? kRmfTagInUse : 1);
       if (!inUse && !l.fixed) {
         ASSERT_EQ(RmfTagT5(arena_, p), 1);
         Forget(p);

@@ -313,7 +313,7 @@ TEST(TileCacheGiveBack, OneRecordTakesItsWholeTileExceptRecordsInUse) {
   // reference to the pinned record stays linked.
   EXPECT_EQ(holder.calls, (std::vector<void*>{r1, r0, r3}));
   EXPECT_EQ(static_cast<RmfRecordReference*>(rPinned)->guard, kRmfReferenceLinked);
-  EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, r0), -2);
+  EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, r0), kRmfBadArgument);
   f.Check();
   // Once free of its pin, the pinned record goes with the next eviction of
   // its tile, and its reference is released.
@@ -337,7 +337,7 @@ TEST(TileCacheGiveBack, ReleasingAReferenceUnlinksItOnce) {
   void* c = holder.Reference();
   for (void* r : {a, b, c}) ASSERT_EQ(rmf::detail::TcAttachReference(&f.cache, rec, r), 1);
   EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, b), 1);  // middle of the chain
-  EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, b), -2);
+  EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, b), kRmfBadArgument);
   EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, c), 1);  // head
   EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, a), 1);  // last
   EXPECT_EQ(static_cast<RmfRecordKey*>(rec)->references, 0u);
@@ -348,7 +348,7 @@ TEST(TileCacheGiveBack, ReleasingAReferenceUnlinksItOnce) {
   EXPECT_EQ(rmf::detail::TcReleaseReference(&f.cache, d), 0);
   EXPECT_EQ(static_cast<RmfRecordReference*>(d)->guard, kRmfReferenceReleased);
   int outside = 0;
-  EXPECT_EQ(rmf::detail::TcAttachReference(&f.cache, rec, &outside), -2);
+  EXPECT_EQ(rmf::detail::TcAttachReference(&f.cache, rec, &outside), kRmfBadArgument);
   EXPECT_TRUE(holder.calls.empty());
 }
 

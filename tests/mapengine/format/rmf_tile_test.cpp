@@ -159,11 +159,11 @@ TEST(RmfTileIdTest, Levels) {
   };
   const Row rows[] = {
       {0x00000000u, 0},  {0x7FFFFFFFu, 0},  {0x80000000u, 1},
-      {0x9FFFFFFFu, 1},  {0xA0000000u, -2},                     // level 1 with its zero bit (bit 29) set
-      {0x90000000u, 1},  {0xC4000000u, 2},  {0xC8000000u, -2},  // a level-2 padding bit
-      {0xfffc0000u, 14}, {0xfffc0007u, 14}, {0xfffc0008u, -2},
-      {kWorld, 15},      {0xfffe0001u, -2},  // the world has no code bits
-      {0xffff0000u, -2}, {0xFFFFFFFFu, -2},
+      {0x9FFFFFFFu, 1},  {0xA0000000u, kRmfBadArgument},  // level 1 with its zero bit (bit 29) set
+      {0x90000000u, 1},  {0xC4000000u, 2},  {0xC8000000u, kRmfBadArgument},  // a level-2 padding bit
+      {0xfffc0000u, 14}, {0xfffc0007u, 14}, {0xfffc0008u, kRmfBadArgument},
+      {kWorld, 15},      {0xfffe0001u, kRmfBadArgument},  // the world has no code bits
+      {0xffff0000u, kRmfBadArgument}, {0xFFFFFFFFu, kRmfBadArgument},
   };
   for (const Row& r : rows) EXPECT_EQ(RmfTileLevel(r.id), r.level) << std::hex << r.id;
 }
@@ -253,9 +253,9 @@ TEST(RmfTileRectTest, WorldAndBadIds) {
   TiRect r{};
   ASSERT_EQ(RmfTileRect(kWorld, &r), 1);
   EXPECT_TRUE(SameRect(r, TiRect{-(1 << 27), -(1 << 26), 1 << 27, 1 << 26}));
-  EXPECT_EQ(RmfTileRect(0xA0000000u, &r), -2);
-  EXPECT_EQ(RmfTileRect(0xFFFFFFFFu, &r), -2);
-  EXPECT_EQ(RmfTileRect(0x10000000u, nullptr), -2);
+  EXPECT_EQ(RmfTileRect(0xA0000000u, &r), kRmfBadArgument);
+  EXPECT_EQ(RmfTileRect(0xFFFFFFFFu, &r), kRmfBadArgument);
+  EXPECT_EQ(RmfTileRect(0x10000000u, nullptr), kRmfBadArgument);
 }
 
 // ---- Children, ancestors and descendants --------------------------------------------------
@@ -293,8 +293,8 @@ TEST(RmfTileTreeTest, ChildrenAreTheFourQuartersOfTheCell) {
   EXPECT_EQ(RmfTileChildren(0x12345678u, &first, &last), 0);
   EXPECT_EQ(first, 0x12345678u);
   EXPECT_EQ(last, 0x12345678u);
-  EXPECT_EQ(RmfTileChildren(0xA0000000u, &first, &last), -2);
-  EXPECT_EQ(RmfTileChildren(0x80000000u, nullptr, &last), -2);
+  EXPECT_EQ(RmfTileChildren(0xA0000000u, &first, &last), kRmfBadArgument);
+  EXPECT_EQ(RmfTileChildren(0x80000000u, nullptr, &last), kRmfBadArgument);
 }
 
 TEST(RmfTileTreeTest, RangesReachAncestorsAndAllDescendants) {
@@ -404,9 +404,9 @@ TEST(RmfTilesAroundPointTest, WorkedCases) {
   const TiPoint any{5, 5};
   EXPECT_EQ(RmfTilesAroundPoint(&any, 15, ids), 1);
   EXPECT_EQ(ids[0], kWorld);
-  EXPECT_EQ(RmfTilesAroundPoint(&any, 16, ids), -2);
-  EXPECT_EQ(RmfTilesAroundPoint(nullptr, 3, ids), -2);
-  EXPECT_EQ(RmfTilesAroundPoint(&any, 3, nullptr), -2);
+  EXPECT_EQ(RmfTilesAroundPoint(&any, 16, ids), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesAroundPoint(nullptr, 3, ids), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesAroundPoint(&any, 3, nullptr), kRmfBadArgument);
 }
 
 // Tiles whose rectangles hold the point, found by trying every cell around it
@@ -913,24 +913,24 @@ TEST(RmfTilesCoverTest, ClassifiedAreasCancellationAndErrors) {
   volatile std::int32_t cancel = 0;
   Classifier cancelling{area};
   cancelling.cancel = &cancel;
-  EXPECT_EQ(RmfTilesForArea(0x700, viaArea, 512, &cancel, &needed, Classify, &cancelling), -127);
+  EXPECT_EQ(RmfTilesForArea(0x700, viaArea, 512, &cancel, &needed, Classify, &cancelling), kRmfCancelled);
 
   for (std::int32_t bad : {3, -1, 100}) {
     Classifier broken{area};
     broken.fixed = true;
     broken.answer = bad;
-    EXPECT_EQ(RmfTilesForArea(0x1, viaArea, 512, nullptr, &needed, Classify, &broken), -128) << bad;
+    EXPECT_EQ(RmfTilesForArea(0x1, viaArea, 512, nullptr, &needed, Classify, &broken), kRmfMalformed) << bad;
   }
-  EXPECT_EQ(RmfTilesForArea(0x1, viaArea, 512, nullptr, &needed, nullptr, &c), -2);
-  EXPECT_EQ(RmfTilesForArea(0x1, nullptr, 512, nullptr, &needed, Classify, &c), -2);
-  EXPECT_EQ(RmfTilesForArea(0x1, viaArea, 0, nullptr, &needed, Classify, &c), -2);
-  EXPECT_EQ(RmfTilesForRect(nullptr, 1, viaArea, 512, &needed), -2);
-  EXPECT_EQ(RmfTilesForRect(&area, 1, viaArea, 0, &needed), -2);
+  EXPECT_EQ(RmfTilesForArea(0x1, viaArea, 512, nullptr, &needed, nullptr, &c), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForArea(0x1, nullptr, 512, nullptr, &needed, Classify, &c), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForArea(0x1, viaArea, 0, nullptr, &needed, Classify, &c), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForRect(nullptr, 1, viaArea, 512, &needed), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForRect(&area, 1, viaArea, 0, &needed), kRmfBadArgument);
   const TiPoint tri[3] = {{0, 0}, {100, 0}, {0, 100}};
-  EXPECT_EQ(RmfTilesForPolygon(nullptr, 3, 1, viaArea, 512, &needed), -2);
-  EXPECT_EQ(RmfTilesForPolygon(tri, 0, 1, viaArea, 512, &needed), -2);
-  EXPECT_EQ(RmfTilesForPolygon(tri, 3, 1, nullptr, 512, &needed), -2);
-  EXPECT_EQ(RmfTilesForPolygon(tri, 3, 1, viaArea, 0, &needed), -2);
+  EXPECT_EQ(RmfTilesForPolygon(nullptr, 3, 1, viaArea, 512, &needed), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForPolygon(tri, 0, 1, viaArea, 512, &needed), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForPolygon(tri, 3, 1, nullptr, 512, &needed), kRmfBadArgument);
+  EXPECT_EQ(RmfTilesForPolygon(tri, 3, 1, viaArea, 0, &needed), kRmfBadArgument);
   // The count output is optional.
   EXPECT_GT(RmfTilesForPolygon(tri, 3, 1, viaArea, 512, nullptr), 0);
 }

@@ -488,7 +488,7 @@ TEST(TreeNodeForm, MoveWithCopyRelinksParentChildrenAndPath) {
     }
     LongRec stranger{};
     stranger.key = 3;
-    EXPECT_EQ(TiBtiMove(&tree, &stranger, &pool.recs[39], 0), -2);
+    EXPECT_EQ(TiBtiMove(&tree, &stranger, &pool.recs[39], 0), kRmfBadArgument);
   }
 }
 
@@ -551,7 +551,7 @@ TEST(TreeConsistency, DamagedPathIsRefusedAndCounted) {
   tree.pathDir[1] = static_cast<std::int8_t>(-tree.pathDir[1]);  // the path no longer leads to its last node
   const std::vector<LongRec> before = pool.recs;
   const std::uint32_t counted = TiBtiInconsistencies();
-  EXPECT_EQ(TiBtiDeleteCurrent(&tree), -128);
+  EXPECT_EQ(TiBtiDeleteCurrent(&tree), kRmfMalformed);
   EXPECT_EQ(TiBtiInconsistencies(), counted + 1);
   EXPECT_EQ(tree.pathEnd, 0);
   EXPECT_EQ(std::memcmp(pool.recs.data(), before.data(), 15 * sizeof(LongRec)), 0);
@@ -588,7 +588,7 @@ TEST(TreeDump, InOrderWithDepthsAndLockedDuringTheWalk) {
             1);
   EXPECT_EQ(log.keys, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(log.depths, (std::vector<int>{2, 1, 2, 0, 2, 1, 2}));
-  EXPECT_EQ(log.nestedResult, -2);
+  EXPECT_EQ(log.nestedResult, kRmfBadArgument);
   EXPECT_EQ(log.endDepth, 3);
   EXPECT_EQ(tree.parentLinks, 1);
   EXPECT_EQ(TiBtiSetShort(&tree, 1), 1);  // unlocked again
@@ -597,28 +597,28 @@ TEST(TreeDump, InOrderWithDepthsAndLockedDuringTheWalk) {
 TEST(TreeArguments, BadTreesAndArgumentsAreRefused) {
   LongRec rec{};
   void* out = nullptr;
-  EXPECT_EQ(TiBtiInit(nullptr, CompareRecs<LongRec>, nullptr, 0), -2);
+  EXPECT_EQ(TiBtiInit(nullptr, CompareRecs<LongRec>, nullptr, 0), kRmfBadArgument);
   TiBtiTree tree;
-  EXPECT_EQ(TiBtiInit(&tree, nullptr, nullptr, 0), -2);
-  EXPECT_EQ(TiBtiInitLinked32(&tree, CompareRecs<LongRec>, nullptr, 0, nullptr, nullptr, nullptr), -2);
+  EXPECT_EQ(TiBtiInit(&tree, nullptr, nullptr, 0), kRmfBadArgument);
+  EXPECT_EQ(TiBtiInitLinked32(&tree, CompareRecs<LongRec>, nullptr, 0, nullptr, nullptr, nullptr), kRmfBadArgument);
   std::memset(&tree, 0, sizeof(tree));  // never initialised
-  EXPECT_EQ(TiBtiFindForce(&tree, &rec, 0, &out, 1), -2);
-  EXPECT_EQ(TiBtiNNodes(&tree), -2);
-  EXPECT_EQ(TiBtiFindForce(nullptr, &rec, 0, &out, 1), -2);
+  EXPECT_EQ(TiBtiFindForce(&tree, &rec, 0, &out, 1), kRmfBadArgument);
+  EXPECT_EQ(TiBtiNNodes(&tree), kRmfBadArgument);
+  EXPECT_EQ(TiBtiFindForce(nullptr, &rec, 0, &out, 1), kRmfBadArgument);
   ASSERT_EQ(TiBtiInit(&tree, CompareRecs<LongRec>, nullptr, 0), 1);
-  EXPECT_EQ(TiBtiFindForce(&tree, nullptr, 0, &out, 1), -2);
-  EXPECT_EQ(TiBtiLeastGe(&tree, nullptr, &out), -2);
-  EXPECT_EQ(TiBtiMakeCurrent(&tree, nullptr), -2);
-  EXPECT_EQ(TiBtiVerifyPath(&tree, nullptr, 0), -2);
+  EXPECT_EQ(TiBtiFindForce(&tree, nullptr, 0, &out, 1), kRmfBadArgument);
+  EXPECT_EQ(TiBtiLeastGe(&tree, nullptr, &out), kRmfBadArgument);
+  EXPECT_EQ(TiBtiMakeCurrent(&tree, nullptr), kRmfBadArgument);
+  EXPECT_EQ(TiBtiVerifyPath(&tree, nullptr, 0), kRmfBadArgument);
   EXPECT_EQ(TiBtiLeast(&tree, &out), 0);
   EXPECT_EQ(TiBtiVerifyBalance(&tree), 0);
   EXPECT_EQ(TiBtiDelete(&tree, nullptr, &out), 0);
   tree.pathEnd = -1;  // a path end before the path array
-  EXPECT_EQ(TiBtiLeast(&tree, &out), -2);
+  EXPECT_EQ(TiBtiLeast(&tree, &out), kRmfBadArgument);
   tree.pathEnd = 0;
   tree.lock = 1;
-  EXPECT_EQ(TiBtiNext(&tree, &out), -2);
-  EXPECT_EQ(TiBtiSetShort(&tree, 1), -2);
+  EXPECT_EQ(TiBtiNext(&tree, &out), kRmfBadArgument);
+  EXPECT_EQ(TiBtiSetShort(&tree, 1), kRmfBadArgument);
   tree.lock = 0;
   EXPECT_EQ(TiBtiLeast(&tree, &out), 0);
 }

@@ -1043,14 +1043,14 @@ TEST(TiPolylineDistOverlapRectTest, BadArguments) {
   const TiRect r{0, 0, 5, 5};
   const TiRect inverted{5, 0, 0, 5};
   const TiRect flipped{0, 5, 5, 0};
-  EXPECT_EQ(TiPolylineDistOverlapRect(nullptr, 2, nullptr, 1, nullptr, &r), -2);
-  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), 0, nullptr, 1, nullptr, &r), -2);
-  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), -1, nullptr, 1, nullptr, &r), -2);
-  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), 2, nullptr, -1, nullptr, &r), -2);
-  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), 2, nullptr, 1, nullptr, nullptr), -2);
-  EXPECT_EQ(Overlap(line, 1, inverted), -2);
-  EXPECT_EQ(Overlap(line, 1, r, &flipped), -2);
-  EXPECT_EQ(Overlap(line, 1, r, nullptr, &inverted), -2);
+  EXPECT_EQ(TiPolylineDistOverlapRect(nullptr, 2, nullptr, 1, nullptr, &r), kRmfBadArgument);
+  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), 0, nullptr, 1, nullptr, &r), kRmfBadArgument);
+  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), -1, nullptr, 1, nullptr, &r), kRmfBadArgument);
+  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), 2, nullptr, -1, nullptr, &r), kRmfBadArgument);
+  EXPECT_EQ(TiPolylineDistOverlapRect(line.data(), 2, nullptr, 1, nullptr, nullptr), kRmfBadArgument);
+  EXPECT_EQ(Overlap(line, 1, inverted), kRmfBadArgument);
+  EXPECT_EQ(Overlap(line, 1, r, &flipped), kRmfBadArgument);
+  EXPECT_EQ(Overlap(line, 1, r, nullptr, &inverted), kRmfBadArgument);
 }
 
 TEST(TiPolylineDistOverlapRectTest, NamedCases) {

@@ -648,11 +648,11 @@ TEST(TiSortTest, BadArgumentsAndEmptyInput) {
   std::int32_t scratch = 0;
   CompareStats stats;
   const TiCompareFn cmp = CompareKeys<Record<0>>;
-  EXPECT_EQ(TiSort(nullptr, 3, 4, &scratch, cmp, &stats), -2);
-  EXPECT_EQ(TiSort(values, 3, 4, nullptr, cmp, &stats), -2);
-  EXPECT_EQ(TiSort(values, 3, 4, &scratch, nullptr, &stats), -2);
-  EXPECT_EQ(TiSort(values, -1, 4, &scratch, cmp, &stats), -2);
-  EXPECT_EQ(TiSort(values, 3, -4, &scratch, cmp, &stats), -2);
+  EXPECT_EQ(TiSort(nullptr, 3, 4, &scratch, cmp, &stats), kRmfBadArgument);
+  EXPECT_EQ(TiSort(values, 3, 4, nullptr, cmp, &stats), kRmfBadArgument);
+  EXPECT_EQ(TiSort(values, 3, 4, &scratch, nullptr, &stats), kRmfBadArgument);
+  EXPECT_EQ(TiSort(values, -1, 4, &scratch, cmp, &stats), kRmfBadArgument);
+  EXPECT_EQ(TiSort(values, 3, -4, &scratch, cmp, &stats), kRmfBadArgument);
   EXPECT_EQ(TiSort(values, 0, 4, &scratch, cmp, &stats), 1);
   EXPECT_EQ(TiSort(values, 3, 0, &scratch, cmp, &stats), 1);
   EXPECT_EQ(stats.calls, 0);
