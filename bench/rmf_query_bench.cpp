@@ -84,9 +84,11 @@ std::uint64_t Fold(std::uint64_t h, const void* bytes, std::size_t n) {
 struct Reader {
   std::vector<std::uint8_t> memory = std::vector<std::uint8_t>(32u << 20);
   RmfReader* reader = nullptr;
+  bool opened = false;
   Reader() {
     reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
-    RmfReaderAddSource(reader, const_cast<std::vector<std::uint8_t>*>(&CityFile()), ReadMemory, nullptr, nullptr);
+    opened = RmfReaderAddSource(reader, const_cast<std::vector<std::uint8_t>*>(&CityFile()), ReadMemory, nullptr,
+                                nullptr) >= 1;
     RmfQuerySetLevels(reader, 1, 8);
     RmfQuerySetClassFilter(reader, '0', "1234567");
     RmfQuerySetClassFilter(reader, '1', "4567");
@@ -129,6 +131,10 @@ void Query(benchmark::State& state, std::int32_t size, bool degrees) {
     return;
   }
   Reader r;
+  if (!r.opened) {
+    state.SkipWithError("the city map could not be opened");
+    return;
+  }
   const std::int32_t cx = kOriginX + kSide * kCell / 2;
   const std::int32_t cy = kOriginY + kSide * kCell / 2;
   if (degrees) {

@@ -100,15 +100,18 @@ void QueryAndFetch(RmfReader* reader, RmfSource* source) {
     if (n < 0 || reference.featureId == 0) continue;
     RmfFeature* slot = nullptr;
     std::int32_t continues = 0;
+    // Only that the calls return matters here, not what they answer.
     if (RmfFeatureFetch(reader, reference, &slot, &continues) == 1) {
-      for (std::int32_t part = 0; part < RmfFeaturePartCount(slot) && part < 8; ++part) RmfFeatureSelectPart(slot, part, 1, nullptr);
-      RmfFeatureRelease(slot);
+      for (std::int32_t part = 0; part < RmfFeaturePartCount(slot) && part < 8; ++part) {
+        (void)RmfFeatureSelectPart(slot, part, 1, nullptr);
+      }
+      (void)RmfFeatureRelease(slot);
     }
     char attrCode[6], attrValue[51], attrName[251];
     for (std::int32_t index = 0; index < 4; ++index)
       if (RmfFeatureAttribute(reader, reference, index, attrCode, attrValue, attrName) <= 0) break;
     TiPoint* refPoints = nullptr;
-    RmfFeatureRefPoints(reader, reference, &refPoints);
+    (void)RmfFeatureRefPoints(reader, reference, &refPoints);
   }
 }
 

@@ -193,7 +193,7 @@ class Held {
  public:
   Held(RmfReader* r, const RmfFeatureRef& ref) { result_ = RmfFeatureFetch(r, ref, &slot_, &continues_); }
   ~Held() {
-    if (result_ == 1) RmfFeatureRelease(slot_);
+    if (result_ == 1) (void)RmfFeatureRelease(slot_);
   }
   Held(const Held&) = delete;
   Held& operator=(const Held&) = delete;
@@ -256,7 +256,7 @@ TEST_F(FeatureTest, FetchingTheSameRecordSharesTheSlotAndItsPin) {
   ASSERT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), &b, nullptr), 1);
   EXPECT_EQ(b->useCount, 1);
   EXPECT_EQ(b->currentPart, -1);
-  RmfFeatureRelease(b);
+  (void)RmfFeatureRelease(b);
   EXPECT_EQ(RmfFeatureSlotUsage(r, nullptr, &uses), 1);
   EXPECT_EQ(uses, 0);
 }
@@ -280,10 +280,10 @@ TEST_F(FeatureTest, FifthNestedFetchFindsNoSlot) {
   RmfFeature* again = nullptr;
   EXPECT_EQ(RmfFeatureFetch(r, refs[2], &again, nullptr), 1);
   EXPECT_EQ(again, slots[2]);
-  RmfFeatureRelease(again);
-  for (RmfFeature* s : slots) RmfFeatureRelease(s);
+  (void)RmfFeatureRelease(again);
+  for (RmfFeature* s : slots) (void)RmfFeatureRelease(s);
   ASSERT_EQ(RmfFeatureFetch(r, Ref(kLong, 0, 0, 0, 0), &fifth, nullptr), 1);
-  RmfFeatureRelease(fifth);
+  (void)RmfFeatureRelease(fifth);
 }
 
 TEST_F(FeatureTest, FetchRefusesBadArgumentsAndMissingRecords) {
@@ -301,7 +301,7 @@ TEST_F(FeatureTest, FetchRefusesBadArgumentsAndMissingRecords) {
   EXPECT_EQ(RmfFeatureFetch(r, Ref(12345, 0, 0, 0, 0), &s, nullptr), 0) << "no such tile";
   EXPECT_EQ(s, nullptr);
   std::int32_t uses = -1;
-  RmfFeatureSlotUsage(r, nullptr, &uses);
+  (void)RmfFeatureSlotUsage(r, nullptr, &uses);
   EXPECT_EQ(uses, 0);
 
   // Slot functions on a free slot.
@@ -632,7 +632,7 @@ TEST_F(FeatureTest, WholeSpansTheFirstVertexToTheLastPosition) {
   EXPECT_EQ(r->lastError, kRmfBadReference);
   EXPECT_EQ(RmfFeatureRefWhole(r, Ref(kStreets, 0, 0, 0, 1), nullptr), kRmfBadArgument);
   std::int32_t uses = -1;
-  RmfFeatureSlotUsage(r, nullptr, &uses);
+  (void)RmfFeatureSlotUsage(r, nullptr, &uses);
   EXPECT_EQ(uses, 0) << "every fetch was released";
 }
 
@@ -793,7 +793,7 @@ TEST_F(FeatureTest, AttributesOfStretchesAndPoints) {
   EXPECT_EQ(RmfFeatureAttributeEx(r, Ref(kStreets, 0, 5, 2, 6), 0, code, value, name, 1), kRmfBadReference);
   EXPECT_EQ(RmfFeatureAttributeEx(nullptr, Ref(kStreets, 0, 0, 2, 6), 0, code, value, name, 1), kRmfBadArgument);
   std::int32_t uses = -1;
-  RmfFeatureSlotUsage(r, nullptr, &uses);
+  (void)RmfFeatureSlotUsage(r, nullptr, &uses);
   EXPECT_EQ(uses, 0);
 }
 
@@ -1262,7 +1262,7 @@ TEST_F(FeatureTest, SlotsCheckTablesAgainstTheRecord) {
     entry[d.at] = static_cast<std::uint8_t>(old);
     entry[d.at + 1] = static_cast<std::uint8_t>(old >> 8);
   }
-  RmfFeatureRelease(s);
+  (void)RmfFeatureRelease(s);
 
   // A header whose tables leave the record is refused at the fetch.
   for (const std::size_t at : {rmfbuild::kRecPointCount, rmfbuild::kRecEntryCount, rmfbuild::kRecTextBase}) {
@@ -1273,7 +1273,7 @@ TEST_F(FeatureTest, SlotsCheckTablesAgainstTheRecord) {
   }
   ASSERT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), &s, nullptr), 1);
   EXPECT_EQ(RmfFeatureWordCount(s, 1), 3);
-  RmfFeatureRelease(s);
+  (void)RmfFeatureRelease(s);
 }
 
 // Every function over damaged records: bytes changed at random in valid
@@ -1344,13 +1344,15 @@ TEST_F(FeatureTest, DamagedRecordsNeverCrash) {
         std::int32_t found = 0;
         std::int32_t list[4];
         TiPoint p;
-        RmfFeatureSelectPart(s, part, 1, rng() % 2 == 0 ? set.get() : nullptr);
-        RmfFeatureNodeAt(s, part, position);
-        RmfFeatureNextNode(s, part, position, rng() % 2 == 0 ? 1 : -1, &found, set.get());
-        RmfFeatureFindWord(s, part, static_cast<std::int32_t>(rng() % 8), position, rng() % 2 == 0 ? 1 : -1);
-        RmfFeaturePointAt(s, static_cast<std::int32_t>(rng() % (points + 2)) - 1, &p);
-        RmfFeaturePartsAtPoint(s, static_cast<std::int32_t>(rng() % (points + 1)), list, 4);
-        RmfFeaturePositionsOfPoint(s, part, static_cast<std::int32_t>(rng() % (points + 1)), list, 4);
+        // What the calls answer does not matter here, only that they answer
+        // without reading outside the record.
+        (void)RmfFeatureSelectPart(s, part, 1, rng() % 2 == 0 ? set.get() : nullptr);
+        (void)RmfFeatureNodeAt(s, part, position);
+        (void)RmfFeatureNextNode(s, part, position, rng() % 2 == 0 ? 1 : -1, &found, set.get());
+        (void)RmfFeatureFindWord(s, part, static_cast<std::int32_t>(rng() % 8), position, rng() % 2 == 0 ? 1 : -1);
+        (void)RmfFeaturePointAt(s, static_cast<std::int32_t>(rng() % (points + 2)) - 1, &p);
+        (void)RmfFeaturePartsAtPoint(s, static_cast<std::int32_t>(rng() % (points + 1)), list, 4);
+        (void)RmfFeaturePositionsOfPoint(s, part, static_cast<std::int32_t>(rng() % (points + 1)), list, 4);
 
         const auto from = static_cast<std::uint16_t>(rng() % (words + 3));
         const auto to = static_cast<std::uint16_t>(rng() % (words + 3));
@@ -1364,19 +1366,20 @@ TEST_F(FeatureTest, DamagedRecordsNeverCrash) {
         char codes[256];
         char values[256];
         char names[1024];
-        RmfFeatureRefWhole(r, ref, &out);
-        RmfFeatureRefClassify(r, ref);
-        RmfFeatureRefSplit(r, ref, &split);
-        RmfFeatureRefPoints(r, ref, &pts);
-        RmfFeaturePoints(r, ref, &degrees);
-        RmfFeatureRefPoint(r, &ref, &p);
-        RmfFeatureAttribute(r, ref, static_cast<std::int32_t>(rng() % 4), codes, values, names);
-        RmfFeatureAttributesAllBounded(r, ref, codes, sizeof codes, values, sizeof values, names, sizeof names);
+        (void)RmfFeatureRefWhole(r, ref, &out);
+        (void)RmfFeatureRefClassify(r, ref);
+        (void)RmfFeatureRefSplit(r, ref, &split);
+        (void)RmfFeatureRefPoints(r, ref, &pts);
+        (void)RmfFeaturePoints(r, ref, &degrees);
+        (void)RmfFeatureRefPoint(r, &ref, &p);
+        (void)RmfFeatureAttribute(r, ref, static_cast<std::int32_t>(rng() % 4), codes, values, names);
+        (void)RmfFeatureAttributesAllBounded(r, ref, codes, sizeof codes, values, sizeof values, names,
+                                             sizeof names);
       }
       EXPECT_EQ(RmfFeatureRelease(s), 1);
     }
     std::int32_t uses = -1;
-    RmfFeatureSlotUsage(r, nullptr, &uses);
+    (void)RmfFeatureSlotUsage(r, nullptr, &uses);
     ASSERT_EQ(uses, 0) << "round " << round;
     RmfReaderClose(r);
     readers_.pop_back();

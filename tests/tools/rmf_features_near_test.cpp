@@ -131,7 +131,7 @@ class NearTest : public ::testing::Test {
       ASSERT_EQ(RmfFeatureFetch(reader_, whole, &slot, nullptr), 1);
       ASSERT_EQ(RmfFeatureSelectPart(slot, whole.part, 0, nullptr), 0);
       whole.fromVertex = static_cast<std::uint16_t>(slot->firstVertex);  // after the attribute word
-      RmfFeatureRelease(slot);
+      (void)RmfFeatureRelease(slot);
       first_.push_back(whole);
     }
     RmfQuerySetClassFilter(reader_, 'R', "4567");
@@ -171,7 +171,7 @@ class NearTest : public ::testing::Test {
 
   std::int32_t Uses() {
     std::int32_t uses = -1;
-    RmfFeatureSlotUsage(reader_, nullptr, &uses);
+    (void)RmfFeatureSlotUsage(reader_, nullptr, &uses);
     return uses;
   }
 
@@ -697,7 +697,7 @@ TEST_F(NearSettingsTest, RestoredWhenTheSlotsAreTaken) {
   std::int32_t overflow = -1;
   EXPECT_EQ(RmfFeaturesNear(reader_, kX0 - 40, kY0 - 30, 500, 0, kNoHeading, out, 8, &overflow), -1);
   EXPECT_EQ(reader_->lastError, -1);
-  for (RmfFeature* slot : held) RmfFeatureRelease(slot);
+  for (RmfFeature* slot : held) (void)RmfFeatureRelease(slot);
   ExpectUnchanged();
 }
 
@@ -729,8 +729,8 @@ TEST_F(NearSettingsTest, RestoredWhenTheArenaIsFull) {
   EXPECT_EQ(reader_->lastError, kRmfNoMemory);
   EXPECT_EQ(std::memcmp(&reader_->query, &settings_, sizeof settings_), 0);
   for (void* block : filler) {
-    RmfTagT8(reader_->arena, block);
-    RmfTagT5(reader_->arena, block);
+    (void)RmfTagT8(reader_->arena, block);
+    (void)RmfTagT5(reader_->arena, block);
   }
   ExpectUnchanged();
   EXPECT_EQ(Near(At(-40, -30), 500, 0, kNoHeading, &refs), 3);
@@ -830,7 +830,7 @@ class PartsAtNodeTest : public rmfquerytest::QueryFixture {
     ASSERT_EQ(RmfFeatureFetch(reader_, where, &slot_, nullptr), 1);
   }
   void TearDown() override {
-    RmfFeatureRelease(slot_);
+    (void)RmfFeatureRelease(slot_);
     QueryFixture::TearDown();
   }
   RmfFeature* slot_ = nullptr;

@@ -125,7 +125,7 @@ class ProfileTest : public ::testing::Test {
       first_[s] = whole;
       first_[s].fromVertex = static_cast<std::uint16_t>(slot->firstVertex);  // after the attribute word
       ASSERT_EQ(slot->lastPosition, slot->firstVertex + 2);
-      RmfFeatureRelease(slot);
+      (void)RmfFeatureRelease(slot);
     }
   }
   void TearDown() override { RmfReaderClose(reader_); }
@@ -145,13 +145,13 @@ class ProfileTest : public ::testing::Test {
     RmfFeature* slot = nullptr;
     EXPECT_EQ(RmfFeatureFetch(reader_, first_[street], &slot, nullptr), 1);
     const std::int32_t d = RmfProfileOneWay(slot, first_[street].part);
-    RmfFeatureRelease(slot);
+    (void)RmfFeatureRelease(slot);
     return d;
   }
 
   std::int32_t Uses() {
     std::int32_t uses = -1;
-    RmfFeatureSlotUsage(reader_, nullptr, &uses);
+    (void)RmfFeatureSlotUsage(reader_, nullptr, &uses);
     return uses;
   }
 
@@ -315,7 +315,7 @@ TEST_F(ProfileTest, OneWayUnderWalkingAndDriving) {
   ASSERT_EQ(RmfFeatureFetch(reader_, first_[kAlong], &slot, nullptr), 1);
   EXPECT_EQ(RmfProfileOneWay(slot, 999), 0);
   EXPECT_EQ(RmfProfileOneWay(slot, -1), 0);
-  RmfFeatureRelease(slot);
+  (void)RmfFeatureRelease(slot);
   EXPECT_EQ(RmfProfileOneWay(slot, first_[kAlong].part), 0);  // a free slot
 }
 

@@ -524,7 +524,7 @@ class AreasAtPointTest : public QueryFixture {
     }
     std::int32_t slots = 0;
     std::int32_t uses = 0;
-    RmfFeatureSlotUsage(reader_, &slots, &uses);
+    (void)RmfFeatureSlotUsage(reader_, &slots, &uses);
     EXPECT_EQ(uses, 0);  // every feature fetched was released
     return found;
   }

@@ -1075,10 +1075,10 @@ TEST_F(DamageTest, RandomDamageNeverCrashesOrHangs) {
       RmfSource* s = r->sources[0];
       const Walked w = Walk(s, BoxOf(plain.bytes), 100000);
       EXPECT_TRUE(w.ended);
-      for (const auto& [id, e] : expected) RmfSrcGetBlock(s, id.first, id.second, 0, nullptr);
+      for (const auto& [id, e] : expected) (void)RmfSrcGetBlock(s, id.first, id.second, 0, nullptr);
       for (std::uint32_t t : {0u, 0x40000000u, 0x7fffffffu, 0xfffe0000u}) {
-        RmfSrcF6(s, t, 1);
-        RmfSrcF6(s, t, 0);
+        (void)RmfSrcF6(s, t, 1);
+        (void)RmfSrcF6(s, t, 0);
       }
     }
     Close(r);

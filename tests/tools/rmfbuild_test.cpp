@@ -223,7 +223,7 @@ MapDescription SampleMap(bool compressed, bool wideEntries) {
   const TiPoint at{100000, 200000};
   const std::uint32_t base = RmfTileIdOfPoint(&at, 2);
   TiRect rect{};
-  RmfTileRect(base + 1, &rect);
+  (void)RmfTileRect(base + 1, &rect);
 
   Tile second = Tile::WithId(base + 1);
   Record inSecond;

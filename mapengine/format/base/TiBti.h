@@ -102,38 +102,41 @@ struct TiBtiTree {
 // a stored path that no longer matches the tree; the path is reset and a
 // process-wide counter increased.
 
-RMF_API std::int32_t TiBtiInit(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort);
-RMF_API std::int32_t TiBtiFindForce(TiBtiTree* tree, void* key, std::int32_t mode, void** node, std::int32_t insert);
-RMF_API std::int32_t TiBtiLeast(TiBtiTree* tree, void** node);
-RMF_API std::int32_t TiBtiGreatest(TiBtiTree* tree, void** node);
-RMF_API std::int32_t TiBtiLeastGe(TiBtiTree* tree, const void* key, void** node);
-RMF_API std::int32_t TiBtiLeastGt(TiBtiTree* tree, const void* key, void** node);
-RMF_API std::int32_t TiBtiGreatestLe(TiBtiTree* tree, const void* key, void** node);
-RMF_API std::int32_t TiBtiGreatestLt(TiBtiTree* tree, const void* key, void** node);
-RMF_API std::int32_t TiBtiNext(TiBtiTree* tree, void** node);
-RMF_API std::int32_t TiBtiPrevious(TiBtiTree* tree, void** node);
-RMF_API std::int32_t TiBtiCurrent(TiBtiTree* tree, void** node);
-RMF_API std::int32_t TiBtiMakeCurrent(TiBtiTree* tree, void* node);
-RMF_API std::int32_t TiBtiDeleteCurrent(TiBtiTree* tree);
-RMF_API std::int32_t TiBtiDelete(TiBtiTree* tree, const void* key, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiInit(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort);
+RMF_API_NODISCARD std::int32_t TiBtiFindForce(TiBtiTree* tree, void* key, std::int32_t mode, void** node,
+                                              std::int32_t insert);
+RMF_API_NODISCARD std::int32_t TiBtiLeast(TiBtiTree* tree, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiGreatest(TiBtiTree* tree, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiLeastGe(TiBtiTree* tree, const void* key, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiLeastGt(TiBtiTree* tree, const void* key, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiGreatestLe(TiBtiTree* tree, const void* key, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiGreatestLt(TiBtiTree* tree, const void* key, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiNext(TiBtiTree* tree, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiPrevious(TiBtiTree* tree, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiCurrent(TiBtiTree* tree, void** node);
+RMF_API_NODISCARD std::int32_t TiBtiMakeCurrent(TiBtiTree* tree, void* node);
+RMF_API_NODISCARD std::int32_t TiBtiDeleteCurrent(TiBtiTree* tree);
+RMF_API_NODISCARD std::int32_t TiBtiDelete(TiBtiTree* tree, const void* key, void** node);
 // The record of oldAddress now lives at newAddress. With copyFirst set the
 // node fields are copied from old to new first (the caller copies the rest).
 // Without parent links the record is found by its key, read at newAddress
 // and compared against the records still linked at oldAddress, so the old
 // memory must stay readable until the call returns.
-RMF_API std::int32_t TiBtiMove(TiBtiTree* tree, void* oldAddress, void* newAddress, std::int32_t copyFirst);
-RMF_API std::int32_t TiBtiNNodes(TiBtiTree* tree);
-RMF_API std::int32_t TiBtiSetShort(TiBtiTree* tree, std::int32_t isShort);
-RMF_API std::int32_t TiBtiDump(TiBtiTree* tree, TiBtiDumpNode nodeFunction, TiBtiDumpEnd endFunction, void* context);
-RMF_API std::int32_t TiBtiVerifyBalance(TiBtiTree* tree);
-RMF_API std::int32_t TiBtiVerifySort(TiBtiTree* tree);
-RMF_API std::int32_t TiBtiVerifyPath(TiBtiTree* tree, const void* key, std::int32_t mode);
+RMF_API_NODISCARD std::int32_t TiBtiMove(TiBtiTree* tree, void* oldAddress, void* newAddress, std::int32_t copyFirst);
+RMF_API_NODISCARD std::int32_t TiBtiNNodes(TiBtiTree* tree);
+RMF_API_NODISCARD std::int32_t TiBtiSetShort(TiBtiTree* tree, std::int32_t isShort);
+RMF_API_NODISCARD std::int32_t TiBtiDump(TiBtiTree* tree, TiBtiDumpNode nodeFunction, TiBtiDumpEnd endFunction,
+                                         void* context);
+RMF_API_NODISCARD std::int32_t TiBtiVerifyBalance(TiBtiTree* tree);
+RMF_API_NODISCARD std::int32_t TiBtiVerifySort(TiBtiTree* tree);
+RMF_API_NODISCARD std::int32_t TiBtiVerifyPath(TiBtiTree* tree, const void* key, std::int32_t mode);
 
 // Library-internal additions (not exported from the shared library).
 
 // As TiBtiInit, for records that begin with a TiBtiNode32. kRmfBadArgument (-2)
 // without compare or either link function.
-RMF_EXTERN_C std::int32_t TiBtiInitLinked32(TiBtiTree* tree, TiBtiCompare compare, void* context, std::int32_t isShort,
-                                            TiBtiHandleToNode toNode, TiBtiNodeToHandle toHandle, void* linkContext);
+RMF_EXTERN_C [[nodiscard]] std::int32_t TiBtiInitLinked32(TiBtiTree* tree, TiBtiCompare compare, void* context,
+                                                          std::int32_t isShort, TiBtiHandleToNode toNode,
+                                                          TiBtiNodeToHandle toHandle, void* linkContext);
 // Number of inconsistent paths met so far in this process.
-RMF_EXTERN_C std::uint32_t TiBtiInconsistencies();
+RMF_EXTERN_C [[nodiscard]] std::uint32_t TiBtiInconsistencies();

@@ -21,11 +21,11 @@
 
 // The sign (-1, 0 or 1) of a.dx x b.dx + a.dy x b.dy, exact for all 32-bit
 // components; 0 when either vector is null.
-RMF_API std::int32_t TiDotProductSign(const TiVector* a, const TiVector* b);
+RMF_API_NODISCARD std::int32_t TiDotProductSign(const TiVector* a, const TiVector* b);
 
 // The sign (-1, 0 or 1) of a.dx x b.dy - a.dy x b.dx, exact for all 32-bit
 // components: 1 when b points to the left of a. 0 when either vector is null.
-RMF_API std::int32_t TiCrossProductSign(const TiVector* a, const TiVector* b);
+RMF_API_NODISCARD std::int32_t TiCrossProductSign(const TiVector* a, const TiVector* b);
 
 // How the convex polygon points[0..count-1] (closed implicitly, vertices in
 // either order around it) lies against the inclusive rectangle r:
@@ -38,7 +38,7 @@ RMF_API std::int32_t TiCrossProductSign(const TiVector* a, const TiVector* b);
 // (true for any two map points). The test separates the shapes by the
 // polygon's edges and the rectangle's sides, which is only conclusive for a
 // convex polygon.
-RMF_API std::int32_t TiPolygonIntersect(const TiPoint* points, std::int32_t count, const TiRect* r);
+RMF_API_NODISCARD std::int32_t TiPolygonIntersect(const TiPoint* points, std::int32_t count, const TiRect* r);
 
 // The distance from p to q as a central angle in map units: flat (longitude
 // scaled by the cosine of the mean latitude) when both coordinate differences
@@ -46,7 +46,7 @@ RMF_API std::int32_t TiPolygonIntersect(const TiPoint* points, std::int32_t coun
 // difference is taken the short way round, across the date line too. Within
 // 0.1% + 3 units of the great circle from 1 m to 5,000 km (0.01% from 10 km
 // on). -1 for a null point or a latitude beyond +-0x4000000.
-RMF_API std::int32_t TiDistance(const TiPoint* p, const TiPoint* q);
+RMF_API_NODISCARD std::int32_t TiDistance(const TiPoint* p, const TiPoint* q);
 
 // The direction in which q lies seen from p, as a mathematical angle: the
 // initial direction of the great circle from p, taken on the plane around p
@@ -55,7 +55,7 @@ RMF_API std::int32_t TiDistance(const TiPoint* p, const TiPoint* q);
 // half a turn either way. Identical points give 0x4000000; from a pole every
 // other point lies south (north pole) or north (south pole). 0 for a null
 // point or a latitude beyond +-0x4000000.
-RMF_API std::int32_t TiHeading(const TiPoint* p, const TiPoint* q);
+RMF_API_NODISCARD std::int32_t TiHeading(const TiPoint* p, const TiPoint* q);
 
 // The router's distance coefficients at a latitude, as 32-bit fractions: with
 // raw map-unit differences dx and dy, (c1 |dx| + c2 |dy|) >> 32 estimates the
@@ -63,12 +63,12 @@ RMF_API std::int32_t TiHeading(const TiPoint* p, const TiPoint* q);
 // |dx| >= |dy|, else (c3 |dx| + c4 |dy|) >> 32, within 18% (4% at the
 // equator). Writes the coefficients whose pointers are not null and returns
 // 1; returns 0 and writes nothing for a latitude beyond +-0x4000000.
-RMF_API std::int32_t TiDistCoeff(std::int32_t latitude, std::uint32_t* c1, std::uint32_t* c2,
-                                 std::uint32_t* c3, std::uint32_t* c4);
+RMF_API_NODISCARD std::int32_t TiDistCoeff(std::int32_t latitude, std::uint32_t* c1, std::uint32_t* c2,
+                                           std::uint32_t* c3, std::uint32_t* c4);
 
 // round(sqrt(dx^2 + dy^2)), exact for every pair of 32-bit components (the
 // largest, about 3.04e9, needs the unsigned result). 0 for a null vector.
-RMF_API std::uint32_t TiLength(const TiVector* a);
+RMF_API_NODISCARD std::uint32_t TiLength(const TiVector* a);
 
 // |a.dx x b.dx + a.dy x b.dy| and |a.dx x b.dy - a.dy x b.dx|, exact as
 // unsigned 64-bit values (at most 2^63), into *out; return out. Null vectors
@@ -96,10 +96,10 @@ RMF_API TiUx* TiAbsCrossProduct(TiUx* out, const TiVector* a, const TiVector* b)
 //   given. -1 when nothing is closer than maxDist, for a null p or points,
 //   count < 1 or count > 2^30 (the answer would not fit), and, with scale on,
 //   for p beyond +-0x4000000 of latitude.
-RMF_API std::int32_t TiPointToPolylineHeading(const TiPoint* p, const TiPoint* points, std::int32_t count,
-                                              std::int32_t maxDist, std::int32_t scale, std::int32_t heading,
-                                              std::int32_t tolerance, std::int32_t mode, TiPoint* outPoint,
-                                              std::int32_t* outDist);
+RMF_API_NODISCARD std::int32_t TiPointToPolylineHeading(const TiPoint* p, const TiPoint* points, std::int32_t count,
+                                                        std::int32_t maxDist, std::int32_t scale, std::int32_t heading,
+                                                        std::int32_t tolerance, std::int32_t mode, TiPoint* outPoint,
+                                                        std::int32_t* outDist);
 
 // How the polyline points[0..count-1] lies against the rectangle r at
 // distance dist (the distance of TiPointToPolylineHeading with scale on):
@@ -114,8 +114,8 @@ RMF_API std::int32_t TiPointToPolylineHeading(const TiPoint* p, const TiPoint* p
 // outside it answers 0 at once; without it the polyline's box is widened by
 // dist (in x by dist / cos of the highest latitude reached, over the whole
 // longitude range when that reaches a pole) for the same quick test.
-RMF_API std::int32_t TiPolylineDistOverlapRect(const TiPoint* points, std::int32_t count, const TiRect* box,
-                                               std::int32_t dist, const TiRect* searchBox, const TiRect* r);
+RMF_API_NODISCARD std::int32_t TiPolylineDistOverlapRect(const TiPoint* points, std::int32_t count, const TiRect* box,
+                                                         std::int32_t dist, const TiRect* searchBox, const TiRect* r);
 
 // The constant tables behind TiDistCoeff and the absolute products (the tests
 // check the coefficients against the rows they must hold).

@@ -48,47 +48,47 @@ RMF_API TiUx* TiQRDivUxUl(TiUx* quotient, std::uint32_t* remainder, std::uint32_
 // ratio rounds to 1 or more; 0 for d = 0. When d needs more than 32 bits both
 // values are first rounded to d's top 32 bits, so the result may then be off
 // by a few units of 2^-32.
-RMF_API std::uint32_t TiUlRatioUxUx(std::uint32_t nLow, std::uint32_t nHigh, std::uint32_t dLow,
-                                    std::uint32_t dHigh);
+RMF_API_NODISCARD std::uint32_t TiUlRatioUxUx(std::uint32_t nLow, std::uint32_t nHigh, std::uint32_t dLow,
+                                              std::uint32_t dHigh);
 
 // floor(log2 v); 0 for 0 and 1.
-RMF_API std::int32_t TiLog2Ul(std::uint32_t v);
+RMF_API_NODISCARD std::int32_t TiLog2Ul(std::uint32_t v);
 // Index 0..31 of the lowest set bit; -1 for 0.
-RMF_API std::int32_t TiMinBit(std::uint32_t v);
+RMF_API_NODISCARD std::int32_t TiMinBit(std::uint32_t v);
 
 // sqrt(v) x 2^15, rounded, with a relative error below 7.7e-6 (linear
 // interpolation in a 193-entry table); 0 for 0.
-RMF_API std::uint32_t TiSqrt(std::uint32_t v);
+RMF_API_NODISCARD std::uint32_t TiSqrt(std::uint32_t v);
 // sqrt(v) rounded to an integer, for v < 2^62, with the same relative
 // precision as TiSqrt; 0 for v >= 2^62.
-RMF_API std::uint32_t TiSqrt64(std::uint32_t low, std::uint32_t high);
+RMF_API_NODISCARD std::uint32_t TiSqrt64(std::uint32_t low, std::uint32_t high);
 
 // Sine of an angle (taken modulo 2^28) as a unit fraction, -2^28 .. 2^28.
 // Cosine is TiSin(angle + 0x4000000).
-RMF_API std::int32_t TiSin(std::uint32_t angle);
+RMF_API_NODISCARD std::int32_t TiSin(std::uint32_t angle);
 // Arc sine of a unit fraction, -0x4000000 .. 0x4000000; arguments beyond
 // +-2^28 are clamped. Within about 220 units up to |s| = 0.75 x 2^28, ever
 // coarser towards +-1 (up to 1.3 degrees in the last table step, where asin
 // turns vertical): callers near 90 degrees take the arc sine of the cosine.
-RMF_API std::int32_t TiAsin(std::int32_t s);
+RMF_API_NODISCARD std::int32_t TiAsin(std::int32_t s);
 // atan(f / 2^32) in angle units, 0 .. 0x2000000.
-RMF_API std::uint32_t TiAtanFrac(std::uint32_t f);
+RMF_API_NODISCARD std::uint32_t TiAtanFrac(std::uint32_t f);
 // The angle of the vector (x, y), 0 = +x, counter-clockwise positive, in
 // (-0x8000000, 0x8000000].
-RMF_API std::int32_t TiAtan2(std::int32_t y, std::int32_t x);
+RMF_API_NODISCARD std::int32_t TiAtan2(std::int32_t y, std::int32_t x);
 
 // CRC-16/XMODEM (polynomial 0x1021, MSB first, initial 0, no final XOR) of
 // length bytes; with a mask, byte i enters only when mask[i] is non-zero.
 // Null bytes or length < 1 give 0.
-RMF_API std::uint32_t TiCrc(const void* bytes, const void* mask, std::int32_t length);
+RMF_API_NODISCARD std::uint32_t TiCrc(const void* bytes, const void* mask, std::int32_t length);
 
 // Sorts count records of size bytes in place (quicksort; stretches of up to six
 // records by a stable insertion sort). scratch holds one record. Returns 1, or
 // kRmfBadArgument (-2) for a null base, scratch or compare or a negative count
 // or size. Whatever compare answers, the sort stays inside the array and
 // terminates.
-RMF_API std::int32_t TiSort(void* base, std::int32_t count, std::int32_t size, void* scratch,
-                            TiCompareFn compare, void* context);
+RMF_API_NODISCARD std::int32_t TiSort(void* base, std::int32_t count, std::int32_t size, void* scratch,
+                                      TiCompareFn compare, void* context);
 
 // The constant tables behind the functions above, for the tests that check
 // them against the functions they follow.

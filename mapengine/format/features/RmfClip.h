@@ -38,8 +38,9 @@ struct RmfReader;
 // height (a stretch of a parallel or a meridian, or a point) gives the part
 // of it inside the polygon, boundary included: 1 or 2 points from its
 // (xmax, ymin) end on, each recorded as an inside vertex.
-RMF_API std::int32_t ClipPolygonToRect(RmfReader* reader, std::int32_t xmin, std::int32_t ymin, std::int32_t xmax,
-                                       std::int32_t ymax, const TiPoint* points, std::int32_t n);
+RMF_API_NODISCARD std::int32_t ClipPolygonToRect(RmfReader* reader, std::int32_t xmin, std::int32_t ymin,
+                                                 std::int32_t xmax, std::int32_t ymax, const TiPoint* points,
+                                                 std::int32_t n);
 
 // 1 when points[0..n-1] form a convex polygon running counter-clockwise: no
 // turn from one edge to the next is clockwise and the edges wind round
@@ -47,11 +48,11 @@ RMF_API std::int32_t ClipPolygonToRect(RmfReader* reader, std::int32_t xmin, std
 // the direction is allowed at most twice (a flat polygon). Trailing points
 // equal to the first (closing points) and repeated points are ignored; fewer
 // than 3 distinct places give 1. 0 for null points or n < 1.
-RMF_API std::int32_t RmfPolygonIsConvex(const TiPoint* points, std::int32_t n);
+RMF_API_NODISCARD std::int32_t RmfPolygonIsConvex(const TiPoint* points, std::int32_t n);
 
 // a x b / c rounded half away from zero, the product exact in 64 bits; 0 for
 // c = 0; a quotient beyond the 32-bit range is held at INT32_MAX or INT32_MIN.
-RMF_API std::int32_t RmfMulDivRound(std::int32_t a, std::int32_t b, std::int32_t c);
+RMF_API_NODISCARD std::int32_t RmfMulDivRound(std::int32_t a, std::int32_t b, std::int32_t c);
 
 namespace rmf::detail {
 

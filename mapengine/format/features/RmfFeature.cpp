@@ -111,7 +111,7 @@ class HeldFeature {
     if (rmf::detail::SelectPartFields(slot_, ref.part) < 0) part_ = false;
   }
   ~HeldFeature() {
-    if (slot_ != nullptr) RmfFeatureRelease(slot_);
+    if (slot_ != nullptr) rmf::detail::ReleaseFetched(slot_);
   }
   HeldFeature(const HeldFeature&) = delete;
   HeldFeature& operator=(const HeldFeature&) = delete;
@@ -131,8 +131,10 @@ bool EnsureSplitCapacity(RmfReader* reader, std::int32_t entries) {
   void* block = RmfTagT4(reader->arena, static_cast<std::uint32_t>(capacity) * sizeof(RmfFeatureRef), kSplitTag);
   if (block == nullptr) return false;
   if (reader->splitBlock != nullptr) {
-    RmfTagT8(reader->arena, reader->splitBlock);
-    RmfTagT5(reader->arena, reader->splitBlock);
+    // The old array is this reader's own fixed block with its one pin: unpin
+    // and free cannot fail, and nothing is left to undo if they did.
+    (void)RmfTagT8(reader->arena, reader->splitBlock);
+    (void)RmfTagT5(reader->arena, reader->splitBlock);
   }
   reader->splitBlock = block;
   reader->splitRefs = static_cast<RmfFeatureRef*>(block);
@@ -237,7 +239,7 @@ std::int32_t RmfFeatureFetch(RmfReader* reader, RmfFeatureRef reference, RmfFeat
 
   RmfFeature& s = *freeSlot;
   if (!LayOut(&s, record, source->featureEntrySize)) {
-    RmfTagT8(reader->arena, BlockOfRecord(record));
+    (void)RmfTagT8(reader->arena, BlockOfRecord(record));  // undoes the pin just taken
     s.record = nullptr;
     return 0;
   }
@@ -256,7 +258,8 @@ std::int32_t RmfFeatureRelease(RmfFeature* slot) {
   if (slot == nullptr || slot->useCount <= 0) return -1;
   --slot->useCount;
   if (ReaderAlive(slot->reader) && slot->reader->arena != nullptr && slot->record != nullptr) {
-    RmfTagT8(slot->reader->arena, BlockOfRecord(slot->record));
+    // Undoes the slot's own pin of its record; the slot is given back either way.
+    (void)RmfTagT8(slot->reader->arena, BlockOfRecord(slot->record));
   }
   return 1;
 }

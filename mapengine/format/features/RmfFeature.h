@@ -66,17 +66,17 @@ inline constexpr std::int32_t kRmfFeatureBusy = -1;  // all four slots in use
 // cannot be loaded (or the feature id is 0); -1 when all four slots are in use
 // (also the last error); kRmfBadArgument (-2) for a bad reader, a source index
 // at or above the source count, or a null slot output.
-RMF_API std::int32_t RmfFeatureFetch(RmfReader* reader, RmfFeatureRef reference, RmfFeature** slot,
-                                     std::int32_t* continues);
+RMF_API_NODISCARD std::int32_t RmfFeatureFetch(RmfReader* reader, RmfFeatureRef reference, RmfFeature** slot,
+                                               std::int32_t* continues);
 // 1; -1 when the use count is already 0 (or the slot is null).
-RMF_API std::int32_t RmfFeatureRelease(RmfFeature* slot);
+RMF_API_NODISCARD std::int32_t RmfFeatureRelease(RmfFeature* slot);
 // 1 with the number of slots (4) and the sum of their use counts (either
 // output may be null); 0 for a bad reader.
-RMF_API std::int32_t RmfFeatureSlotUsage(RmfReader* reader, std::int32_t* slotCount, std::int32_t* totalUses);
+RMF_API_NODISCARD std::int32_t RmfFeatureSlotUsage(RmfReader* reader, std::int32_t* slotCount, std::int32_t* totalUses);
 
 // Counts of the record held; kRmfBadArgument (-2) for a null or free slot.
-RMF_API std::int32_t RmfFeaturePointCount(RmfFeature* slot);
-RMF_API std::int32_t RmfFeaturePartCount(RmfFeature* slot);
+RMF_API_NODISCARD std::int32_t RmfFeaturePointCount(RmfFeature* slot);
+RMF_API_NODISCARD std::int32_t RmfFeaturePartCount(RmfFeature* slot);
 
 // Decodes the part into the slot's current-part fields (nothing to do when it
 // is current already). With a set, fills it with the whole part's attributes
@@ -85,48 +85,48 @@ RMF_API std::int32_t RmfFeaturePartCount(RmfFeature* slot);
 // kRmfBadReference (-13) for a part beyond the node-word limits;
 // kRmfMalformed (-128) for attribute texts beyond the format's widths or more
 // attributes than a set holds (the set is emptied).
-RMF_API std::int32_t RmfFeatureSelectPart(RmfFeature* slot, std::int32_t part, std::int32_t attributeFlag,
-                                          RmfAttrSet* set);
+RMF_API_NODISCARD std::int32_t RmfFeatureSelectPart(RmfFeature* slot, std::int32_t part, std::int32_t attributeFlag,
+                                                    RmfAttrSet* set);
 // The part's word count; kRmfBadArgument (-2) as RmfFeatureSelectPart.
-RMF_API std::int32_t RmfFeatureWordCount(RmfFeature* slot, std::int32_t part);
+RMF_API_NODISCARD std::int32_t RmfFeatureWordCount(RmfFeature* slot, std::int32_t part);
 // The vertex word at the position (0..65535); position -1 gives the part's own
 // triple as an attribute word (its text offset with bit 15 set); -1 for any
 // other position outside the list; kRmfBadArgument (-2) as
 // RmfFeatureSelectPart.
-RMF_API std::int32_t RmfFeatureNodeAt(RmfFeature* slot, std::int32_t part, std::int32_t position);
+RMF_API_NODISCARD std::int32_t RmfFeatureNodeAt(RmfFeature* slot, std::int32_t part, std::int32_t position);
 // The point index of the next vertex at position + step, position + 2 step, ...
 // (step taken by its sign); -1 when the list ends first (or step is 0);
 // kRmfBadArgument (-2) as RmfFeatureSelectPart. *foundPosition (optional) gets
 // its position. With a set: the attributes of the stretch between the start and
 // the vertex found, ordered low to high, position 0x4000; empty when no vertex
 // was found or the start lies outside the part's vertex range.
-RMF_API std::int32_t RmfFeatureNextNode(RmfFeature* slot, std::int32_t part, std::int32_t position,
-                                        std::int32_t step, std::int32_t* foundPosition, RmfAttrSet* set);
+RMF_API_NODISCARD std::int32_t RmfFeatureNextNode(RmfFeature* slot, std::int32_t part, std::int32_t position,
+                                                  std::int32_t step, std::int32_t* foundPosition, RmfAttrSet* set);
 // 1 and point `index` in map units; -1 for an index outside 0..count-1;
 // kRmfBadArgument (-2) for a null or free slot or a null output.
-RMF_API std::int32_t RmfFeaturePointAt(RmfFeature* slot, std::int32_t index, TiPoint* point);
+RMF_API_NODISCARD std::int32_t RmfFeaturePointAt(RmfFeature* slot, std::int32_t index, TiPoint* point);
 // Index of the first point equal to the given one; -1 when none (or a bad slot).
-RMF_API std::int32_t RmfFeatureFindPoint(RmfFeature* slot, TiPoint point);
+RMF_API_NODISCARD std::int32_t RmfFeatureFindPoint(RmfFeature* slot, TiPoint point);
 // Copies min(capacity, count) points; returns the point count
 // (kRmfBadArgument (-2) for a bad slot, or a null output with a capacity above
 // 0).
-RMF_API std::int32_t RmfFeatureCopyPoints(RmfFeature* slot, TiPoint* points, std::int32_t capacity);
+RMF_API_NODISCARD std::int32_t RmfFeatureCopyPoints(RmfFeature* slot, TiPoint* points, std::int32_t capacity);
 // The parts whose vertex words hold the point index, one entry per occurrence,
 // in part order; writes at most capacity, returns the total
 // (kRmfBadArgument (-2) for a bad slot). Parts beyond the node-word limits are
 // left out.
-RMF_API std::int32_t RmfFeaturePartsAtPoint(RmfFeature* slot, std::int32_t pointIndex, std::int32_t* parts,
-                                            std::int32_t capacity);
+RMF_API_NODISCARD std::int32_t RmfFeaturePartsAtPoint(RmfFeature* slot, std::int32_t pointIndex, std::int32_t* parts,
+                                                      std::int32_t capacity);
 // Positions in the part's word list holding the point index; writes at most
 // capacity, returns the total (kRmfBadArgument (-2) as RmfFeatureSelectPart).
-RMF_API std::int32_t RmfFeaturePositionsOfPoint(RmfFeature* slot, std::int32_t part, std::int32_t pointIndex,
-                                                std::int32_t* positions, std::int32_t capacity);
+RMF_API_NODISCARD std::int32_t RmfFeaturePositionsOfPoint(RmfFeature* slot, std::int32_t part, std::int32_t pointIndex,
+                                                          std::int32_t* positions, std::int32_t capacity);
 // The next position after start (direction >= 0) or before start (direction
 // < 0, start taken at most as the word count) whose word equals `word`; -1
 // when none (a start at or beyond the count forward, or below 1 backward);
 // kRmfBadArgument (-2) as RmfFeatureSelectPart.
-RMF_API std::int32_t RmfFeatureFindWord(RmfFeature* slot, std::int32_t part, std::int32_t word, std::int32_t start,
-                                        std::int32_t direction);
+RMF_API_NODISCARD std::int32_t RmfFeatureFindWord(RmfFeature* slot, std::int32_t part, std::int32_t word,
+                                                  std::int32_t start, std::int32_t direction);
 
 // ---- references ----------------------------------------------------------------
 
@@ -134,31 +134,31 @@ RMF_API std::int32_t RmfFeatureFindWord(RmfFeature* slot, std::int32_t part, std
 // - 1, part = A low, from = A high, to = B low, second id = B high, position
 // 1024. 1; kRmfBadArgument (-2) for a bad reader, a map number below 1 (or
 // above 65536) or no output.
-RMF_API std::int32_t RmfFeatureRefFromIds(RmfReader* reader, std::int32_t mapNumber, std::uint32_t featureId,
-                                          std::uint32_t wordA, std::uint32_t wordB, RmfFeatureRef* out);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefFromIds(RmfReader* reader, std::int32_t mapNumber, std::uint32_t featureId,
+                                                    std::uint32_t wordA, std::uint32_t wordB, RmfFeatureRef* out);
 // 1 with source + 1, feature id, second id and part; kRmfBadReference (-13) for
 // feature id 0; kRmfBadArgument (-2) for a bad reader or a missing output.
-RMF_API std::int32_t RmfFeatureRefToIds(RmfReader* reader, RmfFeatureRef reference, std::int32_t* mapNumber,
-                                        std::uint32_t* featureId, std::int32_t* secondId, std::int32_t* part);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefToIds(RmfReader* reader, RmfFeatureRef reference, std::int32_t* mapNumber,
+                                                  std::uint32_t* featureId, std::int32_t* secondId, std::int32_t* part);
 // 1 when all seven fields are equal, else 0; kRmfBadReference (-13) when either
 // feature id is 0; kRmfBadArgument (-2) for a bad reader.
-RMF_API std::int32_t RmfFeatureRefEqual(RmfReader* reader, RmfFeatureRef a, RmfFeatureRef b);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefEqual(RmfReader* reader, RmfFeatureRef a, RmfFeatureRef b);
 // 1 and the same stretch the other way: from and to exchanged; position 1024
 // stays; a point reference's fraction becomes 1024 - fraction (0x8400 -
 // position); otherwise bit 15 is toggled. kRmfBadReference (-13) for feature id
 // 0, kRmfBadArgument (-2) for a bad reader or no output.
-RMF_API std::int32_t RmfFeatureRefReverse(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef* out);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefReverse(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef* out);
 // 1 and the whole part (first vertex .. last position, or the other way for a
 // reference that runs toward lower positions), position 1024;
 // kRmfBadReference (-13) when the record cannot be fetched, the part is invalid
 // or the feature id is 0; kRmfBadArgument (-2) for a bad reader or no output.
-RMF_API std::int32_t RmfFeatureRefWhole(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef* out);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefWhole(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef* out);
 // Kind 0..4 (kRmfRef*); kRmfBadReference (-13) for an invalid reference (also
 // the last error); kRmfBadArgument (-2) for a bad reader.
-RMF_API std::int32_t RmfFeatureRefClassify(RmfReader* reader, RmfFeatureRef reference);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefClassify(RmfReader* reader, RmfFeatureRef reference);
 // Splits the reference into single-segment point references (position 0x4200)
 // in the reader's reference array, *out pointing at it: their count;
 // kRmfBadReference (-13) when the record cannot be fetched or the reference is
 // invalid; kRmfNoMemory (-3) when the array cannot be made large enough;
 // kRmfBadArgument (-2) for a bad reader or no output.
-RMF_API std::int32_t RmfFeatureRefSplit(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef** out);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefSplit(RmfReader* reader, RmfFeatureRef reference, RmfFeatureRef** out);

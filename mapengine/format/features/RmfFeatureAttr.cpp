@@ -103,7 +103,7 @@ std::int32_t EachAttribute(RmfReader* reader, const RmfFeatureRef& reference, st
     }
     if (!more) break;
   }
-  RmfFeatureRelease(slot);
+  rmf::detail::ReleaseFetched(slot);
   return result;
 }
 
@@ -125,7 +125,9 @@ bool EnsureFeatureBuffers(RmfReader* reader) {
 
 TiPoint PointOfIndex(RmfFeature* slot, std::int32_t index) {
   TiPoint p{0, 0};
-  RmfFeaturePointAt(slot, index, &p);
+  // Vertex words name existing points (the source checks them before it
+  // caches a record), so this holds; a point that cannot be read stays 0, 0.
+  if (RmfFeaturePointAt(slot, index, &p) != 1) return TiPoint{0, 0};
   return p;
 }
 
@@ -165,7 +167,7 @@ std::int32_t WalkPoints(RmfReader* reader, const RmfFeatureRef& reference, TiPoi
       }
     }
   }
-  RmfFeatureRelease(slot);
+  rmf::detail::ReleaseFetched(slot);
   if (position != nullptr) *position = reference.position;
   return result < 0 ? result : n;
 }

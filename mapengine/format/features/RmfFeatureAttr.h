@@ -72,12 +72,12 @@ struct RmfAttrIter {
 // another record, or the code of the part selection. The attribute flag asks an
 // attribute provider for more entries; no source has one, so it changes
 // nothing.
-RMF_API std::int32_t RmfFeatureAttrBegin(RmfReader* reader, std::int32_t attributeFlag, RmfFeatureRef reference,
-                                         RmfFeature* slot, RmfAttrIter* iterator);
+RMF_API_NODISCARD std::int32_t RmfFeatureAttrBegin(RmfReader* reader, std::int32_t attributeFlag,
+                                                   RmfFeatureRef reference, RmfFeature* slot, RmfAttrIter* iterator);
 // 1 and the next attribute; 0 when there is none; kRmfMalformed (-128) when its
 // texts are wider than an entry holds or do not end inside the record;
 // kRmfBadArgument (-2) for a null argument.
-RMF_API std::int32_t RmfFeatureAttrNext(RmfAttrIter* iterator, RmfAttrEntry* entry);
+RMF_API_NODISCARD std::int32_t RmfFeatureAttrNext(RmfAttrIter* iterator, RmfAttrEntry* entry);
 
 // count - index (>= 1) with the three texts of attribute `index` copied into
 // code (6 bytes), value (51) and name (251); 0 when index >= count (nothing
@@ -86,27 +86,27 @@ RMF_API std::int32_t RmfFeatureAttrNext(RmfAttrIter* iterator, RmfAttrEntry* ent
 // output or index < 0; kRmfMalformed (-128) as RmfFeatureAttrNext. A reference
 // that runs toward lower positions turns every "+" of a code into "-" and back,
 // from the 4th character on.
-RMF_API std::int32_t RmfFeatureAttributeEx(RmfReader* reader, RmfFeatureRef reference, std::int32_t index,
-                                           char* code, char* value, char* name, std::int32_t attributeFlag);
+RMF_API_NODISCARD std::int32_t RmfFeatureAttributeEx(RmfReader* reader, RmfFeatureRef reference, std::int32_t index,
+                                                     char* code, char* value, char* name, std::int32_t attributeFlag);
 // RmfFeatureAttributeEx with attribute flag 1.
-RMF_API std::int32_t RmfFeatureAttribute(RmfReader* reader, RmfFeatureRef reference, std::int32_t index,
-                                         char* code, char* value, char* name);
+RMF_API_NODISCARD std::int32_t RmfFeatureAttribute(RmfReader* reader, RmfFeatureRef reference, std::int32_t index,
+                                                   char* code, char* value, char* name);
 // All attributes: the count, each list holding its texts one after the other,
 // each NUL-terminated; 0 or a negative code with the three lists empty. The
 // caller sizes the lists for every attribute of the feature (at most 6, 51
 // and 251 bytes per attribute); RmfFeatureAttributesAllBounded checks sizes.
-RMF_API std::int32_t RmfFeatureAttributesAll(RmfReader* reader, RmfFeatureRef reference, char* codes,
-                                             char* values, char* names);
+RMF_API_NODISCARD std::int32_t RmfFeatureAttributesAll(RmfReader* reader, RmfFeatureRef reference, char* codes,
+                                                       char* values, char* names);
 // The same with the lists' sizes in bytes: kRmfNoMemory (-3) (lists empty) when
 // the texts do not fit; kRmfBadArgument (-2) for a null list or a size of 0.
-RMF_API std::int32_t RmfFeatureAttributesAllBounded(RmfReader* reader, RmfFeatureRef reference, char* codes,
-                                                    std::uint32_t codeBytes, char* values,
-                                                    std::uint32_t valueBytes, char* names,
-                                                    std::uint32_t nameBytes);
+RMF_API_NODISCARD std::int32_t RmfFeatureAttributesAllBounded(RmfReader* reader, RmfFeatureRef reference, char* codes,
+                                                              std::uint32_t codeBytes, char* values,
+                                                              std::uint32_t valueBytes, char* names,
+                                                              std::uint32_t nameBytes);
 
 // a + (b - a) x fraction / 1024, rounded half away from a; the fraction is
 // held to 0..1024.
-RMF_API std::int32_t RmfInterpolate(std::int32_t a, std::int32_t b, std::int32_t fraction);
+RMF_API_NODISCARD std::int32_t RmfInterpolate(std::int32_t a, std::int32_t b, std::int32_t fraction);
 
 // The points of the reference in the reader's point buffer (*points pointing at
 // it): their count; -1 when the walk cannot reach the to position;
@@ -114,13 +114,13 @@ RMF_API std::int32_t RmfInterpolate(std::int32_t a, std::int32_t b, std::int32_t
 // fraction above 1024; kRmfNoMemory (-3) for more points than the buffer holds
 // (or no room for the buffer); kRmfBadArgument (-2) for a bad reader or no
 // output.
-RMF_API std::int32_t RmfFeatureRefPoints(RmfReader* reader, RmfFeatureRef reference, TiPoint** points);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefPoints(RmfReader* reader, RmfFeatureRef reference, TiPoint** points);
 // The same points in degrees (longitude, latitude as doubles, one pair per
 // point) in the reader's degree buffer: the count or the negative code.
-RMF_API std::int32_t RmfFeaturePoints(RmfReader* reader, RmfFeatureRef reference, double** degrees);
+RMF_API_NODISCARD std::int32_t RmfFeaturePoints(RmfReader* reader, RmfFeatureRef reference, double** degrees);
 // 0 and the point that a one-segment reference designates (point optional);
 // kRmfBadReference (-13) for a several-segment or invalid reference or a
 // fraction above 1024; kRmfMalformed (-128) when the reference does not give
 // exactly two points; the negative code of RmfFeatureRefPoints;
 // kRmfBadArgument (-2) for a bad reader or a null reference.
-RMF_API std::int32_t RmfFeatureRefPoint(RmfReader* reader, const RmfFeatureRef* reference, TiPoint* point);
+RMF_API_NODISCARD std::int32_t RmfFeatureRefPoint(RmfReader* reader, const RmfFeatureRef* reference, TiPoint* point);

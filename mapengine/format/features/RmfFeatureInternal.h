@@ -52,4 +52,9 @@ std::int32_t FillAttrSet(RmfFeature* slot, const RmfFeatureRef& reference, std::
 // An empty set: reference all zero, count 0.
 void ClearAttrSet(RmfAttrSet* set);
 
+// Gives back a slot the caller fetched itself (RmfFeatureFetch returned 1):
+// its use count is at least 1, so the release cannot fail and its result
+// says nothing.
+inline void ReleaseFetched(RmfFeature* slot) { (void)RmfFeatureRelease(slot); }
+
 }  // namespace rmf::detail

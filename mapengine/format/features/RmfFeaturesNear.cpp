@@ -159,8 +159,10 @@ class ArenaList {
  private:
   void Free() {
     if (block_ == nullptr) return;
-    RmfTagT8(reader_->arena, block_);
-    RmfTagT5(reader_->arena, block_);
+    // The list's own fixed block with its one pin: unpin and free cannot
+    // fail, and nothing is left to undo if they did.
+    (void)RmfTagT8(reader_->arena, block_);
+    (void)RmfTagT5(reader_->arena, block_);
     block_ = nullptr;
     data_ = nullptr;
     capacity_ = 0;
@@ -508,7 +510,7 @@ std::int32_t NearSearch::SettleInside() {
         TiPoint p{};
         if (segmentCut_[e] && RecordPoint(slot, hit_.part, segmentPositions_[e], &p)) ends[e] = p;
       }
-      RmfFeatureRelease(slot);
+      rmf::detail::ReleaseFetched(slot);
     }
   }
   const std::int32_t f = FractionAlong(ends[0], ends[1], nearest_);
@@ -603,7 +605,7 @@ std::int32_t NearSearch::WalkTile(std::int32_t source, std::uint32_t tile) {
     if (got == kRmfFeatureBusy) return kRmfFeatureBusy;
     if (got != 1) return 0;
     const std::int32_t failure = WalkRecord(slot);
-    RmfFeatureRelease(slot);
+    rmf::detail::ReleaseFetched(slot);
     if (failure != 0 || more == 0) return failure;
   }
   return 0;

@@ -46,18 +46,19 @@ struct RmfReader;
 struct RmfFeature;
 
 // The features near (x, y) at detail levels 1..8: RmfFeaturesNearPointLevels.
-RMF_API std::int32_t RmfFeaturesNear(RmfReader* reader, std::int32_t x, std::int32_t y, std::int32_t radius,
-                                     std::int32_t heading, std::int32_t tolerance, RmfFeatureRef* out,
-                                     std::int32_t capacity, std::int32_t* overflow);
+RMF_API_NODISCARD std::int32_t RmfFeaturesNear(RmfReader* reader, std::int32_t x, std::int32_t y, std::int32_t radius,
+                                               std::int32_t heading, std::int32_t tolerance, RmfFeatureRef* out,
+                                               std::int32_t capacity, std::int32_t* overflow);
 
 // The features near (x, y) at detail levels lowest..highest: 0 for a null or
 // closed reader; kRmfBadArgument (-2) (also the last error) for a null output,
 // a capacity or a radius below 1, or a level outside 1..8; otherwise
 // RmfFeaturesNearPoint.
-RMF_API std::int32_t RmfFeaturesNearPointLevels(RmfReader* reader, std::int32_t x, std::int32_t y, std::int32_t radius,
-                                                std::int32_t heading, std::int32_t tolerance, std::int32_t lowest,
-                                                std::int32_t highest, RmfFeatureRef* out, std::int32_t capacity,
-                                                std::int32_t* overflow);
+RMF_API_NODISCARD std::int32_t RmfFeaturesNearPointLevels(RmfReader* reader, std::int32_t x, std::int32_t y,
+                                                          std::int32_t radius, std::int32_t heading,
+                                                          std::int32_t tolerance, std::int32_t lowest,
+                                                          std::int32_t highest, RmfFeatureRef* out,
+                                                          std::int32_t capacity, std::int32_t* overflow);
 
 // The search itself (arguments as above, checked the same way). The references
 // go to out[0 .. capacity - 1]; when more were found, *overflow (optional, else
@@ -70,24 +71,24 @@ RMF_API std::int32_t RmfFeaturesNearPointLevels(RmfReader* reader, std::int32_t 
 // arena can give, -1 when all four feature slots are held by the caller,
 // kRmfCancelled (-127) when the query's cancel flag stopped it. After a search
 // that did not fail the last error is 0.
-RMF_API std::int32_t RmfFeaturesNearPoint(RmfReader* reader, std::int32_t x, std::int32_t y, std::int32_t radius,
-                                          std::int32_t heading, std::int32_t tolerance, std::int32_t lowest,
-                                          std::int32_t highest, RmfFeatureRef* out, std::int32_t capacity,
-                                          std::int32_t* overflow);
+RMF_API_NODISCARD std::int32_t RmfFeaturesNearPoint(RmfReader* reader, std::int32_t x, std::int32_t y,
+                                                    std::int32_t radius, std::int32_t heading, std::int32_t tolerance,
+                                                    std::int32_t lowest, std::int32_t highest, RmfFeatureRef* out,
+                                                    std::int32_t capacity, std::int32_t* overflow);
 
 // 1 when the angle lies within reference - tolerance .. reference + tolerance
 // (both ends included), taking the angle one turn (2^28) up when it lies
 // below that window or one turn down when it lies above; else 0 (also for a
 // negative tolerance).
-RMF_API std::int32_t RmfAngleWithin(std::int32_t angle, std::int32_t reference, std::int32_t tolerance);
+RMF_API_NODISCARD std::int32_t RmfAngleWithin(std::int32_t angle, std::int32_t reference, std::int32_t tolerance);
 
 // Whether the segment a -> b runs with the heading: 1 when its direction
 // (TiHeading) lies within the tolerance of the heading, -1 when it lies
 // within the tolerance of the opposite direction (the segment runs against
 // the heading), else 0 (also for a null point). The heading is taken modulo
 // one turn.
-RMF_API std::int32_t RmfSegmentHeadingMatch(const TiPoint* a, const TiPoint* b, std::int32_t heading,
-                                            std::int32_t tolerance);
+RMF_API_NODISCARD std::int32_t RmfSegmentHeadingMatch(const TiPoint* a, const TiPoint* b, std::int32_t heading,
+                                                      std::int32_t tolerance);
 
 // The parts of the slot's record that pass through point `pointIndex` and whose
 // class bits share a bit with maskA and a bit with maskB (a level mask and a
@@ -96,5 +97,5 @@ RMF_API std::int32_t RmfSegmentHeadingMatch(const TiPoint* a, const TiPoint* b, 
 // most `capacity` entries and returns the total; 0 for a point index outside
 // the record; kRmfBadArgument (-2) for a null or free slot, or a null list with
 // a capacity above 0. Parts beyond the router's node-word limits are left out.
-RMF_API std::int32_t RmfFeaturePartsAtNode(RmfFeature* slot, std::int32_t pointIndex, std::uint32_t maskA,
-                                           std::uint32_t maskB, std::int32_t* parts, std::int32_t capacity);
+RMF_API_NODISCARD std::int32_t RmfFeaturePartsAtNode(RmfFeature* slot, std::int32_t pointIndex, std::uint32_t maskA,
+                                                     std::uint32_t maskB, std::int32_t* parts, std::int32_t capacity);

@@ -144,7 +144,7 @@ std::int32_t RmfFeatureTravelRefs(RmfReader* reader, std::int32_t turnFlag, std:
   if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return FailWith(reader, kRmfBadReference);
   RmfAttrSet set;  // about 26 KB, for this call only
   std::int32_t d = PartDirections(slot, reference.part, &set);
-  RmfFeatureRelease(slot);
+  rmf::detail::ReleaseFetched(slot);
   if (d < -1 || d > 1) return FailWith(reader, kRmfBadReference);  // failed, or closed both ways
   if (reference.toVertex < reference.fromVertex) d = -d;
 

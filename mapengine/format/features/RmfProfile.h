@@ -79,31 +79,31 @@ struct RmfConnectionAnswer {
 // Installs a profile: 1; kRmfBadArgument (-2) for a bad reader or a limit below
 // 1 (the profile is left as it was). Clears the mode flags and counts the
 // change. A null feature callback installs "no profile".
-RMF_API std::int32_t RmfProfileSetCallbacks(RmfReader* reader, RmfProfileFeatureFn featureCallback,
-                                            RmfProfileConnectionFn connectionCallback, void* context,
-                                            std::int32_t limit);
+RMF_API_NODISCARD std::int32_t RmfProfileSetCallbacks(RmfReader* reader, RmfProfileFeatureFn featureCallback,
+                                                      RmfProfileConnectionFn connectionCallback, void* context,
+                                                      std::int32_t limit);
 // The installed limit; -1 for a bad reader.
-RMF_API std::int32_t RmfProfileGetLimit(RmfReader* reader);
+RMF_API_NODISCARD std::int32_t RmfProfileGetLimit(RmfReader* reader);
 // The change counter; 0xFFFFFFFF for a bad reader.
-RMF_API std::uint32_t RmfProfileGetCounter(RmfReader* reader);
+RMF_API_NODISCARD std::uint32_t RmfProfileGetCounter(RmfReader* reader);
 
 // Asks the feature callback: 0 once it ran (its own result is not used);
 // kRmfBadArgument (-2) for a bad reader, a null set or answer, or a set count
 // outside 0..80; kRmfProfileMissing (-31) when no feature callback is
 // installed.
-RMF_API std::int32_t RmfProfileFeatureCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
-                                           RmfFeatureAnswer* answer);
+RMF_API_NODISCARD std::int32_t RmfProfileFeatureCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
+                                                     RmfFeatureAnswer* answer);
 // Asks the connection callback: 0; kRmfBadArgument (-2) as
 // RmfProfileFeatureCost; kRmfProfileMissing (-31) when no connection callback
 // is installed, or when request bit 4 (bit 5) is set and the first (second)
 // item count lies outside 0..80 after the call.
-RMF_API std::int32_t RmfProfileTurnCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
-                                        RmfConnectionAnswer* answer);
+RMF_API_NODISCARD std::int32_t RmfProfileTurnCost(RmfReader* reader, const RmfAttrSet* set, void* argument,
+                                                  RmfConnectionAnswer* answer);
 
 // One-way test of a part of the slot's record: 1 when only travel toward
 // higher vertex positions is allowed, -1 when only toward lower, 0 when both,
 // neither, or the profile cannot be asked (no profile, a bad slot or part).
-RMF_API std::int32_t RmfProfileOneWay(RmfFeature* slot, std::int32_t part);
+RMF_API_NODISCARD std::int32_t RmfProfileOneWay(RmfFeature* slot, std::int32_t part);
 
 // The directed references that travel from the reference's point may use,
 // written to out (room for 2): the along reference first (same stretch), then
@@ -115,5 +115,5 @@ RMF_API std::int32_t RmfProfileOneWay(RmfFeature* slot, std::int32_t part);
 // kRmfBadReference (-13) for an invalid reference, a profile that cannot be
 // asked or a feature closed both ways (also the last error);
 // kRmfBadArgument (-2) for a bad reader or a null output.
-RMF_API std::int32_t RmfFeatureTravelRefs(RmfReader* reader, std::int32_t turnFlag, std::int32_t request,
-                                          RmfFeatureRef reference, RmfFeatureRef* out);
+RMF_API_NODISCARD std::int32_t RmfFeatureTravelRefs(RmfReader* reader, std::int32_t turnFlag, std::int32_t request,
+                                                    RmfFeatureRef reference, RmfFeatureRef* out);

@@ -139,7 +139,8 @@ bool Query::SourceTakesPart(const RmfSource* source) const {
 }
 
 void Query::Unpin() {
-  if (r_->held[0].block != nullptr && r_->arena != nullptr) RmfTagT8(r_->arena, r_->held[0].block);
+  // The query's own pin of the block it walked; it is dropped either way.
+  if (r_->held[0].block != nullptr && r_->arena != nullptr) (void)RmfTagT8(r_->arena, r_->held[0].block);
   r_->held[0] = RmfHeldBlock{};
   w_.pinnedBlock = nullptr;
 }
@@ -853,7 +854,9 @@ void RmfQuerySetNearPointMode(RmfReader* reader, std::int32_t on) {
 void RmfQueryStart(RmfReader* reader) {
   if (!ReaderAlive(reader)) return;
   RmfQueryWork& w = reader->queryWork;
-  if (reader->held[0].block != nullptr && reader->arena != nullptr) RmfTagT8(reader->arena, reader->held[0].block);
+  if (reader->held[0].block != nullptr && reader->arena != nullptr) {
+    (void)RmfTagT8(reader->arena, reader->held[0].block);  // the query's own pin, dropped either way
+  }
   reader->held[0] = RmfHeldBlock{};
   w.pinnedBlock = nullptr;
   rmf::query::AreaStartSource(reader);

@@ -112,33 +112,34 @@ RMF_API void RmfQueryStart(RmfReader* reader);
 // vertex positions and 0x4200, a point reference on its first segment;
 // boundary pieces and enclosing areas: zeroed). The points stay valid until
 // the next call on the reader.
-RMF_API std::int32_t RmfQueryNext(RmfReader* reader, char* code, char* name, char* detail, std::int32_t* count,
-                                  RmfFeatureRef* reference, TiPoint** points);
+RMF_API_NODISCARD std::int32_t RmfQueryNext(RmfReader* reader, char* code, char* name, char* detail,
+                                            std::int32_t* count, RmfFeatureRef* reference, TiPoint** points);
 // RmfQueryNext with the points converted to degrees (longitude, latitude)
 // into the reader's degree buffer when the result is 1 or more.
-RMF_API std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char* detail, std::int32_t* count,
-                                         RmfFeatureRef* reference, double** points);
+RMF_API_NODISCARD std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char* detail,
+                                                   std::int32_t* count, RmfFeatureRef* reference, double** points);
 // Text triple `index` (0 .. count - 1) of the last hit into code (6 bytes),
 // name (51) and detail (251), each optional: 1, or 0 when there is no such
 // triple.
-RMF_API std::int32_t RmfQueryResultText(RmfReader* reader, std::int32_t index, char* code, char* name, char* detail);
+RMF_API_NODISCARD std::int32_t RmfQueryResultText(RmfReader* reader, std::int32_t index, char* code, char* name,
+                                                  char* detail);
 
 // ---- pieces the query is made of -------------------------------------------------
 
 // 1 when some class digit of the text has, in byte digit - 1 of the level
 // table, a level bit between low and high; 0 otherwise (also for an empty or
 // null text or table, high < 1 or low > 8).
-RMF_API std::int32_t RmfSourceHasClasses(const char* text, std::int32_t low, std::int32_t high,
-                                         const std::uint8_t* table);
+RMF_API_NODISCARD std::int32_t RmfSourceHasClasses(const char* text, std::int32_t low, std::int32_t high,
+                                                   const std::uint8_t* table);
 // 1 when the point lies inside the current source's query polygon (on an
 // edge counts as inside), else 0; *bits (optional) gets bit e for every edge
 // e that has the point strictly to its right (edge e runs from corner e - 1
 // to corner e, edge 0 from the last corner to corner 0).
-RMF_API std::int32_t RmfQueryOutsideBits(RmfReader* reader, const TiPoint* point, std::uint16_t* bits);
+RMF_API_NODISCARD std::int32_t RmfQueryOutsideBits(RmfReader* reader, const TiPoint* point, std::uint16_t* bits);
 // Writes the current source's query polygon into the point buffer as a
 // closed ring (corners 0 .. n - 1 and corner 0 again, or backwards n - 1
 // .. 0 and n - 1 again): n + 1, or 0 when there is no current polygon.
-RMF_API std::int32_t RmfQueryAreaOutline(RmfReader* reader, std::int32_t backwards);
+RMF_API_NODISCARD std::int32_t RmfQueryAreaOutline(RmfReader* reader, std::int32_t backwards);
 
 // ---- the reader's sources ------------------------------------------------------------
 
@@ -147,11 +148,11 @@ RMF_API void RmfReaderGetBounds(RmfReader* reader, TiPoint* min, TiPoint* max);
 // The same in degrees: (longitude, latitude) pairs.
 RMF_API void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max);
 // The number of sources; -1 for a bad reader.
-RMF_API std::int32_t RmfReaderSourceCount(RmfReader* reader);
+RMF_API_NODISCARD std::int32_t RmfReaderSourceCount(RmfReader* reader);
 // The OR of the source's eight level masks: the tile levels holding its
 // data; -1 for a bad reader or index.
-RMF_API std::int32_t RmfSourceTileLevels(RmfReader* reader, std::int32_t source);
+RMF_API_NODISCARD std::int32_t RmfSourceTileLevels(RmfReader* reader, std::int32_t source);
 // 1 and the source's region box when its file has one, else its header box;
 // kRmfBadArgument (-2) for a bad reader, index or null output (also the last
 // error for the latter two).
-RMF_API std::int32_t RmfSourceGetBox(RmfReader* reader, std::int32_t source, TiRect* box);
+RMF_API_NODISCARD std::int32_t RmfSourceGetBox(RmfReader* reader, std::int32_t source, TiRect* box);

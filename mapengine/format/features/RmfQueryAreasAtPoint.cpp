@@ -26,6 +26,7 @@
 #include "mapengine/format/base/TiMath.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
+#include "mapengine/format/features/RmfFeatureInternal.h"
 #include "mapengine/format/features/RmfQueryInternal.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfSource.h"
@@ -166,7 +167,7 @@ bool Search::ForEachPart(std::int32_t source, std::uint32_t tile, Visit visit) {
         if (count < 0) continue;  // attributes beyond the lists: not a part the filter can judge
         const std::int32_t verdict = filter_(context_, count, codes, values, names);
         if (verdict < 0) {
-          RmfFeatureRelease(slot);
+          rmf::detail::ReleaseFetched(slot);
           return false;
         }
         if (verdict == 0) continue;
@@ -174,7 +175,7 @@ bool Search::ForEachPart(std::int32_t source, std::uint32_t tile, Visit visit) {
       if (RmfFeatureSelectPart(slot, part, 0, nullptr) != 0) continue;
       visit(slot, part);
     }
-    RmfFeatureRelease(slot);
+    rmf::detail::ReleaseFetched(slot);
     if (continues == 0) return true;
   }
   return true;
@@ -378,11 +379,12 @@ std::int32_t Search::Run(const TiPoint& point) {
     if (freeCount == 0) return false;
     RmfTileNode& n = pool[freeList[--freeCount]];
     n = RmfTileNode{0, tile, offsets[0], {offsets[0], offsets[1], offsets[2], offsets[3]}, level};
-    RmfSortedListInsert(&list, &n);
+    (void)RmfSortedListInsert(&list, &n);  // refuses only a null list or node
     return true;
   };
   std::int32_t worldOffsets[4];
-  RmfTileOctantOffsets(kRmfWorldTileId, &point, frame_.octant, worldOffsets);
+  // The world tile has offsets from every point in every octant frame.
+  (void)RmfTileOctantOffsets(kRmfWorldTileId, &point, frame_.octant, worldOffsets);
   push(kRmfWorldTileId, worldOffsets, kMaxTileLevel);
   while (list.head != 0) {
     const std::int32_t index = static_cast<std::int32_t>(list.head) - 1;

@@ -68,34 +68,34 @@ struct RmfSortedList {
 // kRmfMalformed (-128) when the tile pool of 63 nodes runs out or a fetched
 // feature was left held (it is released). The filter (optional) sees each
 // part's attributes; 0 leaves the part out.
-RMF_API std::int32_t RmfAreasAtPoint(RmfReader* reader, std::int32_t source, const TiPoint* point,
-                                     std::int32_t startLevel, RmfAreaFilterFn filter, void* context,
-                                     RmfFeatureRef* results, std::int32_t capacity);
+RMF_API_NODISCARD std::int32_t RmfAreasAtPoint(RmfReader* reader, std::int32_t source, const TiPoint* point,
+                                               std::int32_t startLevel, RmfAreaFilterFn filter, void* context,
+                                               RmfFeatureRef* results, std::int32_t capacity);
 
 // The nearest tile id beside `tile` on its level (below it for direction < 0,
 // above otherwise) that any of the sources first .. end - 1 holds;
 // 0xFFFFFFFF when there is none (also for an invalid id or a bad reader).
-RMF_API std::uint32_t RmfTileNeighbour(RmfReader* reader, std::int32_t first, std::int32_t end, std::uint32_t tile,
-                                       std::int32_t direction);
+RMF_API_NODISCARD std::uint32_t RmfTileNeighbour(RmfReader* reader, std::int32_t first, std::int32_t end,
+                                                 std::uint32_t tile, std::int32_t direction);
 // 1 when any of the sources first .. end - 1 holds a tile under `tile` on a
 // level from startLevel up to the tile's own; else 0.
-RMF_API std::int32_t RmfTileRangeHasData(RmfReader* reader, std::int32_t first, std::int32_t end, std::uint32_t tile,
-                                         std::int32_t startLevel);
+RMF_API_NODISCARD std::int32_t RmfTileRangeHasData(RmfReader* reader, std::int32_t first, std::int32_t end,
+                                                   std::uint32_t tile, std::int32_t startLevel);
 // The tile's rectangle relative to the point in the frame of `direction`, as
 // (min u, min v, max u, max v) into out[0..3] (held to the 32-bit range): 1;
 // kRmfBadArgument (-2) for a null point or out, a direction outside 0..7 or an
 // invalid id.
-RMF_API std::int32_t RmfTileOctantOffsets(std::uint32_t tile, const TiPoint* point, std::int32_t direction,
-                                          std::int32_t* out);
+RMF_API_NODISCARD std::int32_t RmfTileOctantOffsets(std::uint32_t tile, const TiPoint* point, std::int32_t direction,
+                                                    std::int32_t* out);
 // Ordering key of the turn from direction a to direction b (d = angle(b) -
 // angle(a) in -2^27 .. 2^27 - 1): mode 0 the sharpest turn first (left
 // before right among equals), mode 2 the straightest first (right before
 // left), mode 1 by the deviation from the nearer of straight on and turning
 // back; 0 for another mode or a null vector.
-RMF_API std::int32_t RmfTurnKey(const TiVector* a, const TiVector* b, std::int32_t mode);
+RMF_API_NODISCARD std::int32_t RmfTurnKey(const TiVector* a, const TiVector* b, std::int32_t mode);
 // Links the node in before the first node that it does not compare >= 1
 // with (so before equal ones): 1; 0 for a null list or node.
-RMF_API std::int32_t RmfSortedListInsert(RmfSortedList* list, void* node);
+RMF_API_NODISCARD std::int32_t RmfSortedListInsert(RmfSortedList* list, void* node);
 // -1, 0 or 1 by the third 32-bit word (signed) of the two nodes; usable as a
 // list compare function (context and link offset are not read).
-RMF_API std::int32_t RmfCompareDistance(const void* a, const void* b, void* context, std::int32_t linkOffset);
+RMF_API_NODISCARD std::int32_t RmfCompareDistance(const void* a, const void* b, void* context, std::int32_t linkOffset);

@@ -234,7 +234,7 @@ RmfReader* RmfReaderCreateInArena(void* memory, std::uint32_t size) {
     reader->magic = 0;
     return nullptr;
   }
-  RmfProfileReset(reader);
+  (void)RmfProfileReset(reader);  // refuses only a reader that is not alive
   return reader;
 }
 
@@ -245,7 +245,7 @@ RmfReader* RmfReaderCreate() {
     std::free(reader);
     return nullptr;
   }
-  RmfProfileReset(reader);
+  (void)RmfProfileReset(reader);  // refuses only a reader that is not alive
   return reader;
 }
 
@@ -339,8 +339,7 @@ std::int32_t RmfReaderOpenFile(RmfReader* reader, const char* name, void* region
   if (description == nullptr) {
     // The new file is opened before any other is closed, so that a file that
     // fails leaves the pool as it was; the limit is restored once it is in.
-    RmfFileOpen(entry);
-    if (entry->handleCell == nullptr) {
+    if (RmfFileOpen(entry) != 1) {
       RmfFileClose(entry);
       return 0;  // lastError kRmfCannotOpen
     }
@@ -411,8 +410,10 @@ void RmfReaderClose(RmfReader* reader) {
   reader->lastError = 0;
   for (RmfHeldBlock& held : reader->held) {
     if (held.block == nullptr) continue;
-    RmfTagT8(reader->arena, held.block);
-    RmfTagT5(reader->arena, held.block);
+    // The reader is going and its arena with it: what the arena answers
+    // changes nothing here.
+    (void)RmfTagT8(reader->arena, held.block);
+    (void)RmfTagT5(reader->arena, held.block);
     held = RmfHeldBlock{};
   }
   // The arena goes with the reader: the sources' cached blocks are left

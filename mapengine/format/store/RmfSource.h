@@ -145,7 +145,7 @@ struct RmfSource {
 };
 
 // A zeroed source with an empty range list of capacity 200; null without memory.
-RMF_API RmfSource* RmfSrcF1();
+RMF_API_NODISCARD RmfSource* RmfSrcF1();
 // Frees the range list, query polygon, annotations, description, region and
 // the source. Cached blocks are not touched: the arena they live in goes with
 // the reader (RmfReaderAddSource drops them itself when an open fails).
@@ -156,15 +156,16 @@ RMF_API void RmfSrcF2(RmfSource* source);
 // flags bits 0-7 and header byte 6 = flags bits 8-15, and the level masks
 // (null: all 0). Caches are set up when the source has a reader with an
 // arena. 1, or 0 for a null source.
-RMF_API std::int32_t RmfSrcF3(RmfSource* source, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
-                              std::uint32_t flags, std::int32_t topLevel, const std::uint16_t* levelMasks);
+RMF_API_NODISCARD std::int32_t RmfSrcF3(RmfSource* source, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                                        std::int32_t y2, std::uint32_t flags, std::int32_t topLevel,
+                                        const std::uint16_t* levelMasks);
 // Next record of the walk among the records already cached, without reading.
-RMF_API std::uint8_t* RmfSrcF4(RmfSource* source);
+RMF_API_NODISCARD std::uint8_t* RmfSrcF4(RmfSource* source);
 // Query level range min(a, b) .. max(a, b).
 RMF_API void RmfSrcF5(RmfSource* source, std::int32_t a, std::int32_t b);
 // Nearest tile id the index covers: direction >= 1 the least covered id >= tile,
 // direction < 1 the greatest covered id <= tile; 0xFFFFFFFF (-1) when none.
-RMF_API std::uint32_t RmfSrcF6(RmfSource* source, std::uint32_t tile, std::int32_t direction);
+RMF_API_NODISCARD std::uint32_t RmfSrcF6(RmfSource* source, std::uint32_t tile, std::int32_t direction);
 
 // Reads and checks the header, sets up the caches, reads the annotations and
 // builds the sample table. 1; 0 when the file is shorter than a header;
@@ -172,10 +173,10 @@ RMF_API std::uint32_t RmfSrcF6(RmfSource* source, std::uint32_t tile, std::int32
 // (also for an index without entries), kRmfNoMemory (-3) no memory,
 // kRmfMalformed (-128) a malformed vehicle list, kRmfBadArgument (-2) a source
 // without a live reader with an arena.
-RMF_API std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read);
+RMF_API_NODISCARD std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read);
 // The same from source->description, without reading: 1 or a negative code
 // (a header shorter than 126 bytes is kRmfHeaderRejected (-5) here).
-RMF_API std::int32_t RmfSrcOpenWithInfo(RmfSource* source, void* context, RmfReadFn read);
+RMF_API_NODISCARD std::int32_t RmfSrcOpenWithInfo(RmfSource* source, void* context, RmfReadFn read);
 
 // Query rectangle spanned by both corners.
 RMF_API void RmfSrcSetRect(RmfSource* source, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
@@ -186,26 +187,27 @@ RMF_API std::int32_t RmfSrcStartQuery(RmfSource* source);
 // Next record of the walk (its uncompressed form, length word first), reading
 // what is missing; null at the end or on a failed read (read error set).
 // Valid until the next allocation in the reader's arena.
-RMF_API std::uint8_t* RmfSrcLoadBlock(RmfSource* source);
+RMF_API_NODISCARD std::uint8_t* RmfSrcLoadBlock(RmfSource* source);
 // One record by tile id and sequence. With offset >= 1 the record is read at
 // that file offset; without, the tile is looked up in the index and its
 // records are followed from the tile's start to the sequence. *nextOffset
 // (optional) gets the file offset of the next record of the tile, 1 when one
 // follows but its offset is unknown (a cache hit without offset), 0 when none.
-RMF_API std::uint8_t* RmfSrcGetBlock(RmfSource* source, std::uint32_t tile, std::uint16_t sequence,
-                                     std::uint32_t offset, std::uint32_t* nextOffset);
+RMF_API_NODISCARD std::uint8_t* RmfSrcGetBlock(RmfSource* source, std::uint32_t tile, std::uint16_t sequence,
+                                               std::uint32_t offset, std::uint32_t* nextOffset);
 // One record of `tile` at file offset `offset` within the tile's data ending
 // at `end`, through the record cache and the read buffer; with a window
 // factor of 2 or more (and sequence 0) neighbouring tiles of the same level
 // are read with it, factor x 1 KB at most. *storedLength (optional) gets the
 // record's stored length. Null when the record is empty or cannot be read
 // (then the read error is set).
-RMF_API std::uint8_t* RmfSrcGetRecord(RmfSource* source, std::uint32_t tile, std::uint16_t sequence,
-                                      std::uint32_t offset, std::uint32_t end, std::int32_t factor,
-                                      std::uint32_t* storedLength);
+RMF_API_NODISCARD std::uint8_t* RmfSrcGetRecord(RmfSource* source, std::uint32_t tile, std::uint16_t sequence,
+                                                std::uint32_t offset, std::uint32_t end, std::int32_t factor,
+                                                std::uint32_t* storedLength);
 // Reads through the reader's 64 KB read buffer with the source's raw read
 // function: bytes copied (0 when none).
-RMF_API std::int32_t RmfSrcReadAt(RmfSource* source, std::uint32_t offset, std::uint32_t length, void* destination);
+RMF_API_NODISCARD std::int32_t RmfSrcReadAt(RmfSource* source, std::uint32_t offset, std::uint32_t length,
+                                            void* destination);
 
 // Lists the (tile id, key word) pairs of cached records in key order into
 // pairs[0..2n-1]; the key word is source | sequence << 16. Starts at the least
@@ -214,10 +216,10 @@ RMF_API std::int32_t RmfSrcReadAt(RmfSource* source, std::uint32_t offset, std::
 // of records beyond n and *restFirst (optional) the first of them (null when
 // none). Returns the number listed; kRmfBadArgument (-2) for a missing cache,
 // arena or output, or n < 1.
-RMF_API std::int32_t listCacheRecords(RmfTileCache* cache, const RmfRecordKey* start, std::uint32_t* pairs,
-                                      std::int32_t n, std::int32_t* restCount, void** restFirst);
+RMF_API_NODISCARD std::int32_t listCacheRecords(RmfTileCache* cache, const RmfRecordKey* start, std::uint32_t* pairs,
+                                                std::int32_t n, std::int32_t* restCount, void** restFirst);
 // Unlinks one reference from its cached record: 1, 0 when the record or the
 // link is gone, kRmfBadArgument (-2) unless `owner` is an RmfRecordOwner (magic
 // 0xfade2ace) and the reference's guard says linked. The guard says released
 // afterwards.
-RMF_API std::int32_t RmfRecordRelease(void* owner, void* reference);
+RMF_API_NODISCARD std::int32_t RmfRecordRelease(void* owner, void* reference);

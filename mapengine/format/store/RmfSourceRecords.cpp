@@ -157,10 +157,13 @@ Stored StoreRecord(RmfSource* source, std::uint32_t tile, std::uint16_t sequence
   }
   if (!RecordIsReadable(static_cast<std::uint8_t*>(block) + kRecordKeyBytes, frame.rawLength,
                         source->featureEntrySize)) {
+    // The block was filed just now by its own key and nothing holds it yet,
+    // so it is found, detached and freed; the record is treated as
+    // unreadable whatever the steps answer.
     void* found = nullptr;
-    TiBtiDelete(&source->recordCache.tree, block, &found);
-    RmfTagT12(source->recordCache.arena, block);
-    RmfTagT5(source->recordCache.arena, block);
+    (void)TiBtiDelete(&source->recordCache.tree, block, &found);
+    (void)RmfTagT12(source->recordCache.arena, block);
+    (void)RmfTagT5(source->recordCache.arena, block);
     return s;
   }
   return FromBlock(block);

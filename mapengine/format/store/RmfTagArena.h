@@ -42,24 +42,28 @@ struct RmfTagOwner {
 // Builds an arena on the caller's memory: aligned up to 4 bytes (the size
 // shrinks by the bytes skipped) and cut down to a multiple of 4. Null below
 // 512 bytes.
-RMF_API RmfTagArena* RmfTagT1(void* memory, std::uint32_t size);
+RMF_API_NODISCARD RmfTagArena* RmfTagT1(void* memory, std::uint32_t size);
 // Adds a further region. 1, or kRmfTagBadArgument (-202) for a bad arena, a
 // region below 512 bytes, an overlap with a region of the arena, or more than
 // 4 GB in all.
-RMF_API std::int32_t RmfTagT2(RmfTagArena* arena, void* memory, std::uint32_t size);
+RMF_API_NODISCARD std::int32_t RmfTagT2(RmfTagArena* arena, void* memory, std::uint32_t size);
 // Purgeable block (reference count 1, pin count 0) of the owner record, which
 // must outlive the block. Null when nothing fits after evicting all it can.
-RMF_API void* RmfTagT3(RmfTagArena* arena, std::uint32_t bytes, RmfTagOwner* owner);
+RMF_API_NODISCARD void* RmfTagT3(RmfTagArena* arena, std::uint32_t bytes, RmfTagOwner* owner);
 // Fixed block (reference count 1, pin count 1) marked with the tag.
-RMF_API void* RmfTagT4(RmfTagArena* arena, std::uint32_t bytes, std::uint32_t tag);
+RMF_API_NODISCARD void* RmfTagT4(RmfTagArena* arena, std::uint32_t bytes, std::uint32_t tag);
 // Frees a block: 1, 0 when already free, kRmfTagBadArgument (-202),
 // kRmfTagInUse (-203) in use, kRmfTagRefused (-206) refused by its owner. A
 // block with an owner is not freed here: its owner is asked.
-RMF_API std::int32_t RmfTagT5(RmfTagArena* arena, void* data);
-RMF_API std::int32_t RmfTagT6(RmfTagArena* arena, void* data);  // pin: new pin count or a code
-RMF_API std::int32_t RmfTagT7(RmfTagArena* arena, void* data);  // add a reference: new count or a code
-RMF_API std::int32_t RmfTagT8(RmfTagArena* arena, void* data);  // unpin
-RMF_API std::int32_t RmfTagT9(RmfTagArena* arena, void* data);  // drop a reference (never below 1)
+RMF_API_NODISCARD std::int32_t RmfTagT5(RmfTagArena* arena, void* data);
+// Pin: the new pin count or a code.
+RMF_API_NODISCARD std::int32_t RmfTagT6(RmfTagArena* arena, void* data);
+// Add a reference: the new reference count or a code.
+RMF_API_NODISCARD std::int32_t RmfTagT7(RmfTagArena* arena, void* data);
+// Unpin: the new pin count or a code.
+RMF_API_NODISCARD std::int32_t RmfTagT8(RmfTagArena* arena, void* data);
+// Drop a reference (never below 1): the new reference count or a code.
+RMF_API_NODISCARD std::int32_t RmfTagT9(RmfTagArena* arena, void* data);
 // Touch: mode 1 makes the block the newest, -1 the oldest. 1 or a code.
 RMF_API std::int32_t RmfTagT10(RmfTagArena* arena, void* data, std::int32_t mode);
 // Evicts the least recently used block that is neither pinned nor referenced
@@ -67,14 +71,14 @@ RMF_API std::int32_t RmfTagT10(RmfTagArena* arena, void* data, std::int32_t mode
 // kRmfTagBadArgument (-202). A block whose owner refuses (or keeps it) moves to
 // the newest end, so the next eviction tries another; an allocation gives up
 // once every block has refused.
-RMF_API std::int32_t RmfTagT11(RmfTagArena* arena);
+RMF_API_NODISCARD std::int32_t RmfTagT11(RmfTagArena* arena);
 // Detaches the owner so that the next RmfTagT5 frees the block itself. 1, 0 for
 // a free block, kRmfTagBadArgument (-202), kRmfTagInUse (-203) when pinned or
 // referenced twice.
-RMF_API std::int32_t RmfTagT12(RmfTagArena* arena, void* data);
+RMF_API_NODISCARD std::int32_t RmfTagT12(RmfTagArena* arena, void* data);
 // Bytes in blocks with pin count 0 (free and unpinned ones, headers
 // included, trailers not) over all regions; kRmfTagBadArgument (-202).
-RMF_API std::int32_t RmfTagT13(RmfTagArena* arena);
+RMF_API_NODISCARD std::int32_t RmfTagT13(RmfTagArena* arena);
 
 // Library-internal: handles, block state and the consistency check.
 namespace rmf::detail {

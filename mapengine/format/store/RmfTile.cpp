@@ -246,7 +246,8 @@ class RangeJoiner {
     }
     if (stored_ > 1) {
       RmfTileRange scratch{};
-      TiSort(out_, stored_, sizeof(RmfTileRange), &scratch, CompareRanges, nullptr);
+      // Refuses only null arrays or negative counts, which cannot reach here.
+      (void)TiSort(out_, stored_, sizeof(RmfTileRange), &scratch, CompareRanges, nullptr);
     }
     const auto total = static_cast<std::int32_t>(std::min<std::int64_t>(total_, INT32_MAX));
     if (needed) *needed = total;
@@ -322,7 +323,7 @@ std::int32_t Cover(std::uint32_t levelMask, RmfTileRange* ranges, std::int32_t c
       if (depth == 16) return kRmfMalformed;
       if (cancel && *cancel != 0) return kRmfCancelled;
       Group& children = groups[depth++];
-      RmfTileChildren(id, &children.next, &children.last);
+      if (RmfTileChildren(id, &children.next, &children.last) < 1) return kRmfMalformed;
       children.level = level - 1;
     }
   }
@@ -487,7 +488,8 @@ RmfTileRange* RmfTileRangesMerge(RmfTileRange* ranges, RmfTileRange* end) {
   const std::ptrdiff_t count = end - ranges;
   if (count > INT32_MAX) return end;
   RmfTileRange scratch{};
-  TiSort(ranges, static_cast<std::int32_t>(count), sizeof(RmfTileRange), &scratch, CompareRanges, nullptr);
+  // Refuses only null arrays or negative counts, which cannot reach here.
+  (void)TiSort(ranges, static_cast<std::int32_t>(count), sizeof(RmfTileRange), &scratch, CompareRanges, nullptr);
   // A run joins its predecessor when it starts at or before the id after the
   // predecessor's last, and both are of one level: the last id of level 0 is
   // followed directly by the first of level 1, and a range never spans two

@@ -33,9 +33,11 @@ std::int32_t Notify(RmfTileCache* cache, void* block, void* newBlock) {
 }
 
 // Frees a block the cache allocated but did not (or no longer) index.
+// Nothing else holds it, so neither step can fail, and the caller has nothing
+// to undo if one did.
 void Discard(RmfTileCache* cache, void* block) {
-  RmfTagT12(cache->arena, block);
-  RmfTagT5(cache->arena, block);
+  (void)RmfTagT12(cache->arena, block);
+  (void)RmfTagT5(cache->arena, block);
 }
 
 bool InUse(RmfTileCache* cache, void* block) {
@@ -47,7 +49,8 @@ bool InUse(RmfTileCache* cache, void* block) {
 // Removes the block from the tree when it is in it (found by its own key).
 void Unlink(RmfTileCache* cache, void* block) {
   void* found = nullptr;
-  if (TiBtiLeastGe(&cache->tree, block, &found) == 1 && found == block) TiBtiDeleteCurrent(&cache->tree);
+  // The search has just left the path at the block, so deleting it there succeeds.
+  if (TiBtiLeastGe(&cache->tree, block, &found) == 1 && found == block) (void)TiBtiDeleteCurrent(&cache->tree);
 }
 
 std::int32_t Insert(RmfTileCache* cache, void* block) {
@@ -63,7 +66,7 @@ std::int32_t GiveBack(RmfTileCache* cache, void* block) {
   if (detached == kRmfTagInUse) return 1;
   if (detached != 1) return detached;
   Unlink(cache, block);
-  RmfTagT5(cache->arena, block);
+  (void)RmfTagT5(cache->arena, block);  // detached and not in use: freed
   return 1;
 }
 
@@ -109,7 +112,7 @@ std::int32_t GiveBackTile(RmfTileCache* cache, void* block) {
       ReleaseReferences(cache, record);
       if (RmfTagT12(cache->arena, record) == 1) {
         Unlink(cache, record);
-        RmfTagT5(cache->arena, record);
+        (void)RmfTagT5(cache->arena, record);  // detached and not in use: freed
       }
     }
     if (sequence == 0xffff) break;
@@ -147,8 +150,9 @@ RmfTileCache* RmfTcT1(RmfTagArena* arena, RmfTagRelease callback, TiBtiCompare c
   const std::uintptr_t at = (reinterpret_cast<std::uintptr_t>(block) + 7) & ~static_cast<std::uintptr_t>(7);
   auto* cache = reinterpret_cast<RmfTileCache*>(at);
   if (tcHdrInitLocal(cache, arena, callback, compare, context) != 1) {
-    RmfTagT8(arena, block);
-    RmfTagT5(arena, block);
+    // The header's own fixed block with its one pin: unpin and free cannot fail.
+    (void)RmfTagT8(arena, block);
+    (void)RmfTagT5(arena, block);
     return nullptr;
   }
   return cache;

@@ -76,13 +76,14 @@ inline constexpr std::uint32_t kRmfReferenceReleased = 0xacefaced;
 
 // Initialises a header in place: the tree result (1), or -1 when the arena,
 // callback or compare is missing (the header is not touched then).
-RMF_API std::int32_t tcHdrInitLocal(RmfTileCache* cache, RmfTagArena* arena, RmfTagRelease callback,
-                                    TiBtiCompare compare, void* context);
+RMF_API_NODISCARD std::int32_t tcHdrInitLocal(RmfTileCache* cache, RmfTagArena* arena, RmfTagRelease callback,
+                                              TiBtiCompare compare, void* context);
 // Allocates a header as a fixed arena block and initialises it; null when
 // the arena has no room or the initialisation fails (the block is freed).
 // The header sits at the first 8-byte boundary of its block (arena blocks are
 // 4-aligned and the header holds pointers).
-RMF_API RmfTileCache* RmfTcT1(RmfTagArena* arena, RmfTagRelease callback, TiBtiCompare compare, void* context);
+RMF_API_NODISCARD RmfTileCache* RmfTcT1(RmfTagArena* arena, RmfTagRelease callback, TiBtiCompare compare,
+                                        void* context);
 // Stores one record: a purgeable block of keyLength + rawLength bytes holding
 // a copy of the key and the record's uncompressed form (its u16 length word
 // first). Plain: source points at the record and its length word must equal
@@ -93,11 +94,11 @@ RMF_API RmfTileCache* RmfTcT1(RmfTagArena* arena, RmfTagRelease callback, TiBtiC
 // a stored length below 4, a length word that disagrees, damaged zlib data,
 // or a refused insert. A failed store leaves nothing behind, and nothing is
 // read beyond source + rawLength (plain) or source + storedLength - 2.
-RMF_API void* RmfTcT2(RmfTileCache* cache, const void* key, std::uint32_t keyLength, const void* source,
-                      std::int32_t compressed, std::uint32_t storedLength, std::uint32_t rawLength);
+RMF_API_NODISCARD void* RmfTcT2(RmfTileCache* cache, const void* key, std::uint32_t keyLength, const void* source,
+                                std::int32_t compressed, std::uint32_t storedLength, std::uint32_t rawLength);
 // Finds a block by key and makes it the newest in the arena's LRU list; null
 // when absent.
-RMF_API void* RmfTcT3(RmfTileCache* cache, const void* key);
+RMF_API_NODISCARD void* RmfTcT3(RmfTileCache* cache, const void* key);
 
 // Library-internal: the compare functions and callbacks the sources install,
 // and the reference chain of tile records.

@@ -269,7 +269,7 @@ TEST(RmfTileTreeTest, ChildrenAreTheFourQuartersOfTheCell) {
     ASSERT_EQ(RmfTileChildren(id, &first, &last), 4);
     ASSERT_EQ(last, first + 3);
     TiRect parent{};
-    RmfTileRect(id, &parent);
+    (void)RmfTileRect(id, &parent);
     const std::int64_t half = CellSize(level - 1);
     std::set<std::pair<std::int32_t, std::int32_t>> corners;
     for (std::uint32_t child = first; child <= last; ++child) {
@@ -279,7 +279,7 @@ TEST(RmfTileTreeTest, ChildrenAreTheFourQuartersOfTheCell) {
       ASSERT_EQ(up.first, id);
       ASSERT_EQ(up.last, id);
       TiRect r{};
-      RmfTileRect(child, &r);
+      (void)RmfTileRect(child, &r);
       ASSERT_TRUE(r.x1 == parent.x1 || r.x1 == parent.x1 + half);
       ASSERT_TRUE(r.y1 == parent.y1 || r.y1 == parent.y1 + half);
       corners.insert({r.x1, r.y1});
@@ -303,7 +303,7 @@ TEST(RmfTileTreeTest, RangesReachAncestorsAndAllDescendants) {
     const int level = static_cast<int>(gen() % 15);
     const std::uint32_t id = Prefix(level) | (static_cast<std::uint32_t>(gen()) & CodeMask(level));
     TiRect own{};
-    RmfTileRect(id, &own);
+    (void)RmfTileRect(id, &own);
     for (int target = 0; target <= 15; ++target) {
       RmfTileRange range{};
       ASSERT_EQ(RmfTileIdRange(id, static_cast<std::uint32_t>(target), &range), 1);
@@ -317,7 +317,7 @@ TEST(RmfTileTreeTest, RangesReachAncestorsAndAllDescendants) {
       for (std::uint32_t sample : {range.first, range.last, range.first + (range.last - range.first) / 3}) {
         ASSERT_EQ(RmfTileLevel(sample), target);
         RmfTileRange back{};
-        RmfTileIdRange(sample, static_cast<std::uint32_t>(level), &back);
+        (void)RmfTileIdRange(sample, static_cast<std::uint32_t>(level), &back);
         ASSERT_EQ(back.first, id);
       }
     }
@@ -345,7 +345,7 @@ TEST(RmfTileTreeTest, SpanCountsLevelZeroCellsOfOverlap) {
   std::mt19937 gen(1066);
   const auto level0 = [](std::uint32_t id) {
     RmfTileRange r{};
-    RmfTileIdRange(id, 0, &r);
+    (void)RmfTileIdRange(id, 0, &r);
     return r;
   };
   for (int i = 0; i < 50000; ++i) {
@@ -443,7 +443,7 @@ TEST(RmfTilesAroundPointTest, MatchesBruteForceContainment) {
     if (level >= 9) {
       for (std::uint32_t code = 0; code <= CodeMask(level); ++code) {
         TiRect r{};
-        RmfTileRect(Prefix(level) | code, &r);
+        (void)RmfTileRect(Prefix(level) | code, &r);
         all.push_back({Prefix(level) | code, r});
       }
     }
@@ -463,7 +463,7 @@ TEST(RmfTilesAroundPointTest, MatchesBruteForceContainment) {
           << p.x << "," << p.y << " level " << level;
       if (n == 4) {
         TiRect r[4];
-        for (int k = 0; k < 4; ++k) RmfTileRect(ids[k], &r[k]);
+        for (int k = 0; k < 4; ++k) (void)RmfTileRect(ids[k], &r[k]);
         ASSERT_EQ(r[0].y1, r[2].y1);  // lower-left, left, lower, own
         ASSERT_EQ(r[1].y1, r[3].y1);
         ASSERT_LT(r[0].y1, r[1].y1);
@@ -575,7 +575,7 @@ std::set<std::uint32_t> BruteForce(const Area& area, std::uint32_t mask) {
     if (level >= 9) {
       for (std::uint32_t code = 0; code <= CodeMask(level); ++code) {
         TiRect r{};
-        RmfTileRect(Prefix(level) | code, &r);
+        (void)RmfTileRect(Prefix(level) | code, &r);
         if (area.MeetsAnywhere(r)) ids.insert(Prefix(level) | code);
       }
       continue;

@@ -601,7 +601,7 @@ TEST(TiDistCoeffTest, TellingRows) {
     for (int k = 0; k < 4; ++k) EXPECT_NEAR(Fraction(c[k]), row.c[k], 0.5e-5) << row.degrees << " c" << k + 1;
   }
   std::uint32_t c[4] = {};
-  TiDistCoeff(0x4000000, &c[0], &c[1], &c[2], &c[3]);
+  (void)TiDistCoeff(0x4000000, &c[0], &c[1], &c[2], &c[3]);
   EXPECT_EQ(c[0], 0u);
   EXPECT_EQ(c[2], 0u);
   EXPECT_EQ(c[3], 0xFFFFFFFFu);
@@ -616,8 +616,8 @@ TEST(TiDistCoeffTest, TablesAndLookup) {
     for (std::int32_t i = 0; i <= 256; i += 17) {
       std::uint32_t north[4];
       std::uint32_t south[4];
-      TiDistCoeff(i << 18, &north[0], &north[1], &north[2], &north[3]);
-      TiDistCoeff(-(i << 18), &south[0], &south[1], &south[2], &south[3]);
+      (void)TiDistCoeff(i << 18, &north[0], &north[1], &north[2], &north[3]);
+      (void)TiDistCoeff(-(i << 18), &south[0], &south[1], &south[2], &south[3]);
       EXPECT_EQ(north[k], tables[k][i]) << k << " at " << i;
       EXPECT_EQ(south[k], north[k]) << k << " at " << i;
     }
