@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -21,10 +22,13 @@
 
 #include <unistd.h>
 
+#include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
+#include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
+#include "tests/tools/TestProfiles.h"
 #include "tools/osm2rmf/PoiCategories.h"
 
 namespace {
@@ -139,11 +143,15 @@ bool Has(const std::vector<TiPoint>& points, TiPoint p) {
   return false;
 }
 
-const rmfbuild::TextTriple* RouteClass(const Feature& f) {
+// The route-class attribute as readers find it: the first triple with code
+// pair 7-1, the part's own triple (class code, name, detail) first.
+std::optional<rmfbuild::TextTriple> RouteClass(const Feature& f) {
+  const rmfbuild::TextTriple own{f.featureClass.Code(f.mark), f.name, f.detail};
+  if (own.code.compare(1, 2, "71") == 0) return own;
   for (const rmfbuild::TextTriple& t : f.attributes) {
-    if (t.code.size() >= 3 && t.code.compare(1, 2, "71") == 0) return &t;
+    if (t.code.size() >= 3 && t.code.compare(1, 2, "71") == 0) return t;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 class WestOakland : public ::testing::Test {
@@ -179,9 +187,9 @@ TEST_F(WestOakland, StreetsFollowTheWaysInOrderWithNamesAndOneWayMarks) {
     const Feature& f = conversion_->streets.features[i];
     SCOPED_TRACE("street " + std::to_string(i) + " \"" + w.name + "\"");
     EXPECT_EQ(f.featureClass.category, rmfbuild::FeatureCategory::kLine);
-    EXPECT_EQ(f.name, w.name);
-    const rmfbuild::TextTriple* route = RouteClass(f);
-    ASSERT_NE(route, nullptr);
+    EXPECT_EQ(f.detail, w.name);
+    const std::optional<rmfbuild::TextTriple> route = RouteClass(f);
+    ASSERT_TRUE(route);
     EXPECT_EQ(route->detail, w.name);
     EXPECT_EQ(route->code, w.oneway == "yes" ? "171+" : "171");
     ASSERT_FALSE(f.points.empty());
@@ -287,12 +295,12 @@ TEST_F(WestOakland, AddressesGiveTheStreetsTheirCityAndPostalCode) {
       ASSERT_EQ(name.size(), 5u) << l->detail;
       EXPECT_TRUE(name[1].empty() || scan_->cities.count(name[1]) == 1) << name[1];
       EXPECT_TRUE(value[1].empty() || scan_->postcodes.count(value[1]) == 1) << value[1];
-      if (!f.name.empty()) {
+      if (!f.detail.empty()) {
         withCity += name[1].empty() ? 0 : 1;
         withPostcode += value[1].empty() ? 0 : 1;
       }
     }
-    named += f.name.empty() ? 0 : 1;
+    named += f.detail.empty() ? 0 : 1;
   }
   ASSERT_FALSE(scan_->cities.empty());
   ASSERT_FALSE(scan_->postcodes.empty());
@@ -313,8 +321,9 @@ class Query {
   }
   RmfReader* reader() { return reader_; }
 
-  // Name texts of the hits of a small box around `at`, in `classes` of category `category`.
-  std::vector<std::string> NamesNear(TiPoint at, std::int32_t category, const char* classes) {
+  // Name (or, with `details`, detail) texts of the hits of a small box
+  // around `at`, in `classes` of category `category`.
+  std::vector<std::string> NamesNear(TiPoint at, std::int32_t category, const char* classes, bool details = false) {
     RmfQuerySetLevels(reader_, 1, 8);
     for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader_, c, c == category ? classes : "");
     RmfQuerySetRect(reader_, at.x - 20, at.y - 20, at.x + 20, at.y + 20);
@@ -328,14 +337,14 @@ class Query {
       TiPoint* points = nullptr;
       const std::int32_t n = RmfQueryNext(reader_, code, name, detail, &count, nullptr, &points);
       if (n == 0) break;
-      if (n > 0) names.push_back(name);
+      if (n > 0) names.push_back(details ? detail : name);
     }
     return names;
   }
 
-  // The triples (code, value, name) of the hits named `name` near `at`, read
-  // through the feature reference of each hit: the part's own triple, then
-  // the feature's attributes.
+  // The triples (code, value, name) of the street hits near `at` whose
+  // detail text is `name`, read through the feature reference of each hit:
+  // the part's own triple, then the feature's attributes.
   std::vector<std::vector<rmfbuild::TextTriple>> AttributesNear(TiPoint at, const std::string& name) {
     RmfQuerySetLevels(reader_, 1, 8);
     for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader_, c, c == 1 ? "567" : "");
@@ -344,13 +353,13 @@ class Query {
     std::vector<RmfFeatureRef> refs;
     for (int guard = 0; guard < 10000; ++guard) {
       char code[6] = {};
-      char hitName[51] = {};
+      char hitDetail[251] = {};
       std::int32_t count = 0;
       RmfFeatureRef ref{};
       TiPoint* points = nullptr;
-      const std::int32_t n = RmfQueryNext(reader_, code, hitName, nullptr, &count, &ref, &points);
+      const std::int32_t n = RmfQueryNext(reader_, code, nullptr, hitDetail, &count, &ref, &points);
       if (n == 0) break;
-      if (n > 0 && name == hitName) refs.push_back(ref);
+      if (n > 0 && name == hitDetail) refs.push_back(ref);
     }
     std::vector<std::vector<rmfbuild::TextTriple>> all;
     for (const RmfFeatureRef& ref : refs) {
@@ -393,13 +402,13 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
     ASSERT_NE(q.reader(), nullptr);
     ASSERT_EQ(RmfReaderOpen(q.reader(), report.streetFile.c_str(), 0), 1) << q.reader()->lastError;
     // Each named street is found at a node of its own, in the street classes
-    // (named footways are class 4).
+    // (named footways are class 4), with its name as the detail text.
     std::size_t checked = 0;
     for (const Feature& f : conversion_->streets.features) {
-      if (f.name.empty() || f.featureClass.classDigit < 5) continue;
+      if (f.detail.empty() || f.featureClass.classDigit < 5) continue;
       const TiPoint at = f.points[f.points.size() / 2];
-      const std::vector<std::string> names = q.NamesNear(at, 1, "567");
-      EXPECT_NE(std::find(names.begin(), names.end(), f.name), names.end()) << f.name;
+      const std::vector<std::string> names = q.NamesNear(at, 1, "567", true);
+      EXPECT_NE(std::find(names.begin(), names.end(), f.detail), names.end()) << f.detail;
       ++checked;
     }
     EXPECT_GT(checked, 0u);
@@ -412,13 +421,13 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
       ++ranges;
       const TiPoint at = f.points[f.points.size() / 2];
       bool found = false;
-      for (const std::vector<rmfbuild::TextTriple>& attributes : q.AttributesNear(at, f.name)) {
+      for (const std::vector<rmfbuild::TextTriple>& attributes : q.AttributesNear(at, f.detail)) {
         // The part's own triple comes first, then the feature's attributes.
-        if (attributes.empty() || attributes[0].code != f.featureClass.Code()) continue;
+        if (attributes.empty() || attributes[0].code != f.featureClass.Code(f.mark)) continue;
         if (!std::equal(attributes.begin() + 1, attributes.end(), f.attributes.begin(), f.attributes.end())) continue;
         found = true;
       }
-      EXPECT_TRUE(found) << f.name << ": no hit with the attributes " << range->detail;
+      EXPECT_TRUE(found) << f.detail << ": no hit with the attributes " << range->detail;
     }
     EXPECT_EQ(ranges, conversion_->stats.houseNumberRanges);
   }
@@ -470,12 +479,97 @@ TEST(Osm2RmfTags, RouteClassValueAndOneWayMark) {
     const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(Way(c.tags), "T");
     ASSERT_TRUE(conv.ok) << conv.error;
     ASSERT_EQ(conv.streets.features.size(), 1u);
-    const rmfbuild::TextTriple* route = RouteClass(conv.streets.features[0]);
-    ASSERT_NE(route, nullptr);
+    const std::optional<rmfbuild::TextTriple> route = RouteClass(conv.streets.features[0]);
+    ASSERT_TRUE(route);
     EXPECT_EQ(route->code, c.code);
     EXPECT_EQ(route->name, c.value);
     EXPECT_EQ(conv.streets.features[0].featureClass.classDigit, c.classDigit);
   }
+}
+
+// Read back from the written file as the map engine reads a street: road
+// type, one-way mark and name from the first attribute with code pair 7-1,
+// trail ('R') or walkway ('W') from the first access value (pair 4-1), and
+// the directions a car may take under the driving profile. Names that start
+// with a road-type letter ('V' is a connection open both ways) or with 'R'
+// or 'W' must not leak into what is read.
+TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribute) {
+  struct Case {
+    const char* highway;
+    const char* name;
+    const char* oneway;
+    const char* code;   // of the first 7-1 attribute
+    const char* value;  // its road type, kind and speed class
+    std::int32_t driving;  // 1 only along the way's nodes, -1 only against them, 0 both or none
+  };
+  const Case cases[] = {
+      {"residential", "Stargarder Straße", "yes", "171+", "3 E", 1},
+      {"residential", "Verdiring", "yes", "171+", "3 E", 1},
+      {"residential", "Verdiring", "-1", "171-", "3 E", -1},
+      {"residential", "Verdiring", "", "171", "3 E", 0},
+      {"secondary", "Stargarder Straße", "yes", "171+", "2 G", 1},
+      {"pedestrian", "Wallstraße", "", "171", "4PA", 0},
+      {"footway", "Rosenweg", "", "171", "4WA", 0},
+      {"footway", "Weg am Teich", "", "171", "4WA", 0},
+  };
+  std::string xml = "<osm>";
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const std::string lat = std::to_string(53.5 + 0.002 * static_cast<double>(i));
+    xml += "<node id='" + std::to_string(2 * i + 1) + "' lat='" + lat + "' lon='13.25'/>";
+    xml += "<node id='" + std::to_string(2 * i + 2) + "' lat='" + lat + "' lon='13.252'/>";
+    xml += "<way id='" + std::to_string(100 + i) + "'><nd ref='" + std::to_string(2 * i + 1) + "'/><nd ref='" +
+           std::to_string(2 * i + 2) + "'/><tag k='highway' v='" + c.highway + "'/><tag k='name' v='" + c.name + "'/>";
+    if (*c.oneway != 0) xml += std::string("<tag k='oneway' v='") + c.oneway + "'/>";
+    xml += "</way>";
+  }
+  xml += "</osm>";
+  const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(xml, "T");
+  ASSERT_TRUE(conv.ok) << conv.error;
+  ASSERT_EQ(conv.streets.features.size(), std::size(cases));
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("osm2rmf_route_class_" + std::to_string(::getpid()));
+  const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
+  ASSERT_TRUE(report.ok) << report.error;
+  const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(conv.streets);
+  ASSERT_TRUE(built.ok) << built.error;
+  ASSERT_EQ(built.pieces.size(), std::size(cases));
+
+  std::vector<std::uint8_t> memory(4u << 20);
+  RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
+  ASSERT_NE(reader, nullptr);
+  ASSERT_EQ(RmfReaderOpen(reader, report.streetFile.c_str(), 0), 1) << reader->lastError;
+  ASSERT_EQ(RmfProfileSetCallbacks(reader, testprofiles::Driving, nullptr, nullptr, kRmfProfileEngineLimit), 1);
+  for (const rmfbuild::FeaturePiece& piece : built.pieces) {
+    const Case& c = cases[piece.feature];
+    SCOPED_TRACE(std::string(c.highway) + " \"" + c.name + "\" oneway=" + c.oneway);
+    const RmfFeatureRef ref{piece.tileId, 0, piece.sequence, piece.entry, 0, 0, kRmfPositionWhole};
+    std::string code, value, name, access;
+    bool routeClass = false;
+    char t0[16], t1[64], t2[256];
+    for (std::int32_t a = 0; RmfFeatureAttribute(reader, ref, a, t0, t1, t2) > 0; ++a) {
+      const std::string pair = std::string(t0).substr(1, 2);
+      if (pair == "71" && !routeClass) {
+        routeClass = true;
+        code = t0;
+        value = t1;
+        name = t2;
+      }
+      if (pair == "41" && access.empty()) access = t1;
+    }
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(value.substr(0, 3), c.value);
+    EXPECT_EQ(name, c.name);
+    EXPECT_TRUE(access.empty() || (access[0] != 'R' && access[0] != 'W')) << access;
+
+    RmfFeature* slot = nullptr;
+    ASSERT_EQ(RmfFeatureFetch(reader, ref, &slot, nullptr), 1);
+    EXPECT_EQ(RmfProfileOneWay(slot, ref.part), c.driving);
+    EXPECT_EQ(RmfFeatureRelease(slot), 1);
+  }
+  RmfReaderClose(reader);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(Osm2RmfTags, WaysThatAreNoStreetsAreLeftOut) {
@@ -505,7 +599,7 @@ TEST(Osm2RmfTags, GapsSplitAWayAndRepeatsAndShortRunsDrop) {
     ASSERT_EQ(conv.streets.features.size(), c.streets) << c.refs;
     EXPECT_EQ(conv.stats.droppedWays, c.streets == 0 ? 1u : 0u);
     for (const Feature& f : conv.streets.features) {
-      EXPECT_EQ(f.name, "A/B Street");  // a backslash would split the name into pieces
+      EXPECT_EQ(f.detail, "A/B Street");  // a backslash would split the name into pieces
       for (std::size_t i = 1; i < f.points.size(); ++i) EXPECT_FALSE(Same(f.points[i], f.points[i - 1]));
     }
     EXPECT_TRUE(rmfbuild::BuildFeatureMap(conv.streets).ok);
@@ -604,7 +698,7 @@ std::vector<const rmfbuild::TextTriple*> AttributesOf(const osm2rmf::Conversion&
       found.back() = &t;
       ++n;
     }
-    EXPECT_LE(n, 1u) << code << " on " << f.name;
+    EXPECT_LE(n, 1u) << code << " on " << f.detail;
   }
   return found;
 }

@@ -390,6 +390,34 @@ TEST(FeatureLines, TextsOneWayAndVertexAttributesSurviveCutting) {
   EXPECT_EQ(holders, 2);
 }
 
+// A class-7 line's own code ("L71") has the route-class pair itself, so a
+// one-way mark goes on it too, in every piece a cut makes; other classes
+// keep their own code unmarked.
+TEST(FeatureLines, OneWayMarksTheOwnCodeOfAClassSevenLineInEveryPiece) {
+  FeatureMap map;
+  const std::vector<TiPoint> across = {{1000, 1000}, {4096, 1500}, {9000, 2000}, {9500, 9000}};
+  for (const auto& [classDigit, way] :
+       {std::pair{7, rmfbuild::OneWay::kAgainst}, std::pair{7, rmfbuild::OneWay::kAlong},
+        std::pair{7, rmfbuild::OneWay::kBoth}, std::pair{6, rmfbuild::OneWay::kAlong}}) {
+    Feature street = Feature::Line(FeatureClass{1, classDigit, FeatureCategory::kLine}, "3 E", across, "Ring");
+    if (classDigit != 7) street.Attribute(rmfbuild::RouteClassAttribute(1, "3 E", "Ring"));
+    ASSERT_TRUE(street.SetOneWay(way));
+    map.Add(street);
+  }
+  map.tileLevels[0] = {0, 0};
+  Built b = BuildAndCheck(map);
+  ASSERT_TRUE(b.features.ok);
+  const char* expected[] = {"171-", "171+", "171", "161"};
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const auto pieces = b.features.PiecesOf(i);
+    ASSERT_GE(pieces.size(), 3u) << "the line is cut at cell borders";
+    for (const FeaturePiece* p : pieces) {
+      EXPECT_EQ(b.records.at({p->tileId, p->sequence}).entries.at(p->entry).text.code, expected[i]) << i;
+    }
+  }
+  EXPECT_EQ(map.features[3].attributes[0].code, "171+");
+}
+
 TEST(FeatureLines, LongRunsSplitIntoPartsAndRecords) {
   FeatureMap map;
   map.partVertices = 8;

@@ -600,7 +600,6 @@ std::vector<StreetRun> WriteStreets(const Reader& r, Conversion& c, NameTable& n
     const std::string_view name = TagValue(way.tags, "name");
     std::string_view label = name;
     if (label.empty()) label = TagValue(way.tags, "ref");
-    const std::string shortName = MapText(label, rmfbuild::kMaxNameChars);
     const std::string longName = MapText(label, rmfbuild::kMaxDetailChars);
     const OneWay oneWay = OneWayOf(way.tags, road);
     const std::string value = RouteValue(way.tags, road);
@@ -620,12 +619,21 @@ std::vector<StreetRun> WriteStreets(const Reader& r, Conversion& c, NameTable& n
       for (std::size_t i = 1; i < points.size(); ++i) {
         run.along.push_back(run.along.back() + plane.Distance(points[i - 1], points[i]));
       }
-      // The detail text repeats the full name: for a class-7 street the part's
-      // own triple is the first with code pair 7-1, and readers take the
-      // street name from the name text of that first triple.
-      Feature f = Feature::Line(FeatureClass{1, classDigit, FeatureCategory::kLine}, shortName, std::move(points),
+      // Readers take road type, speed, lanes, one-way mark and street name
+      // from the first attribute with code pair 7-1, and a class-7 street's
+      // own triple ("171") is that attribute: so every street's own triple
+      // is written as a route-class triple (code, route value, name), and a
+      // class-7 street needs no second one. The own triple of a class-4 way
+      // ("141") is the access attribute, whose value the map engine reads
+      // as a trail ('R') or a walkway ('W'): the route value, which starts
+      // with a digit, keeps a name such as "Rosenweg" from reading as one.
+      Feature f = Feature::Line(FeatureClass{1, classDigit, FeatureCategory::kLine}, value, std::move(points),
                                 longName);
-      f.Attribute(rmfbuild::RouteClassAttribute(1, value, longName, oneWay));
+      if (classDigit == 7) {
+        f.SetOneWay(oneWay);
+      } else {
+        f.Attribute(rmfbuild::RouteClassAttribute(1, value, longName, oneWay));
+      }
       run.feature = c.streets.Add(std::move(f));
       runs.push_back(std::move(run));
       ++c.stats.streets;

@@ -6,11 +6,14 @@
 //  - Every way tagged with a travelled highway class becomes a line feature
 //    at detail level 1 (class 5 main roads, 6 through roads, 7 local roads
 //    and pedestrian zones, 4 footways, paths, cycleways and steps) carrying
-//    a route-class attribute: road type, road kind, speed class (from
-//    maxspeed, else the class's usual speed), toll mark, lane count and
-//    one-way mark, with the street name (or its ref) as the name text (and
-//    as the part's detail text). Ways are written in the order of their nodes, so nodes that
-//    several ways share stay equal points and streets meet there.
+//    a route-class attribute (code pair 7-1): road type, road kind, speed
+//    class (from maxspeed, else the class's usual speed), toll mark, lane
+//    count and one-way mark, with the street name (or its ref) as the name
+//    text. The part's own triple reads the same way (class code, route
+//    value, street name); for class 7 it is the route-class attribute, with
+//    the one-way mark on its code. Ways are written in the order of their
+//    nodes, so nodes that several ways share stay equal points and streets
+//    meet there.
 //  - A way whose nodes are partly missing from the extract is split at the
 //    gaps instead of being bridged by a straight segment that is not there.
 //  - Addresses (nodes and ways with addr:housenumber and addr:street, and

@@ -601,11 +601,13 @@ std::string CheckFeature(const Feature& f) {
   }
   switch (c.category) {
     case FeatureCategory::kPoint:
+      if (f.mark != 0 && f.mark != '+' && f.mark != '-') return "the code has a mark other than + or -";
       if (f.points.size() != 1) return "a point feature needs exactly one point";
       if (!f.rings.empty()) return "a point feature has no rings";
       return {};
     case FeatureCategory::kLine:
     case FeatureCategory::kBoundary:
+      if (f.mark != 0 && f.mark != '+' && f.mark != '-') return "the code has a mark other than + or -";
       if (f.points.size() < 2) return "a line needs at least two points";
       if (!f.rings.empty()) return "a line has no rings";
       for (std::size_t i = 0; i + 1 < f.points.size(); ++i) {
@@ -652,6 +654,7 @@ CutResult CutFeature(const Feature& feature, const TileLevelRange& levels) {
   }
   whole.from = 0;
   whole.to = static_cast<double>(feature.points.size() - 1);
+  whole.mark = feature.mark;
   if (PlaceBox(BoxOf(feature.points), finest, coarsest, &whole.tileId, &whole.tileLevel)) {
     out.pieces.push_back(std::move(whole));
     out.ok = true;
@@ -661,7 +664,9 @@ CutResult CutFeature(const Feature& feature, const TileLevelRange& levels) {
     out.error = "point fits no tile (internal fault)";
     return out;
   }
-  return CutLine(feature.points, finest, coarsest);
+  out = CutLine(feature.points, finest, coarsest);
+  for (CutPiece& piece : out.pieces) piece.mark = feature.mark;
+  return out;
 }
 
 }  // namespace rmfbuild::detail

@@ -31,7 +31,7 @@ struct CutPiece {
                                   // (vertex index plus fraction of the next segment)
   double from = 0;                // lines: span along the source line
   double to = 0;
-  char mark = 0;                // rings
+  char mark = 0;                // the own code's mark: a ring's, or the feature's for points and lines
 };
 
 struct CutResult {

@@ -321,12 +321,16 @@ Feature& Feature::VertexAttr(std::size_t vertex, TextTriple triple) {
 }
 
 bool Feature::SetOneWay(OneWay way) {
+  const char wayMark = way == OneWay::kAlong ? '+' : way == OneWay::kAgainst ? '-' : 0;
   bool any = false;
+  if (featureClass.category == FeatureCategory::kLine && featureClass.classDigit == 7) {
+    mark = wayMark;
+    any = true;
+  }
   for (TextTriple& t : attributes) {
     if (t.code.size() < 3 || t.code[1] != '7' || t.code[2] != '1') continue;
     t.code.resize(3);
-    if (way == OneWay::kAlong) t.code += '+';
-    if (way == OneWay::kAgainst) t.code += '-';
+    if (wayMark != 0) t.code += wayMark;
     any = true;
   }
   return any;

@@ -28,7 +28,9 @@
 //  - One-way streets: the route-class attribute (code "L71", see
 //    RouteClassAttribute) gets '+' as fourth character when it may be
 //    travelled only in the order of the vertices, '-' only against it.
-//    Cutting never reverses a line, so the mark holds for every piece.
+//    The own code of a class-7 line ("L71") has the route-class pair
+//    itself, so SetOneWay marks it too (Feature::mark). Cutting never
+//    reverses a line, so the mark holds for every piece.
 //  - The part's own triple is (class code, name, detail); the feature's
 //    attribute triples follow as attribute words before the first vertex,
 //    vertex attributes right after the vertex they belong to. A vertex that
@@ -89,6 +91,7 @@ struct Feature {
   std::vector<VertexAttribute> vertexAttributes;  // points and lines only; in order per vertex
   std::vector<TiPoint> points;                    // a point: 1; a line or boundary: 2 or more
   std::vector<FeatureRing> rings;                 // an area: the outer ring, then its holes
+  char mark = 0;  // points and lines: fourth character of the own code ('+' or '-'), 0 for none
 
   static Feature Point(FeatureClass c, std::string name, TiPoint at, std::string detail = {});
   static Feature Line(FeatureClass c, std::string name, std::vector<TiPoint> points,
@@ -99,7 +102,8 @@ struct Feature {
   Feature& Attribute(TextTriple triple);
   Feature& VertexAttr(std::size_t vertex, TextTriple triple);
   // Sets the one-way mark on every route-class attribute (code pair 7-1) of
-  // the feature; false when it has none (nothing changed then).
+  // the feature, the own code of a class-7 line included; false when it has
+  // none (nothing changed then).
   bool SetOneWay(OneWay way);
 };
 
@@ -167,7 +171,7 @@ struct FeaturePiece {
   std::vector<int> vertices;
   double from = 0;
   double to = 0;
-  char mark = 0;  // areas: the ring's mark
+  char mark = 0;  // the own code's mark: an area ring's, or the feature's for a point or line
 };
 
 struct FeatureBuild {
