@@ -445,7 +445,7 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
 // ---- small fixtures ----------------------------------------------------------------
 
 std::string Way(const std::string& tags, const std::string& refs = "<nd ref=\"1\"/><nd ref=\"2\"/><nd ref=\"3\"/>") {
-  return "<osm><node id=\"1\" lat=\"37.80\" lon=\"-122.30\"/><node id=\"2\" lat=\"37.801\" lon=\"-122.30\"/>"
+  return "<osm version=\"0.6\"><node id=\"1\" lat=\"37.80\" lon=\"-122.30\"/><node id=\"2\" lat=\"37.801\" lon=\"-122.30\"/>"
          "<node id=\"3\" lat=\"37.802\" lon=\"-122.301\"/><way id=\"9\">" + refs + tags + "</way></osm>";
 }
 
@@ -512,12 +512,14 @@ TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribu
       {"footway", "Rosenweg", "", "171", "4WA", 0},
       {"footway", "Weg am Teich", "", "171", "4WA", 0},
   };
-  std::string xml = "<osm>";
+  std::string xml = "<osm version='0.6'>";
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const Case& c = cases[i];
     const std::string lat = std::to_string(53.5 + 0.002 * static_cast<double>(i));
     xml += "<node id='" + std::to_string(2 * i + 1) + "' lat='" + lat + "' lon='13.25'/>";
     xml += "<node id='" + std::to_string(2 * i + 2) + "' lat='" + lat + "' lon='13.252'/>";
+  }
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
     xml += "<way id='" + std::to_string(100 + i) + "'><nd ref='" + std::to_string(2 * i + 1) + "'/><nd ref='" +
            std::to_string(2 * i + 2) + "'/><tag k='highway' v='" + c.highway + "'/><tag k='name' v='" + c.name + "'/>";
     if (*c.oneway != 0) xml += std::string("<tag k='oneway' v='") + c.oneway + "'/>";
@@ -591,7 +593,7 @@ TEST(Osm2RmfTags, GapsSplitAWayAndRepeatsAndShortRunsDrop) {
       {R"(<nd ref="1"/><nd ref="2"/><nd ref="77"/><nd ref="2"/><nd ref="3"/>)", 2},  // gap in the middle
       {R"(<nd ref="1"/><nd ref="1"/><nd ref="2"/>)", 1},                             // repeated node
       {R"(<nd ref="1"/><nd ref="77"/><nd ref="3"/>)", 0},                            // no run of two
-      {R"(<nd ref="x"/><nd ref="2"/><nd ref="3"/>)", 1},                             // a ref that is no number
+      {R"(<nd/><nd ref="2"/><nd ref="3"/>)", 1},                                     // a reference without a node
   };
   for (const Case& c : cases) {
     const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(Way(tags, c.refs), "T");
@@ -607,13 +609,34 @@ TEST(Osm2RmfTags, GapsSplitAWayAndRepeatsAndShortRunsDrop) {
 }
 
 TEST(Osm2RmfTags, BadInputIsRefusedOrSkipped) {
-  EXPECT_FALSE(osm2rmf::ConvertOsmText("<osm><node", "T").ok);
-  EXPECT_FALSE(osm2rmf::ConvertOsmFile("no/such/file.osm", "T").ok);
-  // Nodes with positions outside the world or unreadable are skipped.
+  // Input that is no OpenStreetMap data, or whose numbers do not read, is
+  // refused with what was wrong.
+  struct Refused {
+    std::string xml;
+    const char* error;  // a part of the message
+  };
+  const Refused refused[] = {
+      {"<osm version='0.6'><node", "XML"},
+      {"<osm><node id='1' lat='1' lon='2'/></osm>", "version"},
+      {"<osm version='0.6'><node id='1' lat='nan' lon='0'/></osm>", "coordinate"},
+      {Way(R"(<tag k="highway" v="residential"/>)", R"(<nd ref="x"/><nd ref="2"/>)"), "id"},
+      // A node after the ways: they would have been read without its position.
+      {"<osm version='0.6'><node id='1' lat='1' lon='2'/><way id='5'><nd ref='1'/><nd ref='2'/></way>"
+       "<node id='2' lat='1' lon='3'/></osm>", "sort"},
+  };
+  for (const Refused& r : refused) {
+    const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(r.xml, "T");
+    EXPECT_FALSE(conv.ok) << r.xml;
+    EXPECT_NE(conv.error.find(r.error), std::string::npos) << conv.error;
+  }
+  const osm2rmf::Conversion missing = osm2rmf::ConvertOsmFile("no/such/file.osm", "T");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_NE(missing.error.find("cannot open no/such/file.osm"), std::string::npos) << missing.error;
+  // Nodes with positions outside the world or without one are skipped.
   const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(
-      R"(<osm><node id="1" lat="91" lon="0"/><node id="2" lat="nan" lon="0"/><node id="3" lat="1"/>)"
+      R"(<osm version="0.6"><node id="1" lat="91" lon="0"/><node id="2" lat="0" lon="-180.5"/><node id="3" lat="1"/>)"
       R"(<node id="4" lat="1" lon="2"/></osm>)", "T");
-  ASSERT_TRUE(conv.ok);
+  ASSERT_TRUE(conv.ok) << conv.error;
   EXPECT_EQ(conv.stats.nodes, 1u);
 }
 
@@ -1101,6 +1124,39 @@ TEST(Osm2RmfPois, BuildingsAndAreasBecomePointsAtTheMeanOfTheirNodes) {
   EXPECT_TRUE(Same(conv.addresses[0].point, schoolAt));
   EXPECT_EQ(conv.stats.addressWays, 1u);
   EXPECT_TRUE(rmfbuild::BuildFeatureMap(conv.pois).ok);
+}
+
+TEST(Osm2RmfPois, MultipolygonsBecomePointsAtTheMeanOfTheirOuterRings) {
+  Osm osm;
+  // A school drawn as a multipolygon of two half rings, with a courtyard;
+  // a park whose relation names a way the extract does not hold, and whose
+  // ways there still close; a multipolygon of a kind no category takes.
+  osm.Node(1, 0, 0).Node(2, 0, 100).Node(3, 100, 100).Node(4, 100, 0);
+  osm.Node(5, 40, 40).Node(6, 40, 60).Node(7, 60, 60).Node(8, 60, 40);
+  osm.Node(11, 500, 0).Node(12, 500, 90).Node(13, 590, 90);
+  osm.Way(20, {1, 2, 3}, "").Way(21, {3, 4, 1}, "").Way(22, {5, 6, 7, 8, 5}, "");
+  osm.Way(23, {11, 12, 13, 11}, "");
+  osm.Relation(30, {{20, "outer"}, {22, "inner"}, {21, "outer"}}, T({{"type", "multipolygon"}, {"amenity", "school"}}));
+  osm.Relation(31, {{23, "outer"}, {99, "outer"}}, T({{"type", "multipolygon"}, {"leisure", "park"}}));
+  osm.Relation(32, {{23, "outer"}}, T({{"type", "multipolygon"}, {"natural", "water"}}));
+  const osm2rmf::Conversion conv = osm.Convert();
+  ASSERT_TRUE(conv.ok) << conv.error;
+  ASSERT_EQ(conv.pois.features.size(), 2u);
+  EXPECT_EQ(conv.pois.features[0].name, "t_poi_01,1");  // school
+  EXPECT_EQ(conv.pois.features[1].name, "t_poi_01,1");  // park
+  auto mean = [&](std::initializer_list<std::pair<double, double>> corners) {
+    double x = 0, y = 0;
+    for (const auto& [east, north] : corners) {
+      x += osm.Units(east, north).x;
+      y += osm.Units(east, north).y;
+    }
+    const double n = static_cast<double>(corners.size());
+    return TiPoint{static_cast<std::int32_t>(std::lround(x / n)), static_cast<std::int32_t>(std::lround(y / n))};
+  };
+  EXPECT_TRUE(Same(conv.pois.features[0].points[0], mean({{0, 0}, {0, 100}, {100, 100}, {100, 0}})));
+  EXPECT_TRUE(Same(conv.pois.features[1].points[0], mean({{500, 0}, {500, 90}, {590, 90}})));
+  EXPECT_EQ(conv.stats.poisByCategory[8], 1u);   // education
+  EXPECT_EQ(conv.stats.poisByCategory[13], 1u);  // leisure
 }
 
 }  // namespace

@@ -1,20 +1,42 @@
-// Converts OpenStreetMap XML into the feature maps of a street map and a
-// point-of-interest map (see Osm2Rmf.h for what becomes what). The reader
-// only collects while expat walks the document; everything that joins
-// objects (ways to nodes, relations to ways, addresses to streets) happens
-// in Finish, so the order of the document does not matter.
+// Converts an OpenStreetMap extract into the feature maps of a street map
+// and a point-of-interest map (see Osm2Rmf.h for what becomes what).
+// libosmium reads it (XML, bzip2- or gzip-compressed XML, PBF) in two
+// passes: the boundary and multipolygon relations first, then the nodes and
+// ways, each reduced to what the maps need while it is read, with the
+// positions of their nodes from a location index. Everything that joins
+// what was read (addresses to streets, streets to their localities)
+// happens in Finish.
 #include "tools/osm2rmf/Osm2Rmf.h"
 
-#include <bzlib.h>
-#include <expat.h>
+// GCC 12 takes the user name that the assembler copies from a relation for
+// a read past the relation (a false alarm of its string checks at -O2).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstringop-overread"
+#endif
+#include <osmium/area/assembler.hpp>
+#include <osmium/builder/osm_object_builder.hpp>
+#include <osmium/handler.hpp>
+#include <osmium/handler/node_locations_for_ways.hpp>
+#include <osmium/index/map/flex_mem.hpp>
+#include <osmium/index/map/sparse_mem_array.hpp>
+#include <osmium/io/any_input.hpp>
+#include <osmium/osm/area.hpp>
+#include <osmium/relations/relations_manager.hpp>
+#include <osmium/visitor.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -22,8 +44,10 @@
 #include <memory>
 #include <numbers>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -194,11 +218,15 @@ AddrTags AddrOf(const Tags& tags) {
   return a;
 }
 
-struct Way {
-  std::int64_t id = 0;
-  bool hasId = false;
-  std::vector<std::int64_t> nodes;
-  Tags tags;
+// A way with a travelled highway class, reduced to what its street
+// features are made of.
+struct Highway {
+  std::string name;   // the name tag
+  std::string label;  // the name, else the ref: the name the street is written with
+  OneWay oneWay = OneWay::kBoth;
+  std::string value;  // route-class value
+  int classDigit = 7;
+  std::vector<std::vector<TiPoint>> runs;  // the runs of known positions (see Runs)
 };
 
 struct NodeAddress {
@@ -208,27 +236,27 @@ struct NodeAddress {
 };
 
 struct WayAddress {
-  std::vector<std::int64_t> nodes;
+  TiPoint point{};  // the mean of its known nodes
   AddrTags addr;
 };
 
-struct PoiWay {
-  std::vector<std::int64_t> nodes;
-  PoiClass poi;
+// An address interpolation line: its end nodes (the numbered addresses it
+// runs between) and its own address tags.
+struct Interpolation {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+  bool ends = false;  // it has two node references or more
+  AddrTags addr;
 };
 
 // What a boundary relation stands for in the locality attribute.
 enum class BoundaryKind { kState, kCounty, kCity, kBorough, kBoroughPart, kPostcode };
 
-struct BoundaryMember {
-  std::int64_t way = 0;
-  bool inner = false;
-};
-
-struct BoundaryRelation {
+struct Boundary {
   BoundaryKind kind = BoundaryKind::kCity;
   std::string text;  // the name, or the postal code
-  std::vector<BoundaryMember> members;
+  std::vector<std::vector<TiPoint>> rings;
+  TiRect box{};
 };
 
 // The kind of a relation that is an administrative boundary of a level the
@@ -253,187 +281,363 @@ bool IsPlace(std::string_view place) {
   return false;
 }
 
-// Collects what the conversion needs while expat walks the document.
+// What the conversion keeps of the extract: every object is reduced to it
+// while it is read, so no node's or way's tags outlive their callback.
 struct Reader {
-  std::unordered_map<std::int64_t, TiPoint> nodes;
-  // The nodes of every way, for the rings of boundary relations (which come
-  // after the ways and may name any of them).
-  std::unordered_map<std::int64_t, std::vector<std::int64_t>> wayNodes;
-  std::vector<Way> highways;
-  std::vector<NodeAddress> nodeAddresses;  // nodes with addr:housenumber, in document order
-  std::vector<WayAddress> addressWays;     // ways with addr:housenumber and addr:street
-  std::vector<WayAddress> interpolations;  // ways with addr:interpolation
-  std::vector<std::pair<TiPoint, PoiClass>> poiNodes;
-  std::vector<PoiWay> poiWays;
-  std::vector<std::pair<TiPoint, std::string>> places;  // named place nodes
-  std::vector<BoundaryRelation> boundaries;
+  std::size_t nodes = 0;  // nodes with a usable position
   std::size_t ways = 0;
-
-  enum class In { kNone, kNode, kWay, kRelation } in = In::kNone;
-  std::optional<std::int64_t> nodeId;
-  std::optional<TiPoint> nodePoint;
-  Way way;
-  std::vector<BoundaryMember> members;
-  Tags tags;
+  std::vector<Highway> highways;
+  std::vector<NodeAddress> nodeAddresses;  // nodes with addr:housenumber, in document order
+  std::vector<WayAddress> addressWays;     // ways with addr:housenumber and addr:street and a known node
+  std::vector<Interpolation> interpolations;  // ways tagged addr:interpolation
+  std::vector<std::pair<TiPoint, PoiClass>> poiNodes;
+  std::vector<std::pair<TiPoint, PoiClass>> poiWays;   // at the mean of their known nodes
+  std::vector<std::pair<TiPoint, PoiClass>> poiAreas;  // multipolygon relations, at the mean of their rings
+  std::vector<std::pair<TiPoint, std::string>> places;  // named place nodes
+  std::vector<Boundary> boundaries;  // whose rings closed, in document order
 };
 
-const char* Attr(const XML_Char** attrs, const char* name) {
-  for (int i = 0; attrs[i] != nullptr && attrs[i + 1] != nullptr; i += 2) {
-    if (std::strcmp(attrs[i], name) == 0) return attrs[i + 1];
-  }
-  return nullptr;
+Tags TagsOf(const osmium::TagList& list) {
+  Tags tags;
+  tags.reserve(list.size());
+  for (const osmium::Tag& t : list) tags.emplace_back(t.key(), t.value());
+  return tags;
 }
 
-std::optional<std::int64_t> ParseId(const char* text) {
-  if (text == nullptr || *text == 0) return std::nullopt;
-  char* end = nullptr;
-  const long long v = std::strtoll(text, &end, 10);
-  if (*end != 0) return std::nullopt;
-  return static_cast<std::int64_t>(v);
+TiPoint PointOf(const osmium::Location& at) {
+  return TiPoint{LongitudeToUnits(at.lon_without_check()), LatitudeToUnits(at.lat_without_check())};
 }
 
-std::optional<double> ParseDegrees(const char* text, double limit) {
-  if (text == nullptr || *text == 0) return std::nullopt;
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (*end != 0 || !std::isfinite(v) || v < -limit || v > limit) return std::nullopt;
-  return v;
-}
-
-// A reference that is no number is kept as a gap (it names no node).
-constexpr std::int64_t kNoNode = std::numeric_limits<std::int64_t>::min();
-
-void XMLCALL OnStart(void* data, const XML_Char* element, const XML_Char** attrs) {
-  auto* r = static_cast<Reader*>(data);
-  if (std::strcmp(element, "node") == 0) {
-    r->in = Reader::In::kNode;
-    r->tags.clear();
-    r->nodePoint.reset();
-    r->nodeId = ParseId(Attr(attrs, "id"));
-    const std::optional<double> lat = ParseDegrees(Attr(attrs, "lat"), 90.0);
-    const std::optional<double> lon = ParseDegrees(Attr(attrs, "lon"), 180.0);
-    if (r->nodeId && lat && lon) {
-      const TiPoint p{LongitudeToUnits(*lon), LatitudeToUnits(*lat)};
-      r->nodes[*r->nodeId] = p;
-      r->nodePoint = p;
+// Splits a way's nodes into runs of known positions, leaving out repeated
+// equal points (the format has no zero-length segments).
+std::vector<std::vector<TiPoint>> Runs(const osmium::WayNodeList& nodes) {
+  std::vector<std::vector<TiPoint>> runs(1);
+  for (const osmium::NodeRef& n : nodes) {
+    if (!n.location().valid()) {
+      if (!runs.back().empty()) runs.emplace_back();
+      continue;
     }
-  } else if (std::strcmp(element, "way") == 0) {
-    r->in = Reader::In::kWay;
-    r->way = Way{};
-    if (const std::optional<std::int64_t> id = ParseId(Attr(attrs, "id"))) {
-      r->way.id = *id;
-      r->way.hasId = true;
-    }
-    r->tags.clear();
-    ++r->ways;
-  } else if (std::strcmp(element, "relation") == 0) {
-    r->in = Reader::In::kRelation;
-    r->members.clear();
-    r->tags.clear();
-  } else if (std::strcmp(element, "nd") == 0 && r->in == Reader::In::kWay) {
-    r->way.nodes.push_back(ParseId(Attr(attrs, "ref")).value_or(kNoNode));
-  } else if (std::strcmp(element, "member") == 0 && r->in == Reader::In::kRelation) {
-    const char* type = Attr(attrs, "type");
-    const char* role = Attr(attrs, "role");
-    const std::optional<std::int64_t> ref = ParseId(Attr(attrs, "ref"));
-    if (type != nullptr && std::strcmp(type, "way") == 0 && ref) {
-      r->members.push_back(BoundaryMember{*ref, role != nullptr && std::strcmp(role, "inner") == 0});
-    }
-  } else if (std::strcmp(element, "tag") == 0 && r->in != Reader::In::kNone) {
-    const char* k = Attr(attrs, "k");
-    const char* v = Attr(attrs, "v");
-    if (k != nullptr && v != nullptr) r->tags.emplace_back(k, v);
+    const TiPoint p = PointOf(n.location());
+    std::vector<TiPoint>& run = runs.back();
+    if (!run.empty() && run.back().x == p.x && run.back().y == p.y) continue;
+    run.push_back(p);
   }
+  std::erase_if(runs, [](const std::vector<TiPoint>& run) { return run.size() < 2; });
+  return runs;
 }
 
-void EndNode(Reader& r) {
-  if (!r.nodePoint) return;
-  const TiPoint at = *r.nodePoint;
-  if (!TagValue(r.tags, "addr:housenumber").empty()) {
-    r.nodeAddresses.push_back(NodeAddress{*r.nodeId, at, AddrOf(r.tags)});
+// The mean of the known nodes of a way or ring (a closed one's repeated
+// first node counted once); empty when none is known.
+std::optional<TiPoint> MeanPoint(const osmium::NodeRefList& nodes) {
+  std::size_t count = nodes.size();
+  if (count > 1 && nodes.front().ref() == nodes.back().ref()) --count;
+  double x = 0, y = 0;
+  std::size_t known = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const osmium::Location at = nodes[i].location();
+    if (!at.valid()) continue;
+    const TiPoint p = PointOf(at);
+    x += p.x;
+    y += p.y;
+    ++known;
   }
-  if (const std::optional<PoiClass> poi = ClassifyPoi(r.tags)) r.poiNodes.emplace_back(at, *poi);
-  const std::string_view placeName = TagValue(r.tags, "name");
-  if (!placeName.empty() && IsPlace(TagValue(r.tags, "place"))) r.places.emplace_back(at, std::string(placeName));
+  if (known == 0) return std::nullopt;
+  return TiPoint{static_cast<std::int32_t>(std::lround(x / static_cast<double>(known))),
+                 static_cast<std::int32_t>(std::lround(y / static_cast<double>(known)))};
 }
 
-void EndWay(Reader& r) {
-  Way& way = r.way;
-  if (way.hasId) r.wayNodes[way.id] = way.nodes;
-  const Tags& tags = r.tags;
-  if (!TagValue(tags, "addr:housenumber").empty() && !TagValue(tags, "addr:street").empty()) {
-    r.addressWays.push_back(WayAddress{way.nodes, AddrOf(tags)});
-  }
-  if (!TagValue(tags, "addr:interpolation").empty()) r.interpolations.push_back(WayAddress{way.nodes, AddrOf(tags)});
-  if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) r.poiWays.push_back(PoiWay{way.nodes, *poi});
-  const RoadKind* road = FindRoadKind(TagValue(tags, "highway"));
-  // Closed ways tagged area=yes are squares and yards, not streets.
-  if (road != nullptr && TagValue(tags, "area") != "yes") {
-    way.tags = std::move(r.tags);
-    r.highways.push_back(std::move(way));
-  }
+// The street features a highway way becomes.
+Highway HighwayOf(const Tags& tags, const RoadKind& road, const osmium::WayNodeList& nodes) {
+  Highway h;
+  h.name = TagValue(tags, "name");
+  h.label = h.name.empty() ? std::string(TagValue(tags, "ref")) : h.name;
+  h.oneWay = OneWayOf(tags, road);
+  h.value = RouteValue(tags, road);
+  // An unnamed service road or track is a driveway, a parking aisle or a
+  // field track: a way to announce as a crossing, like a footway, not the
+  // street a house or a walker is on.
+  const bool accessWay = road.roadType == '4' && road.kind == ' ' && road.classDigit == 7 && h.label.empty() &&
+                         TagValue(tags, "highway") != "living_street";
+  h.classDigit = accessWay ? 4 : road.classDigit;
+  h.runs = Runs(nodes);
+  return h;
 }
 
-void EndRelation(Reader& r) {
-  const std::optional<BoundaryKind> kind = BoundaryKindOf(r.tags);
-  if (!kind) return;
-  const std::string_view text = TagValue(r.tags, *kind == BoundaryKind::kPostcode ? "postal_code" : "name");
-  if (text.empty() || r.members.empty()) return;
-  r.boundaries.push_back(BoundaryRelation{*kind, std::string(text), std::move(r.members)});
-}
+// ---- reading with libosmium ----------------------------------------------------------
 
-void XMLCALL OnEnd(void* data, const XML_Char* element) {
-  auto* r = static_cast<Reader*>(data);
-  if (std::strcmp(element, "node") == 0 && r->in == Reader::In::kNode) {
-    EndNode(*r);
-  } else if (std::strcmp(element, "way") == 0 && r->in == Reader::In::kWay) {
-    EndWay(*r);
-  } else if (std::strcmp(element, "relation") == 0 && r->in == Reader::In::kRelation) {
-    EndRelation(*r);
-  } else {
-    return;
-  }
-  r->in = Reader::In::kNone;
-}
-
-// Feeds chunks to expat; false with the parser's message on malformed XML.
-class Parser {
+// The boundary and multipolygon relations the conversion uses, read in a
+// first pass over the relations, completed with their member ways in the
+// second and assembled into areas by libosmium's assembler. Relations with
+// member ways missing from the extract are assembled from the ways that are
+// there at the end: when those still close, the missing ways were rings of
+// their own (an exclave cut off by the extract).
+class AreaManager : public osmium::relations::RelationsManager<AreaManager, false, true, false, false> {
  public:
-  explicit Parser(Reader& reader) : parser_(XML_ParserCreate(nullptr)) {
-    if (parser_ == nullptr) return;
-    XML_SetUserData(parser_, &reader);
-    XML_SetElementHandler(parser_, OnStart, OnEnd);
-  }
-  ~Parser() {
-    if (parser_ != nullptr) XML_ParserFree(parser_);
-  }
-  Parser(const Parser&) = delete;
-  Parser& operator=(const Parser&) = delete;
+  // What a relation of the first pass is used for; the document order
+  // decides which of two boundaries of a kind around a street wins.
+  struct Wanted {
+    std::size_t order = 0;
+    std::optional<BoundaryKind> boundary;
+    std::string text;
+    std::optional<PoiClass> poi;
+  };
 
-  bool Feed(const char* data, std::size_t size, bool last, std::string& error) {
-    if (parser_ == nullptr) {
-      error = "cannot create the XML parser";
-      return false;
-    }
-    // expat takes an int length: feed large buffers in slices.
-    constexpr std::size_t kSlice = 1u << 24;
-    do {
-      const std::size_t n = std::min(size, kSlice);
-      const bool final = last && n == size;
-      if (XML_Parse(parser_, data, static_cast<int>(n), final ? 1 : 0) == XML_STATUS_ERROR) {
-        error = "XML error at line " + std::to_string(XML_GetCurrentLineNumber(parser_)) + ": " +
-                XML_ErrorString(XML_GetErrorCode(parser_));
-        return false;
-      }
-      data += n;
-      size -= n;
-    } while (size > 0);
+  bool new_relation(const osmium::Relation& relation) {
+    const bool wayMember = std::any_of(relation.members().cbegin(), relation.members().cend(),
+                                       [](const osmium::RelationMember& m) { return m.type() == osmium::item_type::way; });
+    if (!wayMember) return false;
+    const Tags tags = TagsOf(relation.tags());
+    Wanted w;
+    w.order = order_++;
+    w.boundary = BoundaryKindOf(tags);
+    if (w.boundary) w.text = TagValue(tags, *w.boundary == BoundaryKind::kPostcode ? "postal_code" : "name");
+    if (w.text.empty()) w.boundary.reset();
+    // Buildings and areas drawn as multipolygons are points of interest
+    // like closed ways with the same tags.
+    if (TagValue(tags, "type") == "multipolygon") w.poi = ClassifyPoi(tags);
+    if (!w.boundary && !w.poi) return false;
+    wanted_.emplace(relation.id(), std::move(w));
     return true;
   }
 
+  void complete_relation(const osmium::Relation& relation) {
+    std::vector<const osmium::Way*> ways;
+    for (const osmium::RelationMember& m : relation.members()) {
+      if (m.type() == osmium::item_type::way) ways.push_back(get_member_way(m.ref()));
+    }
+    Assemble(relation, ways);
+  }
+
+  // Assembles the relations some of whose member ways never came.
+  void AssembleIncomplete() {
+    for_each_incomplete_relation([this](const osmium::relations::RelationHandle& handle) {
+      const osmium::Relation& relation = *handle;
+      osmium::memory::Buffer scratch{1024, osmium::memory::Buffer::auto_grow::yes};
+      std::vector<const osmium::Way*> ways;
+      {
+        osmium::builder::RelationBuilder builder{scratch};
+        builder.set_id(relation.id());
+        builder.add_item(relation.tags());
+        osmium::builder::RelationMemberListBuilder members{builder};
+        for (const osmium::RelationMember& m : relation.members()) {
+          if (m.type() != osmium::item_type::way) continue;
+          const osmium::Way* way = get_member_way(m.ref());
+          if (way == nullptr) continue;
+          members.add_member(m.type(), m.ref(), m.role());
+          ways.push_back(way);
+        }
+      }
+      scratch.commit();
+      if (!ways.empty()) Assemble(scratch.get<osmium::Relation>(0), ways);
+    });
+  }
+
+  const std::unordered_map<osmium::object_id_type, Wanted>& wanted() const { return wanted_; }
+
  private:
-  XML_Parser parser_;
+  void Assemble(const osmium::Relation& relation, const std::vector<const osmium::Way*>& ways) {
+    osmium::area::AssemblerConfig config;
+    config.create_empty_areas = false;
+    osmium::area::Assembler assembler{config};
+    try {
+      assembler(relation, ways, buffer());
+    } catch (const osmium::invalid_location&) {
+      // A member node outside the extract: the relation bounds nothing.
+    }
+  }
+
+  std::size_t order_ = 0;
+  std::unordered_map<osmium::object_id_type, Wanted> wanted_;
 };
+
+// The first pass, over the relations, on a thread of its own: it runs
+// while the second pass reads the nodes (most of an extract), and the
+// second pass waits for it at the first way, where it needs to know the
+// member ways. Done one after the other, the two passes took a third
+// longer on the bzip2-compressed demo extract, whose decompression each
+// pass repeats.
+class RelationPass {
+ public:
+  RelationPass(const osmium::io::File& file, AreaManager& areas)
+      : thread_([this, file, &areas]() {
+          try {
+            osmium::io::Reader relations{file, osmium::osm_entity_bits::relation};
+            while (osmium::memory::Buffer buffer = relations.read()) {
+              for (const osmium::Relation& relation : buffer.select<osmium::Relation>()) areas.relation(relation);
+            }
+            relations.close();
+            areas.prepare_for_lookup();
+          } catch (...) {
+            error_ = std::current_exception();
+          }
+        }) {}
+  ~RelationPass() {
+    if (thread_.joinable()) thread_.join();
+  }
+  RelationPass(const RelationPass&) = delete;
+  RelationPass& operator=(const RelationPass&) = delete;
+
+  // Waits for the pass to end; rethrows what stopped it.
+  void Wait() {
+    if (thread_.joinable()) thread_.join();
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  std::exception_ptr error_;
+  std::thread thread_;  // last: it starts when everything it uses is made
+};
+
+// Thrown when the extract lists a node after a way: the ways before it
+// would have been given no position for it.
+struct UnsortedInput : std::runtime_error {
+  UnsortedInput()
+      : std::runtime_error("a node follows a way in the extract; sort it (nodes, then ways, then relations)") {}
+};
+
+// The second pass: every node and way, with the positions of their nodes
+// filled in by the location handler that runs before it.
+class Collector : public osmium::handler::Handler {
+ public:
+  Collector(Reader& r, AreaManager& areas, RelationPass& relations) : r_(r), areas_(areas), relations_(relations) {}
+
+  void node(const osmium::Node& node) {
+    if (afterWays_) throw UnsortedInput{};
+    if (!node.location().valid()) return;
+    ++r_.nodes;
+    if (node.tags().empty()) return;
+    const Tags tags = TagsOf(node.tags());
+    const TiPoint at = PointOf(node.location());
+    if (!TagValue(tags, "addr:housenumber").empty()) r_.nodeAddresses.push_back(NodeAddress{node.id(), at, AddrOf(tags)});
+    if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) r_.poiNodes.emplace_back(at, *poi);
+    const std::string_view placeName = TagValue(tags, "name");
+    if (!placeName.empty() && IsPlace(TagValue(tags, "place"))) r_.places.emplace_back(at, std::string(placeName));
+  }
+
+  void way(const osmium::Way& way) {
+    if (!afterWays_) relations_.Wait();
+    afterWays_ = true;
+    ++r_.ways;
+    areas_.handle_way(way);
+    if (way.tags().empty()) return;
+    const Tags tags = TagsOf(way.tags());
+    const osmium::WayNodeList& nodes = way.nodes();
+    if (!TagValue(tags, "addr:housenumber").empty() && !TagValue(tags, "addr:street").empty()) {
+      if (const std::optional<TiPoint> at = MeanPoint(nodes)) r_.addressWays.push_back(WayAddress{*at, AddrOf(tags)});
+    }
+    if (!TagValue(tags, "addr:interpolation").empty()) {
+      Interpolation line;
+      line.ends = nodes.size() >= 2;
+      if (line.ends) {
+        line.first = nodes.front().ref();
+        line.last = nodes.back().ref();
+      }
+      line.addr = AddrOf(tags);
+      r_.interpolations.push_back(std::move(line));
+    }
+    if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) {
+      if (const std::optional<TiPoint> at = MeanPoint(nodes)) r_.poiWays.emplace_back(*at, *poi);
+    }
+    const RoadKind* road = FindRoadKind(TagValue(tags, "highway"));
+    // Closed ways tagged area=yes are squares and yards, not streets.
+    if (road != nullptr && TagValue(tags, "area") != "yes") r_.highways.push_back(HighwayOf(tags, *road, nodes));
+  }
+
+ private:
+  Reader& r_;
+  AreaManager& areas_;
+  RelationPass& relations_;
+  bool afterWays_ = false;
+};
+
+// A ring of an assembled area in map units, repeated equal points left out;
+// empty when it has fewer than three corners.
+std::vector<TiPoint> RingPoints(const osmium::NodeRefList& ring) {
+  std::vector<TiPoint> points;
+  for (const osmium::NodeRef& n : ring) {
+    const TiPoint p = PointOf(n.location());
+    if (points.empty() || points.back().x != p.x || points.back().y != p.y) points.push_back(p);
+  }
+  if (points.size() < 4) points.clear();  // three corners and the closing point
+  return points;
+}
+
+// Turns the assembled areas into boundaries (in the order of their
+// relations) and points of interest.
+void TakeAreas(osmium::memory::Buffer areas, const AreaManager& manager, Reader& r) {
+  std::vector<std::pair<std::size_t, Boundary>> boundaries;
+  std::vector<std::pair<std::size_t, std::pair<TiPoint, PoiClass>>> pois;
+  for (const osmium::Area& area : areas.select<osmium::Area>()) {
+    if (area.from_way()) continue;
+    const auto wanted = manager.wanted().find(area.orig_id());
+    if (wanted == manager.wanted().end()) continue;
+    const AreaManager::Wanted& w = wanted->second;
+    std::vector<std::vector<TiPoint>> rings;
+    double x = 0, y = 0;
+    std::size_t corners = 0;
+    for (const osmium::OuterRing& outer : area.outer_rings()) {
+      for (std::size_t i = 0; i + 1 < outer.size(); ++i) {
+        const TiPoint p = PointOf(outer[i].location());
+        x += p.x;
+        y += p.y;
+        ++corners;
+      }
+      if (std::vector<TiPoint> ring = RingPoints(outer); !ring.empty()) rings.push_back(std::move(ring));
+      for (const osmium::InnerRing& inner : area.inner_rings(outer)) {
+        if (std::vector<TiPoint> ring = RingPoints(inner); !ring.empty()) rings.push_back(std::move(ring));
+      }
+    }
+    if (w.poi && corners > 0) {
+      const TiPoint at{static_cast<std::int32_t>(std::lround(x / static_cast<double>(corners))),
+                       static_cast<std::int32_t>(std::lround(y / static_cast<double>(corners)))};
+      pois.emplace_back(w.order, std::pair{at, *w.poi});
+    }
+    if (!w.boundary || rings.empty()) continue;
+    Boundary b;
+    b.kind = *w.boundary;
+    b.text = w.text;
+    b.box = TiRect{rings[0][0].x, rings[0][0].y, rings[0][0].x, rings[0][0].y};
+    for (const std::vector<TiPoint>& ring : rings) {
+      for (const TiPoint& p : ring) {
+        b.box = TiRect{std::min(b.box.x1, p.x), std::min(b.box.y1, p.y), std::max(b.box.x2, p.x),
+                       std::max(b.box.y2, p.y)};
+      }
+    }
+    b.rings = std::move(rings);
+    boundaries.emplace_back(w.order, std::move(b));
+  }
+  auto byOrder = [](const auto& a, const auto& b) { return a.first < b.first; };
+  std::stable_sort(boundaries.begin(), boundaries.end(), byOrder);
+  std::stable_sort(pois.begin(), pois.end(), byOrder);
+  for (auto& [order, b] : boundaries) r.boundaries.push_back(std::move(b));
+  for (auto& [order, poi] : pois) r.poiAreas.push_back(poi);
+}
+
+// Positive node ids go to an index that starts sparse (16 bytes a node)
+// and turns dense only when the ids it holds are dense enough for that to
+// take less; the few negative ids of unsaved editor files get a sparse one.
+using PositiveIndex = osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location>;
+using NegativeIndex = osmium::index::map::SparseMemArray<osmium::unsigned_object_id_type, osmium::Location>;
+
+// Reads the extract in two passes: the relations, then the nodes and ways.
+// Throws what libosmium throws on unreadable input, and UnsortedInput.
+void ReadExtract(const osmium::io::File& file, Reader& r) {
+  AreaManager areas;
+  {
+    RelationPass relations{file, areas};
+    PositiveIndex positive;
+    NegativeIndex negative;
+    osmium::handler::NodeLocationsForWays<PositiveIndex, NegativeIndex> locations{positive, negative};
+    locations.ignore_errors();  // nodes missing from the extract stay unknown positions
+    Collector collector{r, areas, relations};
+    osmium::io::Reader objects{file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way};
+    osmium::apply(objects, locations, collector);
+    objects.close();
+    relations.Wait();  // an extract without ways
+  }
+  areas.AssembleIncomplete();
+  TakeAreas(areas.read(), areas, r);
+}
 
 // ---- plane geometry ----------------------------------------------------------------
 
@@ -552,25 +756,6 @@ class CellGrid {
 
 // ---- streets -------------------------------------------------------------------------
 
-// Splits a way's nodes into runs of known positions, leaving out repeated
-// equal points (the format has no zero-length segments).
-std::vector<std::vector<TiPoint>> Runs(const std::vector<std::int64_t>& ids,
-                                       const std::unordered_map<std::int64_t, TiPoint>& nodes) {
-  std::vector<std::vector<TiPoint>> runs(1);
-  for (std::int64_t id : ids) {
-    const auto it = nodes.find(id);
-    if (it == nodes.end()) {
-      if (!runs.back().empty()) runs.emplace_back();
-      continue;
-    }
-    std::vector<TiPoint>& run = runs.back();
-    if (!run.empty() && run.back().x == it->second.x && run.back().y == it->second.y) continue;
-    run.push_back(it->second);
-  }
-  std::erase_if(runs, [](const std::vector<TiPoint>& run) { return run.size() < 2; });
-  return runs;
-}
-
 // One written street feature (a way, or one run of a way with gaps).
 struct StreetRun {
   std::size_t feature = 0;    // index into Conversion::streets.features
@@ -593,27 +778,18 @@ class NameTable {
   std::unordered_map<std::string, int> ids_;
 };
 
-std::vector<StreetRun> WriteStreets(const Reader& r, Conversion& c, NameTable& names) {
+std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) {
   std::vector<StreetRun> runs;
-  for (const Way& way : r.highways) {
-    const RoadKind& road = *FindRoadKind(TagValue(way.tags, "highway"));
-    const std::string_view name = TagValue(way.tags, "name");
-    std::string_view label = name;
-    if (label.empty()) label = TagValue(way.tags, "ref");
-    const std::string longName = MapText(label, rmfbuild::kMaxDetailChars);
-    const OneWay oneWay = OneWayOf(way.tags, road);
-    const std::string value = RouteValue(way.tags, road);
-    // An unnamed service road or track is a driveway, a parking aisle or a
-    // field track: a way to announce as a crossing, like a footway, not the
-    // street a house or a walker is on.
-    const bool accessWay = road.roadType == '4' && road.kind == ' ' && road.classDigit == 7 && label.empty() &&
-                           TagValue(way.tags, "highway") != "living_street";
-    const int classDigit = accessWay ? 4 : road.classDigit;
-    std::vector<std::vector<TiPoint>> pieces = Runs(way.nodes, r.nodes);
+  for (Highway& way : r.highways) {
+    const std::string longName = MapText(way.label, rmfbuild::kMaxDetailChars);
+    const OneWay oneWay = way.oneWay;
+    const std::string& value = way.value;
+    const int classDigit = way.classDigit;
+    std::vector<std::vector<TiPoint>> pieces = std::move(way.runs);
     if (pieces.empty()) ++c.stats.droppedWays;
     for (std::vector<TiPoint>& points : pieces) {
       StreetRun run;
-      run.name = name.empty() ? -1 : names.Intern(name);
+      run.name = way.name.empty() ? -1 : names.Intern(way.name);
       const Plane plane(points.front().y);
       run.along.push_back(0);
       for (std::size_t i = 1; i < points.size(); ++i) {
@@ -637,7 +813,7 @@ std::vector<StreetRun> WriteStreets(const Reader& r, Conversion& c, NameTable& n
       run.feature = c.streets.Add(std::move(f));
       runs.push_back(std::move(run));
       ++c.stats.streets;
-      if (!label.empty()) ++c.stats.namedStreets;
+      if (!way.label.empty()) ++c.stats.namedStreets;
       if (oneWay != OneWay::kBoth) ++c.stats.oneWayStreets;
     }
   }
@@ -645,26 +821,6 @@ std::vector<StreetRun> WriteStreets(const Reader& r, Conversion& c, NameTable& n
 }
 
 // ---- addresses -----------------------------------------------------------------------
-
-// The mean of a way's known nodes (a closed way's repeated first node
-// counted once); empty when none is known.
-std::optional<TiPoint> MeanPoint(const std::vector<std::int64_t>& ids,
-                                 const std::unordered_map<std::int64_t, TiPoint>& nodes) {
-  std::size_t count = ids.size();
-  if (count > 1 && ids.front() == ids.back()) --count;
-  double x = 0, y = 0;
-  std::size_t known = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto it = nodes.find(ids[i]);
-    if (it == nodes.end()) continue;
-    x += it->second.x;
-    y += it->second.y;
-    ++known;
-  }
-  if (known == 0) return std::nullopt;
-  return TiPoint{static_cast<std::int32_t>(std::lround(x / static_cast<double>(known))),
-                 static_cast<std::int32_t>(std::lround(y / static_cast<double>(known)))};
-}
 
 // An end node of an interpolation line that carries a house number but no
 // street takes the line's street, else the other end's; its other address
@@ -676,11 +832,11 @@ void CompleteInterpolationEnds(Reader& r, std::size_t& lines) {
     if (field.empty()) field = a.empty() ? b : a;
   };
   const AddrTags none;
-  for (const WayAddress& line : r.interpolations) {
+  for (const Interpolation& line : r.interpolations) {
     ++lines;
-    if (line.nodes.size() < 2) continue;
-    const auto first = byId.find(line.nodes.front());
-    const auto last = byId.find(line.nodes.back());
+    if (!line.ends) continue;
+    const auto first = byId.find(line.first);
+    const auto last = byId.find(line.last);
     AddrTags* a = first == byId.end() ? nullptr : &r.nodeAddresses[first->second].addr;
     AddrTags* b = last == byId.end() ? nullptr : &r.nodeAddresses[last->second].addr;
     if (a == b) continue;  // a closed line, or neither end numbered
@@ -711,9 +867,7 @@ void CollectAddresses(Reader& r, Conversion& c, std::vector<AddrTags>& tags) {
     ++c.stats.addressNodes;
   }
   for (const WayAddress& w : r.addressWays) {
-    const std::optional<TiPoint> at = MeanPoint(w.nodes, r.nodes);
-    if (!at) continue;
-    add(w.addr, *at, true);
+    add(w.addr, w.point, true);
     ++c.stats.addressWays;
   }
 }
@@ -828,77 +982,6 @@ void WriteRanges(const std::vector<Address>& addresses, const std::vector<Placem
 
 // ---- localities --------------------------------------------------------------------------
 
-struct Boundary {
-  BoundaryKind kind = BoundaryKind::kCity;
-  std::string text;
-  std::vector<std::vector<TiPoint>> rings;
-  TiRect box{};
-};
-
-// Joins member ways (by their end nodes) into rings: the closed rings, or
-// nothing when some way cannot be closed with the ways and nodes the
-// extract holds. Member ways missing from the extract are left out; when
-// what is left still closes, the missing ways were rings of their own.
-std::optional<std::vector<std::vector<std::int64_t>>> CloseRings(std::vector<std::vector<std::int64_t>> chains) {
-  std::vector<std::vector<std::int64_t>> rings;
-  std::vector<bool> used(chains.size(), false);
-  for (std::size_t i = 0; i < chains.size(); ++i) {
-    if (used[i]) continue;
-    used[i] = true;
-    std::vector<std::int64_t> ring = std::move(chains[i]);
-    while (ring.front() != ring.back()) {
-      bool joined = false;
-      for (std::size_t j = 0; j < chains.size() && !joined; ++j) {
-        if (used[j]) continue;
-        std::vector<std::int64_t>& next = chains[j];
-        if (next.back() == ring.back()) std::reverse(next.begin(), next.end());
-        if (next.front() != ring.back()) continue;
-        ring.insert(ring.end(), next.begin() + 1, next.end());
-        used[j] = true;
-        joined = true;
-      }
-      if (!joined) return std::nullopt;
-    }
-    rings.push_back(std::move(ring));
-  }
-  return rings;
-}
-
-std::optional<Boundary> AssembleBoundary(const BoundaryRelation& relation, const Reader& r) {
-  Boundary b;
-  b.kind = relation.kind;
-  b.text = relation.text;
-  for (bool inner : {false, true}) {
-    std::vector<std::vector<std::int64_t>> chains;
-    for (const BoundaryMember& m : relation.members) {
-      if (m.inner != inner) continue;
-      const auto way = r.wayNodes.find(m.way);
-      if (way == r.wayNodes.end() || way->second.size() < 2) continue;
-      chains.push_back(way->second);
-    }
-    const std::optional<std::vector<std::vector<std::int64_t>>> rings = CloseRings(std::move(chains));
-    if (!rings) return std::nullopt;
-    for (const std::vector<std::int64_t>& ids : *rings) {
-      std::vector<TiPoint> ring;
-      for (std::int64_t id : ids) {
-        const auto it = r.nodes.find(id);
-        if (it == r.nodes.end()) return std::nullopt;  // a ring with a hole in it bounds nothing
-        if (ring.empty() || ring.back().x != it->second.x || ring.back().y != it->second.y) ring.push_back(it->second);
-      }
-      if (ring.size() >= 4) b.rings.push_back(std::move(ring));  // three corners and the closing point
-    }
-  }
-  if (b.rings.empty()) return std::nullopt;
-  b.box = TiRect{b.rings[0][0].x, b.rings[0][0].y, b.rings[0][0].x, b.rings[0][0].y};
-  for (const std::vector<TiPoint>& ring : b.rings) {
-    for (const TiPoint& p : ring) {
-      b.box = TiRect{std::min(b.box.x1, p.x), std::min(b.box.y1, p.y), std::max(b.box.x2, p.x),
-                     std::max(b.box.y2, p.y)};
-    }
-  }
-  return b;
-}
-
 // The most common non-empty value (the first seen among equally common ones).
 std::string MostCommon(const std::vector<const std::string*>& values) {
   std::unordered_map<std::string_view, std::size_t> counts;
@@ -939,7 +1022,7 @@ struct LocalitySources {
   CellGrid addressGrid;
   const std::vector<std::pair<TiPoint, std::string>>& places;
   CellGrid placeGrid;
-  std::vector<Boundary> boundaries;
+  const std::vector<Boundary>& boundaries;
 };
 
 Locality LocalityOf(const LocalitySources& src, const std::vector<std::size_t>& matched, TiPoint middle) {
@@ -1008,19 +1091,14 @@ Locality LocalityOf(const LocalitySources& src, const std::vector<std::size_t>& 
 
 void WriteLocalities(const Reader& r, const std::vector<AddrTags>& tags, const std::vector<Placement>& placed,
                      const std::vector<StreetRun>& runs, Conversion& c) {
-  LocalitySources src{c.addresses, tags, {}, r.places, {}, {}};
+  LocalitySources src{c.addresses, tags, {}, r.places, {}, r.boundaries};
   for (std::size_t i = 0; i < c.addresses.size(); ++i) {
     src.addressGrid.AddPoint(c.addresses[i].point, static_cast<std::uint32_t>(i));
   }
   for (std::size_t i = 0; i < r.places.size(); ++i) {
     src.placeGrid.AddPoint(r.places[i].first, static_cast<std::uint32_t>(i));
   }
-  for (const BoundaryRelation& relation : r.boundaries) {
-    if (std::optional<Boundary> b = AssembleBoundary(relation, r)) {
-      src.boundaries.push_back(std::move(*b));
-      ++c.stats.boundariesUsed;
-    }
-  }
+  c.stats.boundariesUsed = r.boundaries.size();
 
   std::vector<std::vector<std::size_t>> matched(runs.size());
   for (std::size_t i = 0; i < placed.size(); ++i) {
@@ -1053,14 +1131,13 @@ void WritePois(const Reader& r, std::string_view name, Conversion& c) {
     }
   };
   for (const auto& [point, poi] : r.poiNodes) add(point, poi);
-  for (const PoiWay& way : r.poiWays) {
-    if (const std::optional<TiPoint> at = MeanPoint(way.nodes, r.nodes)) add(*at, way.poi);
-  }
+  for (const auto& [point, poi] : r.poiWays) add(point, poi);
+  for (const auto& [point, poi] : r.poiAreas) add(point, poi);
 }
 
 Conversion Finish(Reader& r, std::string_view name) {
   Conversion c;
-  c.stats.nodes = r.nodes.size();
+  c.stats.nodes = r.nodes;
   c.stats.ways = r.ways;
   c.stats.highwayWays = r.highways.size();
   c.streets.compressed = true;
@@ -1080,6 +1157,36 @@ Conversion Finish(Reader& r, std::string_view name) {
   WritePois(r, name, c);
   c.ok = true;
   return c;
+}
+
+// The format of a file told by its first bytes, as libosmium names it:
+// bzip2- or gzip-compressed XML, PBF (a block header naming "OSMHeader"
+// behind its length), or plain XML; empty when they tell nothing, and the
+// file's name decides.
+std::string FormatOf(const unsigned char* head, std::size_t size) {
+  if (size >= 3 && head[0] == 'B' && head[1] == 'Z' && head[2] == 'h') return "osm.bz2";
+  if (size >= 2 && head[0] == 0x1f && head[1] == 0x8b) return "osm.gz";
+  if (size >= 15 && head[0] == 0 && head[1] == 0 && head[4] == 0x0a && head[5] == 9 &&
+      std::memcmp(head + 6, "OSMHeader", 9) == 0) {
+    return "pbf";
+  }
+  std::size_t i = 0;
+  if (size >= 3 && head[0] == 0xef && head[1] == 0xbb && head[2] == 0xbf) i = 3;  // UTF-8 byte order mark
+  while (i < size && std::isspace(head[i])) ++i;
+  if (i < size && head[i] == '<') return "osm";
+  return {};
+}
+
+Conversion Convert(const osmium::io::File& file, const std::string& what, std::string_view name) {
+  Reader reader;
+  try {
+    ReadExtract(file, reader);
+  } catch (const std::exception& e) {
+    Conversion failed;
+    failed.error = "cannot read " + what + ": " + e.what();
+    return failed;
+  }
+  return Finish(reader, name);
 }
 
 }  // namespace
@@ -1136,81 +1243,26 @@ std::string PoiFileId(std::string_view name) {
 }
 
 Conversion ConvertOsmText(std::string_view xml, std::string_view name) {
-  Reader reader;
-  Parser parser(reader);
-  Conversion failed;
-  if (!parser.Feed(xml.data(), xml.size(), true, failed.error)) return failed;
-  return Finish(reader, name);
+  return Convert(osmium::io::File{xml.data(), xml.size(), "osm"}, "the XML", name);
 }
 
 Conversion ConvertOsmFile(const std::string& path, std::string_view name) {
   Conversion failed;
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) {
-    failed.error = "cannot open " + path;
+    failed.error = "cannot open " + path + ": " + std::strerror(errno);
     return failed;
   }
-  char magic[3] = {};
-  const std::size_t got = std::fread(magic, 1, sizeof magic, file.get());
-  std::rewind(file.get());
-  const bool bz2 = got == 3 && magic[0] == 'B' && magic[1] == 'Z' && magic[2] == 'h';
-
-  Reader reader;
-  Parser parser(reader);
-  std::vector<char> buffer(1u << 20);
-  if (!bz2) {
-    for (;;) {
-      const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
-      if (std::ferror(file.get())) {
-        failed.error = "cannot read " + path;
-        return failed;
-      }
-      const bool last = n < buffer.size();
-      if (!parser.Feed(buffer.data(), n, last, failed.error)) return failed;
-      if (last) break;
-    }
-    return Finish(reader, name);
+  unsigned char head[16] = {};
+  const std::size_t got = std::fread(head, 1, sizeof head, file.get());
+  file.reset();
+  try {
+    const std::string format = FormatOf(head, got);
+    return Convert(format.empty() ? osmium::io::File{path} : osmium::io::File{path, format}, path, name);
+  } catch (const std::exception& e) {
+    failed.error = path + ": " + e.what();
+    return failed;
   }
-
-  // bzip2: a file may hold several streams one after another (parallel
-  // compressors write them); each stream's unused tail starts the next.
-  int status = BZ_OK;
-  BZFILE* bz = BZ2_bzReadOpen(&status, file.get(), 0, 0, nullptr, 0);
-  for (;;) {
-    if (bz == nullptr || status != BZ_OK) {
-      failed.error = "cannot read bzip2 data of " + path;
-      if (bz != nullptr) BZ2_bzReadClose(&status, bz);
-      return failed;
-    }
-    const int n = BZ2_bzRead(&status, bz, buffer.data(), static_cast<int>(buffer.size()));
-    if (status != BZ_OK && status != BZ_STREAM_END) {
-      BZ2_bzReadClose(&status, bz);
-      failed.error = "damaged bzip2 data in " + path;
-      return failed;
-    }
-    if (n > 0 && !parser.Feed(buffer.data(), static_cast<std::size_t>(n), false, failed.error)) {
-      BZ2_bzReadClose(&status, bz);
-      return failed;
-    }
-    if (status == BZ_OK) continue;
-    // End of a stream: carry its unused bytes over to the next, if any.
-    void* unused = nullptr;
-    int unusedCount = 0;
-    BZ2_bzReadGetUnused(&status, bz, &unused, &unusedCount);
-    std::vector<char> rest(static_cast<char*>(unused), static_cast<char*>(unused) + std::max(unusedCount, 0));
-    BZ2_bzReadClose(&status, bz);
-    bz = nullptr;
-    if (rest.empty()) {
-      const int ch = std::fgetc(file.get());
-      if (ch == EOF) break;
-      std::ungetc(ch, file.get());
-    }
-    status = BZ_OK;
-    bz = BZ2_bzReadOpen(&status, file.get(), 0, 0, rest.empty() ? nullptr : rest.data(),
-                        static_cast<int>(rest.size()));
-  }
-  if (!parser.Feed(buffer.data(), 0, true, failed.error)) return failed;
-  return Finish(reader, name);
 }
 
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name) {

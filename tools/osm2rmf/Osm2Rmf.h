@@ -1,6 +1,10 @@
-// The OpenStreetMap front end of the map-file builder: reads OSM XML (plain
-// or bzip2-compressed, streamed through expat) and turns it into feature
-// maps that BuildFeatureMap packs into map files.
+// The OpenStreetMap front end of the map-file builder: reads an extract with
+// libosmium (OSM XML, plain or bzip2- or gzip-compressed, or PBF) and turns
+// it into feature maps that BuildFeatureMap packs into map files. Nodes must
+// come before the ways, as every usual tool writes them; memory grows with
+// what is kept (streets, addresses, points of interest, the boundary and
+// multipolygon relations and their ways) and an index of node positions
+// of 16 bytes a node.
 //
 // What it makes of the data:
 //  - Every way tagged with a travelled highway class becomes a line feature
@@ -34,9 +38,12 @@
 //    those of the administrative or postal-code boundaries around the
 //    street's middle; county comes from the boundaries, borough from
 //    addr:suburb or the boundaries, and the locality is the nearest named
-//    place node within 2 km.
-//  - Nodes and ways (buildings, areas; at the mean of their nodes) that
-//    ClassifyPoi takes for points of interest go to a separate map whose
+//    place node within 2 km. Boundaries are assembled by libosmium; one
+//    whose member ways are partly missing from the extract is used when
+//    the ways that are there still close.
+//  - Nodes, ways (buildings, areas; at the mean of their nodes) and
+//    multipolygon relations (at the mean of their outer rings' corners)
+//    that ClassifyPoi takes for points of interest go to a separate map whose
 //    point names read "<poi file id>,<subcategory>" and whose detail text is
 //    the point's key (its number in the file), the way the map engine's
 //    point-of-interest search reads them.
@@ -120,9 +127,12 @@ std::string PoiFileId(std::string_view name);
 
 // Converts OSM XML held in memory; `name` is the map's name (NAME of
 // NAME.rmf), used for the poi file id and the file-name annotations.
+// Malformed input (bad XML, no version on the osm element, numbers that do
+// not read, a node after a way) gives ok false and the reason.
 Conversion ConvertOsmText(std::string_view xml, std::string_view name);
 
-// Converts an OSM file, plain or bzip2-compressed (told by its first bytes).
+// Converts an OSM file: XML, bzip2- or gzip-compressed XML, or PBF, told by
+// its first bytes, else by its name (.osm, .osm.bz2, .osm.gz, .osm.pbf).
 Conversion ConvertOsmFile(const std::string& path, std::string_view name);
 
 struct WriteReport {

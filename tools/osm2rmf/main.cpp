@@ -35,7 +35,7 @@ void PrintReport(const char* input, const osm2rmf::ConvertStats& s, const osm2rm
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: osm2rmf IN.osm[.bz2] OUTDIR NAME\n");
+    std::fprintf(stderr, "usage: osm2rmf IN.osm[.bz2|.gz]|IN.osm.pbf OUTDIR NAME\n");
     return 2;
   }
   const std::string name = argv[3];
