@@ -11,16 +11,23 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <osmium/io/any_input.hpp>
+#include <osmium/io/any_output.hpp>
 
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
@@ -438,6 +445,50 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
     const Feature& poi = conversion_->pois.features.front();
     const std::vector<std::string> names = q.NamesNear(poi.points.front(), 0, "1234567");
     EXPECT_NE(std::find(names.begin(), names.end(), poi.name), names.end()) << poi.name;
+  }
+  std::filesystem::remove_all(top);
+}
+
+// The extract written by libosmium as PBF, bzip2- and gzip-compressed XML,
+// and as PBF under a name that tells nothing, converts to the same files as
+// the XML it came from.
+TEST_F(WestOakland, EveryInputFormatGivesTheSameMaps) {
+  ASSERT_TRUE(conversion_->ok) << conversion_->error;
+  const std::filesystem::path top =
+      std::filesystem::temp_directory_path() / ("osm2rmf_formats_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(top);
+  const osm2rmf::WriteReport xml = osm2rmf::WriteMaps(*conversion_, (top / "xml").string(), "WestOakland");
+  ASSERT_TRUE(xml.ok) << xml.error;
+  auto bytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  for (const char* name : {"west-oakland.osm.pbf", "west-oakland.osm.bz2", "west-oakland.osm.gz"}) {
+    SCOPED_TRACE(name);
+    const std::string copy = (top / name).string();
+    {
+      osmium::io::Reader in{OSM2RMF_WEST_OAKLAND};
+      osmium::io::Writer out{copy, in.header()};
+      while (osmium::memory::Buffer buffer = in.read()) out(std::move(buffer));
+      out.close();
+      in.close();
+    }
+    std::vector<std::string> paths = {copy};
+    if (std::string_view(name).ends_with(".pbf")) {
+      // Told by its first bytes alone.
+      paths.push_back((top / "extract").string());
+      std::filesystem::copy_file(copy, paths.back());
+    }
+    for (const std::string& path : paths) {
+      const osm2rmf::Conversion converted = osm2rmf::ConvertOsmFile(path, "WestOakland");
+      ASSERT_TRUE(converted.ok) << converted.error;
+      const std::filesystem::path dir = top / (std::filesystem::path(path).filename().string() + "-maps");
+      const osm2rmf::WriteReport report = osm2rmf::WriteMaps(converted, dir.string(), "WestOakland");
+      ASSERT_TRUE(report.ok) << report.error;
+      EXPECT_EQ(bytes(report.streetFile), bytes(xml.streetFile)) << path;
+      EXPECT_EQ(bytes(report.poiFile), bytes(xml.poiFile)) << path;
+      EXPECT_FALSE(bytes(report.streetFile).empty());
+    }
   }
   std::filesystem::remove_all(top);
 }
