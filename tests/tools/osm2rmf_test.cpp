@@ -493,6 +493,63 @@ TEST_F(WestOakland, EveryInputFormatGivesTheSameMaps) {
   std::filesystem::remove_all(top);
 }
 
+// An extract without a street converts, but writes nothing: the map engine
+// refuses a street map without streets. The command says what was missing
+// and fails.
+TEST(Osm2RmfWrite, WithoutStreetsNothingIsWrittenAndTheCommandFails) {
+  const std::string poi = "<node id='9' lat='53.5' lon='13.3'><tag k='amenity' v='pharmacy'/></node>";
+  struct Case {
+    const char* what;
+    std::string xml;
+    const char* error;  // a part of the message
+  };
+  const Case cases[] = {
+      {"nothing at all", "<osm version='0.6'/>", "none of the 0 ways has a travelled highway class"},
+      {"no highway", "<osm version='0.6'><node id='1' lat='53.5' lon='13.3'/><node id='2' lat='53.6' lon='13.3'/>"
+                     "<way id='5'><nd ref='1'/><nd ref='2'/><tag k='waterway' v='river'/></way></osm>",
+       "none of the 1 ways"},
+      {"nodes missing", "<osm version='0.6'>" + poi + "<way id='5'><nd ref='1'/><nd ref='2'/>"
+                        "<tag k='highway' v='residential'/></way></osm>",
+       "none of the 1 highway ways has two nodes with a position in the extract (1 nodes with a position); "
+       "its 1 points of interest are not written"},
+      {"nodes out of range", "<osm version='0.6'><node id='1' lat='95' lon='13.3'/><node id='2' lat='53.6' lon='13.3'/>"
+                             "<way id='5'><nd ref='1'/><nd ref='2'/><tag k='highway' v='path'/></way></osm>",
+       "none of the 1 highway ways"},
+  };
+  const std::filesystem::path top =
+      std::filesystem::temp_directory_path() / ("osm2rmf_no_streets_" + std::to_string(::getpid()));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(c.xml, "T");
+    ASSERT_TRUE(conv.ok) << conv.error;
+    EXPECT_TRUE(conv.streets.features.empty());
+    const std::filesystem::path dir = top / "library";
+    const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(report.error.rfind("no streets: ", 0), 0u) << report.error;
+    EXPECT_NE(report.error.find(c.error), std::string::npos) << report.error;
+    EXPECT_FALSE(std::filesystem::exists(dir));
+
+    std::filesystem::create_directories(top);
+    const std::filesystem::path input = top / "in.osm";
+    std::ofstream(input) << c.xml;
+    const std::filesystem::path out = top / "command";
+    const std::filesystem::path said = top / "said.txt";
+    const std::string command = std::string(OSM2RMF_COMMAND) + " '" + input.string() + "' '" + out.string() +
+                                "' T > '" + said.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_NE(status, -1);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream saidIn(said);
+    const std::string text((std::istreambuf_iterator<char>(saidIn)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("osm2rmf: no streets: "), std::string::npos) << text;
+    EXPECT_FALSE(std::filesystem::exists(out / "T.rmf"));
+    EXPECT_FALSE(std::filesystem::exists(out / "T_POI_01.rmf"));
+    std::filesystem::remove_all(top);
+  }
+}
+
 // ---- small fixtures ----------------------------------------------------------------
 
 std::string Way(const std::string& tags, const std::string& refs = "<nd ref=\"1\"/><nd ref=\"2\"/><nd ref=\"3\"/>") {

@@ -1265,11 +1265,50 @@ Conversion ConvertOsmFile(const std::string& path, std::string_view name) {
   }
 }
 
+namespace {
+
+// Why a conversion gave no street: the map engine refuses a street map
+// without any, so none is written.
+std::string NoStreets(const ConvertStats& s) {
+  std::string why = "no streets: ";
+  if (s.highwayWays == 0) {
+    why += "none of the " + std::to_string(s.ways) + " ways has a travelled highway class (" +
+           std::to_string(s.nodes) + " nodes with a position)";
+  } else {
+    why += "none of the " + std::to_string(s.highwayWays) +
+           " highway ways has two nodes with a position in the extract (" + std::to_string(s.nodes) +
+           " nodes with a position)";
+  }
+  if (s.pois > 0) why += "; its " + std::to_string(s.pois) + " points of interest are not written without a street map";
+  return why;
+}
+
+}  // namespace
+
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name) {
   WriteReport report;
   if (!conversion.ok) {
     report.error = "nothing to write: " + conversion.error;
     return report;
+  }
+  if (conversion.streets.features.empty()) {
+    report.error = NoStreets(conversion.stats);
+    return report;
+  }
+  // Both maps are built before either is written, so that a map the
+  // builder refuses leaves no half of the pair behind.
+  const rmfbuild::FeatureBuild streets = rmfbuild::BuildFeatureMap(conversion.streets);
+  if (!streets) {
+    report.error = "streets: " + streets.error;
+    return report;
+  }
+  rmfbuild::FeatureBuild pois;
+  if (!conversion.pois.features.empty()) {
+    pois = rmfbuild::BuildFeatureMap(conversion.pois);
+    if (!pois) {
+      report.error = "points of interest: " + pois.error;
+      return report;
+    }
   }
   const std::string dir = outDir.empty() ? std::string(".") : outDir;
   std::error_code made;
@@ -1279,20 +1318,10 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     return report;
   }
   const std::string base = dir + "/" + std::string(name);
-  const rmfbuild::FeatureBuild streets = rmfbuild::BuildFeatureMap(conversion.streets);
-  if (!streets) {
-    report.error = "streets: " + streets.error;
-    return report;
-  }
   report.streetFile = base + ".rmf";
   if (!rmfbuild::WriteFile(streets.description, report.streetFile, &report.error)) return report;
 
   if (!conversion.pois.features.empty()) {
-    const rmfbuild::FeatureBuild pois = rmfbuild::BuildFeatureMap(conversion.pois);
-    if (!pois) {
-      report.error = "points of interest: " + pois.error;
-      return report;
-    }
     report.poiFile = base + "_POI_01.rmf";
     if (!rmfbuild::WriteFile(pois.description, report.poiFile, &report.error)) return report;
     // The map engine loads a point-of-interest file only beside its

@@ -145,6 +145,10 @@ struct WriteReport {
 
 // Builds and writes OUTDIR/NAME.rmf and, when there are points of interest,
 // OUTDIR/NAME_POI_01.rmf with its empty companion OUTDIR/NAME_POI_01.pdb.
+// A conversion without any street writes nothing (the map engine refuses a
+// street map without streets, and points of interest without their street
+// map would pass for a finished conversion): ok false, and an error that
+// starts with "no streets:" and says what the extract held instead.
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name);
 
 }  // namespace osm2rmf
