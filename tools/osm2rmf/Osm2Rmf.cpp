@@ -36,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -195,26 +196,51 @@ std::string RouteValue(const Tags& tags, const RoadKind& road) {
 
 // ---- what the reader collects ----------------------------------------------------
 
-// The addr:* tags the conversion uses.
-struct AddrTags {
-  std::string street;
-  std::string houseNumber;
-  std::string city;
-  std::string postcode;
-  std::string country;
-  std::string state;
-  std::string suburb;
+// Texts as numbers: the address tags of a large extract repeat a few
+// hundred streets and cities hundreds of thousands of times, and an
+// address keeps seven of them. Number 0 is the empty text.
+class TextTable {
+ public:
+  TextTable() { texts_.emplace_back(); }
+  TextTable(const TextTable&) = delete;
+  TextTable& operator=(const TextTable&) = delete;
+
+  std::uint32_t Intern(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto it = ids_.find(text);
+    if (it != ids_.end()) return it->second;
+    const auto id = static_cast<std::uint32_t>(texts_.size());
+    texts_.emplace_back(text);
+    ids_.emplace(texts_.back(), id);
+    return id;
+  }
+  const std::string& Text(std::uint32_t id) const { return texts_[id]; }
+
+ private:
+  std::deque<std::string> texts_;  // a deque keeps the texts in place, so the keys below stay valid
+  std::unordered_map<std::string_view, std::uint32_t> ids_;
 };
 
-AddrTags AddrOf(const Tags& tags) {
+// The addr:* tags the conversion uses, as numbers of a TextTable.
+struct AddrTags {
+  std::uint32_t street = 0;
+  std::uint32_t houseNumber = 0;
+  std::uint32_t city = 0;
+  std::uint32_t postcode = 0;
+  std::uint32_t country = 0;
+  std::uint32_t state = 0;
+  std::uint32_t suburb = 0;
+};
+
+AddrTags AddrOf(const Tags& tags, TextTable& texts) {
   AddrTags a;
-  a.street = TagValue(tags, "addr:street");
-  a.houseNumber = TagValue(tags, "addr:housenumber");
-  a.city = TagValue(tags, "addr:city");
-  a.postcode = TagValue(tags, "addr:postcode");
-  a.country = TagValue(tags, "addr:country");
-  a.state = TagValue(tags, "addr:state");
-  a.suburb = TagValue(tags, "addr:suburb");
+  a.street = texts.Intern(TagValue(tags, "addr:street"));
+  a.houseNumber = texts.Intern(TagValue(tags, "addr:housenumber"));
+  a.city = texts.Intern(TagValue(tags, "addr:city"));
+  a.postcode = texts.Intern(TagValue(tags, "addr:postcode"));
+  a.country = texts.Intern(TagValue(tags, "addr:country"));
+  a.state = texts.Intern(TagValue(tags, "addr:state"));
+  a.suburb = texts.Intern(TagValue(tags, "addr:suburb"));
   return a;
 }
 
@@ -284,6 +310,7 @@ bool IsPlace(std::string_view place) {
 // What the conversion keeps of the extract: every object is reduced to it
 // while it is read, so no node's or way's tags outlive their callback.
 struct Reader {
+  TextTable texts;        // of the address tags
   std::size_t nodes = 0;  // nodes with a usable position
   std::size_t ways = 0;
   std::vector<Highway> highways;
@@ -508,7 +535,7 @@ class Collector : public osmium::handler::Handler {
     if (node.tags().empty()) return;
     const Tags tags = TagsOf(node.tags());
     const TiPoint at = PointOf(node.location());
-    if (!TagValue(tags, "addr:housenumber").empty()) r_.nodeAddresses.push_back(NodeAddress{node.id(), at, AddrOf(tags)});
+    if (!TagValue(tags, "addr:housenumber").empty()) r_.nodeAddresses.push_back(NodeAddress{node.id(), at, AddrOf(tags, r_.texts)});
     if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) r_.poiNodes.emplace_back(at, *poi);
     const std::string_view placeName = TagValue(tags, "name");
     if (!placeName.empty() && IsPlace(TagValue(tags, "place"))) r_.places.emplace_back(at, std::string(placeName));
@@ -523,7 +550,7 @@ class Collector : public osmium::handler::Handler {
     const Tags tags = TagsOf(way.tags());
     const osmium::WayNodeList& nodes = way.nodes();
     if (!TagValue(tags, "addr:housenumber").empty() && !TagValue(tags, "addr:street").empty()) {
-      if (const std::optional<TiPoint> at = MeanPoint(nodes)) r_.addressWays.push_back(WayAddress{*at, AddrOf(tags)});
+      if (const std::optional<TiPoint> at = MeanPoint(nodes)) r_.addressWays.push_back(WayAddress{*at, AddrOf(tags, r_.texts)});
     }
     if (!TagValue(tags, "addr:interpolation").empty()) {
       Interpolation line;
@@ -532,7 +559,7 @@ class Collector : public osmium::handler::Handler {
         line.first = nodes.front().ref();
         line.last = nodes.back().ref();
       }
-      line.addr = AddrOf(tags);
+      line.addr = AddrOf(tags, r_.texts);
       r_.interpolations.push_back(std::move(line));
     }
     if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) {
@@ -828,8 +855,8 @@ std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) 
 void CompleteInterpolationEnds(Reader& r, std::size_t& lines) {
   std::unordered_map<std::int64_t, std::size_t> byId;
   for (std::size_t i = 0; i < r.nodeAddresses.size(); ++i) byId.try_emplace(r.nodeAddresses[i].id, i);
-  auto fill = [](std::string& field, const std::string& a, const std::string& b) {
-    if (field.empty()) field = a.empty() ? b : a;
+  auto fill = [](std::uint32_t& field, std::uint32_t a, std::uint32_t b) {
+    if (field == 0) field = a == 0 ? b : a;
   };
   const AddrTags none;
   for (const Interpolation& line : r.interpolations) {
@@ -841,7 +868,7 @@ void CompleteInterpolationEnds(Reader& r, std::size_t& lines) {
     AddrTags* b = last == byId.end() ? nullptr : &r.nodeAddresses[last->second].addr;
     if (a == b) continue;  // a closed line, or neither end numbered
     for (auto [end, other] : {std::pair{a, b}, std::pair{b, a}}) {
-      if (end == nullptr || !end->street.empty()) continue;
+      if (end == nullptr || end->street != 0) continue;
       const AddrTags& from = other == nullptr ? none : *other;
       fill(end->street, line.addr.street, from.street);
       fill(end->city, line.addr.city, from.city);
@@ -854,15 +881,18 @@ void CompleteInterpolationEnds(Reader& r, std::size_t& lines) {
 }
 
 // The addresses in their exported order, with the tags the localities use
-// beside them (same index).
+// beside them (same index). What the reader kept of them is let go.
 void CollectAddresses(Reader& r, Conversion& c, std::vector<AddrTags>& tags) {
   CompleteInterpolationEnds(r, c.stats.interpolationLines);
+  c.addresses.reserve(r.nodeAddresses.size() + r.addressWays.size());
+  tags.reserve(c.addresses.capacity());
   auto add = [&](const AddrTags& a, TiPoint at, bool fromWay) {
-    c.addresses.push_back(Address{a.street, a.houseNumber, at, fromWay, a.city, a.postcode});
+    const TextTable& t = r.texts;
+    c.addresses.push_back(Address{t.Text(a.street), t.Text(a.houseNumber), at, fromWay, t.Text(a.city), t.Text(a.postcode)});
     tags.push_back(a);
   };
   for (const NodeAddress& n : r.nodeAddresses) {
-    if (n.addr.street.empty()) continue;
+    if (n.addr.street == 0) continue;
     add(n.addr, n.point, false);
     ++c.stats.addressNodes;
   }
@@ -870,6 +900,9 @@ void CollectAddresses(Reader& r, Conversion& c, std::vector<AddrTags>& tags) {
     add(w.addr, w.point, true);
     ++c.stats.addressWays;
   }
+  std::vector<NodeAddress>().swap(r.nodeAddresses);
+  std::vector<WayAddress>().swap(r.addressWays);
+  std::vector<Interpolation>().swap(r.interpolations);
 }
 
 // Where an address lies on its street.
@@ -982,23 +1015,23 @@ void WriteRanges(const std::vector<Address>& addresses, const std::vector<Placem
 
 // ---- localities --------------------------------------------------------------------------
 
-// The most common non-empty value (the first seen among equally common ones).
-std::string MostCommon(const std::vector<const std::string*>& values) {
-  std::unordered_map<std::string_view, std::size_t> counts;
-  for (const std::string* v : values) {
-    if (!v->empty()) ++counts[*v];
+// The most common non-empty text (the first seen among equally common ones).
+std::uint32_t MostCommon(const std::vector<std::uint32_t>& values) {
+  std::unordered_map<std::uint32_t, std::size_t> counts;
+  for (std::uint32_t v : values) {
+    if (v != 0) ++counts[v];
   }
-  const std::string* best = nullptr;
+  std::uint32_t best = 0;
   std::size_t bestCount = 0;
-  for (const std::string* v : values) {
-    if (v->empty()) continue;
-    const std::size_t n = counts[*v];
+  for (std::uint32_t v : values) {
+    if (v == 0) continue;
+    const std::size_t n = counts[v];
     if (n > bestCount) {
       best = v;
       bestCount = n;
     }
   }
-  return best == nullptr ? std::string() : *best;
+  return best;
 }
 
 // The pieces of a street's locality attribute.
@@ -1008,8 +1041,8 @@ struct Locality {
 
 // The address fields a street takes from its own addresses and, failing
 // those, from the nearest address that has them.
-constexpr std::string AddrTags::*kSharedFields[] = {&AddrTags::country, &AddrTags::postcode, &AddrTags::city,
-                                                    &AddrTags::state};
+constexpr std::uint32_t AddrTags::*kSharedFields[] = {&AddrTags::country, &AddrTags::postcode, &AddrTags::city,
+                                                      &AddrTags::state};
 constexpr std::string Locality::*kLocalityFields[] = {&Locality::country, &Locality::postcode, &Locality::city,
                                                       &Locality::state};
 
@@ -1019,6 +1052,7 @@ constexpr double kPlaceMetres = 2000;
 struct LocalitySources {
   const std::vector<Address>& addresses;
   const std::vector<AddrTags>& tags;
+  const TextTable& texts;
   CellGrid addressGrid;
   const std::vector<std::pair<TiPoint, std::string>>& places;
   CellGrid placeGrid;
@@ -1028,15 +1062,15 @@ struct LocalitySources {
 Locality LocalityOf(const LocalitySources& src, const std::vector<std::size_t>& matched, TiPoint middle) {
   Locality l;
   const Plane plane(middle.y);
-  std::vector<const std::string*> values;
+  std::vector<std::uint32_t> values;
   for (std::size_t f = 0; f < std::size(kSharedFields); ++f) {
     values.clear();
-    for (std::size_t i : matched) values.push_back(&(src.tags[i].*kSharedFields[f]));
-    l.*kLocalityFields[f] = MostCommon(values);
+    for (std::size_t i : matched) values.push_back(src.tags[i].*kSharedFields[f]);
+    l.*kLocalityFields[f] = src.texts.Text(MostCommon(values));
   }
   values.clear();
-  for (std::size_t i : matched) values.push_back(&src.tags[i].suburb);
-  l.borough = MostCommon(values);
+  for (std::size_t i : matched) values.push_back(src.tags[i].suburb);
+  l.borough = src.texts.Text(MostCommon(values));
 
   // Per field, the nearest address within reach that has it.
   std::array<double, std::size(kSharedFields)> nearest;
@@ -1046,7 +1080,7 @@ Locality LocalityOf(const LocalitySources& src, const std::vector<std::size_t>& 
   src.addressGrid.Visit(middle, kNearAddressMetres, plane, [&](std::uint32_t item) {
     const double d = plane.Distance(middle, src.addresses[item].point);
     for (std::size_t f = 0; f < std::size(kSharedFields); ++f) {
-      if (!(l.*kLocalityFields[f]).empty() || (src.tags[item].*kSharedFields[f]).empty()) continue;
+      if (!(l.*kLocalityFields[f]).empty() || src.tags[item].*kSharedFields[f] == 0) continue;
       if (d > nearest[f] || (d == nearest[f] && item >= nearestItem[f])) continue;
       nearest[f] = d;
       nearestItem[f] = item;
@@ -1054,7 +1088,7 @@ Locality LocalityOf(const LocalitySources& src, const std::vector<std::size_t>& 
   });
   for (std::size_t f = 0; f < std::size(kSharedFields); ++f) {
     if (nearestItem[f] != std::numeric_limits<std::uint32_t>::max()) {
-      l.*kLocalityFields[f] = src.tags[nearestItem[f]].*kSharedFields[f];
+      l.*kLocalityFields[f] = src.texts.Text(src.tags[nearestItem[f]].*kSharedFields[f]);
     }
   }
 
@@ -1091,7 +1125,7 @@ Locality LocalityOf(const LocalitySources& src, const std::vector<std::size_t>& 
 
 void WriteLocalities(const Reader& r, const std::vector<AddrTags>& tags, const std::vector<Placement>& placed,
                      const std::vector<StreetRun>& runs, Conversion& c) {
-  LocalitySources src{c.addresses, tags, {}, r.places, {}, r.boundaries};
+  LocalitySources src{c.addresses, tags, r.texts, {}, r.places, {}, r.boundaries};
   for (std::size_t i = 0; i < c.addresses.size(); ++i) {
     src.addressGrid.AddPoint(c.addresses[i].point, static_cast<std::uint32_t>(i));
   }
