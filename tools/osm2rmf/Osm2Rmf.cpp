@@ -488,7 +488,7 @@ class RelationPass {
   RelationPass(const osmium::io::File& file, AreaManager& areas)
       : thread_([this, file, &areas]() {
           try {
-            osmium::io::Reader relations{file, osmium::osm_entity_bits::relation};
+            osmium::io::Reader relations{file, osmium::osm_entity_bits::relation, osmium::io::read_meta::no};
             while (osmium::memory::Buffer buffer = relations.read()) {
               for (const osmium::Relation& relation : buffer.select<osmium::Relation>()) areas.relation(relation);
             }
@@ -657,7 +657,9 @@ void ReadExtract(const osmium::io::File& file, Reader& r) {
     osmium::handler::NodeLocationsForWays<PositiveIndex, NegativeIndex> locations{positive, negative};
     locations.ignore_errors();  // nodes missing from the extract stay unknown positions
     Collector collector{r, areas, relations};
-    osmium::io::Reader objects{file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way};
+    // Versions, times and user names are not read: nothing uses them.
+    osmium::io::Reader objects{file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way,
+                               osmium::io::read_meta::no};
     osmium::apply(objects, locations, collector);
     objects.close();
     relations.Wait();  // an extract without ways
