@@ -748,6 +748,23 @@ TEST(Osm2RmfTags, BadInputIsRefusedOrSkipped) {
   EXPECT_EQ(conv.stats.nodes, 1u);
 }
 
+// Objects an editor has not uploaded yet have negative ids; their nodes are
+// nodes like any other, and a way may mix both kinds.
+TEST(Osm2RmfTags, NodesWithNegativeIdsHavePositions) {
+  const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(
+      "<osm version='0.6'><node id='-7' lat='53.5' lon='13.25'/><node id='-3' lat='53.5' lon='13.252'/>"
+      "<node id='4' lat='53.501' lon='13.252'/><way id='-1'><nd ref='-7'/><nd ref='-3'/><nd ref='4'/>"
+      "<tag k='highway' v='residential'/><tag k='name' v='Neuer Weg'/></way></osm>",
+      "T");
+  ASSERT_TRUE(conv.ok) << conv.error;
+  EXPECT_EQ(conv.stats.nodes, 3u);
+  ASSERT_EQ(conv.streets.features.size(), 1u);
+  const Feature& f = conv.streets.features[0];
+  ASSERT_EQ(f.points.size(), 3u);
+  EXPECT_TRUE(Same(f.points[0], TiPoint{osm2rmf::LongitudeToUnits(13.25), osm2rmf::LatitudeToUnits(53.5)}));
+  EXPECT_TRUE(Same(f.points[2], TiPoint{osm2rmf::LongitudeToUnits(13.252), osm2rmf::LatitudeToUnits(53.501)}));
+}
+
 TEST(Osm2RmfUnits, DegreesRoundHalfAwayFromZeroAndStayInTheWorld) {
   EXPECT_EQ(osm2rmf::LongitudeToUnits(1.0), 745654);
   EXPECT_EQ(osm2rmf::LongitudeToUnits(-1.0), -745654);
