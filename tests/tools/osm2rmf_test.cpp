@@ -35,7 +35,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
-#include "tests/tools/TestProfiles.h"
+#include "tests/mapengine/format/TestProfiles.h"
 #include "tools/osm2rmf/PoiCategories.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "tests/tools/RmfQueryFixture.h"
-#include "tests/tools/TestProfiles.h"
+#include "tests/mapengine/format/RmfQueryFixture.h"
+#include "tests/mapengine/format/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 

@@ -23,8 +23,8 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTagArena.h"
-#include "tests/tools/RmfQueryFixture.h"
-#include "tests/tools/TestProfiles.h"
+#include "tests/mapengine/format/RmfQueryFixture.h"
+#include "tests/mapengine/format/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 

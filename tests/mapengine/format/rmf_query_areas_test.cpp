@@ -24,7 +24,7 @@
 #include "mapengine/format/features/RmfQueryAreasAtPoint.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTile.h"
-#include "tests/tools/RmfQueryFixture.h"
+#include "tests/mapengine/format/RmfQueryFixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {

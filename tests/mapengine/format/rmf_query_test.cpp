@@ -23,7 +23,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTile.h"
-#include "tests/tools/RmfQueryFixture.h"
+#include "tests/mapengine/format/RmfQueryFixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
