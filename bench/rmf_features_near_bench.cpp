@@ -19,6 +19,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTagArena.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 #ifndef NEAR_BENCH_MAP
 #error "NEAR_BENCH_MAP must name the demo street map"
@@ -62,8 +63,7 @@ double ArenaBytesInUse(RmfReader* reader) {
 
 class Map {
  public:
-  Map() : memory_(kArenaBytes) {
-    reader_ = RmfReaderCreateInArena(memory_.data(), kArenaBytes);
+  Map() {
     if (reader_ == nullptr || RmfReaderOpen(reader_, NEAR_BENCH_MAP, 0) < 1) {
       error_ = "cannot open " + std::string(NEAR_BENCH_MAP);
       return;
@@ -78,10 +78,6 @@ class Map {
     std::uniform_int_distribution<std::int32_t> heading(-0x7FFFFFF, 0x8000000);
     for (int i = 0; i < kPositions; ++i) positions_.push_back(Position{x(gen), y(gen), heading(gen)});
   }
-  ~Map() {
-    if (reader_ != nullptr) RmfReaderClose(reader_);
-  }
-
   const std::string& error() const { return error_; }
   RmfReader* reader() const { return reader_; }
 
@@ -110,8 +106,8 @@ class Map {
   const std::vector<Position>& positions() const { return positions_; }
 
  private:
-  std::vector<std::uint8_t> memory_;
-  RmfReader* reader_ = nullptr;
+  rmfbuild::MemoryReader arena_{kArenaBytes};  // the map file itself is read from the disk
+  RmfReader* reader_ = arena_.reader();
   std::string error_;
   std::vector<Position> positions_;
 };

@@ -15,6 +15,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/rmfbuild/RmfBuilder.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ constexpr std::int32_t kCell = 4096;  // level-0 tiles
 constexpr int kSide = 8;
 constexpr std::int32_t kOriginX = 4096 * 300;
 constexpr std::int32_t kOriginY = 4096 * 900;
-
-std::int32_t ReadMemory(void* context, std::uint32_t offset, std::uint32_t count, void* destination, std::int32_t) {
-  const auto* file = static_cast<const std::vector<std::uint8_t>*>(context);
-  if (offset >= file->size()) return 0;
-  const std::size_t n = std::min<std::size_t>(count, file->size() - offset);
-  std::memcpy(destination, file->data() + offset, n);
-  return static_cast<std::int32_t>(n);
-}
 
 const std::vector<std::uint8_t>& CityFile() {
   static const std::vector<std::uint8_t> file = [] {
@@ -81,20 +74,19 @@ std::uint64_t Fold(std::uint64_t h, const void* bytes, std::size_t n) {
   return h;
 }
 
+// The city map in a reader of its own, queried for every point of
+// interest, the streets and the blocks.
 struct Reader {
-  std::vector<std::uint8_t> memory = std::vector<std::uint8_t>(32u << 20);
-  RmfReader* reader = nullptr;
+  rmfbuild::MemoryReader maps{32u << 20};
+  RmfReader* reader = maps.reader();
   bool opened = false;
   Reader() {
-    reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
-    opened = RmfReaderAddSource(reader, const_cast<std::vector<std::uint8_t>*>(&CityFile()), ReadMemory, nullptr,
-                                nullptr) >= 1;
+    opened = maps.AddBorrowedBytes(CityFile().data(), CityFile().size()) >= 1;
     RmfQuerySetLevels(reader, 1, 8);
     RmfQuerySetClassFilter(reader, '0', "1234567");
     RmfQuerySetClassFilter(reader, '1', "4567");
     RmfQuerySetClassFilter(reader, '2', "3");
   }
-  ~Reader() { RmfReaderClose(reader); }
 };
 
 // Runs the query to its end: the hash of its results and their count.

@@ -1,5 +1,5 @@
 // Fuzz target of the map reader: the input is a whole map file. It is opened
-// into a reader through a memory read function (no file system in the loop),
+// into a reader straight from the input's bytes (no file system in the loop),
 // then every tile record is walked — by the query walk over the file's own box
 // at every detail level (plain and with read windows), over the cached records
 // only, and tile by tile through the index with record lookups by sequence —
@@ -7,31 +7,17 @@
 // Then the feature query runs over the file's box for every category and
 // class, and each hit is fetched again by its reference with its attributes
 // and points, as the map engine reads streets and places.
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfSource.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
-
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-};
-
-std::int32_t ReadInput(void* context, std::uint32_t offset, std::uint32_t count, void* destination, std::int32_t) {
-  const Input* input = static_cast<const Input*>(context);
-  if (offset >= input->size) return 0;
-  std::size_t n = std::min<std::size_t>(count, input->size - offset);
-  std::memcpy(destination, input->data + offset, n);
-  return static_cast<std::int32_t>(n);
-}
 
 // The area walked and queried: the file's own box, but at most 2^20 units
 // (about 1.4 degrees) a side from its lower-left corner. Covering a box the
@@ -121,17 +107,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The reader record (with the query's tables) and its 64 KB read buffer
   // take the first part; the rest is room for caches, small enough to force
   // evictions on larger inputs.
-  static std::vector<std::uint8_t> memory(sizeof(RmfReader) + 192 * 1024);
-  Input input{data, size};
-  RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
+  // Every input gets a fresh reader in the same memory, closed before the
+  // input goes.
+  static rmfbuild::MemoryReader maps(sizeof(RmfReader) + 192 * 1024);
+  RmfReader* reader = maps.Restart();
   if (reader == nullptr) return 0;
-  if (RmfReaderAddSource(reader, &input, ReadInput, nullptr, nullptr) > 0 && reader->sourceCount > 0) {
+  if (maps.AddBorrowedBytes(data, size) > 0 && reader->sourceCount > 0) {
     RmfSource* source = reader->sources[0];
     WalkEverything(reader, source, 0);
     WalkEverything(reader, source, 8);
     LookUpTiles(source);
     QueryAndFetch(reader, source);
   }
-  RmfReaderClose(reader);
+  maps.Close();
   return 0;
 }

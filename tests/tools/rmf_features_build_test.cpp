@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,6 +25,7 @@
 #include "mapengine/format/store/RmfTile.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
 
@@ -793,18 +793,6 @@ TEST(FeatureMapBuild, SameInputSameBytesPlainOrCompressed) {
   EXPECT_EQ(wide.features.pieces.size(), a.features.pieces.size());
 }
 
-struct Memory {
-  const Bytes* file;
-};
-
-std::int32_t ReadMemory(void* context, std::uint32_t offset, std::uint32_t count, void* destination, std::int32_t) {
-  const Bytes& file = *static_cast<Memory*>(context)->file;
-  if (offset >= file.size()) return 0;
-  const std::uint32_t n = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(file.size() - offset));
-  std::memcpy(destination, file.data() + offset, n);
-  return static_cast<std::int32_t>(n);
-}
-
 TEST(FeatureMapBuild, ReaderFindsEveryPiecesRecord) {
   for (bool compressed : {false, true}) {
     SCOPED_TRACE(compressed ? "compressed" : "plain");
@@ -813,12 +801,10 @@ TEST(FeatureMapBuild, ReaderFindsEveryPiecesRecord) {
     map.recordBytes = 500;
     Built b = BuildAndCheck(map);
     ASSERT_TRUE(b.file.ok);
-    constexpr std::uint32_t kArena = 4u << 20;
-    auto memory = std::make_unique<std::uint8_t[]>(kArena);
-    RmfReader* reader = RmfReaderCreateInArena(memory.get(), kArena);
+    rmfbuild::MemoryReader maps(4u << 20);
+    RmfReader* reader = maps.reader();
     ASSERT_NE(reader, nullptr);
-    Memory context{&b.file.bytes};
-    ASSERT_EQ(RmfReaderAddSource(reader, &context, ReadMemory, nullptr, nullptr), 1);
+    ASSERT_EQ(maps.AddBorrowedBytes(b.file.bytes.data(), b.file.bytes.size()), 1);
     RmfSource* source = reader->sources[0];
     for (const FeaturePiece& p : b.features.pieces) {
       std::uint32_t next = 7;
@@ -839,7 +825,6 @@ TEST(FeatureMapBuild, ReaderFindsEveryPiecesRecord) {
       EXPECT_TRUE(walked.insert({source->recordTile, source->recordSequence}).second);
     }
     EXPECT_EQ(walked.size(), b.file.layout.records.size());
-    RmfReaderClose(reader);
   }
 }
 

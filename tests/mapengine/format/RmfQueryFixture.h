@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,19 +13,9 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/rmfbuild/RmfBuilder.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace rmfquerytest {
-
-using Bytes = std::vector<std::uint8_t>;
-
-inline std::int32_t ReadMemory(void* context, std::uint32_t offset, std::uint32_t count, void* destination,
-                               std::int32_t) {
-  const auto* file = static_cast<const Bytes*>(context);
-  if (offset >= file->size()) return 0;
-  const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(count, file->size() - offset));
-  std::memcpy(destination, file->data() + offset, n);
-  return static_cast<std::int32_t>(n);
-}
 
 // Adds a part with its own triple and the points as its vertices, in order.
 inline void AddPart(rmfbuild::Record& record, const rmfbuild::TextTriple& text, const std::vector<TiPoint>& points,
@@ -65,20 +54,10 @@ inline bool Referenced(const Hit& h) { return h.ref.featureId != 0; }
 
 class QueryFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    memory_.assign(24u << 20, 0);
-    reader_ = RmfReaderCreateInArena(memory_.data(), static_cast<std::uint32_t>(memory_.size()));
-    ASSERT_NE(reader_, nullptr);
-  }
-  void TearDown() override { RmfReaderClose(reader_); }
+  void SetUp() override { ASSERT_NE(reader_, nullptr); }
 
   // Builds the map and adds it as the reader's next source.
-  void Open(const rmfbuild::MapDescription& d) {
-    rmfbuild::BuildResult built = rmfbuild::Build(d);
-    ASSERT_TRUE(built.ok) << built.error;
-    files_.push_back(std::make_unique<Bytes>(std::move(built.bytes)));
-    ASSERT_GE(RmfReaderAddSource(reader_, files_.back().get(), ReadMemory, nullptr, nullptr), 1);
-  }
+  void Open(const rmfbuild::MapDescription& d) { ASSERT_GE(maps_.AddMap(d), 1) << maps_.error(); }
 
   // Every result of the query until it finishes (at most maxCalls).
   std::vector<Hit> Run(int maxCalls = 100000) {
@@ -112,9 +91,8 @@ class QueryFixture : public ::testing::Test {
     return hits;
   }
 
-  std::vector<std::uint8_t> memory_;
-  RmfReader* reader_ = nullptr;
-  std::vector<std::unique_ptr<Bytes>> files_;
+  rmfbuild::MemoryReader maps_{24u << 20};
+  RmfReader* const reader_ = maps_.reader();
 };
 
 }  // namespace rmfquerytest

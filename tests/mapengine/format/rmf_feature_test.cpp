@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <list>
 #include <memory>
 #include <random>
 #include <string>
@@ -21,6 +20,7 @@
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTagArena.h"
 #include "tools/rmfbuild/RmfBuilder.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 // The library's plain records compared and printed by the test (found by
 // argument-dependent lookup, so at global scope).
@@ -145,34 +145,31 @@ MapDescription StreetMap() {
   return d;
 }
 
-// A map source over bytes in memory.
-std::int32_t ReadBytes(void* context, std::uint32_t offset, std::uint32_t count, void* destination, std::int32_t) {
-  const auto* bytes = static_cast<const Bytes*>(context);
-  if (offset >= bytes->size()) return 0;
-  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(count, bytes->size() - offset));
-  std::memcpy(destination, bytes->data() + offset, n);
-  return static_cast<std::int32_t>(n);
-}
-
+// Readers over maps in memory; each test may make several.
 class FeatureTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (RmfReader* r : readers_) RmfReaderClose(r);
+  RmfReader* NewReader(std::uint32_t bytes = kArenaBytes) {
+    maps_.push_back(std::make_unique<rmfbuild::MemoryReader>(bytes));
+    return maps_.back()->reader();
   }
 
-  RmfReader* NewReader(std::uint32_t bytes = kArenaBytes) {
-    memories_.emplace_back(new std::uint8_t[bytes]);
-    RmfReader* r = RmfReaderCreateInArena(memories_.back().get(), bytes);
-    if (r != nullptr) readers_.push_back(r);
-    return r;
+  // The owner of a reader made by NewReader; null for any other.
+  rmfbuild::MemoryReader* MapsOf(RmfReader* r) {
+    for (const auto& maps : maps_) {
+      if (maps->reader() == r) return maps.get();
+    }
+    return nullptr;
   }
 
   // Builds the map and adds it to the reader as a new source.
   BuildResult Add(RmfReader* r, const MapDescription& d) {
-    BuildResult b = rmfbuild::Build(d);
-    EXPECT_TRUE(b.ok) << b.error;
-    files_.push_back(b.bytes);
-    EXPECT_GE(RmfReaderAddSource(r, &files_.back(), ReadBytes, nullptr, nullptr), 1);
+    BuildResult b;
+    rmfbuild::MemoryReader* maps = MapsOf(r);
+    if (maps == nullptr) {
+      ADD_FAILURE() << "not a reader of the fixture";
+      return b;
+    }
+    EXPECT_GE(maps->AddMap(d, &b), 1) << maps->error();
     return b;
   }
 
@@ -183,9 +180,7 @@ class FeatureTest : public ::testing::Test {
   }
 
   BuildResult streets_;
-  std::list<Bytes> files_;
-  std::vector<std::unique_ptr<std::uint8_t[]>> memories_;
-  std::vector<RmfReader*> readers_;
+  std::vector<std::unique_ptr<rmfbuild::MemoryReader>> maps_;
 };
 
 // A fetched slot, released at the end of the scope.
@@ -314,8 +309,8 @@ TEST_F(FeatureTest, FetchRefusesBadArgumentsAndMissingRecords) {
   EXPECT_EQ(RmfFeatureFindPoint(freeSlot, TiPoint{0, 0}), -1);
   EXPECT_EQ(RmfFeatureNextNode(freeSlot, 0, -1, 1, nullptr, nullptr), kRmfBadArgument);
 
-  RmfReaderClose(r);
-  readers_.clear();
+  ASSERT_NE(MapsOf(r), nullptr);
+  MapsOf(r)->Close();
   EXPECT_EQ(RmfFeatureFetch(r, Ref(kStreets, 0, 0, 0, 0), &s, nullptr), kRmfBadArgument) << "closed reader";
   EXPECT_EQ(RmfFeatureSlotUsage(r, nullptr, nullptr), 0);
 }
@@ -1318,12 +1313,13 @@ TEST_F(FeatureTest, DamagedRecordsNeverCrash) {
       }
       d.tiles.push_back(t);
     }
-    RmfReader* r = NewReader(1u << 20);
+    rmfbuild::MemoryReader maps(1u << 20);
+    RmfReader* r = maps.reader();
     ASSERT_NE(r, nullptr);
-    const BuildResult built = rmfbuild::Build(d);
+    BuildResult built;
+    const std::int32_t sources = maps.AddMap(d, &built);
     ASSERT_TRUE(built.ok) << built.error;
-    files_.push_back(built.bytes);
-    if (RmfReaderAddSource(r, &files_.back(), ReadBytes, nullptr, nullptr) < 1) continue;
+    if (sources < 1) continue;
 
     for (std::uint32_t tile = kStreets; tile < kStreets + kTiles; ++tile) {
       const std::uint16_t second = 0;
@@ -1381,9 +1377,6 @@ TEST_F(FeatureTest, DamagedRecordsNeverCrash) {
     std::int32_t uses = -1;
     (void)RmfFeatureSlotUsage(r, nullptr, &uses);
     ASSERT_EQ(uses, 0) << "round " << round;
-    RmfReaderClose(r);
-    readers_.pop_back();
-    memories_.pop_back();
   }
   // Damage must leave some records readable and make others unreadable,
   // or the test proves nothing.

@@ -27,6 +27,7 @@
 #include "tests/mapengine/format/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 static bool operator==(const RmfFeatureRef& a, const RmfFeatureRef& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 static std::ostream& operator<<(std::ostream& os, const RmfFeatureRef& r) {
@@ -40,8 +41,6 @@ using rmfbuild::Feature;
 using rmfbuild::FeatureCategory;
 using rmfbuild::FeatureClass;
 using rmfbuild::OneWay;
-using rmfquerytest::Bytes;
-using rmfquerytest::ReadMemory;
 
 constexpr std::int32_t kX0 = 100000;
 constexpr std::int32_t kY0 = 200000;
@@ -94,12 +93,7 @@ std::uint64_t PinnedBytes(RmfReader* reader) {
 
 class NearTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    memory_.assign(8u << 20, 0);
-    reader_ = RmfReaderCreateInArena(memory_.data(), static_cast<std::uint32_t>(memory_.size()));
-    ASSERT_NE(reader_, nullptr);
-  }
-  void TearDown() override { RmfReaderClose(reader_); }
+  void SetUp() override { ASSERT_NE(reader_, nullptr); }
 
   // Builds the streets (detail level 1, class 5, each with its route-class
   // attribute) into one map and adds it to the reader as its next source;
@@ -115,13 +109,9 @@ class NearTest : public ::testing::Test {
       f.Attribute(rmfbuild::RouteClassAttribute(1, rmfbuild::RoadValue('3', '1', '3'), s.name, s.way));
       map.Add(f);
     }
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(built.ok) << built.error;
-    rmfbuild::BuildResult file = rmfbuild::Build(built.description);
-    ASSERT_TRUE(file.ok) << file.error;
-    files_.push_back(std::make_unique<Bytes>(std::move(file.bytes)));
-    const std::int32_t sources = RmfReaderAddSource(reader_, files_.back().get(), ReadMemory, nullptr, nullptr);
-    ASSERT_GE(sources, 1);
+    rmfbuild::FeatureBuild built;
+    const std::int32_t sources = maps_.AddFeatures(map, &built);
+    ASSERT_GE(sources, 1) << maps_.error();
     const auto source = static_cast<std::uint16_t>(sources - 1);
     for (std::size_t s = 0; s < streets.size(); ++s) {
       const auto pieces = built.PiecesOf(s);
@@ -175,9 +165,8 @@ class NearTest : public ::testing::Test {
     return uses;
   }
 
-  std::vector<std::uint8_t> memory_;
-  RmfReader* reader_ = nullptr;
-  std::vector<std::unique_ptr<Bytes>> files_;
+  rmfbuild::MemoryReader maps_;
+  RmfReader* const reader_ = maps_.reader();
   std::vector<RmfFeatureRef> first_;  // source, part and first vertex position of each street
 };
 

@@ -15,10 +15,10 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "tests/mapengine/format/RmfQueryFixture.h"
 #include "tests/mapengine/format/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 static bool operator==(const RmfFeatureRef& a, const RmfFeatureRef& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 static std::ostream& operator<<(std::ostream& os, const RmfFeatureRef& r) {
@@ -28,7 +28,6 @@ static std::ostream& operator<<(std::ostream& os, const RmfFeatureRef& r) {
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using rmfbuild::Feature;
 using rmfbuild::FeatureCategory;
 using rmfbuild::FeatureClass;
@@ -87,8 +86,6 @@ TiPoint StreetPoint(int street, int vertex) { return TiPoint{kX0 + 1024 * vertex
 class ProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    memory_.assign(8u << 20, 0);
-    reader_ = RmfReaderCreateInArena(memory_.data(), static_cast<std::uint32_t>(memory_.size()));
     ASSERT_NE(reader_, nullptr);
 
     rmfbuild::FeatureMap map;
@@ -108,12 +105,8 @@ class ProfileTest : public ::testing::Test {
                                                 streets[s].name, streets[s].way));
       map.Add(f);
     }
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(built.ok) << built.error;
-    rmfbuild::BuildResult file = rmfbuild::Build(built.description);
-    ASSERT_TRUE(file.ok) << file.error;
-    file_ = std::make_unique<Bytes>(std::move(file.bytes));
-    ASSERT_GE(RmfReaderAddSource(reader_, file_.get(), rmfquerytest::ReadMemory, nullptr, nullptr), 1);
+    rmfbuild::FeatureBuild built;
+    ASSERT_GE(maps_.AddFeatures(map, &built), 1) << maps_.error();
 
     for (int s = 0; s < kStreets; ++s) {
       const auto pieces = built.PiecesOf(static_cast<std::size_t>(s));
@@ -128,8 +121,6 @@ class ProfileTest : public ::testing::Test {
       (void)RmfFeatureRelease(slot);
     }
   }
-  void TearDown() override { RmfReaderClose(reader_); }
-
   // Segment `segment` (0 or 1) of the street, from vertex to vertex in the
   // given direction, with the position word.
   RmfFeatureRef Segment(int street, int segment, bool upward, std::uint16_t position) const {
@@ -155,9 +146,8 @@ class ProfileTest : public ::testing::Test {
     return uses;
   }
 
-  std::vector<std::uint8_t> memory_;
-  RmfReader* reader_ = nullptr;
-  std::unique_ptr<Bytes> file_;
+  rmfbuild::MemoryReader maps_;
+  RmfReader* const reader_ = maps_.reader();
   RmfFeatureRef first_[kStreets]{};  // part and first vertex position of each street
 };
 

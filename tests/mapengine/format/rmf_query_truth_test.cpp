@@ -4,8 +4,6 @@
 // nothing comes back that may not.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <random>
 #include <set>
 #include <string>
@@ -15,6 +13,7 @@
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
 
@@ -73,8 +72,6 @@ std::set<std::string> NamesOf(const FeatureMap& map, const std::vector<std::size
 }
 
 TEST(QueryGroundTruth, RandomMapsAndRectangles) {
-  const std::string path = std::filesystem::temp_directory_path() / "rmf-query-truth.rmf";
-  std::vector<std::uint8_t> memory(8u << 20);
   int queries = 0;
   // What the queries met, so the comparison cannot pass by meeting nothing.
   std::size_t certainTotal = 0;
@@ -83,14 +80,10 @@ TEST(QueryGroundTruth, RandomMapsAndRectangles) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     FeatureMap map = RandomMap(seed);
     map.compressed = seed % 2 == 0;
-    rmfbuild::FeatureBuild build = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(build.ok) << build.error;
-    std::string error;
-    ASSERT_TRUE(rmfbuild::WriteFile(build.description, path, &error)) << error;
-
-    RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
+    rmfbuild::MemoryReader maps;
+    RmfReader* reader = maps.reader();
     ASSERT_NE(reader, nullptr);
-    ASSERT_EQ(RmfReaderOpen(reader, path.c_str(), 0), 1);
+    ASSERT_EQ(maps.AddFeatures(map), 1) << maps.error();
     std::mt19937 rng(seed * 7919);
     for (int q = 0; q < 12; ++q, ++queries) {
       TiPoint a = RandomPoint(rng), b = RandomPoint(rng);
@@ -125,9 +118,7 @@ TEST(QueryGroundTruth, RandomMapsAndRectangles) {
       for (const std::string& must : certain) EXPECT_TRUE(returned.count(must)) << "missing " << must << " query " << q;
       for (const std::string& got : returned) EXPECT_TRUE(possible.count(got)) << "unexpected " << got << " query " << q;
     }
-    RmfReaderClose(reader);
   }
-  std::filesystem::remove(path);
   EXPECT_GT(queries, 40);
   EXPECT_GT(certainTotal, 200u);
   EXPECT_EQ(kindsReturned, (std::set<char>{'A', 'L', 'P'}));

@@ -26,6 +26,7 @@
 #include "mapengine/format/store/RmfTagArena.h"
 #include "platform/os/device.h"
 #include "tools/rmfbuild/RmfBuilder.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
 
@@ -102,8 +103,8 @@ Walked Walk(RmfSource* source, int maxCalls) { return Walk(source, source->heade
 
 std::int32_t CachedRecords(RmfSource* source) { return TiBtiNNodes(&source->recordCache.tree); }
 
-// Each test gets its own device root; readers are closed before their
-// memory goes.
+// Each test gets its own device root and readers in arenas of their own
+// (their files come from the device, not from memory).
 class ReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -114,9 +115,7 @@ class ReaderTest : public ::testing::Test {
     platform::SetDeviceRoot(root_);
   }
   void TearDown() override {
-    for (RmfReader* r : readers_) RmfReaderClose(r);
     readers_.clear();
-    memories_.clear();
     platform::SetDeviceRoot("");
     std::error_code ec;
     fs::remove_all(root_, ec);
@@ -130,21 +129,20 @@ class ReaderTest : public ::testing::Test {
   }
 
   RmfReader* NewReader(std::uint32_t bytes = kSmallArena) {
-    memories_.push_back(std::unique_ptr<std::uint8_t[]>(new std::uint8_t[bytes]));
-    RmfReader* r = RmfReaderCreateInArena(memories_.back().get(), bytes);
-    if (r != nullptr) readers_.push_back(r);
-    return r;
+    readers_.push_back(std::make_unique<rmfbuild::MemoryReader>(bytes));
+    return readers_.back()->reader();
   }
 
-  // Closes a reader made by NewReader ahead of the fixture.
+  // Closes a reader made by NewReader ahead of the fixture; its record stays
+  // readable until the fixture ends.
   void Close(RmfReader* r) {
-    RmfReaderClose(r);
-    readers_.erase(std::remove(readers_.begin(), readers_.end(), r), readers_.end());
+    for (const auto& owner : readers_) {
+      if (owner->reader() == r) owner->Close();
+    }
   }
 
   std::string root_;
-  std::vector<std::unique_ptr<std::uint8_t[]>> memories_;
-  std::vector<RmfReader*> readers_;
+  std::vector<std::unique_ptr<rmfbuild::MemoryReader>> readers_;
 };
 
 std::vector<RmfOpenFile*> Pool(RmfReader* r) {
