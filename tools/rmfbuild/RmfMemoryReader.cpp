@@ -76,14 +76,23 @@ std::int32_t MemoryReader::AddBorrowedBytes(const std::uint8_t* data, std::size_
   return Add(std::move(source));
 }
 
+namespace {
+
+// Whether the builder refused: then `error` says so, with its reason.
+template <typename Result>
+bool Refused(const Result& result, const char* what, std::string* error) {
+  if (result.ok) return false;
+  *error = std::string("the builder refused the ") + what + ": " + result.error;
+  return true;
+}
+
+}  // namespace
+
 std::int32_t MemoryReader::AddMap(const MapDescription& description, BuildResult* built) {
   BuildResult local;
   BuildResult& result = built != nullptr ? *built : local;
   result = Build(description);
-  if (!result.ok) {
-    error_ = "the builder refused the map: " + result.error;
-    return 0;
-  }
+  if (Refused(result, "map", &error_)) return 0;
   // The caller may keep its copy of the bytes; the reader reads its own.
   return built != nullptr ? AddBytes(result.bytes) : AddBytes(std::move(result.bytes));
 }
@@ -92,10 +101,7 @@ std::int32_t MemoryReader::AddFeatures(const FeatureMap& map, FeatureBuild* buil
   FeatureBuild local;
   FeatureBuild& result = built != nullptr ? *built : local;
   result = BuildFeatureMap(map);
-  if (!result.ok) {
-    error_ = "the builder refused the features: " + result.error;
-    return 0;
-  }
+  if (Refused(result, "features", &error_)) return 0;
   return AddMap(result.description);
 }
 
