@@ -1,5 +1,5 @@
 // Tests of polygon clipping and its helpers: the clip to a rectangle against
-// a Sutherland-Hodgman clipper in extended precision on thousands of random
+// the exact model's Sutherland-Hodgman clipper on thousands of random
 // convex polygons (both directions, inside, across, around and beside the
 // rectangle), with every output point the reference's point rounded to whole
 // units; the tables never written beyond (buffers of exactly the size the
@@ -17,109 +17,22 @@
 
 #include "mapengine/format/features/RmfClip.h"
 #include "mapengine/format/store/RmfReader.h"
+#include "tests/mapengine/format/ExactGeometryModel.h"
 
 namespace {
 
 using i128 = __int128;
-using Ld = long double;
 
-// A point of the reference clip: its value for the inside tests, its exact
-// coordinates, and the line the segment into it lies on (an edge of the
-// polygon, or a side of the rectangle once the outline follows one).
-struct Pt {
-  Ld x;
-  Ld y;
-  TiPoint exact;
-  int edge;  // >= 0: polygon edge (from vertex edge - 1 to vertex edge); -1 - s: rectangle side s
-};
-
-std::int64_t RoundHalfAway(i128 num, i128 den) {
-  if (den < 0) {
-    num = -num;
-    den = -den;
-  }
-  const i128 q = ((num < 0 ? -num : num) * 2 + den) / (2 * den);
-  return static_cast<std::int64_t>(num < 0 ? -q : q);
-}
-
-// Sutherland-Hodgman against the four sides in turn (x >= xmin, x <= xmax,
-// y >= ymin, y <= ymax), the inside tests in long double. A point where the
-// outline meets a side lies on an edge of the polygon (it is then that
-// edge's crossing with the side: the offset from the edge's first vertex,
-// exact, rounded half away from zero) or on an earlier side (a corner).
+// The exact clip in whole units: Sutherland-Hodgman against the four sides
+// in turn, every inside test exact; a point where the outline crosses a side
+// is the crossing edge's first vertex plus the exact offset rounded half
+// away from zero, as the library rounds it.
 std::vector<TiPoint> ReferenceClip(const std::vector<TiPoint>& poly, const TiRect& r) {
-  const int n = static_cast<int>(poly.size());
-  std::vector<Pt> out;
-  for (int i = 0; i < n; ++i) {
-    out.push_back(Pt{static_cast<Ld>(poly[i].x), static_cast<Ld>(poly[i].y), poly[i], i});
+  std::vector<TiPoint> out;
+  for (const exact_model::ClipVertex& v : exact_model::ClipToRect(exact_model::Points(poly), exact_model::RectOf(r))) {
+    out.push_back(TiPoint{static_cast<std::int32_t>(v.rounded.x), static_cast<std::int32_t>(v.rounded.y)});
   }
-  const std::int32_t lines[4] = {r.x1, r.x2, r.y1, r.y2};
-  for (int side = 0; side < 4 && !out.empty(); ++side) {
-    const auto inside = [&](const Pt& p) {
-      switch (side) {
-        case 0:
-          return p.x >= r.x1;
-        case 1:
-          return p.x <= r.x2;
-        case 2:
-          return p.y >= r.y1;
-        default:
-          return p.y <= r.y2;
-      }
-    };
-    const auto cut = [&](const Pt& a, const Pt& b, int edge) {
-      const bool vertical = side < 2;
-      const std::int32_t at = lines[side];
-      Pt c{};
-      c.edge = edge;
-      if (vertical) {
-        c.x = at;
-        c.y = a.y + (at - a.x) * (b.y - a.y) / (b.x - a.x);
-      } else {
-        c.y = at;
-        c.x = a.x + (at - a.y) * (b.x - a.x) / (b.y - a.y);
-      }
-      if (edge >= 0) {
-        const TiPoint& p0 = poly[(edge + n - 1) % n];
-        const TiPoint& p1 = poly[edge];
-        if (vertical) {
-          c.exact =
-              TiPoint{at, static_cast<std::int32_t>(p0.y + RoundHalfAway(static_cast<i128>(at - std::int64_t{p0.x}) *
-                                                                             (p1.y - std::int64_t{p0.y}),
-                                                                         p1.x - std::int64_t{p0.x}))};
-        } else {
-          c.exact = TiPoint{static_cast<std::int32_t>(p0.x + RoundHalfAway(static_cast<i128>(at - std::int64_t{p0.y}) *
-                                                                               (p1.x - std::int64_t{p0.x}),
-                                                                           p1.y - std::int64_t{p0.y})),
-                            at};
-        }
-      } else {
-        // Along an earlier side: the corner of the two sides.
-        const int earlier = -1 - edge;
-        c.exact = vertical ? TiPoint{at, lines[earlier]} : TiPoint{lines[earlier], at};
-      }
-      return c;
-    };
-    std::vector<Pt> in;
-    in.swap(out);
-    for (std::size_t i = 0; i < in.size(); ++i) {
-      const Pt& a = in[(i + in.size() - 1) % in.size()];
-      const Pt& b = in[i];
-      if (inside(b)) {
-        if (!inside(a)) {
-          // Back in: the stretch since the outline went out follows this side.
-          Pt c = cut(a, b, b.edge);
-          out.push_back(Pt{c.x, c.y, c.exact, -1 - side});
-        }
-        out.push_back(b);
-      } else if (inside(a)) {
-        out.push_back(cut(a, b, b.edge));
-      }
-    }
-  }
-  std::vector<TiPoint> exact;
-  for (const Pt& p : out) exact.push_back(p.exact);
-  return exact;
+  return out;
 }
 
 // Merges consecutive equal points (closing point included) and drops points
@@ -146,9 +59,7 @@ std::vector<TiPoint> Normalised(std::vector<TiPoint> p) {
       const TiPoint& a = p[(i + p.size() - 1) % p.size()];
       const TiPoint& b = p[i];
       const TiPoint& c = p[(i + 1) % p.size()];
-      const i128 cross = static_cast<i128>(b.x - std::int64_t{a.x}) * (c.y - std::int64_t{b.y}) -
-                         static_cast<i128>(b.y - std::int64_t{a.y}) * (c.x - std::int64_t{b.x});
-      if (cross == 0) {
+      if (exact_model::Cross({a.x, a.y}, {b.x, b.y}, {c.x, c.y}) == 0) {
         p.erase(p.begin() + static_cast<std::ptrdiff_t>(i));
         changed = true;
         break;
@@ -179,29 +90,12 @@ std::string Show(const std::vector<TiPoint>& p) {
 }
 
 // Convex hull (counter-clockwise, no straight points) of random points.
-std::vector<TiPoint> ConvexHull(std::vector<TiPoint> pts) {
-  std::sort(pts.begin(), pts.end(),
-            [](const TiPoint& a, const TiPoint& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
-  pts.erase(
-      std::unique(pts.begin(), pts.end(), [](const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }),
-      pts.end());
-  if (pts.size() < 3) return pts;
-  const auto cross = [](const TiPoint& o, const TiPoint& a, const TiPoint& b) {
-    return static_cast<i128>(a.x - std::int64_t{o.x}) * (b.y - std::int64_t{o.y}) -
-           static_cast<i128>(a.y - std::int64_t{o.y}) * (b.x - std::int64_t{o.x});
-  };
-  std::vector<TiPoint> h(2 * pts.size());
-  std::size_t k = 0;
-  for (const TiPoint& p : pts) {
-    while (k >= 2 && cross(h[k - 2], h[k - 1], p) <= 0) --k;
-    h[k++] = p;
+std::vector<TiPoint> ConvexHull(const std::vector<TiPoint>& pts) {
+  std::vector<TiPoint> hull;
+  for (const exact_model::P& p : exact_model::Hull(exact_model::Points(pts))) {
+    hull.push_back(TiPoint{static_cast<std::int32_t>(p.x), static_cast<std::int32_t>(p.y)});
   }
-  for (std::size_t i = pts.size() - 1, t = k + 1; i-- > 0;) {
-    while (k >= t && cross(h[k - 2], h[k - 1], pts[i]) <= 0) --k;
-    h[k++] = pts[i];
-  }
-  h.resize(k - 1);
-  return h;
+  return hull;
 }
 
 struct ClipResult {

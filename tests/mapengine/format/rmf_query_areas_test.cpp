@@ -24,6 +24,7 @@
 #include "mapengine/format/features/RmfQueryAreasAtPoint.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTile.h"
+#include "tests/mapengine/format/ExactGeometryModel.h"
 #include "tests/mapengine/format/RmfQueryFixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
@@ -61,53 +62,7 @@ Ld Shoelace(const std::vector<TiPoint>& p) {
 
 // The area of a simple ring inside a rectangle (Sutherland-Hodgman).
 Ld ClippedArea(const std::vector<TiPoint>& ring, const TiRect& r) {
-  struct P {
-    Ld x;
-    Ld y;
-  };
-  std::vector<P> out;
-  for (const TiPoint& p : ring) out.push_back(P{static_cast<Ld>(p.x), static_cast<Ld>(p.y)});
-  for (int side = 0; side < 4 && !out.empty(); ++side) {
-    const auto inside = [&](const P& p) {
-      switch (side) {
-        case 0:
-          return p.x >= r.x1;
-        case 1:
-          return p.x <= r.x2;
-        case 2:
-          return p.y >= r.y1;
-        default:
-          return p.y <= r.y2;
-      }
-    };
-    const auto cut = [&](const P& a, const P& b) {
-      if (side < 2) {
-        const Ld x = side == 0 ? r.x1 : r.x2;
-        return P{x, a.y + (x - a.x) * (b.y - a.y) / (b.x - a.x)};
-      }
-      const Ld y = side == 2 ? r.y1 : r.y2;
-      return P{a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y), y};
-    };
-    std::vector<P> in;
-    in.swap(out);
-    for (std::size_t i = 0; i < in.size(); ++i) {
-      const P& a = in[(i + in.size() - 1) % in.size()];
-      const P& b = in[i];
-      if (inside(b)) {
-        if (!inside(a)) out.push_back(cut(a, b));
-        out.push_back(b);
-      } else if (inside(a)) {
-        out.push_back(cut(a, b));
-      }
-    }
-  }
-  Ld s = 0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const P& a = out[i];
-    const P& b = out[(i + 1) % out.size()];
-    s += a.x * b.y - b.x * a.y;
-  }
-  return std::fabs(s) / 2;
+  return exact_model::Area(exact_model::ClipToRect(exact_model::Points(ring), exact_model::RectOf(r)));
 }
 
 // What the query's area results give each area (by name): every result

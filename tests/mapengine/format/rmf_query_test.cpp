@@ -23,6 +23,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTile.h"
+#include "tests/mapengine/format/ExactGeometryModel.h"
 #include "tests/mapengine/format/RmfQueryFixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
@@ -37,7 +38,6 @@ using rmfquerytest::AddRing;
 using rmfquerytest::Hit;
 using rmfquerytest::QueryFixture;
 using rmfquerytest::Referenced;
-using i128 = __int128;
 using Ld = long double;
 
 constexpr std::uint32_t kLevel = 2;
@@ -63,15 +63,12 @@ struct Area {
   std::vector<TiPoint> corners;
 };
 
-i128 Cross(const TiPoint& o, const TiPoint& a, const TiPoint& b) {
-  return static_cast<i128>(a.x - std::int64_t{o.x}) * (b.y - std::int64_t{o.y}) -
-         static_cast<i128>(a.y - std::int64_t{o.y}) * (b.x - std::int64_t{o.x});
-}
-
 bool Inside(const Area& area, const TiPoint& p) {
   const std::size_t n = area.corners.size();
   for (std::size_t i = 0; i < n; ++i) {
-    if (Cross(area.corners[i], area.corners[(i + 1) % n], p) < 0) return false;
+    const TiPoint& a = area.corners[i];
+    const TiPoint& b = area.corners[(i + 1) % n];
+    if (exact_model::Cross({a.x, a.y}, {b.x, b.y}, {p.x, p.y}) < 0) return false;
   }
   return true;
 }
@@ -80,29 +77,9 @@ Ld Length(const TiPoint& a, const TiPoint& b) {
   return std::hypot(static_cast<Ld>(b.x) - a.x, static_cast<Ld>(b.y) - a.y);
 }
 
-// Length of the polyline inside the convex area (Cyrus-Beck per segment).
+// Length of the polyline inside the convex area.
 Ld ClippedLength(const Area& area, const std::vector<TiPoint>& line) {
-  Ld total = 0;
-  const std::size_t n = area.corners.size();
-  for (std::size_t s = 1; s < line.size(); ++s) {
-    const TiPoint& a = line[s - 1];
-    const TiPoint& b = line[s];
-    Ld t0 = 0;
-    Ld t1 = 1;
-    bool empty = false;
-    for (std::size_t i = 0; i < n && !empty; ++i) {
-      const Ld sa = static_cast<Ld>(Cross(area.corners[i], area.corners[(i + 1) % n], a));
-      const Ld sb = static_cast<Ld>(Cross(area.corners[i], area.corners[(i + 1) % n], b));
-      if (sa < 0 && sb < 0)
-        empty = true;
-      else if (sa < 0)
-        t0 = std::max(t0, sa / (sa - sb));
-      else if (sb < 0)
-        t1 = std::min(t1, sa / (sa - sb));
-    }
-    if (!empty && t1 > t0) total += (t1 - t0) * Length(a, b);
-  }
-  return total;
+  return exact_model::LengthInside(exact_model::Points(area.corners), exact_model::Points(line));
 }
 
 Ld PolylineLength(const std::vector<TiPoint>& p) {
