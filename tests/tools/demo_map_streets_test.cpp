@@ -1,11 +1,12 @@
 // Checks on real data: the demo street map, converted at build time from the
-// Neubrandenburg OpenStreetMap extract, is opened as the map engine opens it.
+// Neubrandenburg OpenStreetMap extract, is read as the map engine reads it.
 //  - For every addressed object of the extract (a node or building with
 //    addr:street and addr:housenumber) the features-near-a-point search at
-//    its position is asked for the nearest streets. The street the address
-//    names should be among them. The test prints how often it is the first
-//    street named and how often among the first three, and fails when these
-//    fall below what the data allows (see NearestStreets).
+//    its position must name first the street whose line lies nearest, as
+//    this test works it out in doubles from the converter's streets, or a
+//    street that the search may rightly put first: one as near to within a
+//    unit, or one through the junction the search stands at (see
+//    Disagreement). The test prints how often each happens.
 //  - Every street part of the file is read as the map engine reads a street:
 //    road type, one-way mark and name from its first attribute with code
 //    pair 7-1, and trail or walkway from its first access value (pair 4-1).
@@ -25,6 +26,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
 #include <map>
 #include <numbers>
 #include <optional>
@@ -40,6 +44,7 @@
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfFeatures.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
 
@@ -47,157 +52,268 @@ namespace {
 // Neubrandenburg's latitude (53.5 degrees) a unit of x is 0.6 as long.
 constexpr double kUnitsPerMetre = 268435456.0 / 40075016.7;
 
-// The names of the streets the search answers at a point, nearest first,
-// each once. A street's name is read as the map engine reads it: the name
-// text (up to its first backslash) of the first attribute with code pair 7-1.
-std::vector<std::string> StreetNamesAt(RmfReader* reader, TiPoint at) {
+// The bytes of a file, empty when it cannot be read.
+std::vector<std::uint8_t> FileBytes(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A street's name as the map engine reads it: the name text (up to its
+// first backslash) of the first attribute with code pair 7-1; empty when
+// there is none.
+std::string StreetNameOf(RmfReader* reader, const RmfFeatureRef& ref) {
+  char code[16], value[64], name[256];
+  for (std::int32_t a = 0; RmfFeatureAttribute(reader, ref, a, code, value, name) > 0; ++a) {
+    if (std::string_view(code).substr(1, 2) != "71") continue;
+    const std::string street(name);
+    return street.substr(0, street.find('\\'));
+  }
+  return {};
+}
+
+// The search's answer at a point: the names of the streets in the order of
+// its references, each once; the point its first reference stands at (the
+// junction, or the nearest point inside a segment); the radius that found
+// them.
+struct NearAnswer {
+  std::vector<std::string> names;
+  std::optional<TiPoint> at;
+  std::int32_t radius = 0;
+};
+
+NearAnswer SearchAt(RmfReader* reader, TiPoint at) {
   constexpr std::int32_t kCapacity = 64;
   RmfFeatureRef refs[kCapacity];
   std::int32_t found = 0;
   std::int32_t overflow = 0;
+  NearAnswer answer;
   // As the map engine searches: from a small radius, doubled until the
   // search finds something (up to about 3 km).
   for (std::int32_t radius = static_cast<std::int32_t>(12 * kUnitsPerMetre); radius < 30000 && found <= 0;
        radius *= 2) {
     found = RmfFeaturesNear(reader, at.x, at.y, radius, -1, -1, refs, kCapacity, &overflow);
+    answer.radius = radius;
   }
-  std::vector<std::string> names;
+  TiPoint point{};
+  if (found > 0 && RmfFeatureRefPoint(reader, &refs[0], &point) == 0) answer.at = point;
   for (std::int32_t i = 0; i < found; ++i) {
-    char code[16], value[64], name[256];
-    for (std::int32_t a = 0; RmfFeatureAttribute(reader, refs[i], a, code, value, name) > 0; ++a) {
-      if (std::string_view(code).substr(1, 2) != "71") continue;
-      std::string street(name);
-      street = street.substr(0, street.find('\\'));
-      bool seen = false;
-      for (const std::string& n : names) seen = seen || n == street;
-      if (!seen) names.push_back(street);
-      break;
+    const std::string street = StreetNameOf(reader, refs[i]);
+    if (std::find(answer.names.begin(), answer.names.end(), street) == answer.names.end()) {
+      answer.names.push_back(street);
     }
   }
-  return names;
+  return answer;
 }
 
-// The yardstick: the street whose line lies nearest to each address by
-// plain straight-line distance, worked out in doubles from the converted
-// streets (classes 5 to 7, the classes the search is asked for). Real
-// addresses are not always nearest to their own street: corner houses,
-// houses set back behind another street, houses on squares. In this extract
-// about one address in ten is nearer another street, so the share of the
-// yardstick, not 100%, is what the search can reach.
-class NearestStreets {
+// A point packed into one number, for looking points up.
+std::int64_t Packed(TiPoint p) { return (static_cast<std::int64_t>(p.x) << 32) ^ static_cast<std::uint32_t>(p.y); }
+
+// The yardstick: the street lines of the converter's output (classes 5 to 7,
+// the classes the search is asked for), measured in doubles as the search
+// measures, independently of the library's geometry: in map units, on the
+// plane around the point whose x axis is scaled by the cosine of the
+// point's latitude. Streets are told apart by name, as the map engine
+// tells them apart.
+class StreetLines {
  public:
-  explicit NearestStreets(const rmfbuild::FeatureMap& streets) {
+  explicit StreetLines(const rmfbuild::FeatureMap& streets) {
     for (const rmfbuild::Feature& f : streets.features) {
       if (f.featureClass.classDigit < 5 || f.points.size() < 2) continue;
-      if (xScale_ == 0) xScale_ = std::cos(f.points[0].y / kUnitsPerDegree * std::numbers::pi / 180.0);
+      for (const TiPoint& p : f.points) vertices_[Packed(p)].push_back(&f.detail);
       for (std::size_t i = 1; i < f.points.size(); ++i) {
-        const Segment s{Scaled(f.points[i - 1]), Scaled(f.points[i]), &f.detail};
+        const Segment s{f.points[i - 1], f.points[i], &f.detail};
         const long x0 = Cell(std::min(s.a.x, s.b.x)), x1 = Cell(std::max(s.a.x, s.b.x));
         const long y0 = Cell(std::min(s.a.y, s.b.y)), y1 = Cell(std::max(s.a.y, s.b.y));
         for (long x = x0; x <= x1; ++x) {
           for (long y = y0; y <= y1; ++y) cells_[Key(x, y)].push_back(segments_.size());
         }
+        byName_[f.detail].push_back(segments_.size());
         segments_.push_back(s);
       }
     }
   }
 
-  // The name of the nearest street, or null when none lies within 3 km.
-  const std::string* NearestTo(TiPoint at) const {
-    const Point p = Scaled(at);
-    const Segment* best = nullptr;
-    double bestDistance = 0;
-    // Rings of cells outward until the nearest hit cannot be beaten.
-    for (long ring = 0; ring < 20; ++ring) {
-      for (long x = Cell(p.x) - ring; x <= Cell(p.x) + ring; ++x) {
-        for (long y = Cell(p.y) - ring; y <= Cell(p.y) + ring; ++y) {
-          if (std::max(std::labs(x - Cell(p.x)), std::labs(y - Cell(p.y))) != ring) continue;
+  struct Nearest {
+    const std::string* name = nullptr;  // null when no street lies within about 7 km
+    double distance = 0;
+  };
+
+  // The street whose line comes nearest to the point.
+  Nearest NearestTo(TiPoint at) const {
+    Nearest best;
+    const double scale = XScale(at);
+    // Rings of cells outward until the nearest line cannot be beaten: the
+    // cells of ring k lie at least k cells away (x shortened by the cosine).
+    for (long ring = 0; ring < 40; ++ring) {
+      for (long x = Cell(at.x) - ring; x <= Cell(at.x) + ring; ++x) {
+        for (long y = Cell(at.y) - ring; y <= Cell(at.y) + ring; ++y) {
+          if (std::max(std::labs(x - Cell(at.x)), std::labs(y - Cell(at.y))) != ring) continue;
           const auto it = cells_.find(Key(x, y));
           if (it == cells_.end()) continue;
           for (std::size_t i : it->second) {
-            const double d = Distance(p, segments_[i]);
-            if (best == nullptr || d < bestDistance) best = &segments_[i], bestDistance = d;
+            const double d = Distance(at, scale, segments_[i]);
+            if (best.name == nullptr || d < best.distance) best = Nearest{segments_[i].name, d};
           }
         }
       }
-      if (best != nullptr && bestDistance <= ring * kCell) break;
+      if (best.name != nullptr && best.distance <= static_cast<double>(ring) * kCell * scale) break;
     }
-    return best == nullptr ? nullptr : best->name;
+    return best;
+  }
+
+  // The distance from the point to the nearest line of that name; infinite
+  // when there is none.
+  double DistanceTo(TiPoint at, const std::string& name) const {
+    double best = std::numeric_limits<double>::infinity();
+    const auto it = byName_.find(name);
+    if (it == byName_.end()) return best;
+    for (std::size_t i : it->second) best = std::min(best, Distance(at, XScale(at), segments_[i]));
+    return best;
+  }
+
+  // Whether a line of that name has a vertex at p.
+  bool HasVertex(const std::string& name, TiPoint p) const {
+    const auto it = vertices_.find(Packed(p));
+    if (it == vertices_.end()) return false;
+    return std::any_of(it->second.begin(), it->second.end(), [&](const std::string* n) { return *n == name; });
+  }
+
+  // Whether a segment of a line of that name ends at `end` and comes within
+  // `within` of the point.
+  bool SegmentEndsAt(TiPoint at, const std::string& name, TiPoint end, double within) const {
+    const auto it = byName_.find(name);
+    if (it == byName_.end()) return false;
+    return std::any_of(it->second.begin(), it->second.end(), [&](std::size_t i) {
+      const Segment& s = segments_[i];
+      const bool ends = (s.a.x == end.x && s.a.y == end.y) || (s.b.x == end.x && s.b.y == end.y);
+      return ends && Distance(at, XScale(at), s) <= within;
+    });
+  }
+
+  static double PointDistance(TiPoint p, TiPoint q) {
+    return std::hypot((q.x - p.x) * XScale(p), static_cast<double>(q.y - p.y));
   }
 
  private:
-  struct Point {
-    double x, y;
-  };
   struct Segment {
-    Point a, b;
+    TiPoint a, b;
     const std::string* name;
   };
-  static constexpr double kUnitsPerDegree = 268435456.0 / 360.0;
-  static constexpr double kCell = 2000;  // map units, about 150 m
+  static constexpr double kCell = 2000;  // map units, about 300 m north-south
 
-  Point Scaled(TiPoint p) const { return Point{p.x * xScale_, static_cast<double>(p.y)}; }
-  static long Cell(double v) { return static_cast<long>(std::floor(v / kCell)); }
+  static double XScale(TiPoint at) { return std::cos(at.y / osm2rmf::kUnitsPerDegree * std::numbers::pi / 180.0); }
+  static long Cell(std::int32_t v) { return static_cast<long>(std::floor(v / kCell)); }
   static std::int64_t Key(long x, long y) { return (static_cast<std::int64_t>(x) << 32) ^ (y & 0xffffffff); }
-  static double Distance(Point p, const Segment& s) {
-    const double dx = s.b.x - s.a.x, dy = s.b.y - s.a.y;
+  // From p to the segment, both ends taken relative to p first so that the
+  // products stay small.
+  static double Distance(TiPoint p, double scale, const Segment& s) {
+    const double ax = (s.a.x - p.x) * scale, ay = s.a.y - p.y;
+    const double dx = (s.b.x - s.a.x) * scale, dy = s.b.y - s.a.y;
     const double length2 = dx * dx + dy * dy;
-    const double t = length2 == 0 ? 0 : std::clamp(((p.x - s.a.x) * dx + (p.y - s.a.y) * dy) / length2, 0.0, 1.0);
-    return std::hypot(p.x - s.a.x - t * dx, p.y - s.a.y - t * dy);
+    const double t = length2 == 0 ? 0 : std::clamp(-(ax * dx + ay * dy) / length2, 0.0, 1.0);
+    return std::hypot(ax + t * dx, ay + t * dy);
   }
 
-  double xScale_ = 0;
   std::vector<Segment> segments_;
   std::unordered_map<std::int64_t, std::vector<std::size_t>> cells_;
+  std::unordered_map<std::string, std::vector<std::size_t>> byName_;
+  std::unordered_map<std::int64_t, std::vector<const std::string*>> vertices_;
 };
 
-TEST(DemoMap, AddressesLieOnTheStreetTheyName) {
+// Why the search may name another street first than the nearest one, and
+// still be right:
+//  - kTie: the street it names comes as near to within one map unit. The
+//    search rounds every distance to whole units in fixed point and keeps
+//    the first of equally near lines in the order the query meets them, so
+//    lines less than a unit apart in doubles are equally near to it.
+//  - kJunction: it stands at a junction of both streets, where it lists
+//    every street through that point in the order of the records. Where the
+//    nearest point is the junction itself the named street is as near, a
+//    tie; the junctions counted here are those the search moves to: the
+//    nearest point lies inside a segment of the nearest street, that
+//    segment ends at the junction, and the end lies within the search
+//    radius (the search takes such an end for the place asked about). The
+//    radius is allowed two units more, since the search measures the end
+//    with a plane distance whose x term is cut to whole units.
+enum class Disagreement { kTie, kJunction, kNeither };
+
+Disagreement Classify(const StreetLines& lines, TiPoint address, const StreetLines::Nearest& nearest,
+                      const NearAnswer& answer) {
+  const std::string& named = answer.names.front();
+  if (lines.DistanceTo(address, named) <= nearest.distance + 1) return Disagreement::kTie;
+  if (!answer.at) return Disagreement::kNeither;
+  const TiPoint junction = *answer.at;
+  const bool atBoth =
+      lines.HasVertex(named, junction) && lines.SegmentEndsAt(address, *nearest.name, junction, nearest.distance + 1);
+  const bool reached = StreetLines::PointDistance(address, junction) <= answer.radius + 2;
+  return atBoth && reached ? Disagreement::kJunction : Disagreement::kNeither;
+}
+
+TEST(DemoMap, AtEveryAddressTheSearchNamesTheNearestStreetFirst) {
   const osm2rmf::Conversion osm = osm2rmf::ConvertOsmFile(DEMO_OSM_PATH, "Neubrandenburg");
   ASSERT_TRUE(osm) << osm.error;
   ASSERT_GT(osm.addresses.size(), 9000u) << "the extract holds about 10,000 addressed objects";
 
-  std::vector<std::uint8_t> memory(16u << 20);
-  RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
-  ASSERT_NE(reader, nullptr);
-  ASSERT_GE(RmfReaderOpen(reader, DEMO_MAP_PATH, 0), 1) << "cannot open " << DEMO_MAP_PATH << " (error "
-                                                         << reader->lastError << ")";
+  rmfbuild::MemoryReader maps(16u << 20);
+  ASSERT_NE(maps.reader(), nullptr);
+  ASSERT_GE(maps.AddBytes(FileBytes(DEMO_MAP_PATH)), 1) << DEMO_MAP_PATH << ": " << maps.error();
+  RmfReader* reader = maps.reader();
   // Streets are the line features of classes 5 to 7.
   RmfQuerySetClassFilter(reader, 'R', "567");
 
-  const NearestStreets yardstick(osm.streets);
-  std::size_t first = 0, firstThree = 0, none = 0, nearest = 0;
+  const StreetLines lines(osm.streets);
+  std::size_t ownNearest = 0, agree = 0, ties = 0, junctions = 0, neither = 0, none = 0;
   for (const osm2rmf::Address& address : osm.addresses) {
-    const std::string* closest = yardstick.NearestTo(address.point);
-    if (closest != nullptr && *closest == address.street) ++nearest;
-    const std::vector<std::string> names = StreetNamesAt(reader, address.point);
-    if (names.empty()) ++none;
-    for (std::size_t i = 0; i < names.size() && i < 3; ++i) {
-      if (names[i] != address.street) continue;
-      if (i == 0) ++first;
-      ++firstThree;
-      break;
+    const StreetLines::Nearest nearest = lines.NearestTo(address.point);
+    ASSERT_NE(nearest.name, nullptr) << address.street << " " << address.houseNumber;
+    if (*nearest.name == address.street) ++ownNearest;
+    const NearAnswer answer = SearchAt(reader, address.point);
+    if (answer.names.empty()) {
+      ++none;
+      continue;
+    }
+    if (answer.names.front() == *nearest.name) {
+      ++agree;
+      continue;
+    }
+    switch (Classify(lines, address.point, nearest, answer)) {
+      case Disagreement::kTie:
+        ++ties;
+        break;
+      case Disagreement::kJunction:
+        ++junctions;
+        break;
+      case Disagreement::kNeither:
+        if (++neither <= 10) {
+          ADD_FAILURE() << "at " << address.street << " " << address.houseNumber << " (" << address.point.x << ", "
+                        << address.point.y << ") the search names \"" << answer.names.front() << "\" first, "
+                        << lines.DistanceTo(address.point, answer.names.front()) << " units away, standing at "
+                        << (answer.at ? std::to_string(answer.at->x) + ", " + std::to_string(answer.at->y) : "?")
+                        << " (radius " << answer.radius << "); the nearest street is \"" << *nearest.name << "\", "
+                        << nearest.distance << " units away";
+        }
+        break;
     }
   }
-  RmfReaderClose(reader);
 
   const double n = static_cast<double>(osm.addresses.size());
-  const double shareFirst = static_cast<double>(first) / n;
-  const double shareFirstThree = static_cast<double>(firstThree) / n;
-  const double shareNearest = static_cast<double>(nearest) / n;
-  std::printf("addresses: %zu; their own street is the nearest line: %zu (%.1f%%)\n"
-              "the search names it first: %zu (%.1f%%), among the first three: %zu (%.1f%%); "
-              "nothing found: %zu\n",
-              osm.addresses.size(), nearest, 100.0 * shareNearest, first, 100.0 * shareFirst, firstThree,
-              100.0 * shareFirstThree, none);
+  std::printf(
+      "addresses: %zu; their own street is the nearest line: %zu (%.1f%%)\n"
+      "the search names the nearest street first: %zu (%.2f%%); another first: as near within a unit %zu, "
+      "at a junction of both %zu, neither %zu; nothing found: %zu\n",
+      osm.addresses.size(), ownNearest, 100.0 * static_cast<double>(ownNearest) / n, agree,
+      100.0 * static_cast<double>(agree) / n, ties, junctions, neither, none);
   EXPECT_EQ(none, 0u);
-  // The converter put the streets where the addresses expect them.
-  EXPECT_GE(shareNearest, 0.85);
-  // Where the nearest place is a junction the search lists every street
-  // through it in record order, so the address's street, though nearest,
-  // can come second: a few points below the yardstick for the first name,
-  // and at the yardstick (less rounding of map units) for the first three.
-  EXPECT_GE(shareFirst, shareNearest - 0.03);
-  EXPECT_GE(shareFirstThree, shareNearest - 0.01);
+  EXPECT_EQ(neither, 0u);
+  // The converter put the streets where the addresses expect them: real
+  // addresses are not always nearest to their own street (corner houses,
+  // houses set back behind another street, houses on squares), about one in
+  // ten here.
+  EXPECT_GE(static_cast<double>(ownNearest) / n, 0.85);
+  // Most addresses lie nearer to a street than to any junction: the
+  // disagreements explained above stay the exception, not the rule that
+  // would let them hide a search that stands anywhere.
+  EXPECT_GE(static_cast<double>(agree) / n, 0.95);
 }
 
 // ---- streets read by the map engine's rule --------------------------------------------
@@ -242,8 +358,6 @@ std::optional<ExpectedStreet> ExpectedOf(const osmium::TagList& tags) {
 }
 
 using Segment = std::pair<std::int64_t, std::int64_t>;  // two points, each packed into one number
-
-std::int64_t Packed(TiPoint p) { return (static_cast<std::int64_t>(p.x) << 32) ^ static_cast<std::uint32_t>(p.y); }
 
 // The streets of the extract and, for every segment between two of their
 // nodes, the ways it belongs to.
