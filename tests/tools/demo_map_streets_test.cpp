@@ -26,8 +26,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <numbers>
@@ -51,12 +49,6 @@ namespace {
 // Map units per metre at the equator (2^28 units a turn of 40,075 km); at
 // Neubrandenburg's latitude (53.5 degrees) a unit of x is 0.6 as long.
 constexpr double kUnitsPerMetre = 268435456.0 / 40075016.7;
-
-// The bytes of a file, empty when it cannot be read.
-std::vector<std::uint8_t> FileBytes(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A street's name as the map engine reads it: the name text (up to its
 // first backslash) of the first attribute with code pair 7-1; empty when
@@ -256,7 +248,7 @@ TEST(DemoMap, AtEveryAddressTheSearchNamesTheNearestStreetFirst) {
 
   rmfbuild::MemoryReader maps(16u << 20);
   ASSERT_NE(maps.reader(), nullptr);
-  ASSERT_GE(maps.AddBytes(FileBytes(DEMO_MAP_PATH)), 1) << DEMO_MAP_PATH << ": " << maps.error();
+  ASSERT_EQ(maps.AddFile(DEMO_MAP_PATH), 1) << maps.error();
   RmfReader* reader = maps.reader();
   // Streets are the line features of classes 5 to 7.
   RmfQuerySetClassFilter(reader, 'R', "567");
@@ -444,10 +436,10 @@ TEST(DemoMap, EveryStreetReadsRoadTypeOneWayAndNameFromItsFirstRouteClassAttribu
   const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(osm.streets);
   ASSERT_TRUE(built.ok) << built.error;
 
-  std::vector<std::uint8_t> memory(16u << 20);
-  RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
-  ASSERT_NE(reader, nullptr);
-  ASSERT_GE(RmfReaderOpen(reader, DEMO_MAP_PATH, 0), 1) << "cannot open " << DEMO_MAP_PATH;
+  rmfbuild::MemoryReader maps(16u << 20);
+  ASSERT_NE(maps.reader(), nullptr);
+  ASSERT_EQ(maps.AddFile(DEMO_MAP_PATH), 1) << maps.error();
+  RmfReader* reader = maps.reader();
 
   std::vector<bool> found(extract.streets().size(), false);
   std::size_t parts = 0, wrong = 0, ambiguous = 0;
@@ -492,7 +484,6 @@ TEST(DemoMap, EveryStreetReadsRoadTypeOneWayAndNameFromItsFirstRouteClassAttribu
                     << "\"; its way says " << expected;
     }
   }
-  RmfReaderClose(reader);
 
   std::size_t missing = 0;
   for (std::size_t w = 0; w < found.size(); ++w) missing += extract.Usable(w) && !found[w] ? 1 : 0;

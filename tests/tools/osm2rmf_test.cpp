@@ -37,6 +37,7 @@
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tests/mapengine/format/TestProfiles.h"
 #include "tools/osm2rmf/PoiCategories.h"
+#include "tools/rmfbuild/RmfMemoryReader.h"
 
 namespace {
 
@@ -320,21 +321,16 @@ TEST_F(WestOakland, AddressesGiveTheStreetsTheirCityAndPostalCode) {
 // Reads the written files back with the map-format reader.
 class Query {
  public:
-  Query() : memory_(24u << 20) {
-    reader_ = RmfReaderCreateInArena(memory_.data(), static_cast<std::uint32_t>(memory_.size()));
-  }
-  ~Query() {
-    if (reader_ != nullptr) RmfReaderClose(reader_);
-  }
-  RmfReader* reader() { return reader_; }
+  rmfbuild::MemoryReader& maps() { return maps_; }
+  RmfReader* reader() { return maps_.reader(); }
 
   // Name (or, with `details`, detail) texts of the hits of a small box
   // around `at`, in `classes` of category `category`.
   std::vector<std::string> NamesNear(TiPoint at, std::int32_t category, const char* classes, bool details = false) {
-    RmfQuerySetLevels(reader_, 1, 8);
-    for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader_, c, c == category ? classes : "");
-    RmfQuerySetRect(reader_, at.x - 20, at.y - 20, at.x + 20, at.y + 20);
-    RmfQueryStart(reader_);
+    RmfQuerySetLevels(reader(), 1, 8);
+    for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader(), c, c == category ? classes : "");
+    RmfQuerySetRect(reader(), at.x - 20, at.y - 20, at.x + 20, at.y + 20);
+    RmfQueryStart(reader());
     std::vector<std::string> names;
     for (int guard = 0; guard < 10000; ++guard) {
       char code[6] = {};
@@ -342,7 +338,7 @@ class Query {
       char detail[251] = {};
       std::int32_t count = 0;
       TiPoint* points = nullptr;
-      const std::int32_t n = RmfQueryNext(reader_, code, name, detail, &count, nullptr, &points);
+      const std::int32_t n = RmfQueryNext(reader(), code, name, detail, &count, nullptr, &points);
       if (n == 0) break;
       if (n > 0) names.push_back(details ? detail : name);
     }
@@ -353,10 +349,10 @@ class Query {
   // detail text is `name`, read through the feature reference of each hit:
   // the part's own triple, then the feature's attributes.
   std::vector<std::vector<rmfbuild::TextTriple>> AttributesNear(TiPoint at, const std::string& name) {
-    RmfQuerySetLevels(reader_, 1, 8);
-    for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader_, c, c == 1 ? "567" : "");
-    RmfQuerySetRect(reader_, at.x - 20, at.y - 20, at.x + 20, at.y + 20);
-    RmfQueryStart(reader_);
+    RmfQuerySetLevels(reader(), 1, 8);
+    for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader(), c, c == 1 ? "567" : "");
+    RmfQuerySetRect(reader(), at.x - 20, at.y - 20, at.x + 20, at.y + 20);
+    RmfQueryStart(reader());
     std::vector<RmfFeatureRef> refs;
     for (int guard = 0; guard < 10000; ++guard) {
       char code[6] = {};
@@ -364,7 +360,7 @@ class Query {
       std::int32_t count = 0;
       RmfFeatureRef ref{};
       TiPoint* points = nullptr;
-      const std::int32_t n = RmfQueryNext(reader_, code, nullptr, hitDetail, &count, &ref, &points);
+      const std::int32_t n = RmfQueryNext(reader(), code, nullptr, hitDetail, &count, &ref, &points);
       if (n == 0) break;
       if (n > 0 && name == hitDetail) refs.push_back(ref);
     }
@@ -375,7 +371,7 @@ class Query {
         char code[6] = {};
         char value[51] = {};
         char text[251] = {};
-        if (RmfFeatureAttribute(reader_, ref, index, code, value, text) < 1) break;
+        if (RmfFeatureAttribute(reader(), ref, index, code, value, text) < 1) break;
         attributes.push_back(rmfbuild::TextTriple{code, value, text});
       }
       all.push_back(attributes);
@@ -384,8 +380,7 @@ class Query {
   }
 
  private:
-  std::vector<std::uint8_t> memory_;
-  RmfReader* reader_ = nullptr;
+  rmfbuild::MemoryReader maps_{24u << 20};
 };
 
 TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
@@ -407,7 +402,7 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
   {
     Query q;
     ASSERT_NE(q.reader(), nullptr);
-    ASSERT_EQ(RmfReaderOpen(q.reader(), report.streetFile.c_str(), 0), 1) << q.reader()->lastError;
+    ASSERT_EQ(q.maps().AddFile(report.streetFile), 1) << q.maps().error();
     // Each named street is found at a node of its own, in the street classes
     // (named footways are class 4), with its name as the detail text.
     std::size_t checked = 0;
@@ -441,7 +436,7 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
   {
     Query q;
     ASSERT_NE(q.reader(), nullptr);
-    ASSERT_EQ(RmfReaderOpen(q.reader(), report.poiFile.c_str(), 0), 1) << q.reader()->lastError;
+    ASSERT_EQ(q.maps().AddFile(report.poiFile), 1) << q.maps().error();
     const Feature& poi = conversion_->pois.features.front();
     const std::vector<std::string> names = q.NamesNear(poi.points.front(), 0, "1234567");
     EXPECT_NE(std::find(names.begin(), names.end(), poi.name), names.end()) << poi.name;
@@ -646,10 +641,10 @@ TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribu
   ASSERT_TRUE(built.ok) << built.error;
   ASSERT_EQ(built.pieces.size(), std::size(cases));
 
-  std::vector<std::uint8_t> memory(4u << 20);
-  RmfReader* reader = RmfReaderCreateInArena(memory.data(), static_cast<std::uint32_t>(memory.size()));
-  ASSERT_NE(reader, nullptr);
-  ASSERT_EQ(RmfReaderOpen(reader, report.streetFile.c_str(), 0), 1) << reader->lastError;
+  rmfbuild::MemoryReader maps(4u << 20);
+  ASSERT_NE(maps.reader(), nullptr);
+  ASSERT_EQ(maps.AddFile(report.streetFile), 1) << maps.error();
+  RmfReader* reader = maps.reader();
   ASSERT_EQ(RmfProfileSetCallbacks(reader, testprofiles::Driving, nullptr, nullptr, kRmfProfileEngineLimit), 1);
   for (const rmfbuild::FeaturePiece& piece : built.pieces) {
     const Case& c = cases[piece.feature];
@@ -678,7 +673,6 @@ TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribu
     EXPECT_EQ(RmfProfileOneWay(slot, ref.part), c.driving);
     EXPECT_EQ(RmfFeatureRelease(slot), 1);
   }
-  RmfReaderClose(reader);
   std::filesystem::remove_all(dir);
 }
 

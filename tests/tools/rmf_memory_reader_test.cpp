@@ -1,12 +1,17 @@
 // Tests of the reader over map files in memory that the library's tests,
 // benchmarks and fuzz target share: the reader's own answers reach the
-// caller unchanged, refusals say why, bytes are read as a file of the same
-// bytes would give them, and closing and restarting leave the reader as they
-// promise.
+// caller unchanged, refusals say why, bytes (a file's too) are read as a
+// file of the same bytes would give them, and closing and restarting leave
+// the reader as they promise.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "mapengine/format/RmfResult.h"
 #include "mapengine/format/store/RmfReader.h"
@@ -59,6 +64,32 @@ TEST(MemoryReader, AddsMapsAndPassesTheReadersAnswersOn) {
   EXPECT_EQ(maps.AddMap(twice), 0);
   EXPECT_NE(maps.error().find("builder refused"), std::string::npos) << maps.error();
   EXPECT_EQ(reader->sourceCount, 2);
+}
+
+// A map file is read whole and then read from memory: the file may go.
+TEST(MemoryReader, AddsTheBytesOfAFile) {
+  const rmfbuild::BuildResult built = rmfbuild::Build(rmfbuild::GenerateGrid(0, 40, 2, 1));
+  ASSERT_TRUE(built.ok) << built.error;
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("memory_reader_" + std::to_string(::getpid()) + ".rmf");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(built.bytes.data()), static_cast<std::streamsize>(built.bytes.size()));
+  }
+  MemoryReader maps;
+  ASSERT_NE(maps.reader(), nullptr);
+  EXPECT_EQ(maps.AddFile(path.string()), 1) << maps.error();
+  std::filesystem::remove(path);
+  const rmfbuild::RecordPlacement& last = built.layout.records.back();
+  std::uint32_t next = 0;
+  const std::uint8_t* record = RmfSrcGetBlock(maps.reader()->sources[0], last.tileId, last.sequence, 0, &next);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(Bytes(record, record + last.record.size()), last.record);
+
+  // A file that is not there adds nothing, and says which.
+  EXPECT_EQ(maps.AddFile(path.string()), 0);
+  EXPECT_NE(maps.error().find(path.string()), std::string::npos) << maps.error();
+  EXPECT_EQ(maps.reader()->sourceCount, 1);
 }
 
 TEST(MemoryReader, CloseKeepsTheRecordAndRestartStartsAfresh) {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include "mapengine/format/RmfResult.h"
@@ -74,6 +76,15 @@ std::int32_t MemoryReader::AddBorrowedBytes(const std::uint8_t* data, std::size_
   source->data = data;
   source->size = data != nullptr ? size : 0;
   return Add(std::move(source));
+}
+
+std::int32_t MemoryReader::AddFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error_ = "cannot read " + path;
+    return 0;
+  }
+  return AddBytes(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
 }
 
 namespace {

@@ -47,6 +47,10 @@ class MemoryReader {
   // The same over bytes the caller keeps, unchanged, until the reader is
   // closed or restarted (a fuzz input, a file a benchmark holds).
   std::int32_t AddBorrowedBytes(const std::uint8_t* data, std::size_t size);
+  // Reads the whole file at `path` and adds its bytes as AddBytes does: the
+  // reader reads the copy, not the file. 0 when the file cannot be opened
+  // (error() names it).
+  std::int32_t AddFile(const std::string& path);
   // Builds the description and adds the file. `built`, when given, receives
   // the build (bytes and layout). 0 when the builder refuses the description.
   std::int32_t AddMap(const MapDescription& description, BuildResult* built = nullptr);
