@@ -1,11 +1,16 @@
 // The features-near-a-point search over the demo street map (the build
-// converts the Neubrandenburg extract into it): 10,000 positions drawn with a
-// fixed seed inside the map's bounds, searched with a radius of about 100 m,
+// converts the Neubrandenburg extract into it), with a radius of about 100 m,
 // once without a heading and once with a heading per position (tolerance
-// 45 degrees, as the map engine asks ahead of the user). Reported: time per
-// search, the share of positions with a hit, the arena bytes in use after
-// the run, and a hash of all answers, which must be the same before and
-// after the timed runs (and from one build to the next).
+// 45 degrees, as the map engine asks ahead of the user), at two sets of
+// positions:
+//  - 10,000 positions drawn with a fixed seed inside the map's bounds: many
+//    lie in fields and woods, where the search finds nothing near;
+//  - the positions of the extract's addresses (about 10,000, in the order
+//    the converter reads them, as the real-data check reads them), where a
+//    user stands when asking and where nearly every search hits a street.
+// Reported: time per search, the share of positions with a hit, the arena
+// bytes in use after the run, and a hash of all answers, which must be the
+// same before and after the timed runs (and from one build to the next).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -19,10 +24,14 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTagArena.h"
+#include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 
 #ifndef NEAR_BENCH_MAP
 #error "NEAR_BENCH_MAP must name the demo street map"
+#endif
+#ifndef NEAR_BENCH_OSM
+#error "NEAR_BENCH_OSM must name the extract the demo street map is made of"
 #endif
 
 namespace {
@@ -47,6 +56,31 @@ std::uint64_t Fold(std::uint64_t h, const void* bytes, std::size_t n) {
   return h;
 }
 
+// Where the positions lie.
+enum class Where { kRandom, kAddresses };
+
+// The positions of the extract's addresses, read through the converter once
+// per program (the conversion takes about a second, too long to repeat for
+// every run of a benchmark).
+struct AddressPoints {
+  std::vector<TiPoint> points;
+  std::string error;
+};
+
+const AddressPoints& Addresses() {
+  static const AddressPoints loaded = [] {
+    AddressPoints a;
+    const osm2rmf::Conversion osm = osm2rmf::ConvertOsmFile(NEAR_BENCH_OSM, "Neubrandenburg");
+    if (!osm || osm.addresses.empty()) {
+      a.error = "no addresses from " + std::string(NEAR_BENCH_OSM) + ": " + osm.error;
+      return a;
+    }
+    for (const osm2rmf::Address& address : osm.addresses) a.points.push_back(address.point);
+    return a;
+  }();
+  return loaded;
+}
+
 // Bytes of the arena held by blocks (fixed ones and cached tile data).
 double ArenaBytesInUse(RmfReader* reader) {
   std::vector<rmf::detail::TagRegionReport> regions;
@@ -63,19 +97,25 @@ double ArenaBytesInUse(RmfReader* reader) {
 
 class Map {
  public:
-  Map() {
+  explicit Map(Where where) {
     if (reader_ == nullptr || RmfReaderOpen(reader_, NEAR_BENCH_MAP, 0) < 1) {
       error_ = "cannot open " + std::string(NEAR_BENCH_MAP);
       return;
     }
     RmfQuerySetClassFilter(reader_, 'R', "4567");  // the map engine's street classes
+    std::mt19937 gen(kSeed);
+    std::uniform_int_distribution<std::int32_t> heading(-0x7FFFFFF, 0x8000000);
+    if (where == Where::kAddresses) {
+      const AddressPoints& addresses = Addresses();
+      error_ = addresses.error;
+      for (const TiPoint& p : addresses.points) positions_.push_back(Position{p.x, p.y, heading(gen)});
+      return;
+    }
     TiPoint low{};
     TiPoint high{};
     RmfReaderGetBounds(reader_, &low, &high);
-    std::mt19937 gen(kSeed);
     std::uniform_int_distribution<std::int32_t> x(low.x, high.x);
     std::uniform_int_distribution<std::int32_t> y(low.y, high.y);
-    std::uniform_int_distribution<std::int32_t> heading(-0x7FFFFFF, 0x8000000);
     for (int i = 0; i < kPositions; ++i) positions_.push_back(Position{x(gen), y(gen), heading(gen)});
   }
   const std::string& error() const { return error_; }
@@ -112,8 +152,8 @@ class Map {
   std::vector<Position> positions_;
 };
 
-void Near(benchmark::State& state, bool withHeading) {
-  Map map;
+void Near(benchmark::State& state, Where where, bool withHeading) {
+  Map map(where);
   if (!map.error().empty()) {
     state.SkipWithError(map.error().c_str());
     return;
@@ -131,15 +171,19 @@ void Near(benchmark::State& state, bool withHeading) {
   if (map.Pass(withHeading, &again) != first || again != found) {
     state.SkipWithError("the answers changed from one run to the next");
   }
-  state.counters["hit_share"] = static_cast<double>(found) / kPositions;
+  state.counters["hit_share"] = static_cast<double>(found) / static_cast<double>(map.positions().size());
   state.counters["arena_bytes_in_use"] = ArenaBytesInUse(map.reader());
   state.counters["hash"] = static_cast<double>(first & 0xffffffffu);
 }
 
-void BM_NearNoHeading(benchmark::State& s) { Near(s, false); }
-void BM_NearWithHeading(benchmark::State& s) { Near(s, true); }
+void BM_NearNoHeading(benchmark::State& s) { Near(s, Where::kRandom, false); }
+void BM_NearWithHeading(benchmark::State& s) { Near(s, Where::kRandom, true); }
+void BM_NearAddressesNoHeading(benchmark::State& s) { Near(s, Where::kAddresses, false); }
+void BM_NearAddressesWithHeading(benchmark::State& s) { Near(s, Where::kAddresses, true); }
 
 BENCHMARK(BM_NearNoHeading)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_NearWithHeading)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NearAddressesNoHeading)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NearAddressesWithHeading)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
