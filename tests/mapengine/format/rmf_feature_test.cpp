@@ -19,17 +19,13 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTagArena.h"
+#include "tests/mapengine/format/RmfFeatureRefPrint.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 
 // The library's plain records compared and printed by the test (found by
 // argument-dependent lookup, so at global scope).
-static bool operator==(const RmfFeatureRef& a, const RmfFeatureRef& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 static bool operator==(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-static std::ostream& operator<<(std::ostream& os, const RmfFeatureRef& r) {
-  return os << "{" << r.featureId << " s" << r.source << " #" << r.secondId << " p" << r.part << " " << r.fromVertex
-            << "->" << r.toVertex << " 0x" << std::hex << r.position << std::dec << "}";
-}
 static std::ostream& operator<<(std::ostream& os, const TiPoint& p) { return os << "(" << p.x << "," << p.y << ")"; }
 
 namespace {

@@ -15,16 +15,11 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/store/RmfReader.h"
+#include "tests/mapengine/format/RmfFeatureRefPrint.h"
 #include "tests/mapengine/format/TestProfiles.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
-
-static bool operator==(const RmfFeatureRef& a, const RmfFeatureRef& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-static std::ostream& operator<<(std::ostream& os, const RmfFeatureRef& r) {
-  return os << "{" << r.featureId << " #" << r.secondId << " p" << r.part << " " << r.fromVertex << "->" << r.toVertex
-            << " 0x" << std::hex << r.position << std::dec << "}";
-}
 
 namespace {
 
