@@ -148,8 +148,8 @@ class OutOfMemoryTest : public LiveObjectsTest {
  protected:
   void SetUp() override {
     LiveObjectsTest::SetUp();
-    char pattern[] = "/tmp/out-of-memory-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = (std::filesystem::temp_directory_path() / "out-of-memory-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
     platform::SetDeviceRoot(root_);
     CMap::ClearDebugLogFlag();
