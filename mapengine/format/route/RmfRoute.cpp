@@ -18,6 +18,7 @@
 
 namespace {
 
+using rmf::detail::FailWith;
 using rmf::detail::ReaderAlive;
 using rmf::detail::RouteAlive;
 
@@ -293,22 +294,23 @@ std::int32_t RmfRouteInit(RmfRoute* route, std::int32_t* changed) {
 
 std::int32_t RmfRouteRefsLength(RmfReader* reader, const RmfFeatureRef* references, std::int32_t count) {
   if (!ReaderAlive(reader) || count < 0 || (references == nullptr && count > 0)) return kRmfBadArgument;
+  reader->lastError = 0;
   std::int64_t total = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const RmfFeatureRef& reference = references[i];
     const std::uint32_t fraction = reference.position & kRmfPositionFraction;
-    if (fraction > kRmfPositionWhole) return kRmfBadReference;
+    if (fraction > kRmfPositionWhole) return FailWith(reader, kRmfBadReference);
     RmfFeature* slot = nullptr;
-    if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return kRmfMalformed;
+    if (RmfFeatureFetch(reader, reference, &slot, nullptr) != 1) return FailWith(reader, kRmfMalformed);
     std::int64_t length = WalkLength(slot, reference);
     (void)RmfFeatureRelease(slot);
-    if (length < 0) return kRmfMalformed;
+    if (length < 0) return FailWith(reader, kRmfMalformed);
     // The fraction as a 32-bit fixed-point factor (1024 = 2^32).
     if (fraction < kRmfPositionWhole) {
       length = static_cast<std::int64_t>((static_cast<std::uint64_t>(length) * (fraction << 22)) >> 32);
     }
     total += length;
-    if (total > 0x7FFFFFFF) return kRmfMalformed;
+    if (total > 0x7FFFFFFF) return FailWith(reader, kRmfMalformed);
   }
   return static_cast<std::int32_t>(total);
 }

@@ -58,7 +58,8 @@ RMF_API_NODISCARD std::int32_t RmfRouteInit(RmfRoute* route, std::int32_t* chang
 // null references with a count above 0, or a negative count;
 // kRmfBadReference (-13) for a fraction above 1024; kRmfMalformed (-128) for a
 // feature that cannot be fetched, a walk that does not come out on the to
-// vertex, or a total beyond 0x7FFFFFFF.
+// vertex, or a total beyond 0x7FFFFFFF. Those two failures are also left as
+// the reader's last error.
 RMF_API_NODISCARD std::int32_t RmfRouteRefsLength(RmfReader* reader, const RmfFeatureRef* references,
                                                   std::int32_t count);
 // Compacts the result once: of more than 3 entries, each inner entry that
