@@ -65,10 +65,10 @@ RMF_API_NODISCARD std::int32_t RmfNodePoolCreate(RmfNodePool** pool, std::int32_
                                                  void* reclaimContext);
 // `size` bytes (uninitialised, grain-aligned; size rounded up to the grain)
 // from the first of the recent chunks that has them free, else from a new
-// chunk (the initial size first, later the larger of the growth size and the
-// rounded request + 12) while the counted bytes stay within the maximum, else
-// from the reclaim hook. Null when none gives it, for a size below 1, or for
-// a pool that is not alive.
+// chunk while the counted bytes stay within the maximum, else from the
+// reclaim hook. A new chunk has the initial size (the first) or the growth
+// size (later ones), or the rounded request + 12 when that is larger. Null
+// when none gives it, for a size below 1, or for a pool that is not alive.
 RMF_API_NODISCARD void* RmfNodePoolAlloc(RmfNodePool* pool, std::int32_t size);
 // Frees every chunk that owns its memory and the pool: 1; 0 for null or a
 // pool that is not alive (nothing freed).

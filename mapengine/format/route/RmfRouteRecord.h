@@ -30,15 +30,14 @@ inline constexpr std::int32_t kRmfGroupCodes = 4;
 // Exact lengths in stretch walks; without it the search's estimate is taken at 95/100.
 inline constexpr std::uint32_t kRmfRouteModeExactLengths = 0x01;
 inline constexpr std::uint32_t kRmfRouteModeJunctionGroups = 0x02;
-// Unassigned; kept clear.
-inline constexpr std::uint32_t kRmfRouteModeBit2 = 0x04;
 inline constexpr std::uint32_t kRmfRouteModeMirroredSides = 0x08;
 // One matching restriction permission suffices.
 inline constexpr std::uint32_t kRmfRouteModeOnePermission = 0x10;
 inline constexpr std::uint32_t kRmfRouteModeTimeDependent = 0x20;
 // Fill the per-result side table.
 inline constexpr std::uint32_t kRmfRouteModeSideTable = 0x40;
-inline constexpr std::uint32_t kRmfRouteModeKnown = 0x7F;
+// Every bit with a meaning (bit 2 has none and stays clear).
+inline constexpr std::uint32_t kRmfRouteModeKnown = 0x7B;
 inline constexpr std::uint32_t kRmfRouteModeDefault = kRmfRouteModeExactLengths | kRmfRouteModeJunctionGroups |
                                                       kRmfRouteModeMirroredSides | kRmfRouteModeOnePermission;
 
