@@ -121,7 +121,8 @@ struct RmfTileRouteTable {
   std::uint16_t blockNumber;  // the record's sequence within its tile
   std::uint32_t tileId;
   std::uint16_t source;
-  std::uint16_t tileLevel;
+  std::uint8_t tileLevel;
+  std::uint8_t moreBlocks;  // 1 when the tile holds a record with the next sequence
   std::uint32_t incidenceOffset;
   std::uint32_t incidenceBytes;     // used
   std::uint32_t incidenceCapacity;  // bytes
