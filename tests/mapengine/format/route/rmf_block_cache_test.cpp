@@ -64,10 +64,11 @@ class BlockCacheTest : public ::testing::Test {
     ASSERT_NE(cache_, nullptr);
   }
 
-  // Reads the byte at offset through the cache; -1 for a null answer.
+  // Reads the byte at offset through the cache; kNotServed for a null answer.
+  static constexpr int kNotServed = 0x100;
   int ReadByte(std::uint32_t offset) {
     const std::uint8_t* p = RmfBlockCacheGet(cache_, offset);
-    return p != nullptr ? *p : -1;
+    return p != nullptr ? *p : kNotServed;
   }
 
   // Bytes used are the blocks' lengths plus the growth of the index and the
@@ -243,7 +244,7 @@ TEST_F(BlockCacheTest, AShortReadLeavesTheAccountingAsItWas) {
   EXPECT_EQ(ReadByte(0), Byte(0));
   for (std::uint32_t offset : {256u, 299u, 320u, 999u}) {  // 256 .. 319 is cut by the file's end
     const std::int32_t bytes = cache_->bytesUsed, blocks = cache_->blockCount;
-    EXPECT_EQ(ReadByte(offset), -1) << offset;
+    EXPECT_EQ(ReadByte(offset), kNotServed) << offset;
     EXPECT_EQ(cache_->bytesUsed, bytes) << offset;
     EXPECT_EQ(cache_->blockCount, blocks) << offset;
     ExpectAccounting();
@@ -257,7 +258,7 @@ TEST_F(BlockCacheTest, AShortReadAfterAnEvictionCountsTheEvictedBlockOut) {
   WriteFile(300);
   Create(64, {{0, 1000}}, {}, 1 << 20, 1);
   EXPECT_EQ(ReadByte(0), Byte(0));
-  EXPECT_EQ(ReadByte(320), -1);  // evicts block 0 to make room, then reads short
+  EXPECT_EQ(ReadByte(320), kNotServed);  // evicts block 0 to make room, then reads short
   EXPECT_EQ(cache_->blockCount, 0);
   ExpectAccounting();
   EXPECT_EQ(ReadByte(64), Byte(64));
