@@ -2,6 +2,7 @@
 // file offset, eviction and the byte accounting (see RmfBlockCache.h).
 #include "mapengine/format/route/RmfBlockCache.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -59,10 +60,14 @@ bool CopyRegions(const RmfBlockRegion* regions, std::int32_t count, RmfBlockRegi
 // The most blocks the budgets let the cache hold, for sizing the index: a
 // block budget left at its largest value must not ask for a bucket array of
 // gigabytes when the byte budget allows a few hundred blocks. Short blocks at
-// region ends may make a few more; their chains are a little longer then.
+// region ends may make a few more, and past kIndexSizeCap blocks the chains
+// grow instead of the bucket array (which is allocated and cleared whole at
+// creation); either way lookups stay correct.
+constexpr std::int64_t kIndexSizeCap = 65536;
+
 std::uint32_t IndexSizeHint(std::int32_t byteBudget, std::int32_t blockSize, std::int32_t blockBudget) {
-  const std::int32_t byBytes = byteBudget / blockSize + 1;
-  return static_cast<std::uint32_t>(byBytes < blockBudget ? byBytes : blockBudget);
+  const std::int64_t byBytes = std::int64_t{byteBudget} / blockSize + 1;
+  return static_cast<std::uint32_t>(std::min({byBytes, std::int64_t{blockBudget}, kIndexSizeCap}));
 }
 
 std::uint32_t ContainerBytes(const RmfBlockCache* cache) {

@@ -8,8 +8,8 @@
 
 namespace {
 
-// Checked against TiCrc before writing this: the library's other CRC is the
-// 16-bit one of cached blocks, so the string hash keeps its own table.
+// TiCrc is the library's 16-bit CRC of cached blocks (polynomial 0x1021, most
+// significant bit first), not this one: the string hash keeps its own table.
 constexpr std::array<std::uint32_t, 256> MakeCrc32Table() {
   std::array<std::uint32_t, 256> table{};
   for (std::uint32_t i = 0; i < 256; ++i) {

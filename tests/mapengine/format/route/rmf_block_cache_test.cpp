@@ -148,6 +148,15 @@ TEST_F(BlockCacheTest, CreationRefusesBadArgumentsAndOwnsTheHandleEitherWay) {
   RmfBlockCacheDestroy(cache);
   EXPECT_EQ(CloseHandle(file), FALSE);
   EXPECT_EQ(RmfBlockCacheGet(nullptr, 0), nullptr);
+
+  // The largest budgets with one-byte blocks: the index stays of a size that
+  // can be allocated, and the cache works.
+  ASSERT_EQ(RmfBlockCacheCreate(&cache, Open(), 1, good, 1, nullptr, 0, 0x7FFFFFFF, 0x7FFFFFFF), 1);
+  EXPECT_LE(cache->index->bucketCount, hashtabSize(65536));
+  const std::uint8_t* p = RmfBlockCacheGet(cache, 999);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(*p, Byte(999));
+  RmfBlockCacheDestroy(cache);
 }
 
 TEST_F(BlockCacheTest, BlocksEndAtTheirRegionAndTheFirstListComesFirst) {
