@@ -137,8 +137,10 @@ bool Lapsed(const JunctionRequest& request, const RmfRestriction& item) {
          (item.conditionFlags & kItemConditionHolds) == 0;
 }
 
+// Asks about the stretch of `who` that leaves the junction in `side`, for
+// travel in `direction`.
 std::int32_t Ask(const JunctionRules& rules, const JunctionRequest& request, const JunctionServices& services,
-                 std::int32_t who, std::int32_t direction, RmfConnectionAnswer* answer) {
+                 std::int32_t who, std::int32_t side, std::int32_t direction, RmfConnectionAnswer* answer) {
   if (services.answer == nullptr) return kRmfProfileMissing;
   *answer = RmfConnectionAnswer{};
   answer->request = (rules.profileModes[0] != 0 ? 0x1u : 0u) | (rules.profileModes[1] != 0 ? 0x2u : 0u) |
@@ -149,7 +151,7 @@ std::int32_t Ask(const JunctionRules& rules, const JunctionRequest& request, con
     (void)RmfRouteTimeRequest(rules.costShift, request.forwardCost, request.backwardCost, direction, nullptr, &time);
     timeRequest = &time;
   }
-  const std::int32_t asked = services.answer(services.context, who, timeRequest, answer);
+  const std::int32_t asked = services.answer(services.context, who, side, timeRequest, answer);
   if (asked < 0) return asked;
   const std::int32_t count = answer->itemCounts[ItemList(direction)];
   if (count < 0 || count > kRmfConnectionItems) return kRmfProfileMissing;
@@ -326,11 +328,11 @@ struct Judge {
     // Forward search: look back along the arrival and turn the heading, so
     // that it is the heading of travel into the junction. Backward search:
     // the heading of travel out of it along the node's own stretch.
-    const std::int32_t side = Side(request.reverse ? -arrival.direction : arrival.direction);
+    const std::int32_t look = request.reverse ? -arrival.direction : arrival.direction;
     std::int32_t heading = 0;
-    if (Heading(arrival.point, arrival.geometry, side, &heading) < 0) return kRmfMalformed;
+    if (Heading(arrival.point, arrival.geometry, Side(look), &heading) < 0) return kRmfMalformed;
     arrivalHeading = request.reverse ? TurnArrival(heading) : heading;
-    const std::int32_t asked = Ask(rules, request, services, -1, arrival.direction, &answer);
+    const std::int32_t asked = Ask(rules, request, services, -1, look, arrival.direction, &answer);
     if (asked < 0) return asked;
     return ReadArrivalItems(request, answer, arrival.direction, &arrivalItems);
   }
@@ -392,7 +394,7 @@ struct Judge {
       return 0;
     }
 
-    const std::int32_t asked = Ask(rules, request, services, index, direction, &answer);
+    const std::int32_t asked = Ask(rules, request, services, index, direction, direction, &answer);
     if (asked < 0) return asked;
     CandidateItems items;
     const std::int32_t read = ReadCandidateItems(rules, request, answer, direction, arrivalItems, &items);

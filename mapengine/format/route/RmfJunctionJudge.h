@@ -70,11 +70,12 @@ struct Junction {
 
 // What the judging asks of the gathering half.
 struct JunctionServices {
-  // The profile's connection answer for the arrival (candidate -1) or for a
-  // candidate, with the request word already set in *answer and the time
-  // request (null outside time-dependent mode) to hand over as the
-  // question's argument. 0, or the profile's negative code.
-  std::int32_t (*answer)(void* context, std::int32_t candidate, RmfTimeRequest* time,
+  // The profile's connection answer for the stretch of the arrival
+  // (candidate -1) or of a candidate that leaves the junction in `side` (+1
+  // toward higher vertex positions), with the request word already set in
+  // *answer and the time request (null outside time-dependent mode) to hand
+  // over as the question's argument. 0, or the profile's negative code.
+  std::int32_t (*answer)(void* context, std::int32_t candidate, std::int32_t side, RmfTimeRequest* time,
                          RmfConnectionAnswer* answer) = nullptr;
   // Gathers the junction again with the given minimum class into *junction:
   // 0, or a negative code. May be null: the junction is then not gathered

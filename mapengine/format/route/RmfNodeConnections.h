@@ -19,6 +19,9 @@
 
 #include "mapengine/format/RmfExport.h"
 #include "mapengine/format/RmfResult.h"
+#include "mapengine/format/RmfTypes.h"
+
+struct RmfRoute;
 
 // Limits of one call.
 inline constexpr std::int32_t kRmfMaxJunctionPoints = 32;
@@ -129,3 +132,58 @@ inline constexpr std::uint32_t kRmfTimeRequestHigher = 0x10;  // travel toward h
 RMF_API_NODISCARD std::int32_t RmfRouteTimeRequest(std::uint32_t costShift, const std::int32_t* forwardCost,
                                                    const std::int32_t* backwardCost, std::int32_t direction,
                                                    const std::uint32_t* result, RmfTimeRequest* request);
+
+// The arrival at a junction: the directed reference of a search node (its
+// feature, the packed part, vertex, direction and level) and the restriction
+// items it carries over from the junction before.
+struct RmfArrivalRef {
+  std::uint32_t featureId;
+  std::uint32_t secondId;  // source in the low half, second id in the high half
+  std::uint32_t packed;    // kRmfNodeRef*
+  const RmfPendingItem* pending;  // sorted by descending key, then kind; null for none
+};
+
+inline constexpr std::uint32_t kRmfNodeRefPartMask = 0x3FFF;   // bits 0-13
+inline constexpr std::uint32_t kRmfNodeRefVertexShift = 14;    // bits 14-26
+inline constexpr std::uint32_t kRmfNodeRefVertexMask = 0x1FFF;
+inline constexpr std::uint32_t kRmfNodeRefHigher = 1u << 27;   // travel toward higher vertex positions
+inline constexpr std::uint32_t kRmfNodeRefLevelShift = 28;     // bits 28-30
+
+// The ways through the junction at `vertex` of the stretch arrived along.
+//
+// The stretch is `fetch` (its feature and part; its direction of travel from
+// its from and to vertices) when given, else the arriving reference's. With
+// `reverse` set (forward search) the arrival travels along it into the
+// junction and the connections lead out; clear (backward search) the search
+// goes on along it out of the junction and the connections lead in. The
+// passages at the junction point come from the per-tile routing tables of
+// the levels of the route's level mask (`useTileTable` set) or from the map's
+// records directly; feature parts below `minClass` both ways are left out;
+// connectors (group code 3) take in the passages at their other nodes.
+// `arrivingRestricted` and `forbidUTurns` come from the arrival's traversal
+// record (its restricted-entry mark and a non-zero group code); `skip` keeps
+// only allowed connections; `acceptRestricted` lets restricted-entry marks
+// pass; `timeDependent` hands a time request made from the two cost records
+// (either may be null) to the profile's questions; `cosine` is TiSin of the
+// junction's latitude + 2^26.
+//
+// Route data: route objects of this system carry none, so junctions are
+// always read from map features; `fromRouteData` must be 0, `routeDataNode`
+// is not read and *routeDataNodeOut (optional) is set to null.
+//
+// Writes the connections (room for kRmfMaxConnections) and returns their
+// number; *pendingFlag (optional) gets 1 when a written connection hands
+// restriction items on. kRmfBadArgument (-2) for a bad route or a null
+// arrival or output; kRmfProfileMissing (-31) for a restriction item of kind
+// 0, a connector open both ways with two different group codes, or no
+// profile; kRmfMalformed (-128), counted as an internal error, for any
+// inconsistency (a feature or point that cannot be read, more than 32
+// junction points or candidates, an arrival missing among the members of a
+// junction group); the codes of the profile and the tables are passed on.
+RMF_API_NODISCARD std::int32_t RmfRouteNodeConnections(
+    RmfRoute* route, std::int32_t fromRouteData, const void* routeDataNode, const RmfArrivalRef* arriving,
+    std::int32_t arrivingRestricted, std::int32_t reverse, std::int32_t minClass, std::int32_t timeDependent,
+    const std::int32_t* forwardCost, const std::int32_t* backwardCost, std::int32_t skip,
+    std::int32_t acceptRestricted, std::int32_t useTileTable, const RmfFeatureRef* fetch, std::int32_t vertex,
+    std::int32_t forbidUTurns, std::int32_t cosine, RmfConnection* connections, const void** routeDataNodeOut,
+    std::int32_t* pendingFlag);

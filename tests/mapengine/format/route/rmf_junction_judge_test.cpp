@@ -93,7 +93,7 @@ class JunctionTest : public ::testing::Test {
     arrivalIndex = i;
   }
 
-  static std::int32_t Answer(void* context, std::int32_t candidate, RmfTimeRequest* time,
+  static std::int32_t Answer(void* context, std::int32_t candidate, std::int32_t, RmfTimeRequest* time,
                              RmfConnectionAnswer* answer) {
     auto* self = static_cast<JunctionTest*>(context);
     ++self->answers;
