@@ -22,7 +22,6 @@ using rmf::detail::HeldSlot;
 using rmf::detail::HeldTable;
 using rmf::detail::Junction;
 
-constexpr std::uint32_t kClosedTraversal = 0x7C;  // class -1
 constexpr std::uint8_t kConnectorCode = 3;
 // Passages looked at per junction point, open or not, before the limit of
 // candidates applies.

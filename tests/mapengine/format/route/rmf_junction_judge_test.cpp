@@ -24,7 +24,6 @@ using rmf::detail::JunctionServices;
 
 constexpr std::int32_t kQuarter = 0x4000000;  // 90 degrees
 constexpr std::int32_t kHalf = 0x8000000;     // 180 degrees
-constexpr std::int32_t kDegreeUnits = 745654;  // about one degree
 
 constexpr std::int32_t kLibraryTurnCosts[16] = {0,      2000,   6000,  12000, 20000, 30000, 60000, 120000,
                                                 240000, 120000, 60000, 20000, 10000, 6000,  3000,  1000};
