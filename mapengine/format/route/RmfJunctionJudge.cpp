@@ -125,10 +125,13 @@ bool PendingHas(const RmfPendingItem* pending, std::uint32_t key, std::uint8_t k
   return false;
 }
 
-// The answer's item list for a question about travel in this direction: the
-// first list answers request bit 4 (toward higher positions), the second
-// bit 5.
-std::int32_t ItemList(std::int32_t direction) { return direction > 0 ? 0 : 1; }
+// The answer's item list for a question about travel in this direction.
+// The street filters put an item whose code is marked '+' (it applies to
+// travel along the vertex order, as a '+' one-way mark does) in the second
+// list and one marked '-' in the first; unmarked items go in both. So the
+// second list answers travel toward higher positions (request bit 4), the
+// first travel toward lower ones (bit 5).
+std::int32_t ItemList(std::int32_t direction) { return direction > 0 ? 1 : 0; }
 
 // A time-conditional item whose condition does not hold at the time of the
 // question does not restrict a forward search in time-dependent mode.
@@ -394,10 +397,14 @@ struct Judge {
       return 0;
     }
 
-    const std::int32_t asked = Ask(rules, request, services, index, direction, direction, &answer);
+    // Restriction items belong to a direction of travel. A forward search
+    // leaves the junction along the candidate in `direction`; a backward
+    // search comes into the junction along it, against `direction`.
+    const std::int32_t travel = request.reverse ? direction : -direction;
+    const std::int32_t asked = Ask(rules, request, services, index, direction, travel, &answer);
     if (asked < 0) return asked;
     CandidateItems items;
-    const std::int32_t read = ReadCandidateItems(rules, request, answer, direction, arrivalItems, &items);
+    const std::int32_t read = ReadCandidateItems(rules, request, answer, travel, arrivalItems, &items);
     if (read < 0) return read;
     v = std::max(v, items.verdict);
 

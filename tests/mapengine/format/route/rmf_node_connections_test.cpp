@@ -37,7 +37,8 @@ const TiPoint kS = At(2000, 1000);
 // The driving connection filter as far as turn restrictions go: a "L7B"
 // attribute whose value is "0" and a pair of letters gives an item of the
 // kind they name (P with B, C, E: 2, 3, 4; R with B, C, E: 5, 6, 7), keyed by
-// the number in its name text, in both lists (it has no direction mark).
+// the number in its name text. A code marked '-' puts it in the first list
+// only, one marked '+' in the second only, an unmarked one in both.
 std::int32_t RestrictionFilter(const RmfAttrSet* set, void*, RmfConnectionAnswer* answer, void*) {
   answer->itemCounts[0] = answer->itemCounts[1] = 0;
   for (std::int32_t i = 0; i < set->count; ++i) {
@@ -49,15 +50,19 @@ std::int32_t RestrictionFilter(const RmfAttrSet* set, void*, RmfConnectionAnswer
     if (k == std::end(kinds)) continue;
     const RmfRestriction item{0, static_cast<std::uint8_t>(2 + (k - std::begin(kinds))),
                               static_cast<std::uint32_t>(std::strtoul(e.name, nullptr, 10))};
+    const char mark = e.codeLength > 3 ? e.code[3] : '\0';
     for (int side = 0; side < 2; ++side) {
+      if ((side == 0 && mark == '+') || (side == 1 && mark == '-')) continue;
       if (answer->itemCounts[side] < kRmfConnectionItems) answer->items[side][answer->itemCounts[side]++] = item;
     }
   }
   return 0;
 }
 
-rmfbuild::TextTriple Restriction(const char* value, std::uint32_t key) {
-  return rmfbuild::TextTriple{"37B", value, std::to_string(key)};
+// A restriction attribute for travel along the segment's vertex order
+// ('+') or against it ('-'), as the converter writes them.
+rmfbuild::TextTriple Restriction(const char* value, std::uint32_t key, char mark = '+') {
+  return rmfbuild::TextTriple{std::string("37B") + mark, value, std::to_string(key)};
 }
 
 // One connection as the test names it: the street (feature index) and
@@ -188,14 +193,23 @@ TEST(NodeConnections, NoUTurnWhereTheRoadMerelyContinues) {
 
 // Four streets meet at the junction: 0 from the west (ending there), 1 to
 // the east, 2 from the south, 3 to the north (starting there). A restriction
-// from the west street is written on its segment at the junction, and on
-// the first segment of the street it names.
+// from the west street is written on its segment at the junction, for travel
+// toward the junction, and on the first segment of the street it names, for
+// travel away from it. With `westDrawnBackwards` the west street runs from
+// the junction westward, so its item is marked for travel against its
+// vertex order.
 class RestrictionMap : public ::testing::Test {
  protected:
-  std::unique_ptr<TestMap> Build(const char* fromValue, const char* toValue, int to, std::uint32_t key) {
-    std::vector<rmfbuild::Feature> streets = {Street("W", {kW, kMidW, kX}), Street("E", {kX, kE}),
-                                              Street("S", {kS, kX}), Street("N", {kX, kN})};
-    streets[0].VertexAttr(1, Restriction(fromValue, key));
+  std::unique_ptr<TestMap> Build(const char* fromValue, const char* toValue, int to, std::uint32_t key,
+                                 bool westDrawnBackwards = false) {
+    std::vector<rmfbuild::Feature> streets = {
+        westDrawnBackwards ? Street("W", {kX, kMidW, kW}) : Street("W", {kW, kMidW, kX}), Street("E", {kX, kE}),
+        Street("S", {kS, kX}), Street("N", {kX, kN})};
+    if (westDrawnBackwards) {
+      streets[0].VertexAttr(0, Restriction(fromValue, key, '-'));
+    } else {
+      streets[0].VertexAttr(1, Restriction(fromValue, key));
+    }
     streets[static_cast<std::size_t>(to)].VertexAttr(0, Restriction(toValue, key));
     auto m = std::make_unique<TestMap>(MapOf(std::move(streets)), testprofiles::Driving, RestrictionFilter);
     EXPECT_TRUE(m->ok());
@@ -232,6 +246,35 @@ TEST_F(RestrictionMap, OnlyStraightOn) {
   // on east, every way in is.
   EXPECT_EQ(Connect(*m, 3, +1, false, true).ways, (std::vector<Way>{{1, 1, 0, 12}, {2, -1, 0, 0}, {3, 1, 0, 8}}));
   EXPECT_EQ(Connect(*m, 1, +1, false, true).ways.size(), 4u);
+}
+
+// The items of the from street hold only for travel toward the junction:
+// driving away from it along the same segment, the next node is no dead end.
+TEST_F(RestrictionMap, ItemsHoldOnlyForTheirDirectionOfTravel) {
+  for (bool backwards : {false, true}) {
+    SCOPED_TRACE(backwards ? "west street drawn backwards" : "west street drawn toward the junction");
+    for (const char* from : {"0RB", "0PB"}) {
+      const auto m = Build(from, from[1] == 'R' ? "0RE" : "0PE", from[1] == 'R' ? 1 : 3, 99, backwards);
+      ASSERT_TRUE(m->ok());
+      // Westward from the junction to the middle node of the west street:
+      // going on west is allowed, turning back a U-turn like any other.
+      const Listing away = Connect(*m, 0, backwards ? +1 : -1, true, false, true, kMidW);
+      ASSERT_EQ(away.result, 2) << from;
+      for (const Way& w : away.ways) {
+        const bool onward = w.direction == (backwards ? +1 : -1);
+        EXPECT_EQ(w.verdict, onward ? kRmfVerdictAllowed : kRmfVerdictForbiddenTurn) << from;
+      }
+    }
+    // Arriving at the junction from the west, the restriction holds.
+    const auto only = Build("0RB", "0RE", 1, 815, backwards);
+    EXPECT_EQ(Connect(*only, 0, backwards ? -1 : +1, true, true).ways.size(), 1u);
+    const auto no = Build("0PB", "0PE", 3, 4711, backwards);
+    EXPECT_EQ(Connect(*no, 0, backwards ? -1 : +1, true, true).ways.size(), 3u);
+    // Backward, going on north: the way in from the west is forbidden.
+    const Listing in = Connect(*no, 3, +1, false, true);
+    EXPECT_EQ(in.ways.size(), 3u);
+    for (const Way& w : in.ways) EXPECT_NE(w.feature, 0);
+  }
 }
 
 // ---- connectors and failures ----------------------------------------------------------------------
