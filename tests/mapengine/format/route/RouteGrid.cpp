@@ -168,10 +168,18 @@ void RouteGrid::Make() {
       return;
     }
     const std::string key = std::to_string(r.key);
+    // The mark names the direction of travel the item holds for: toward the
+    // via crossing on the from block, away from it on the to block; '+' when
+    // that runs along the line's vertex order.
+    auto along = [&](const std::pair<int, std::size_t>& block, int crossing) {
+      return layout_.lines[static_cast<std::size_t>(block.first)].crossings[block.second + 1] == crossing;
+    };
+    const std::string fromCode = std::string("17B") + (along(*from, r.via) ? '+' : '-');
+    const std::string toCode = std::string("17B") + (along(*to, r.to) ? '+' : '-');
     map_.features[static_cast<std::size_t>(from->first)].VertexAttr(from->second,
-                                                                    TextTriple{"17B", r.only ? "0RB" : "0PB", key});
+                                                                    TextTriple{fromCode, r.only ? "0RB" : "0PB", key});
     map_.features[static_cast<std::size_t>(to->first)].VertexAttr(to->second,
-                                                                  TextTriple{"17B", r.only ? "0RE" : "0PE", key});
+                                                                  TextTriple{toCode, r.only ? "0RE" : "0PE", key});
   }
   build_ = rmfbuild::BuildFeatureMap(map_);
   if (!build_.ok) {

@@ -23,9 +23,12 @@
 // (10 d + 5) for a digit d), rounded.
 //
 // Turn restrictions are written the way the converter writes a relation's:
-// attribute "17B" (no direction mark) on the from block and on the to
-// block, stored after the block's lower vertex, with value "0PB" / "0PE"
-// (no_*) or "0RB" / "0RE" (only_*) and the relation id as name text. Only
+// attribute "17B" on the from block and on the to block, stored after the
+// block's lower vertex, marked for the direction of travel it holds for
+// (toward the via crossing on the from block, away from it on the to block:
+// '+' when that runs along the vertex order, '-' against it), with value
+// "0PB" / "0PE" (no_*) or "0RB" / "0RE" (only_*) and the relation id as name
+// text. Only
 // driving reads them. A block that carries one must not be cut by a cell
 // border (the attribute would stay on one piece only), and all three
 // crossings of a restriction must be met by three or more blocks: the

@@ -132,16 +132,19 @@ TEST(RouteGrid, EveryBlockReadsFromTheMapAsTheGridDescribesIt) {
     EXPECT_GT(cut, 0) << "lines across the cell borders are cut";
 
     // Each restriction's two blocks carry it, stored after their lower
-    // vertex: the stretch read upward from there.
+    // vertex: the stretch read upward from there. Its mark names the
+    // direction of travel it holds for (from -> via -> to): '+' along the
+    // vertex order.
     for (const GridRestriction& r : grid.layout().restrictions) {
       const std::string key = std::to_string(r.key);
       for (const auto& [a, b, end] : {std::tuple{r.from, r.via, 'B'}, std::tuple{r.via, r.to, 'E'}}) {
         DirectedSegment block = *grid.Block(a, b);
+        const char mark = block.forward ? '+' : '-';
         block.forward = true;
         const std::vector<RmfFeatureRef> refs = grid.Refs(block);
         ASSERT_EQ(refs.size(), 1u) << "a restricted block is not cut";
         const ReadStretch read = Read(maps.reader(), refs[0]);
-        const std::string want = std::string("17B 0") + (r.only ? 'R' : 'P') + end + " " + key;
+        const std::string want = std::string("17B") + mark + " 0" + (r.only ? 'R' : 'P') + end + " " + key;
         EXPECT_NE(std::find(read.firstSegment.begin(), read.firstSegment.end(), want), read.firstSegment.end()) << want;
       }
     }
