@@ -15,12 +15,16 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include <sys/wait.h>
@@ -38,6 +42,11 @@
 #include "tests/mapengine/format/TestProfiles.h"
 #include "tools/osm2rmf/PoiCategories.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
+
+namespace rmfbuild {
+// Triples print as their texts in failure messages.
+void PrintTo(const TextTriple& t, std::ostream* os) { *os << '(' << t.code << ", " << t.name << ", " << t.detail << ')'; }
+}  // namespace rmfbuild
 
 namespace {
 
@@ -809,6 +818,20 @@ class Osm {
     xml_ += tags + "</relation>";
     return *this;
   }
+  // Members of any type: (type, ref, role).
+  struct Member {
+    const char* type;
+    int ref;
+    const char* role;
+  };
+  Osm& RelationWith(int id, const std::vector<Member>& members, const std::string& tags) {
+    xml_ += "<relation id='" + std::to_string(id) + "'>";
+    for (const Member& m : members) {
+      xml_ += std::string("<member type='") + m.type + "' ref='" + std::to_string(m.ref) + "' role='" + m.role + "'/>";
+    }
+    xml_ += tags + "</relation>";
+    return *this;
+  }
   osm2rmf::Conversion Convert() const { return osm2rmf::ConvertOsmText("<osm version='0.6'>" + xml_ + "</osm>", "T"); }
 
  private:
@@ -1276,6 +1299,273 @@ TEST(Osm2RmfPois, MultipolygonsBecomePointsAtTheMeanOfTheirOuterRings) {
   EXPECT_TRUE(Same(conv.pois.features[1].points[0], mean({{500, 0}, {500, 90}, {590, 90}})));
   EXPECT_EQ(conv.stats.poisByCategory[8], 1u);   // education
   EXPECT_EQ(conv.stats.poisByCategory[13], 1u);  // leisure
+}
+
+// ---- turn restrictions ---------------------------------------------------------------
+
+// One stretch between two vertices of a street part in a map file: the
+// street's name, its end points, and the route-restriction triples (code
+// pair 7-B) stored for it, as the library hands them to the routing
+// profile.
+struct MapStretch {
+  std::string street;
+  TiPoint a{};
+  TiPoint b{};
+  std::vector<rmfbuild::TextTriple> restrictions;
+
+  bool Touches(TiPoint p) const { return Same(a, p) || Same(b, p); }
+};
+
+std::vector<MapStretch> StretchesOf(RmfReader* reader) {
+  RmfQuerySetLevels(reader, 1, 8);
+  for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader, c, c == 1 ? "1234567" : "");
+  RmfQuerySetRect(reader, -(1 << 27), -(1 << 26), (1 << 27) - 1, (1 << 26) - 1);
+  RmfQueryStart(reader);
+  std::vector<std::pair<RmfFeatureRef, std::string>> parts;
+  std::set<std::tuple<std::uint32_t, std::uint16_t, std::uint16_t, std::uint16_t>> seen;
+  for (int guard = 0; guard < 1000000; ++guard) {
+    char code[6] = {};
+    char detail[251] = {};
+    std::int32_t count = 0;
+    RmfFeatureRef ref{};
+    TiPoint* points = nullptr;
+    const std::int32_t n = RmfQueryNext(reader, code, nullptr, detail, &count, &ref, &points);
+    if (n == 0) break;
+    if (n < 0) continue;
+    if (seen.insert({ref.featureId, ref.source, ref.secondId, ref.part}).second) parts.emplace_back(ref, detail);
+  }
+  std::vector<MapStretch> stretches;
+  auto set = std::make_unique<RmfAttrSet>();
+  for (const auto& [ref, street] : parts) {
+    RmfFeature* slot = nullptr;
+    EXPECT_EQ(RmfFeatureFetch(reader, ref, &slot, nullptr), 1);
+    if (slot == nullptr) continue;
+    EXPECT_EQ(RmfFeatureSelectPart(slot, ref.part, 0, nullptr), 0);
+    for (std::int32_t position = slot->firstVertex;;) {
+      std::int32_t found = -1;
+      const std::int32_t next = RmfFeatureNextNode(slot, ref.part, position, 1, &found, set.get());
+      if (next < 0) break;
+      MapStretch s;
+      s.street = street;
+      EXPECT_EQ(RmfFeaturePointAt(slot, RmfFeatureNodeAt(slot, ref.part, position), &s.a), 1);
+      EXPECT_EQ(RmfFeaturePointAt(slot, next, &s.b), 1);
+      for (std::int32_t i = 0; i < set->count; ++i) {
+        const RmfAttrEntry& e = set->entries[i];
+        if (std::string_view(e.code).substr(1, 2) == "7B") s.restrictions.push_back({e.code, e.value, e.name});
+      }
+      stretches.push_back(std::move(s));
+      position = found;
+    }
+    (void)RmfFeatureRelease(slot);
+  }
+  return stretches;
+}
+
+// Writes the conversion's street map and reads its stretches back.
+std::vector<MapStretch> WrittenStretches(const osm2rmf::Conversion& conv, const std::string& what) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("osm2rmf_" + what + "_" + std::to_string(::getpid()));
+  const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
+  EXPECT_TRUE(report.ok) << report.error;
+  std::vector<MapStretch> stretches;
+  if (report.ok) {
+    rmfbuild::MemoryReader maps{24u << 20};
+    EXPECT_EQ(maps.AddFile(report.streetFile), 1) << maps.error();
+    stretches = StretchesOf(maps.reader());
+  }
+  std::filesystem::remove_all(dir);
+  return stretches;
+}
+
+// A crossing with a no_left_turn and an only_straight_on at its middle
+// node, a street that passes through another junction, and restrictions
+// that cannot be placed or are not for cars. Tile borders cut the two
+// streets that end at the crossing just before it, so the attributes must
+// follow the cut to stay on the segment at the node.
+//
+// A from (or to) way that passes through the via node is not placed: its
+// segment at the node is not one but two, one on either side, and the
+// relation does not say which way the restricted traffic arrives. Marking
+// both would restrict the traffic from the other side too (for only_*,
+// every turn there but one), and splitting the way would change the
+// street the map engine names.
+TEST(Osm2RmfRestrictions, WrittenOnTheSegmentsAtTheViaNode) {
+  // A level-0 cell border in x 120 m west of the crossing; one in y lies
+  // about 82 m south of 53.5 N, 182 m south of the crossing.
+  const double border = std::floor(13.0 * osm2rmf::kUnitsPerDegree / 4096) * 4096 / osm2rmf::kUnitsPerDegree;
+  Osm osm(border + Osm(0).Lon(120));
+  osm.Node(1, 0, 100);                                          // the crossing
+  osm.Node(11, -300, 100).Node(12, -150, 100);                  // West, ends at the crossing
+  osm.Node(21, 0, 250).Node(22, 0, 400);                        // North, starts there
+  osm.Node(31, 150, 100).Node(32, 300, 100);                    // East, starts there
+  osm.Node(41, 0, -250).Node(42, 0, -150);                      // South, ends there
+  osm.Node(50, 500, 100).Node(51, 500, -50).Node(53, 500, 250);  // Through passes node 50
+  osm.Node(61, 650, 100);                                       // Spur starts at node 50
+  osm.Node(71, -300, 300).Node(72, -150, 300);                  // a stream
+  osm.Way(1, {11, 12, 1}, Street("West")).Way(2, {1, 21, 22}, Street("North")).Way(3, {1, 31, 32}, Street("East"));
+  osm.Way(4, {41, 42, 1}, Street("South")).Way(5, {51, 50, 53}, Street("Through")).Way(6, {50, 61}, Street("Spur"));
+  osm.Way(7, {71, 72}, T({{"waterway", "stream"}}));
+  auto restriction = [](const char* key, const char* value, const std::string& more = "") {
+    return T({{"type", "restriction"}, {key, value}}) + more;
+  };
+  using M = Osm::Member;
+  // Written.
+  osm.RelationWith(100, {M{"way", 1, "from"}, M{"node", 1, "via"}, M{"way", 2, "to"}},
+                   restriction("restriction", "no_left_turn"));
+  osm.RelationWith(101, {M{"way", 2, "to"}, M{"node", 1, "via"}, M{"way", 4, "from"}},
+                   restriction("restriction", "only_straight_on"));
+  osm.RelationWith(107, {M{"way", 6, "from"}, M{"node", 50, "via"}, M{"way", 6, "to"}},
+                   restriction("restriction:motorcar", "no_u_turn"));
+  // Not placed.
+  osm.RelationWith(102, {M{"way", 1, "from"}, M{"way", 3, "via"}, M{"way", 1, "to"}},
+                   restriction("restriction", "no_u_turn"));
+  osm.RelationWith(103, {M{"way", 5, "from"}, M{"node", 50, "via"}, M{"way", 6, "to"}},
+                   restriction("restriction", "no_right_turn"));
+  osm.RelationWith(104, {M{"way", 6, "from"}, M{"node", 50, "via"}, M{"way", 5, "to"}},
+                   restriction("restriction", "only_left_turn"));
+  osm.RelationWith(105, {M{"way", 1, "from"}, M{"node", 50, "via"}, M{"way", 6, "to"}},
+                   restriction("restriction", "no_left_turn"));
+  osm.RelationWith(108, {M{"way", 1, "from"}, M{"node", 1, "via"}}, restriction("restriction", "no_left_turn"));
+  osm.RelationWith(109, {M{"way", 7, "from"}, M{"node", 1, "via"}, M{"way", 2, "to"}},
+                   restriction("restriction", "no_right_turn"));
+  osm.RelationWith(112, {M{"way", 1, "from"}, M{"way", 4, "from"}, M{"node", 1, "via"}, M{"way", 3, "to"}},
+                   restriction("restriction", "no_entry"));
+  osm.RelationWith(113, {M{"way", 1, "from"}, M{"node", 1, "via"}, M{"way", 99, "to"}},
+                   restriction("restriction", "no_left_turn"));
+  // Not for cars, or no restriction this converter knows.
+  osm.RelationWith(106, {M{"way", 2, "from"}, M{"node", 1, "via"}, M{"way", 3, "to"}},
+                   restriction("restriction", "no_left_turn", T({{"except", "psv; motorcar"}})));
+  osm.RelationWith(110, {M{"way", 1, "from"}, M{"node", 1, "via"}, M{"way", 3, "to"}},
+                   restriction("restriction:hgv", "no_left_turn"));
+  osm.RelationWith(111, {M{"way", 3, "from"}, M{"node", 1, "via"}, M{"way", 2, "to"}},
+                   restriction("restriction", "give_way"));
+  const osm2rmf::Conversion conv = osm.Convert();
+  ASSERT_TRUE(conv.ok) << conv.error;
+  EXPECT_EQ(conv.stats.restrictions, 3u);
+  EXPECT_EQ(conv.stats.restrictionsNotPlaced, 8u);
+
+  // The fixture cuts West and South on their last segment.
+  const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(conv.streets);
+  ASSERT_TRUE(built.ok) << built.error;
+  ASSERT_EQ(conv.streets.features.size(), 6u);
+  for (std::size_t street : {0u, 3u}) {
+    const auto pieces = built.PiecesOf(street);
+    ASSERT_GE(pieces.size(), 2u) << conv.streets.features[street].detail;
+    EXPECT_EQ(pieces.back()->vertices.front(), -1) << "the piece at the crossing starts at a cut";
+  }
+
+  using Triples = std::vector<rmfbuild::TextTriple>;
+  const TiPoint crossing = osm.Units(0, 100), junction = osm.Units(500, 100);
+  struct Expected {
+    const char* street;
+    TiPoint at;
+    Triples triples;
+  };
+  const Expected expected[] = {
+      {"West", crossing, {{"17B", "0PB", "100"}}},
+      {"North", crossing, {{"17B", "0PE", "100"}, {"17B", "0RE", "101"}}},
+      {"South", crossing, {{"17B", "0RB", "101"}}},
+      {"Spur", junction, {{"17B", "0PB", "107"}, {"17B", "0PE", "107"}}},
+  };
+  const std::vector<MapStretch> stretches = WrittenStretches(conv, "restrictions");
+  std::map<std::string, int> carriers;
+  for (const MapStretch& s : stretches) {
+    Triples want;
+    for (const Expected& e : expected) {
+      if (s.street == e.street && s.Touches(e.at)) want = e.triples;
+    }
+    if (!want.empty()) ++carriers[s.street];
+    auto byText = [](const rmfbuild::TextTriple& x, const rmfbuild::TextTriple& y) {
+      return std::tie(x.code, x.name, x.detail) < std::tie(y.code, y.name, y.detail);
+    };
+    std::sort(want.begin(), want.end(), byText);
+    Triples got = s.restrictions;
+    std::sort(got.begin(), got.end(), byText);
+    EXPECT_EQ(got, want) << s.street << " (" << s.a.x << "," << s.a.y << ")-(" << s.b.x << "," << s.b.y << ")";
+  }
+  for (const Expected& e : expected) EXPECT_EQ(carriers[e.street], 1) << e.street;
+  EXPECT_GT(stretches.size(), 12u);
+}
+
+// The demo extract: every restriction of it for cars is either written or
+// counted as not placed, and each written one is found in the map at its
+// via node, its from and to halves on segments that touch the node.
+TEST(Osm2RmfRestrictions, DemoExtractEveryRestrictionWrittenAtItsViaNodeOrCounted) {
+  struct Counted {
+    std::int64_t id = 0;
+    bool only = false;
+    std::vector<std::int64_t> viaNodes;
+  };
+  std::vector<Counted> counted;
+  std::unordered_map<std::int64_t, TiPoint> nodes;
+  {
+    osmium::io::Reader in{OSM2RMF_DEMO_EXTRACT, osmium::osm_entity_bits::node | osmium::osm_entity_bits::relation};
+    while (osmium::memory::Buffer buffer = in.read()) {
+      for (const osmium::OSMObject& object : buffer.select<osmium::OSMObject>()) {
+        if (object.type() == osmium::item_type::node) {
+          const auto& node = static_cast<const osmium::Node&>(object);
+          if (node.location().valid()) {
+            nodes[node.id()] = TiPoint{osm2rmf::LongitudeToUnits(node.location().lon()),
+                                       osm2rmf::LatitudeToUnits(node.location().lat())};
+          }
+          continue;
+        }
+        const auto& relation = static_cast<const osmium::Relation&>(object);
+        const osmium::TagList& tags = relation.tags();
+        if (std::string_view(tags.get_value_by_key("type", "")) != "restriction") continue;
+        std::string_view value = tags.get_value_by_key("restriction:motorcar", "");
+        if (value.empty()) value = tags.get_value_by_key("restriction", "");
+        if (std::string_view(tags.get_value_by_key("except", "")).find("motorcar") != std::string_view::npos) continue;
+        Counted c;
+        c.id = relation.id();
+        if (value.rfind("only_", 0) == 0) {
+          c.only = true;
+        } else if (value.rfind("no_", 0) != 0) {
+          continue;
+        }
+        for (const osmium::RelationMember& m : relation.members()) {
+          if (m.type() == osmium::item_type::node && std::string_view(m.role()) == "via") c.viaNodes.push_back(m.ref());
+        }
+        counted.push_back(std::move(c));
+      }
+    }
+    in.close();
+  }
+  EXPECT_EQ(counted.size(), 19u);
+
+  const osm2rmf::Conversion conv = osm2rmf::ConvertOsmFile(OSM2RMF_DEMO_EXTRACT, "Neubrandenburg");
+  ASSERT_TRUE(conv.ok) << conv.error;
+  EXPECT_EQ(conv.stats.restrictions + conv.stats.restrictionsNotPlaced, counted.size());
+  EXPECT_GT(conv.stats.restrictions, 0u);
+
+  const std::vector<MapStretch> stretches = WrittenStretches(conv, "demo_restrictions");
+  std::map<std::string, std::vector<std::pair<const MapStretch*, std::string>>> byKey;  // key -> (stretch, value)
+  for (const MapStretch& s : stretches) {
+    for (const rmfbuild::TextTriple& t : s.restrictions) {
+      EXPECT_EQ(t.code, "17B");
+      byKey[t.detail].emplace_back(&s, t.name);
+    }
+  }
+  std::size_t found = 0;
+  for (const Counted& c : counted) {
+    const auto it = byKey.find(std::to_string(c.id));
+    if (it == byKey.end()) continue;
+    ++found;
+    SCOPED_TRACE("relation " + std::to_string(c.id));
+    ASSERT_EQ(c.viaNodes.size(), 1u) << "written without a single via node";
+    ASSERT_EQ(nodes.count(c.viaNodes[0]), 1u);
+    const TiPoint via = nodes.at(c.viaNodes[0]);
+    std::vector<std::string> values;
+    for (const auto& [stretch, value] : it->second) {
+      EXPECT_TRUE(stretch->Touches(via)) << value << " on " << stretch->street << " away from the via node";
+      values.push_back(value);
+    }
+    std::sort(values.begin(), values.end());
+    EXPECT_EQ(values, (c.only ? std::vector<std::string>{"0RB", "0RE"} : std::vector<std::string>{"0PB", "0PE"}));
+    byKey.erase(it);
+  }
+  EXPECT_EQ(found, conv.stats.restrictions);
+  EXPECT_TRUE(byKey.empty()) << "restrictions in the map that the extract does not have: " << byKey.size();
 }
 
 }  // namespace

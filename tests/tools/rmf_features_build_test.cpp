@@ -177,7 +177,8 @@ struct Built {
 // Builds the features and the file, decodes every record and checks that
 // each part holds what its piece says: own triple, the feature's attribute
 // words, the piece's points in order and each source vertex's attributes
-// right after it; and that every entry of every record belongs to a piece.
+// right after it, followed by those that go before the next point's source
+// vertex; and that every entry of every record belongs to a piece.
 Built BuildAndCheck(const FeatureMap& map) {
   Built b;
   b.features = BuildFeatureMap(map);
@@ -223,9 +224,13 @@ Built BuildAndCheck(const FeatureMap& map) {
       points.push_back(rec.points[word]);
       indexes.push_back(word);
       const int vertex = k < p.vertices.size() ? p.vertices[k] : -1;
+      const int next = k + 1 < p.vertices.size() ? p.vertices[k + 1] : -1;
       std::vector<TextTriple> expected;
       for (const auto& va : f.vertexAttributes) {
-        if (vertex >= 0 && va.vertex == static_cast<std::size_t>(vertex)) expected.push_back(va.triple);
+        if (!va.before && vertex >= 0 && va.vertex == static_cast<std::size_t>(vertex)) expected.push_back(va.triple);
+      }
+      for (const auto& va : f.vertexAttributes) {
+        if (va.before && next >= 0 && va.vertex == static_cast<std::size_t>(next)) expected.push_back(va.triple);
       }
       for (const TextTriple& t : expected) {
         EXPECT_LT(w, e.words.size());
@@ -388,6 +393,57 @@ TEST(FeatureLines, TextsOneWayAndVertexAttributesSurviveCutting) {
   int holders = 0;
   for (const FeaturePiece* p : pieces) holders += std::count(p->vertices.begin(), p->vertices.end(), 1);
   EXPECT_EQ(holders, 2);
+}
+
+// Attributes of a stretch stay on the piece of it that touches the vertex
+// they are given for: after the vertex for the piece that starts there,
+// before the vertex for the piece that ends there, which, when a cell
+// border cuts the stretch, follows the last cut point, not the vertex
+// before it.
+TEST(FeatureLines, AttributesBeforeAVertexStayOnThePieceThatEndsThere) {
+  FeatureMap map;
+  // Vertex 1 lies on a cell border; the stretch from vertex 1 to 2 crosses
+  // one border, the one from vertex 2 to 3 two.
+  Feature street = Feature::Line(kStreet, "Main Street", {{1000, 1000}, {4096, 1500}, {9000, 2000}, {9500, 9000}});
+  street.VertexAttr(2, TextTriple{"17B", "0PE", "1"})
+      .VertexAttrBefore(3, TextTriple{"17B", "0PB", "2"})
+      .VertexAttrBefore(1, TextTriple{"17B", "0RB", "3"})
+      .VertexAttr(1, TextTriple{"17B", "0RE", "4"});
+  map.Add(street);
+  Built b = BuildAndCheck(map);  // checks every part's words against the rule
+  ASSERT_TRUE(b.features.ok);
+  CheckLinePieces(map, b.features, 0);
+
+  // The stretches of the written parts that carry each attribute, as (from
+  // point, to point) pairs of the source line's places.
+  std::map<std::string, std::vector<std::pair<double, double>>> carriers;
+  for (const FeaturePiece* p : b.features.PiecesOf(0)) {
+    const DecodedEntry& e = b.records.at({p->tileId, p->sequence}).entries.at(p->entry);
+    const DecodedRecord& rec = b.records.at({p->tileId, p->sequence});
+    std::size_t point = 0;
+    for (std::uint16_t word : e.words) {
+      if ((word & 0x8000) == 0) {
+        ++point;
+        continue;
+      }
+      if (point == 0 || point >= p->points.size()) continue;  // the feature's own words, or after the last point
+      const TextTriple t = rec.TripleAt(word & 0x7fff);
+      const TiPoint a = p->points[point - 1], z = p->points[point];
+      carriers[t.detail].emplace_back(a.x, z.x);
+    }
+  }
+  using Stretches = std::vector<std::pair<double, double>>;
+  // Vertex 2 (9000) to the first cut on the way to vertex 3 (y 4096, x 9149).
+  ASSERT_EQ(carriers["1"].size(), 1u);
+  EXPECT_EQ(carriers["1"][0].first, 9000);
+  EXPECT_LT(carriers["1"][0].second, 9500);
+  // The last cut (y 8192, x 9442) to vertex 3.
+  ASSERT_EQ(carriers["2"].size(), 1u);
+  EXPECT_GT(carriers["2"][0].first, carriers["1"][0].second);
+  EXPECT_EQ(carriers["2"][0].second, 9500);
+  EXPECT_EQ(carriers["3"], (Stretches{{1000, 4096}}));
+  // Vertex 1 to the border at x 8192, which cuts the stretch on to vertex 2.
+  EXPECT_EQ(carriers["4"], (Stretches{{4096, 8192}}));
 }
 
 // A class-7 line's own code ("L71") has the route-class pair itself, so a
@@ -849,6 +905,10 @@ TEST(FeatureMapBuild, RefusesWhatCannotBeWritten) {
       {"outside the world", Feature::Point(kShop, "p", P(1 << 27, 0)), "outside the world"},
       {"vertex attribute on an area", vattrOnArea, "no vertex attributes"},
       {"missing vertex", Feature::Line(kStreet, "l", {P(0, 0), P(9, 9)}).VertexAttr(2, {"9", "", ""}), "vertex 2"},
+      {"missing vertex, before", Feature::Line(kStreet, "l", {P(0, 0), P(9, 9)}).VertexAttrBefore(2, {"9", "", ""}),
+       "vertex 2"},
+      {"before the first vertex", Feature::Line(kStreet, "l", {P(0, 0), P(9, 9)}).VertexAttrBefore(0, {"9", "", ""}),
+       "before vertex 0"},
       {"bad ring mark", badMark, "mark other than"},
       {"long name", Feature::Point(kShop, std::string(51, 'n'), P(0, 0)), "longer than 50"},
       {"hole outside its area",

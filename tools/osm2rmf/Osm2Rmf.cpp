@@ -247,12 +247,25 @@ AddrTags AddrOf(const Tags& tags, TextTable& texts) {
 // A way with a travelled highway class, reduced to what its street
 // features are made of.
 struct Highway {
+  std::int64_t id = 0;
   std::string name;   // the name tag
   std::string label;  // the name, else the ref: the name the street is written with
   OneWay oneWay = OneWay::kBoth;
   std::string value;  // route-class value
   int classDigit = 7;
-  std::vector<std::vector<TiPoint>> runs;  // the runs of known positions (see Runs)
+  std::vector<std::vector<TiPoint>> runs;  // the runs of known positions (see SplitRuns)
+  std::vector<std::pair<std::int64_t, std::int64_t>> runEnds;  // node ids of each run's first and last point
+};
+
+// A turn restriction relation (type=restriction, a no_* or only_* value
+// that applies to cars), with its members by role.
+struct Restriction {
+  std::int64_t id = 0;
+  bool only = false;  // only_*, else no_*
+  std::vector<std::int64_t> fromWays;
+  std::vector<std::int64_t> toWays;
+  std::vector<std::int64_t> viaNodes;
+  std::size_t otherMembers = 0;  // via ways, and from, to or via members of the wrong type
 };
 
 struct NodeAddress {
@@ -322,6 +335,7 @@ struct Reader {
   std::vector<std::pair<TiPoint, PoiClass>> poiAreas;  // multipolygon relations, at the mean of their rings
   std::vector<std::pair<TiPoint, std::string>> places;  // named place nodes
   std::vector<Boundary> boundaries;  // whose rings closed, in document order
+  std::vector<Restriction> restrictions;  // in document order; written by the relation pass
 };
 
 Tags TagsOf(const osmium::TagList& list) {
@@ -336,21 +350,31 @@ TiPoint PointOf(const osmium::Location& at) {
 }
 
 // Splits a way's nodes into runs of known positions, leaving out repeated
-// equal points (the format has no zero-length segments).
-std::vector<std::vector<TiPoint>> Runs(const osmium::WayNodeList& nodes) {
+// equal points (the format has no zero-length segments), and notes the ids
+// of the nodes written as each run's first and last point.
+void SplitRuns(const osmium::WayNodeList& nodes, Highway& h) {
   std::vector<std::vector<TiPoint>> runs(1);
+  std::vector<std::pair<std::int64_t, std::int64_t>> ends(1);
   for (const osmium::NodeRef& n : nodes) {
     if (!n.location().valid()) {
-      if (!runs.back().empty()) runs.emplace_back();
+      if (!runs.back().empty()) {
+        runs.emplace_back();
+        ends.emplace_back();
+      }
       continue;
     }
     const TiPoint p = PointOf(n.location());
     std::vector<TiPoint>& run = runs.back();
     if (!run.empty() && run.back().x == p.x && run.back().y == p.y) continue;
+    if (run.empty()) ends.back().first = n.ref();
+    ends.back().second = n.ref();
     run.push_back(p);
   }
-  std::erase_if(runs, [](const std::vector<TiPoint>& run) { return run.size() < 2; });
-  return runs;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i].size() < 2) continue;
+    h.runs.push_back(std::move(runs[i]));
+    h.runEnds.push_back(ends[i]);
+  }
 }
 
 // The mean of the known nodes of a way or ring (a closed one's repeated
@@ -374,8 +398,9 @@ std::optional<TiPoint> MeanPoint(const osmium::NodeRefList& nodes) {
 }
 
 // The street features a highway way becomes.
-Highway HighwayOf(const Tags& tags, const RoadKind& road, const osmium::WayNodeList& nodes) {
+Highway HighwayOf(std::int64_t id, const Tags& tags, const RoadKind& road, const osmium::WayNodeList& nodes) {
   Highway h;
+  h.id = id;
   h.name = TagValue(tags, "name");
   h.label = h.name.empty() ? std::string(TagValue(tags, "ref")) : h.name;
   h.oneWay = OneWayOf(tags, road);
@@ -386,7 +411,7 @@ Highway HighwayOf(const Tags& tags, const RoadKind& road, const osmium::WayNodeL
   const bool accessWay = road.roadType == '4' && road.kind == ' ' && road.classDigit == 7 && h.label.empty() &&
                          TagValue(tags, "highway") != "living_street";
   h.classDigit = accessWay ? 4 : road.classDigit;
-  h.runs = Runs(nodes);
+  SplitRuns(nodes, h);
   return h;
 }
 
@@ -477,6 +502,50 @@ class AreaManager : public osmium::relations::RelationsManager<AreaManager, fals
   std::unordered_map<osmium::object_id_type, Wanted> wanted_;
 };
 
+// True when a semicolon-separated list names the item.
+bool ListNames(std::string_view list, std::string_view item) {
+  while (!list.empty()) {
+    const std::size_t end = std::min(list.find(';'), list.size());
+    std::string_view entry = list.substr(0, end);
+    while (!entry.empty() && entry.front() == ' ') entry.remove_prefix(1);
+    while (!entry.empty() && entry.back() == ' ') entry.remove_suffix(1);
+    if (entry == item) return true;
+    list.remove_prefix(std::min(end + 1, list.size()));
+  }
+  return false;
+}
+
+// The turn restriction a relation stands for: type=restriction with a
+// restriction:motorcar value, else a restriction value, that starts with
+// "no_" or "only_", and no "except" naming motorcar. Empty for any other
+// relation.
+std::optional<Restriction> RestrictionOf(const osmium::Relation& relation) {
+  const Tags tags = TagsOf(relation.tags());
+  if (TagValue(tags, "type") != "restriction") return std::nullopt;
+  std::string_view value = TagValue(tags, "restriction:motorcar");
+  if (value.empty()) value = TagValue(tags, "restriction");
+  if (!value.starts_with("no_") && !value.starts_with("only_")) return std::nullopt;
+  if (ListNames(TagValue(tags, "except"), "motorcar")) return std::nullopt;
+  Restriction r;
+  r.id = relation.id();
+  r.only = value.starts_with("only_");
+  for (const osmium::RelationMember& m : relation.members()) {
+    const std::string_view role = m.role();
+    const bool way = m.type() == osmium::item_type::way;
+    const bool node = m.type() == osmium::item_type::node;
+    if (role == "from" && way) {
+      r.fromWays.push_back(m.ref());
+    } else if (role == "to" && way) {
+      r.toWays.push_back(m.ref());
+    } else if (role == "via" && node) {
+      r.viaNodes.push_back(m.ref());
+    } else if (role == "from" || role == "to" || role == "via") {
+      ++r.otherMembers;
+    }
+  }
+  return r;
+}
+
 // The first pass, over the relations, on a thread of its own: it runs
 // while the second pass reads the nodes (most of an extract), and the
 // second pass waits for it at the first way, where it needs to know the
@@ -485,12 +554,17 @@ class AreaManager : public osmium::relations::RelationsManager<AreaManager, fals
 // pass repeats.
 class RelationPass {
  public:
-  RelationPass(const osmium::io::File& file, AreaManager& areas)
-      : thread_([this, file, &areas]() {
+  // Turn restrictions go to `restrictions`, which nobody else touches
+  // until Wait returns.
+  RelationPass(const osmium::io::File& file, AreaManager& areas, std::vector<Restriction>& restrictions)
+      : thread_([this, file, &areas, &restrictions]() {
           try {
             osmium::io::Reader relations{file, osmium::osm_entity_bits::relation, osmium::io::read_meta::no};
             while (osmium::memory::Buffer buffer = relations.read()) {
-              for (const osmium::Relation& relation : buffer.select<osmium::Relation>()) areas.relation(relation);
+              for (const osmium::Relation& relation : buffer.select<osmium::Relation>()) {
+                areas.relation(relation);
+                if (std::optional<Restriction> r = RestrictionOf(relation)) restrictions.push_back(std::move(*r));
+              }
             }
             relations.close();
             areas.prepare_for_lookup();
@@ -567,7 +641,9 @@ class Collector : public osmium::handler::Handler {
     }
     const RoadKind* road = FindRoadKind(TagValue(tags, "highway"));
     // Closed ways tagged area=yes are squares and yards, not streets.
-    if (road != nullptr && TagValue(tags, "area") != "yes") r_.highways.push_back(HighwayOf(tags, *road, nodes));
+    if (road != nullptr && TagValue(tags, "area") != "yes") {
+      r_.highways.push_back(HighwayOf(way.id(), tags, *road, nodes));
+    }
   }
 
  private:
@@ -651,7 +727,7 @@ using NegativeIndex = osmium::index::map::SparseMemArray<osmium::unsigned_object
 void ReadExtract(const osmium::io::File& file, Reader& r) {
   AreaManager areas;
   {
-    RelationPass relations{file, areas};
+    RelationPass relations{file, areas, r.restrictions};
     PositiveIndex positive;
     NegativeIndex negative;
     osmium::handler::NodeLocationsForWays<PositiveIndex, NegativeIndex> locations{positive, negative};
@@ -790,6 +866,8 @@ struct StreetRun {
   std::size_t feature = 0;    // index into Conversion::streets.features
   int name = -1;              // the way's name tag as an interned number; -1 without one
   std::vector<double> along;  // metres from the first vertex to each vertex
+  std::int64_t way = 0;       // the way's id
+  std::pair<std::int64_t, std::int64_t> ends;  // node ids of the first and last vertex
 };
 
 // Street names as numbers, so matching compares integers.
@@ -816,8 +894,11 @@ std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) 
     const int classDigit = way.classDigit;
     std::vector<std::vector<TiPoint>> pieces = std::move(way.runs);
     if (pieces.empty()) ++c.stats.droppedWays;
-    for (std::vector<TiPoint>& points : pieces) {
+    for (std::size_t piece = 0; piece < pieces.size(); ++piece) {
+      std::vector<TiPoint>& points = pieces[piece];
       StreetRun run;
+      run.way = way.id;
+      run.ends = way.runEnds[piece];
       run.name = way.name.empty() ? -1 : names.Intern(way.name);
       const Plane plane(points.front().y);
       run.along.push_back(0);
@@ -847,6 +928,73 @@ std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) 
     }
   }
   return runs;
+}
+
+// ---- turn restrictions ---------------------------------------------------------------
+
+// Where a restriction's via node ends a street run of one way: the run and
+// whether the node is its last vertex (else its first).
+struct RunEnd {
+  const StreetRun* run = nullptr;
+  bool last = false;
+};
+
+// The one end of a written run of the way at the node; empty when no run of
+// the way, or more than one end (a closed way, a way that comes back to the
+// node), lies there.
+std::optional<RunEnd> EndAt(const std::unordered_map<std::int64_t, std::vector<const StreetRun*>>& runsOfWay,
+                            std::int64_t way, std::int64_t node) {
+  const auto it = runsOfWay.find(way);
+  if (it == runsOfWay.end()) return std::nullopt;
+  std::optional<RunEnd> found;
+  int ends = 0;
+  for (const StreetRun* run : it->second) {
+    if (run->ends.first == node) {
+      found = RunEnd{run, false};
+      ++ends;
+    }
+    if (run->ends.second == node) {
+      found = RunEnd{run, true};
+      ++ends;
+    }
+  }
+  if (ends != 1) return std::nullopt;
+  return found;
+}
+
+// Writes each restriction that has one from way, one via node and one to
+// way, both written streets with a run that starts or ends at the node, as
+// attributes of the two segments at the node; counts the others as not
+// placed.
+void WriteRestrictions(const std::vector<Restriction>& restrictions, const std::vector<StreetRun>& runs,
+                       Conversion& c) {
+  std::unordered_map<std::int64_t, std::vector<const StreetRun*>> runsOfWay;
+  for (const StreetRun& run : runs) runsOfWay[run.way].push_back(&run);
+  for (const Restriction& r : restrictions) {
+    std::optional<RunEnd> from, to;
+    if (r.fromWays.size() == 1 && r.toWays.size() == 1 && r.viaNodes.size() == 1 && r.otherMembers == 0) {
+      from = EndAt(runsOfWay, r.fromWays[0], r.viaNodes[0]);
+      to = EndAt(runsOfWay, r.toWays[0], r.viaNodes[0]);
+    }
+    if (!from || !to) {
+      ++c.stats.restrictionsNotPlaced;
+      continue;
+    }
+    const std::string key = std::to_string(r.id);
+    for (const auto& [end, value] :
+         {std::pair{*from, r.only ? "0RB" : "0PB"}, std::pair{*to, r.only ? "0RE" : "0PE"}}) {
+      Feature& f = c.streets.features[end.run->feature];
+      const TextTriple triple{std::to_string(f.featureClass.level) + "7B", value, key};
+      // The segment at the node: the first one after its first vertex, or
+      // the last one, before its last vertex.
+      if (end.last) {
+        f.VertexAttrBefore(f.points.size() - 1, triple);
+      } else {
+        f.VertexAttr(0, triple);
+      }
+    }
+    ++c.stats.restrictions;
+  }
 }
 
 // ---- addresses -----------------------------------------------------------------------
@@ -1183,6 +1331,7 @@ Conversion Finish(Reader& r, std::string_view name) {
 
   NameTable names;
   const std::vector<StreetRun> runs = WriteStreets(r, c, names);
+  WriteRestrictions(r.restrictions, runs, c);
   std::vector<AddrTags> tags;
   CollectAddresses(r, c, tags);
   const std::vector<Placement> placed = PlaceAddresses(c.addresses, runs, c.streets, names);

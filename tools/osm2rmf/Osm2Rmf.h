@@ -41,6 +41,26 @@
 //    place node within 2 km. Boundaries are assembled by libosmium; one
 //    whose member ways are partly missing from the extract is used when
 //    the ways that are there still close.
+//  - Turn restrictions: a relation tagged type=restriction whose
+//    restriction:motorcar value, else its restriction value, starts with
+//    "no_" or "only_", and whose except list does not name motorcar, is
+//    written when it has exactly one from way, one via node and one to way,
+//    both streets written here, each with exactly one end of its written
+//    runs (after splitting at gaps) at the via node. It becomes one
+//    route-restriction attribute on each of the two street segments that
+//    touch the via node: code "L7B" (L the street's detail level, no
+//    direction mark), value "0PB" on the from way and "0PE" on the to way
+//    for no_*, "0RB" and "0RE" for only_*, name the relation id in
+//    decimal, the key that pairs the two. A segment's attributes are stored
+//    after its lower vertex: after the first vertex when the street starts
+//    at the via node, after the point before the last vertex when it ends
+//    there (the builder keeps such an attribute on the piece that touches
+//    the node when a tile border cuts the segment). The router's driving
+//    connection filter reads them as restriction items: 0PB kind 2, 0PE
+//    kind 4, 0RB kind 5, 0RE kind 7. Not placed (counted, nothing
+//    written): a via way, a missing or repeated member, a from or to way
+//    that is not a written street, and one that passes through the via
+//    node or comes back to it, whose segment at the node is not one.
 //  - Nodes, ways (buildings, areas; at the mean of their nodes) and
 //    multipolygon relations (at the mean of their outer rings' corners)
 //    that ClassifyPoi takes for points of interest go to a separate map whose
@@ -87,6 +107,8 @@ struct ConvertStats {
   std::size_t streetsWithCity = 0;     // streets whose locality attribute names a city
   std::size_t streetsWithPostcode = 0;  // ... a postal code
   std::size_t boundariesUsed = 0;      // boundary relations whose rings closed in the extract
+  std::size_t restrictions = 0;          // turn restrictions written
+  std::size_t restrictionsNotPlaced = 0;  // turn restrictions for cars that could not be placed
   std::array<std::size_t, 18> poisByCategory{};  // points of interest per category; index 0 unused
 };
 

@@ -22,6 +22,7 @@ void PrintReport(const char* input, const osm2rmf::ConvertStats& s, const osm2rm
   std::printf("house-number ranges: %zu\n", s.houseNumberRanges);
   std::printf("streets with city: %zu, with postal code: %zu (%zu boundaries used)\n", s.streetsWithCity,
               s.streetsWithPostcode, s.boundariesUsed);
+  std::printf("turn restrictions: %zu written, %zu not placed\n", s.restrictions, s.restrictionsNotPlaced);
   std::printf("points of interest: %zu\n", s.pois);
   for (std::size_t category = 1; category < s.poisByCategory.size(); ++category) {
     if (s.poisByCategory[category] == 0) continue;

@@ -597,6 +597,7 @@ std::string CheckFeature(const Feature& f) {
       if (a.vertex >= f.points.size()) {
         return "vertex attribute names vertex " + std::to_string(a.vertex) + ", beyond the points";
       }
+      if (a.before && a.vertex == 0) return "an attribute before vertex 0 belongs to no stretch";
     }
   }
   switch (c.category) {

@@ -177,20 +177,37 @@ class RecordFill {
   TiRect box_{};
 };
 
+// A feature's vertex attributes by vertex: those that follow their vertex,
+// and those that go before it.
+struct VertexAttributeIndex {
+  std::multimap<int, const TextTriple*> after;
+  std::multimap<int, const TextTriple*> before;
+
+  explicit VertexAttributeIndex(const Feature& f) {
+    for (const VertexAttribute& a : f.vertexAttributes) {
+      (a.before ? before : after).emplace(static_cast<int>(a.vertex), &a.triple);
+    }
+  }
+};
+
 // The part's entry: own triple, the feature's attribute words, then every
-// point word followed by its vertex's attribute words. Point words carry no
-// index yet.
-Part EncodePart(const Feature& f, const PendingPart& part,
-                const std::multimap<int, const TextTriple*>& vertexAttributes) {
+// point word followed by its vertex's attribute words and by those that go
+// before the next point's vertex. Point words carry no index yet.
+Part EncodePart(const Feature& f, const PendingPart& part, const VertexAttributeIndex& vertexAttributes) {
   Part out;
   out.text = TextTriple{f.featureClass.Code(part.mark), f.name, f.detail};
   for (const TextTriple& t : f.attributes) out.words.push_back(VertexWord::Attribute(t));
+  auto add = [&out](const std::multimap<int, const TextTriple*>& attributes, int vertex) {
+    if (vertex < 0) return;
+    auto range = attributes.equal_range(vertex);
+    for (auto it = range.first; it != range.second; ++it) out.words.push_back(VertexWord::Attribute(*it->second));
+  };
   for (std::size_t i = 0; i < part.points.size(); ++i) {
     out.words.push_back(VertexWord::Point(0));
-    const int vertex = i < part.vertices.size() ? part.vertices[i] : -1;
-    if (vertex < 0) continue;
-    auto range = vertexAttributes.equal_range(vertex);
-    for (auto it = range.first; it != range.second; ++it) out.words.push_back(VertexWord::Attribute(*it->second));
+    add(vertexAttributes.after, i < part.vertices.size() ? part.vertices[i] : -1);
+    // Points of a run follow the line, so the point before a source vertex
+    // is the vertex before it or a cut point on the stretch between them.
+    add(vertexAttributes.before, i + 1 < part.vertices.size() ? part.vertices[i + 1] : -1);
   }
   if (part.closed) out.words.push_back(VertexWord::Point(0));
   return out;
@@ -320,6 +337,11 @@ Feature& Feature::VertexAttr(std::size_t vertex, TextTriple triple) {
   return *this;
 }
 
+Feature& Feature::VertexAttrBefore(std::size_t vertex, TextTriple triple) {
+  vertexAttributes.push_back(VertexAttribute{vertex, std::move(triple), true});
+  return *this;
+}
+
 bool Feature::SetOneWay(OneWay way) {
   const char wayMark = way == OneWay::kAlong ? '+' : way == OneWay::kAgainst ? '-' : 0;
   bool any = false;
@@ -417,11 +439,7 @@ FeatureBuild BuildFeatureMap(const FeatureMap& map) {
     auto flush = [&]() { tile.records.push_back(fill.Take()); };
     for (PendingPart& part : parts) {
       const Feature& f = map.features[part.feature];
-      std::multimap<int, const TextTriple*> vertexAttributes;
-      for (const VertexAttribute& a : f.vertexAttributes) {
-        vertexAttributes.emplace(static_cast<int>(a.vertex), &a.triple);
-      }
-      Part encoded = EncodePart(f, part, vertexAttributes);
+      Part encoded = EncodePart(f, part, VertexAttributeIndex(f));
       if (encoded.words.size() > kMaxPartWords) {
         return Refuse("feature " + std::to_string(part.feature) + ": a part of " +
                       std::to_string(encoded.words.size()) + " vertex words exceeds " +

@@ -35,6 +35,12 @@
 //    attribute triples follow as attribute words before the first vertex,
 //    vertex attributes right after the vertex they belong to. A vertex that
 //    ends one piece and starts the next carries its attributes in both.
+//    Attributes stored after a vertex belong to the stretch that follows
+//    it, so a cut inside that stretch leaves them on its first piece only;
+//    an attribute given "before" a vertex goes after the point that
+//    precedes the vertex in the part holding both (the vertex before it,
+//    or the last cut point between them), so it stays on the piece of the
+//    stretch that touches the vertex.
 #pragma once
 
 #include <array>
@@ -76,6 +82,10 @@ enum class OneWay { kBoth, kAlong, kAgainst };  // no mark, '+', '-'
 struct VertexAttribute {
   std::size_t vertex = 0;  // index into Feature::points
   TextTriple triple;
+  // Written after the point before the vertex instead of after the vertex:
+  // an attribute of the stretch that ends at the vertex (vertex 1 or more),
+  // which a cut keeps on the piece of that stretch that touches the vertex.
+  bool before = false;
 };
 
 struct FeatureRing {
@@ -101,6 +111,9 @@ struct Feature {
 
   Feature& Attribute(TextTriple triple);
   Feature& VertexAttr(std::size_t vertex, TextTriple triple);
+  // An attribute of the stretch that ends at `vertex` (see
+  // VertexAttribute::before).
+  Feature& VertexAttrBefore(std::size_t vertex, TextTriple triple);
   // Sets the one-way mark on every route-class attribute (code pair 7-1) of
   // the feature, the own code of a class-7 line included; false when it has
   // none (nothing changed then).
@@ -192,7 +205,8 @@ struct FeatureBuild {
 // (a point with other than one point, a line with fewer than two or with two
 // equal consecutive points, a ring with fewer than three corners or no area),
 // a coordinate outside the world (x -2^27 .. 2^27 - 1, y -2^26 .. 2^26 - 1),
-// vertex attributes on an area or naming a missing vertex, rings that cross
+// vertex attributes on an area or naming a missing vertex (or vertex 0 for
+// one given before its vertex), rings that cross
 // each other or turn so that a cut cannot close them, tile levels outside
 // 0..15, and any part the record format cannot hold.
 FeatureBuild BuildFeatureMap(const FeatureMap& map);
