@@ -1462,10 +1462,14 @@ TEST(Osm2RmfRestrictions, WrittenOnTheSegmentsAtTheViaNode) {
     Triples triples;
   };
   const Expected expected[] = {
-      {"West", crossing, {{"17B", "0PB", "100"}}},
-      {"North", crossing, {{"17B", "0PE", "100"}, {"17B", "0RE", "101"}}},
-      {"South", crossing, {{"17B", "0RB", "101"}}},
-      {"Spur", junction, {{"17B", "0PB", "107"}, {"17B", "0PE", "107"}}},
+      // Marked for travel toward the crossing on West and South (both end
+      // there), away from it on North; on Spur, which starts at the
+      // junction, the U-turn ban's from item holds toward it, against
+      // Spur's vertex order.
+      {"West", crossing, {{"17B+", "0PB", "100"}}},
+      {"North", crossing, {{"17B+", "0PE", "100"}, {"17B+", "0RE", "101"}}},
+      {"South", crossing, {{"17B+", "0RB", "101"}}},
+      {"Spur", junction, {{"17B-", "0PB", "107"}, {"17B+", "0PE", "107"}}},
   };
   const std::vector<MapStretch> stretches = WrittenStretches(conv, "restrictions");
   std::map<std::string, int> carriers;
@@ -1540,10 +1544,14 @@ TEST(Osm2RmfRestrictions, DemoExtractEveryRestrictionWrittenAtItsViaNodeOrCounte
 
   const std::vector<MapStretch> stretches = WrittenStretches(conv, "demo_restrictions");
   std::map<std::string, std::vector<std::pair<const MapStretch*, std::string>>> byKey;  // key -> (stretch, value)
+  std::map<const MapStretch*, std::map<std::string, char>> marks;  // stretch -> value -> mark
   for (const MapStretch& s : stretches) {
     for (const rmfbuild::TextTriple& t : s.restrictions) {
-      EXPECT_EQ(t.code, "17B");
+      ASSERT_EQ(t.code.size(), 4u) << t.code;
+      EXPECT_EQ(t.code.substr(0, 3), "17B");
+      EXPECT_TRUE(t.code[3] == '+' || t.code[3] == '-') << t.code;
       byKey[t.detail].emplace_back(&s, t.name);
+      marks[&s][t.name] = t.code[3];
     }
   }
   std::size_t found = 0;
@@ -1558,6 +1566,11 @@ TEST(Osm2RmfRestrictions, DemoExtractEveryRestrictionWrittenAtItsViaNodeOrCounte
     std::vector<std::string> values;
     for (const auto& [stretch, value] : it->second) {
       EXPECT_TRUE(stretch->Touches(via)) << value << " on " << stretch->street << " away from the via node";
+      // Travel from the stretch's lower point to its higher one is '+':
+      // toward the via node for the from item, away from it for the to item.
+      const bool fromItem = value.back() == 'B';
+      const bool viaAtHigher = Same(stretch->b, via);
+      EXPECT_EQ(marks[stretch][value], fromItem == viaAtHigher ? '+' : '-') << value << " on " << stretch->street;
       values.push_back(value);
     }
     std::sort(values.begin(), values.end());

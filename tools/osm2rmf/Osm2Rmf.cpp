@@ -981,10 +981,14 @@ void WriteRestrictions(const std::vector<Restriction>& restrictions, const std::
       continue;
     }
     const std::string key = std::to_string(r.id);
-    for (const auto& [end, value] :
-         {std::pair{*from, r.only ? "0RB" : "0PB"}, std::pair{*to, r.only ? "0RE" : "0PE"}}) {
+    for (const auto& [end, value, toward] : {std::tuple{*from, r.only ? "0RB" : "0PB", true},
+                                             std::tuple{*to, r.only ? "0RE" : "0PE", false}}) {
       Feature& f = c.streets.features[end.run->feature];
-      const TextTriple triple{std::to_string(f.featureClass.level) + "7B", value, key};
+      // The item holds for travel toward the via node on the from way and
+      // away from it on the to way: '+' when that runs along the vertex
+      // order, '-' against it.
+      const char mark = toward == end.last ? '+' : '-';
+      const TextTriple triple{std::to_string(f.featureClass.level) + "7B" + mark, value, key};
       // The segment at the node: the first one after its first vertex, or
       // the last one, before its last vertex.
       if (end.last) {

@@ -48,8 +48,12 @@
 //    both streets written here, each with exactly one end of its written
 //    runs (after splitting at gaps) at the via node. It becomes one
 //    route-restriction attribute on each of the two street segments that
-//    touch the via node: code "L7B" (L the street's detail level, no
-//    direction mark), value "0PB" on the from way and "0PE" on the to way
+//    touch the via node: code "L7B" (L the street's detail level) with a
+//    direction mark for the direction of travel the item holds for (toward
+//    the via node on the from way, away from it on the to way): '+' when
+//    that runs along the vertex order, '-' against it (the connection
+//    filters put '+' items in the list the router reads for travel toward
+//    higher vertex positions); value "0PB" on the from way and "0PE" on the to way
 //    for no_*, "0RB" and "0RE" for only_*, name the relation id in
 //    decimal, the key that pairs the two. A segment's attributes are stored
 //    after its lower vertex: after the first vertex when the street starts
