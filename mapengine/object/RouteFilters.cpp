@@ -22,7 +22,7 @@ constexpr int kNameStart = 57;
 constexpr int kLower = 0;   // toward lower vertex positions; not opened by a '+' entry
 constexpr int kHigher = 1;  // toward higher vertex positions; not opened by a '-' entry
 
-// Kinds written into bits 0-2 of a direction's control word.
+// Kinds, written as the direction's group code.
 constexpr std::uint32_t kKindOrdinary = 0;
 constexpr std::uint32_t kKindRamp = 1;
 constexpr std::uint32_t kKindFreeway = 2;
@@ -93,7 +93,7 @@ bool BothSet(const RmfFeatureAnswer* answer) {
 }
 
 void SetDirection(RmfTravelAnswer& travel, std::uint32_t kind, std::int8_t level, std::uint32_t cost) {
-  travel.control = (travel.control & ~kRmfTravelControlKind) | kind;
+  travel.groupCode = static_cast<std::uint8_t>(kind);
   travel.roadClass = level;
   travel.costFactor = cost;
 }

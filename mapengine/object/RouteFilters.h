@@ -23,19 +23,21 @@
 // Feature answers. Index 0 of RmfFeatureAnswer::travel is travel toward lower
 // vertex positions, index 1 toward higher, so an entry marked '+' opens only
 // travel[1] and one marked '-' only travel[0]. Per direction the filter
-// writes the kind into bits 0-2 of the control word (other bits kept; 0
-// ordinary, 1 a ramp, 2 a freeway, 3 a connection travelled at no cost),
-// the detail level into roadClass (negative: closed) and the cost factor
-// (cost per unit of length, 137329.101562 / km/h) into costFactor; the group
-// code and the time words are left alone. Both classes start at -1, and the
+// writes the kind into groupCode (0 ordinary, 1 a ramp, 2 a freeway, 3 a
+// connection travelled at no cost; the router reads it as the stretch's
+// group code: non-zero forbids U-turns at its end and joins junction
+// groups, 3 is a connector inside a junction), the detail level into
+// roadClass (negative: closed) and the cost factor (cost per unit of length,
+// 137329.101562 / km/h) into costFactor; the control word and the time
+// words are left alone. Both classes start at -1, and the
 // filter stops at the first entry after which both directions are set.
 //
 // Connection answers. Each entry that is a restriction adds an item (kind,
 // key = the name read as a number, condition flags 0) to items[0] when it has
 // no direction mark or is marked '-', and to items[1] when it has none or is
-// marked '+'. The library checks itemCounts[0] when the request's bit 4
-// (kRmfConnectionFirstItems, travel direction +1) is set and itemCounts[1]
-// with bit 5 (kRmfConnectionSecondItems, travel direction -1). Both counts
+// marked '+': like the one-way marks of the route class, '+' names travel
+// along the vertex order. The router reads items[1] for travel toward higher
+// vertex positions and items[0] for travel toward lower ones. Both counts
 // start at 0; a list holds at most kRmfConnectionItems (80) items and takes
 // no more. The request word is left alone.
 //

@@ -46,18 +46,6 @@ struct Found {
   bool restricted;
 };
 
-// The traversal record of one direction from the profile's feature answer,
-// read as the routing tables read it.
-RmfTraversal TraversalOf(const RmfFeatureAnswer& answer, std::int32_t direction) {
-  const RmfTravelAnswer& t = answer.travel[direction];
-  const std::int32_t c = t.roadClass < 0 ? -1 : std::min<std::int32_t>(t.roadClass, 15);
-  std::uint32_t flags = (static_cast<std::uint32_t>(c) << kRmfTraversalClassShift) & kRmfTraversalClassMask;
-  const std::uint32_t kind = t.control & kRmfTravelControlKind;
-  if (kind <= 3) flags |= kind << kRmfTraversalGroupShift;
-  if ((t.control & kRmfTravelControlRestricted) != 0) flags |= kRmfTraversalRestricted;
-  return RmfTraversal{flags, t.costFactor, 0};
-}
-
 // The point of the vertex at `position` of the slot's part: 1, or 0 when the
 // position holds no vertex.
 std::int32_t VertexPoint(RmfFeature* slot, std::int32_t part, std::int32_t position, TiPoint* at) {
@@ -198,7 +186,8 @@ class Gatherer {
       answer.travel[0].roadClass = answer.travel[1].roadClass = -1;
       const std::int32_t asked = RmfProfileFeatureCost(route_->reader, &set, nullptr, &answer);
       if (asked < 0) return asked;
-      const RmfTraversal records[2] = {TraversalOf(answer, 0), TraversalOf(answer, 1)};
+      const RmfTraversal records[2] = {rmf::detail::TraversalOf(answer, kRmfTravelLower, false),
+                                       rmf::detail::TraversalOf(answer, kRmfTravelHigher, false)};
       if (RmfTraversalClass(records[0].flags) < 0 && RmfTraversalClass(records[1].flags) < 0) continue;
       for (std::int32_t position = -1;;) {
         std::int32_t found = -1;

@@ -59,13 +59,15 @@ std::uint32_t SecondWord(std::uint32_t count, std::uint32_t high, std::uint32_t 
          (high << kRmfNodeClassShift) | (second << kRmfNodeSecondShift);
 }
 
-// The traversal record of one direction from the profile's answer.
+}  // namespace
+
+namespace rmf::detail {
+
 RmfTraversal TraversalOf(const RmfFeatureAnswer& answer, std::int32_t direction, bool timeDependent) {
   const RmfTravelAnswer& t = answer.travel[direction];
   const std::int32_t c = t.roadClass < 0 ? -1 : std::min<std::int32_t>(t.roadClass, 15);
   std::uint32_t flags = (static_cast<std::uint32_t>(c) << kRmfTraversalClassShift) & kRmfTraversalClassMask;
-  const std::uint32_t kind = t.control & kRmfTravelControlKind;
-  if (kind <= 3) flags |= kind << kRmfTraversalGroupShift;
+  if (t.groupCode <= 3) flags |= static_cast<std::uint32_t>(t.groupCode) << kRmfTraversalGroupShift;
   if ((t.control & kRmfTravelControlRestricted) != 0) flags |= kRmfTraversalRestricted;
   if (timeDependent) {
     const std::uint32_t time = answer.timeWords[kRmfAnswerTimeFlags + direction];
@@ -73,6 +75,10 @@ RmfTraversal TraversalOf(const RmfFeatureAnswer& answer, std::int32_t direction,
   }
   return RmfTraversal{flags, t.costFactor, answer.timeWords[kRmfAnswerTimeFactor + direction]};
 }
+
+}  // namespace rmf::detail
+
+namespace {
 
 // One passage met while walking the parts of a record.
 struct Passage {
@@ -116,8 +122,8 @@ std::int32_t FillTraversals(RmfRoute* route, RmfFeature* slot, RmfAttrSet* set, 
     answer.travel[0].roadClass = answer.travel[1].roadClass = -1;
     const std::int32_t asked = RmfProfileFeatureCost(route->reader, set, nullptr, &answer);
     if (asked < 0) return asked;
-    records[0] = TraversalOf(answer, kRmfTravelLower, timeDependent);
-    records[1] = TraversalOf(answer, kRmfTravelHigher, timeDependent);
+    records[0] = rmf::detail::TraversalOf(answer, kRmfTravelLower, timeDependent);
+    records[1] = rmf::detail::TraversalOf(answer, kRmfTravelHigher, timeDependent);
   }
   return 0;
 }

@@ -81,8 +81,9 @@ inline std::int32_t RmfTraversalGroup(std::uint32_t flags) {
 }
 
 // How the router reads the profile's feature answer beyond the class and
-// cost: the group code is the kind in bits 0-2 of a direction's control word
-// (0..3; 4, the class-only request, reads as 0), the restricted-entry mark is
+// cost: the group code is the answer's groupCode of the direction (0..3; the
+// street filters' kind: 1 ramp, 2 freeway, 3 a connector inside a junction;
+// anything above 3 reads as 0), the restricted-entry mark is
 // bit 8 of that word, and the time words hold, per direction (index
 // kRmfTravelLower / kRmfTravelHigher), the time factor at [direction] and the
 // time flags at [2 + direction] (bit 0 time-dependent, bit 1 the second time

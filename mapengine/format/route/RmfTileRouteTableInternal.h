@@ -6,11 +6,17 @@
 #include <cstdint>
 
 #include "mapengine/format/features/RmfFeature.h"
+#include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/route/RmfFeatCache.h"
 #include "mapengine/format/route/RmfRouteRecord.h"
 #include "mapengine/format/route/RmfTileRouteTable.h"
 
 namespace rmf::detail {
+
+// The traversal record of one direction (kRmfTravelLower / kRmfTravelHigher)
+// from the profile's feature answer: class, group code, restricted-entry
+// mark, cost factor, and in time-dependent mode the time words.
+RmfTraversal TraversalOf(const RmfFeatureAnswer& answer, std::int32_t direction, bool timeDependent);
 
 inline RmfFeatKey BlockKey(std::uint32_t tile, std::uint16_t source, std::uint16_t sequence) {
   return RmfFeatKey{tile, source, sequence};

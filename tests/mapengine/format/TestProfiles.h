@@ -26,7 +26,7 @@ inline constexpr int kHigher = 1;
 inline bool IsRouteClass(const RmfAttrEntry& e) { return e.codeLength >= 3 && e.code[1] == '7' && e.code[2] == '1'; }
 
 inline void Set(RmfFeatureAnswer* a, int direction, std::uint32_t kind, std::int8_t level, std::uint32_t cost) {
-  a->travel[direction].control = (a->travel[direction].control & ~kRmfTravelControlKind) | kind;
+  a->travel[direction].groupCode = static_cast<std::uint8_t>(kind);
   a->travel[direction].roadClass = level;
   a->travel[direction].costFactor = cost;
 }

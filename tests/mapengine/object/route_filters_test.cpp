@@ -76,8 +76,8 @@ struct Dir {
 constexpr Dir kClosed{};
 
 // The answer of a feature filter, started from an answer whose fields hold
-// values the filter must replace or keep: levels 7, kind bits 4 among other
-// control bits.
+// values the filter must replace or keep: levels 7, a control word with the
+// class-only request among other bits (the filters leave it alone).
 constexpr std::uint32_t kOtherControlBits = 0xF0;
 
 std::pair<Dir, Dir> Ask(RmfProfileFeatureFn filter, const std::vector<Text>& texts, RouteRequestOptions* options) {
@@ -90,12 +90,12 @@ std::pair<Dir, Dir> Ask(RmfProfileFeatureFn filter, const std::vector<Text>& tex
   }
   filter(&s.set, nullptr, &answer, options);
   auto dir = [](const RmfTravelAnswer& t) {
-    EXPECT_EQ(t.control & ~kRmfTravelControlKind, kOtherControlBits) << "control bits beyond the kind are kept";
+    EXPECT_EQ(t.control, kOtherControlBits | kRmfTravelControlClassOnly) << "the control word is left alone";
     if (t.roadClass < 0) {
       EXPECT_EQ(t.roadClass, -1);
       return kClosed;
     }
-    return Dir{t.roadClass, t.control & kRmfTravelControlKind, t.costFactor};
+    return Dir{t.roadClass, t.groupCode, t.costFactor};
   };
   return {dir(answer.travel[0]), dir(answer.travel[1])};
 }
