@@ -81,6 +81,9 @@ class OsmStreetReading : public osmium::handler::Handler {
       if (k.highway == highway) kind = &k;
     }
     if (kind == nullptr) return;
+    // Closed ways tagged area=yes are squares and yards: the converter
+    // writes no street for them.
+    if (Tag(tags, "area") == "yes") return;
     const bool closed = Denied(Tag(tags, "access"));
     const std::string_view foot = Tag(tags, "foot");
     const bool walk = kind->walk && !Denied(foot) && (!closed || Granted(foot));

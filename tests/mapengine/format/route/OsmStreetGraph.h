@@ -23,6 +23,7 @@
 //   pedestrian, footway, path, cycleway,
 //   steps, bridleway                         yes      -
 //   anything else                            -        -
+//   any of them tagged area=yes              -        -
 //
 // Driving one way: oneway=yes, true or 1 opens the way in the order of its
 // nodes, oneway=-1 or reverse against it, oneway=no, false or 0 both ways;
