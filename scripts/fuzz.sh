@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, replays the kept regression inputs, and fuzzes
-# the map reader for FUZZ_SECONDS (default 60) from seeds made by the
-# map-file builder. New crashing inputs are left in build/fuzz/findings.
+# for FUZZ_SECONDS (default 60) in all, shared between the map reader (two
+# thirds, from seeds made by the map-file builder) and the router on damaged
+# street maps (a third, from the undamaged map). New crashing inputs are
+# left in build/fuzz/findings.
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh     # a longer run by hand
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +13,7 @@ build=${FUZZ_BUILD_DIR:-build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTIRVANE_FUZZ=ON -DTIRVANE_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build "$build" --target rmf_reader_fuzz rmfbuild-cli
+cmake --build "$build" --target rmf_reader_fuzz rmf_route_fuzz rmfbuild-cli
 
 seeds="$build/seeds/rmf_reader"
 corpus="$build/corpus/rmf_reader"
@@ -30,12 +32,22 @@ done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-regressions=fuzz/regressions/rmf_reader
-if compgen -G "$regressions/*" > /dev/null; then
-  echo "replaying $(ls "$regressions" | wc -l) kept inputs"
-  "$build/bin/rmf_reader_fuzz" -runs=0 "$regressions"/*
-fi
+for target in rmf_reader rmf_route; do
+  regressions=fuzz/regressions/$target
+  if compgen -G "$regressions/*" > /dev/null; then
+    echo "replaying $(ls "$regressions" | wc -l) kept inputs of $target"
+    "$build/bin/${target}_fuzz" -runs=0 "$regressions"/*
+  fi
+done
 if [ "$seconds" -gt 0 ]; then
-  "$build/bin/rmf_reader_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  route_seconds=$((seconds / 3))
+  reader_seconds=$((seconds - route_seconds))
+  "$build/bin/rmf_reader_fuzz" -max_total_time="$reader_seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$seeds"
+  if [ "$route_seconds" -gt 0 ]; then
+    route_corpus="$build/corpus/rmf_route"
+    mkdir -p "$route_corpus"
+    "$build/bin/rmf_route_fuzz" -max_total_time="$route_seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$findings/" -print_final_stats=1 "$route_corpus"
+  fi
 fi
