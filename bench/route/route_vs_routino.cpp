@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/route/BenchRouter.h"
+#include "bench/route/MapEngineRouter.h"
 #include "bench/route/RouteHarness.h"
 #include "bench/route/RoutePairs.h"
 #include "bench/route/RoutinoRouter.h"
@@ -108,14 +109,6 @@ std::string ConvertExtract(const std::string& extract, const std::filesystem::pa
   std::printf("converted in %.2f s: %zu streets from %zu highway ways -> %s\n", SecondsSince(start),
               conversion.stats.streets, conversion.stats.highwayWays, report.streetFile.c_str());
   return report.streetFile;
-}
-
-// The map engine's router over the street map. The map-format library has
-// no route search yet: until it has, there is nothing to run, and the table
-// leaves the column out rather than fill it.
-std::unique_ptr<BenchRouter> OpenMapEngineRouter([[maybe_unused]] const std::string& streetMap, std::string* why) {
-  *why = "not built yet (the map-format library has no route search); its columns are left out";
-  return nullptr;
 }
 
 const std::vector<LatLon>& NodesOf(const ModeNodes& nodes, TravelMode mode) {

@@ -386,3 +386,8 @@ std::int32_t RmfRouteSetModeFlags(RmfRoute* route, std::uint32_t flags) {
   route->modeFlags = flags;
   return 1;
 }
+
+std::int32_t RmfRouteExpandedNodes(const RmfRoute* route) {
+  if (!RouteAlive(route)) return kRmfBadArgument;
+  return route->expandedNodes;
+}

@@ -87,3 +87,6 @@ RMF_API_NODISCARD std::int32_t RmfRouteSetNodeMemoryLimit(RmfRoute* route, std::
 RMF_API_NODISCARD std::int32_t RmfRouteSetTries(RmfRoute* route, std::int32_t tries);
 // Mode flags (kRmfRouteMode*); bits outside kRmfRouteModeKnown are refused.
 RMF_API_NODISCARD std::int32_t RmfRouteSetModeFlags(RmfRoute* route, std::uint32_t flags);
+// The nodes the last search of the route expanded (0 before the first);
+// kRmfBadArgument (-2) for a route that is not one.
+RMF_API_NODISCARD std::int32_t RmfRouteExpandedNodes(const RmfRoute* route);

@@ -143,6 +143,9 @@ struct RmfRoute {
   // level masks of the sources' headers; refreshed with the source tables.
   std::uint32_t levelMask;
   RmfRouteData* routeData;  // null: none
+  // Nodes the last search expanded, both directions together (what a
+  // search costs, for callers that measure it); 0 before the first.
+  std::int32_t expandedNodes;
 };
 
 // The flag bytes that follow the boxes of the source table; null without one.

@@ -1293,6 +1293,7 @@ std::int32_t RmfRouteSearch(RmfRoute* route, const RmfFeatureRef* origins, std::
     // as after any other failure.
     rc = kRmfNoMemory;
   }
+  route->expandedNodes = s.dirs[kForward].expanded + s.dirs[kBackward].expanded;
   std::int32_t usesAfter = 0;
   (void)RmfFeatureSlotUsage(route->reader, nullptr, &usesAfter);
   if (rc >= 0 && usesAfter != usesBefore) rc = CountInternalError();

@@ -265,14 +265,21 @@ std::int32_t CoarserJunction(RmfRoute* route, const RmfTileRouteTable* own, cons
             if (t.get()->state == kRmfTableJoined && RmfNodeCount(theirs) > 1) {
               second = RmfNodeSecondClass(theirs);
             } else {
-              std::int32_t values[4];
-              std::int32_t m = 0;
-              values[m++] = RmfNodeClass(ownWords[1]);
-              if (RmfNodeCount(ownWords[1]) > 1) values[m++] = RmfNodeSecondClass(ownWords[1]);
-              values[m++] = RmfNodeClass(theirs);
-              if (RmfNodeCount(theirs) > 1) values[m++] = RmfNodeSecondClass(theirs);
-              std::sort(values, values + m, [](std::int32_t a, std::int32_t b) { return a > b; });
-              second = values[1];
+              // The second-highest of the classes of both nodes.
+              std::int32_t top = -1;
+              second = -1;
+              const auto take = [&](std::int32_t c) {
+                if (c > top) {
+                  second = top;
+                  top = c;
+                } else if (c > second) {
+                  second = c;
+                }
+              };
+              take(RmfNodeClass(ownWords[1]));
+              if (RmfNodeCount(ownWords[1]) > 1) take(RmfNodeSecondClass(ownWords[1]));
+              take(RmfNodeClass(theirs));
+              if (RmfNodeCount(theirs) > 1) take(RmfNodeSecondClass(theirs));
             }
             if (count >= 2 && second >= level) {
               *key = candidate;

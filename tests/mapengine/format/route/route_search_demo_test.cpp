@@ -35,13 +35,13 @@
 #include "mapengine/object/RouteFilters.h"
 #include "tests/mapengine/format/route/OsmStreetGraph.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
+#include "tools/rmfbuild/RmfRouteEnds.h"
 
 namespace routetest {
 namespace {
 
 constexpr std::uint32_t kSeed = 20240611;
-// The map engine takes at most 15 references per endpoint.
-constexpr std::int32_t kMaxEndpointRefs = 15;
+constexpr auto kMaxEndpointRefs = static_cast<std::int32_t>(rmfbuild::kRouteEndRefs);
 
 bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 
@@ -77,17 +77,7 @@ void Install(TravelMode mode, RmfProfileConnectionFn connections = nullptr) {
 // The references travel from (origin) or to (destination) the point may
 // use, as the map engine gathers them.
 std::vector<RmfFeatureRef> EndpointRefs(TiPoint at, bool origin) {
-  RmfReader* reader = TheDemo().reader();
-  RmfFeatureRef near[kMaxEndpointRefs];
-  const std::int32_t found = RmfFeaturesNear(reader, at.x, at.y, 200, -1, -1, near, kMaxEndpointRefs, nullptr);
-  std::vector<RmfFeatureRef> out;
-  for (std::int32_t i = 0; i < std::min(found, kMaxEndpointRefs); ++i) {
-    if (static_cast<std::int32_t>(out.size()) + 2 >= kMaxEndpointRefs) break;
-    RmfFeatureRef travel[2];
-    const std::int32_t n = RmfFeatureTravelRefs(reader, origin ? 1 : 0, 0, near[i], travel);
-    for (std::int32_t k = 0; k < n; ++k) out.push_back(travel[k]);
-  }
-  return out;
+  return rmfbuild::RouteEndRefs(TheDemo().reader(), at, origin);
 }
 
 // The points of a reference's two vertices.

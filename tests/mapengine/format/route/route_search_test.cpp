@@ -161,6 +161,8 @@ TEST_P(GridSearchTest, CostOfTheReferenceAndTheGridsRules) {
         continue;
       }
       ASSERT_GT(found, 0) << "the reference finds " << want.cost;
+      // More than one stretch: the search had to expand nodes to find it.
+      EXPECT_GT(RmfRouteExpandedNodes(routing.route()), 0);
       std::string why;
       const auto blocks = routing.Blocks(&why);
       ASSERT_TRUE(blocks.has_value()) << why;
