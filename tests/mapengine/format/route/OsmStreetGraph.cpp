@@ -240,4 +240,51 @@ double OsmStreetGraph::Metres(const Node& a, const Node& b) {
   return 2 * kRadius * std::asin(std::min(1.0, std::sqrt(h)));
 }
 
+namespace {
+
+class StreetRuns : public osmium::handler::Handler {
+ public:
+  void way(const osmium::Way& way) {
+    const char* highway = way.tags()["highway"];
+    const char* area = way.tags()["area"];
+    if (highway == nullptr || (area != nullptr && std::string_view(area) == "yes")) return;
+    ExtractStreetRun run{way.id(), highway, {}};
+    const auto finish = [&] {
+      if (run.points.size() >= 2) runs.push_back(run);
+      run.points.clear();
+    };
+    for (const osmium::NodeRef& n : way.nodes()) {
+      if (!n.location().valid()) {
+        finish();
+        continue;
+      }
+      const std::pair<std::int32_t, std::int32_t> p{osm2rmf::LongitudeToUnits(n.location().lon_without_check()),
+                                                    osm2rmf::LatitudeToUnits(n.location().lat_without_check())};
+      if (!run.points.empty() && run.points.back() == p) continue;
+      run.points.push_back(p);
+    }
+    finish();
+  }
+
+  std::vector<ExtractStreetRun> runs;
+};
+
+}  // namespace
+
+std::vector<ExtractStreetRun> ReadStreetRuns(const std::string& path, std::string* error) {
+  StreetRuns handler;
+  try {
+    osmium::io::Reader in(path, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way);
+    osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location> index;
+    osmium::handler::NodeLocationsForWays<decltype(index)> locations(index);
+    locations.ignore_errors();
+    osmium::apply(in, locations, handler);
+    in.close();
+  } catch (const std::exception& e) {
+    *error = e.what();
+    return {};
+  }
+  return std::move(handler.runs);
+}
+
 }  // namespace routetest

@@ -124,4 +124,20 @@ class OsmStreetGraph {
   int components_ = 0;
 };
 
+// One way of the extract tagged highway (and not area=yes), as the converter
+// reads it: its runs of nodes that have a location, split where nodes are
+// missing, in map units rounded as the converter rounds them, a position
+// repeated at once dropped; runs of fewer than two points left out. The
+// demo-map tests that compare the map's nodes with the extract's take their
+// streets from here, each with its own table of highway classes.
+struct ExtractStreetRun {
+  std::int64_t way = 0;
+  std::string highway;
+  std::vector<std::pair<std::int32_t, std::int32_t>> points;  // (x, y)
+};
+
+// Every such run of the extract in file order; empty with *error set when
+// libosmium cannot read it.
+std::vector<ExtractStreetRun> ReadStreetRuns(const std::string& path, std::string* error);
+
 }  // namespace routetest

@@ -7,19 +7,12 @@
 // node, and ending at the next node where streets meet (or where the map
 // cuts the street).
 //
-// The extract is read here with libosmium. The exploration filter opens
-// every highway class the converter writes as a street, both ways, so every
+// The extract's streets come from the street-graph fixture's reading of it
+// (libosmium). The exploration filter opens every highway class the converter writes as a street, both ways, so every
 // such way counts; ways become streets as the converter writes them: not
 // the areas tagged area=yes, split where a node has no position, repeated
 // equal points dropped, pieces of fewer than two points left out.
 #include <gtest/gtest.h>
-
-#include <osmium/handler.hpp>
-#include <osmium/handler/node_locations_for_ways.hpp>
-#include <osmium/index/map/flex_mem.hpp>
-#include <osmium/io/any_input.hpp>
-#include <osmium/osm/way.hpp>
-#include <osmium/visitor.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +36,7 @@
 #include "tests/mapengine/format/RmfFeatureRefPrint.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
+#include "tests/mapengine/format/route/OsmStreetGraph.h"
 
 namespace {
 
@@ -66,35 +60,21 @@ bool StreetClass(std::string_view highway) {
 
 // One way going on from a node: the way and the position of its next node.
 struct Arm {
-  osmium::object_id_type way;
+  std::int64_t way;
   Position next;
 };
 
 // The streets of the extract by position: the ways going on from each
 // position, and how many passages of ways meet there.
-class Streets : public osmium::handler::Handler {
- public:
-  void way(const osmium::Way& way) {
-    const char* highway = way.tags()["highway"];
-    const char* area = way.tags()["area"];
-    if (highway == nullptr || !StreetClass(highway) || (area != nullptr && std::string_view(area) == "yes")) return;
-    std::vector<std::vector<Position>> runs(1);
-    for (const osmium::NodeRef& n : way.nodes()) {
-      if (!n.location().valid()) {
-        if (!runs.back().empty()) runs.emplace_back();
-        continue;
-      }
-      const Position p{osm2rmf::LongitudeToUnits(n.location().lon_without_check()),
-                       osm2rmf::LatitudeToUnits(n.location().lat_without_check())};
-      if (!runs.back().empty() && runs.back().back() == p) continue;
-      runs.back().push_back(p);
-    }
-    for (const std::vector<Position>& run : runs) {
-      if (run.size() < 2) continue;
-      for (std::size_t i = 0; i < run.size(); ++i) {
-        ++passages[run[i]];
-        if (i > 0) arms[run[i]].push_back(Arm{way.id(), run[i - 1]});
-        if (i + 1 < run.size()) arms[run[i]].push_back(Arm{way.id(), run[i + 1]});
+struct Streets {
+  explicit Streets(const std::vector<routetest::ExtractStreetRun>& runs) {
+    for (const routetest::ExtractStreetRun& run : runs) {
+      if (!StreetClass(run.highway)) continue;
+      const std::vector<Position>& points = run.points;
+      for (std::size_t i = 0; i < points.size(); ++i) {
+        ++passages[points[i]];
+        if (i > 0) arms[points[i]].push_back(Arm{run.way, points[i - 1]});
+        if (i + 1 < points.size()) arms[points[i]].push_back(Arm{run.way, points[i + 1]});
       }
     }
   }
@@ -206,15 +186,9 @@ std::optional<RmfFeatureRef> ArrivingAt(RmfReader* reader, const Position& at) {
 }
 
 TEST(DemoMapJunctions, TheRoadsListedAreTheWaysMeetingAtTheNode) {
-  Streets extract;
-  {
-    osmium::io::Reader in(DEMO_OSM_PATH, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way);
-    osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location> index;
-    osmium::handler::NodeLocationsForWays<decltype(index)> locations(index);
-    locations.ignore_errors();
-    osmium::apply(in, locations, extract);
-    in.close();
-  }
+  std::string error;
+  const Streets extract(routetest::ReadStreetRuns(DEMO_OSM_PATH, &error));
+  ASSERT_TRUE(error.empty()) << error;
   // Nodes shared by several ways, whose ways all reach their next node
   // inside the node's cell: where the map cuts a street at a cell border,
   // its next vertex is the cut, not the next node.
@@ -222,7 +196,7 @@ TEST(DemoMapJunctions, TheRoadsListedAreTheWaysMeetingAtTheNode) {
   for (const auto& entry : extract.arms) {
     const Position& p = entry.first;
     const std::vector<Arm>& arms = entry.second;
-    std::set<osmium::object_id_type> ways;
+    std::set<std::int64_t> ways;
     for (const Arm& a : arms) ways.insert(a.way);
     if (ways.size() < 2 || OnCellBorder(p)) continue;
     if (std::any_of(arms.begin(), arms.end(), [&p](const Arm& a) { return LeavesCell(p, a.next); })) continue;

@@ -4,19 +4,13 @@
 // many passages as the ways that a walker may use pass there, and joined
 // tables count every other block holding the position once.
 //
-// The extract is read here with libosmium. Ways become passages as the
+// The extract's streets come from the street-graph fixture's reading of it
+// (libosmium). Ways become passages as the
 // converter writes them: every highway class it knows except freeways and
 // ramps (which the walking profile leaves closed), not the areas tagged
 // area=yes, split where a node has no position, repeated equal points
 // dropped, pieces of fewer than two points left out.
 #include <gtest/gtest.h>
-
-#include <osmium/handler.hpp>
-#include <osmium/handler/node_locations_for_ways.hpp>
-#include <osmium/index/map/flex_mem.hpp>
-#include <osmium/io/any_input.hpp>
-#include <osmium/osm/way.hpp>
-#include <osmium/visitor.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -35,6 +29,7 @@
 #include "tests/mapengine/format/TestProfiles.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
+#include "tests/mapengine/format/route/OsmStreetGraph.h"
 
 namespace {
 
@@ -51,48 +46,27 @@ bool Walkable(std::string_view highway) {
 
 // Passages of walkable ways per map position, the ways met there, and the
 // positions of ways long enough that the converter splits them into parts.
-class Passages : public osmium::handler::Handler {
- public:
-  void way(const osmium::Way& way) {
-    const char* highway = way.tags()["highway"];
-    const char* area = way.tags()["area"];
-    if (highway == nullptr || !Walkable(highway) || (area != nullptr && std::string_view(area) == "yes")) return;
-    std::vector<std::vector<Position>> runs(1);
-    for (const osmium::NodeRef& n : way.nodes()) {
-      if (!n.location().valid()) {
-        if (!runs.back().empty()) runs.emplace_back();
-        continue;
-      }
-      const Position p{osm2rmf::LongitudeToUnits(n.location().lon_without_check()),
-                       osm2rmf::LatitudeToUnits(n.location().lat_without_check())};
-      if (!runs.back().empty() && runs.back().back() == p) continue;
-      runs.back().push_back(p);
-    }
-    for (const std::vector<Position>& run : runs) {
-      if (run.size() < 2) continue;
-      for (const Position& p : run) {
+struct Passages {
+  explicit Passages(const std::vector<routetest::ExtractStreetRun>& runs) {
+    for (const routetest::ExtractStreetRun& run : runs) {
+      if (!Walkable(run.highway)) continue;
+      for (const Position& p : run.points) {
         ++passages[p];
-        ways[p].insert(way.id());
-        if (run.size() > 400) split.insert(p);
+        ways[p].insert(run.way);
+        if (run.points.size() > 400) split.insert(p);
       }
     }
   }
 
   std::map<Position, int> passages;
-  std::map<Position, std::set<osmium::object_id_type>> ways;
+  std::map<Position, std::set<std::int64_t>> ways;
   std::set<Position> split;
 };
 
 TEST(DemoMapTables, PassagesAtSharedNodesMatchTheExtract) {
-  Passages extract;
-  {
-    osmium::io::Reader in(DEMO_OSM_PATH, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way);
-    osmium::index::map::FlexMem<osmium::unsigned_object_id_type, osmium::Location> index;
-    osmium::handler::NodeLocationsForWays<decltype(index)> locations(index);
-    locations.ignore_errors();
-    osmium::apply(in, locations, extract);
-    in.close();
-  }
+  std::string error;
+  Passages extract(routetest::ReadStreetRuns(DEMO_OSM_PATH, &error));
+  ASSERT_TRUE(error.empty()) << error;
   // Shared by several ways, away from the cuts the map's writer makes (cell
   // borders, long ways split into parts), which add passages of their own.
   std::vector<Position> shared;
