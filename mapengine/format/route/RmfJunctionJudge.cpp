@@ -125,13 +125,6 @@ bool PendingHas(const RmfPendingItem* pending, std::uint32_t key, std::uint8_t k
   return false;
 }
 
-// The answer's item list for a question about travel in this direction.
-// The street filters put an item whose code is marked '+' (it applies to
-// travel along the vertex order, as a '+' one-way mark does) in the second
-// list and one marked '-' in the first; unmarked items go in both. So the
-// second list answers travel toward higher positions (request bit 4), the
-// first travel toward lower ones (bit 5).
-std::int32_t ItemList(std::int32_t direction) { return direction > 0 ? 1 : 0; }
 
 // A time-conditional item whose condition does not hold at the time of the
 // question does not restrict a forward search in time-dependent mode.

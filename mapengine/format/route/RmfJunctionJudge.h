@@ -91,6 +91,14 @@ std::uint32_t ConnectionTypeMask(std::int32_t type);
 // degrees (inclusive) to k x 22.5 + 11.25 degrees (exclusive).
 std::int32_t TurnSector(std::int32_t angle);
 
+// The answer's item list for a question about travel in this direction.
+// The street filters put an item whose code is marked '+' (it applies to
+// travel along the vertex order, as a '+' one-way mark does) in the second
+// list and one marked '-' in the first; unmarked items go in both. So the
+// second list answers travel toward higher positions (request bit 4), the
+// first travel toward lower ones (bit 5).
+inline std::int32_t ItemList(std::int32_t direction) { return direction > 0 ? 1 : 0; }
+
 // The heading from `from` toward `to`, with the x difference scaled by the
 // cosine (a unit fraction, TiSin(latitude + 2^26)) so that it is a true
 // heading on the ground.

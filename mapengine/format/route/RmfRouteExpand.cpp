@@ -72,10 +72,10 @@ std::int32_t StretchAnswer(RmfRoute* route, const RmfFeatKey& key, std::int32_t 
 
 // The items of an answer that count for travel in `direction`.
 std::int32_t ItemCount(const RmfConnectionAnswer& a, std::int32_t direction) {
-  return std::clamp(a.itemCounts[direction > 0 ? 0 : 1], 0, kRmfConnectionItems);
+  return std::clamp(a.itemCounts[rmf::detail::ItemList(direction)], 0, kRmfConnectionItems);
 }
 const RmfRestriction* Items(const RmfConnectionAnswer& a, std::int32_t direction) {
-  return a.items[direction > 0 ? 0 : 1];
+  return a.items[rmf::detail::ItemList(direction)];
 }
 
 bool PendingHolds(const RmfPendingItem* list, std::uint32_t key, std::uint8_t kind) {
@@ -165,15 +165,18 @@ std::int32_t HandOn(Expansion& x, const RmfConnection& c, RmfExpansion* record) 
     if (r < 0) return r;
     x.arrivalAsked = true;
   }
+  // A forward search leaves the junction along the candidate in its
+  // direction; a backward search comes into the junction along it, against it.
+  const std::int32_t candidateTravel = x.forward ? c.direction : -c.direction;
   RmfConnectionAnswer candidate{};
-  const std::int32_t asked =
-      StretchAnswer(x.route, KeyOf(c.featureId, c.secondId), c.part, c.vertex, c.direction, c.direction, &candidate);
+  const std::int32_t asked = StretchAnswer(x.route, KeyOf(c.featureId, c.secondId), c.part, c.vertex, c.direction,
+                                           candidateTravel, &candidate);
   if (asked < 0) return asked;
   const std::int32_t arrivalTravel = x.forward ? travel : ((record->entryPacked & kRmfNodeRefHigher) != 0 ? 1 : -1);
   const RmfRestriction* arrivalItems = Items(x.arrivalAnswer, arrivalTravel);
   const std::int32_t arrivalCount = ItemCount(x.arrivalAnswer, arrivalTravel);
-  const RmfRestriction* items = Items(candidate, c.direction);
-  for (std::int32_t i = 0; i < ItemCount(candidate, c.direction); ++i) {
+  const RmfRestriction* items = Items(candidate, candidateTravel);
+  for (std::int32_t i = 0; i < ItemCount(candidate, candidateTravel); ++i) {
     const RmfRestriction& item = items[i];
     if (item.kind != kKindProhibitionVia && item.kind != kKindPermissionVia) continue;
     // The item that starts the chain on the arrival: kinds 2 / 5 for the
