@@ -173,6 +173,8 @@ TEST_P(GridSearchTest, CostOfTheReferenceAndTheGridsRules) {
       ASSERT_TRUE(got.found) << "the route breaks a rule: " << got.error;
       if (got.ambiguousTurns > 0 || want.ambiguousTurns > 0) continue;
       ++compared;
+      // The cost the route reports is the cost of the route it hands out.
+      EXPECT_EQ(routing.route()->routeCost, got.cost) << ::testing::PrintToString(*blocks);
       if (tolerance == 100) {
         EXPECT_EQ(got.cost, want.cost) << ::testing::PrintToString(*blocks) << " where the reference takes "
                                        << ::testing::PrintToString(want.segments);
