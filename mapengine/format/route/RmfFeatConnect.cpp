@@ -20,6 +20,7 @@
 namespace {
 
 using rmf::detail::CountInternalError;
+using rmf::detail::KeyOf;
 using rmf::detail::HeldSlot;
 using rmf::detail::HeldTable;
 
@@ -32,10 +33,6 @@ constexpr std::int32_t kMaxJunctionVertex = 32767;
 // Roads below this class are no way out of a junction for the map engine.
 constexpr std::int32_t kMinimumClass = 1;
 
-RmfFeatKey KeyOf(std::uint32_t featureId, std::uint32_t secondId) {
-  return RmfFeatKey{featureId, static_cast<std::uint16_t>(secondId & 0xFFFF),
-                    static_cast<std::uint16_t>(secondId >> 16)};
-}
 
 std::int32_t Side(std::int32_t direction) { return direction > 0 ? kRmfTravelHigher : kRmfTravelLower; }
 

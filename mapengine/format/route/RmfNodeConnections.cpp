@@ -18,6 +18,8 @@
 namespace {
 
 using rmf::detail::CountInternalError;
+using rmf::detail::SecondIdOf;
+using rmf::detail::VertexPoint;
 using rmf::detail::HeldSlot;
 using rmf::detail::HeldTable;
 using rmf::detail::Junction;
@@ -31,7 +33,6 @@ RmfFeatKey KeyOfPassage(const RmfPassage& p) {
   return RmfFeatKey{p.featureId, static_cast<std::uint16_t>(p.secondId & 0xFFFF),
                     static_cast<std::uint16_t>(p.secondId >> 16)};
 }
-std::uint32_t SecondIdOf(const RmfFeatKey& key) { return key.b | (static_cast<std::uint32_t>(key.c) << 16); }
 bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 
 // One passage of a part at a junction point, as the table or the record
@@ -46,13 +47,6 @@ struct Found {
   bool restricted;
 };
 
-// The point of the vertex at `position` of the slot's part: 1, or 0 when the
-// position holds no vertex.
-std::int32_t VertexPoint(RmfFeature* slot, std::int32_t part, std::int32_t position, TiPoint* at) {
-  const std::int32_t word = RmfFeatureNodeAt(slot, part, position);
-  if (word < 0 || word >= 0x8000) return 0;
-  return RmfFeaturePointAt(slot, word, at) == 1 ? 1 : 0;
-}
 
 // Where the next node lies each way from the vertex at `position`.
 void NextNodes(RmfFeature* slot, std::int32_t part, std::int32_t position, rmf::detail::PassageGeometry* g) {

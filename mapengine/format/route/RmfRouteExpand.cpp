@@ -22,6 +22,9 @@
 namespace {
 
 using rmf::detail::CountInternalError;
+using rmf::detail::KeyOf;
+using rmf::detail::SecondIdOf;
+using rmf::detail::VertexPoint;
 using rmf::detail::HeldSlot;
 using rmf::detail::HeldTable;
 
@@ -34,10 +37,6 @@ constexpr std::int32_t kMaxLevel = 7;
 
 std::int32_t TravelIndex(std::int32_t direction) { return direction > 0 ? kRmfTravelHigher : kRmfTravelLower; }
 
-RmfFeatKey KeyOf(std::uint32_t featureId, std::uint32_t secondId) {
-  return RmfFeatKey{featureId, static_cast<std::uint16_t>(secondId & 0xFFFF), static_cast<std::uint16_t>(secondId >> 16)};
-}
-std::uint32_t SecondIdOf(const RmfFeatKey& key) { return key.b | (static_cast<std::uint32_t>(key.c) << 16); }
 
 std::uint32_t PackRef(std::int32_t part, std::int32_t vertex, std::int32_t direction, std::int32_t level) {
   return (static_cast<std::uint32_t>(part) & kRmfNodeRefPartMask) |
@@ -46,12 +45,6 @@ std::uint32_t PackRef(std::int32_t part, std::int32_t vertex, std::int32_t direc
          (static_cast<std::uint32_t>(std::clamp(level, 0, kMaxLevel)) << kRmfNodeRefLevelShift);
 }
 
-// The point of the vertex at `position` of the slot's part: 1, or 0.
-std::int32_t VertexPoint(RmfFeature* slot, std::int32_t part, std::int32_t position, TiPoint* at) {
-  const std::int32_t word = RmfFeatureNodeAt(slot, part, position);
-  if (word < 0 || word >= 0x8000) return 0;
-  return RmfFeaturePointAt(slot, word, at) == 1 ? 1 : 0;
-}
 
 // The connection answer of the stretch that touches the junction at
 // `vertex` of the part on `side`, for travel in `direction`: 0, or a

@@ -24,6 +24,8 @@
 namespace {
 
 using rmf::detail::CountInternalError;
+using rmf::detail::KeyOf;
+using rmf::detail::SecondIdOf;
 using rmf::detail::HeldSlot;
 using rmf::detail::HeldTable;
 
@@ -54,11 +56,7 @@ std::uint32_t PackRef(std::int32_t part, std::int32_t vertex, std::int32_t direc
          (direction > 0 ? kRmfNodeRefHigher : 0u) |
          (static_cast<std::uint32_t>(std::clamp(level, 0, 7)) << kRmfSearchClassShift);
 }
-RmfFeatKey KeyOf(std::uint32_t featureId, std::uint32_t secondId) {
-  return RmfFeatKey{featureId, static_cast<std::uint16_t>(secondId & 0xFFFF), static_cast<std::uint16_t>(secondId >> 16)};
-}
 RmfFeatKey KeyOfRef(const RmfFeatureRef& r) { return RmfFeatKey{r.featureId, r.source, r.secondId}; }
-std::uint32_t SecondIdOf(const RmfFeatKey& key) { return key.b | (static_cast<std::uint32_t>(key.c) << 16); }
 RmfFeatKey KeyOfNode(const RmfSearchNode* n) { return RmfFeatKey{n->featureId, n->secondLow, n->secondHigh}; }
 
 std::uint32_t Children(const RmfSearchNode* n) { return (n->flags & kRmfSearchChildMask) >> kRmfSearchChildShift; }

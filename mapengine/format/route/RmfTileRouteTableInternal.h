@@ -24,6 +24,20 @@ inline RmfFeatKey BlockKey(std::uint32_t tile, std::uint16_t source, std::uint16
 inline bool SameKey(const RmfFeatKey& a, const RmfFeatKey& b) { return a.a == b.a && a.b == b.b && a.c == b.c; }
 inline RmfFeatKey KeyOfTable(const RmfTileRouteTable* t) { return BlockKey(t->tileId, t->source, t->blockNumber); }
 inline RmfFeatKey KeyOfSlot(const RmfFeature* slot) { return BlockKey(slot->featureId, slot->source, slot->secondId); }
+// The key of a block named by a feature id and a second id word (source in
+// the low half, record sequence in the high half), and back.
+inline RmfFeatKey KeyOf(std::uint32_t featureId, std::uint32_t secondId) {
+  return RmfFeatKey{featureId, static_cast<std::uint16_t>(secondId & 0xFFFF), static_cast<std::uint16_t>(secondId >> 16)};
+}
+inline std::uint32_t SecondIdOf(const RmfFeatKey& key) { return key.b | (static_cast<std::uint32_t>(key.c) << 16); }
+
+// The point of the vertex at `position` of the slot's part: 1, or 0 when the
+// position holds no vertex.
+inline std::int32_t VertexPoint(RmfFeature* slot, std::int32_t part, std::int32_t position, TiPoint* at) {
+  const std::int32_t word = RmfFeatureNodeAt(slot, part, position);
+  if (word < 0 || word >= 0x8000) return 0;
+  return RmfFeaturePointAt(slot, word, at) == 1 ? 1 : 0;
+}
 
 // The node of a point index: the index itself, or the node an alias names;
 // -1 outside the table.
