@@ -1303,7 +1303,10 @@ std::int32_t RunLoop(Search& s) {
     n->flags |= kRmfSearchBusy;
     const std::int32_t met = Meet(s, n);
     if (met < 0) return met;
-    if (met == 2) {
+    // Both sides closed: the meeting covers what lies beyond. Not so for a
+    // forward node in time-dependent mode, where the backward side beyond
+    // it was priced without the time of travel.
+    if (met == 2 && !(s.timeDependent && dir == kForward)) {
       n->flags &= ~kRmfSearchBusy;
       if (Reclaimable(n)) PutReclaim(s, n, 1);
       continue;

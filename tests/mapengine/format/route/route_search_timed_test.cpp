@@ -31,16 +31,16 @@ constexpr char kTimedClass = 'Z';
 constexpr std::uint32_t kOpenFactor = 1200;
 
 // Five crossings along a southern row and five along a northern one, 150 m
-// apart; the block from crossing 2 to crossing 3 of the southern row is the
-// time-dependent street. Routes run from block 0-1 to block 3-4: straight
-// on along the row, or around the street through the northern row.
+// apart; one block of the southern row, from crossing `from` to the next, is
+// the time-dependent street. Routes run from block 0-1 to block 3-4:
+// straight on along the row, or around the street through the northern row.
 struct TimedGrid {
-  TimedGrid() : grid(Layout()) {}
-  static GridLayout Layout() {
+  explicit TimedGrid(int from) : grid(Layout(from)) {}
+  static GridLayout Layout(int from) {
     GridLayout layout = PlainGrid(5, 2, 150);
     layout.cutAtCells = false;
     for (GridLine& line : layout.lines) {
-      if (line.crossings == std::vector<int>{2, 3}) line.speedClass = kTimedClass;
+      if (line.crossings == std::vector<int>{from, from + 1}) line.speedClass = kTimedClass;
     }
     return layout;
   }
@@ -106,16 +106,17 @@ struct TimeCase {
 const TimeCase kTimeCases[] = {
     {"open until after the traveller is through", 0, 1, true},
     {"closed as the traveller arrives", 0, 0, false},
-    {"closed well before", 0, -10, false},
+    {"closed well before", 0, -5, false},
     {"dearer on arrival, still the way", kOpenFactor * 3, 0, true},
     {"much dearer on arrival, around", kOpenFactor * 40, 0, false},
 };
 
-TEST(TimedRouteSearch, TakesTheStreetWhileOpenAndAtTheCostOfItsTime) {
-  const TimedGrid g;
+// Routes on the grid with the street from crossing `from`, for every case.
+void CheckStreetAt(int from) {
+  const TimedGrid g(from);
   ASSERT_TRUE(g.grid.ok()) << g.grid.error();
   RouteGraph graph = g.grid.Graph(TravelMode::kWalking);
-  const DirectedSegment street = *g.grid.Block(2, 3);
+  const DirectedSegment street = *g.grid.Block(from, from + 1);
   graph.segments[static_cast<std::size_t>(street.segment)].costFactor = kOpenFactor;
   const DirectedSegment origin = *g.grid.Block(0, 1);
   const DirectedSegment destination = *g.grid.Block(3, 4);
@@ -125,7 +126,7 @@ TEST(TimedRouteSearch, TakesTheStreetWhileOpenAndAtTheCostOfItsTime) {
   ASSERT_TRUE(to.found);
   const std::int64_t entry = to.cost - to.stretches.back().traversalCost - to.stretches.back().turnCost;
   const auto arrival = static_cast<int>(entry / 1000);
-  ASSERT_GT(arrival, 10);
+  ASSERT_GT(arrival, 5);
 
   for (const TimeCase& c : kTimeCases) {
     for (const std::int32_t tolerance : {100, 125}) {
@@ -155,6 +156,16 @@ TEST(TimedRouteSearch, TakesTheStreetWhileOpenAndAtTheCostOfItsTime) {
       EXPECT_EQ(route->routeCost, want) << ::testing::PrintToString(*blocks);
       EXPECT_TRUE(ReferenceRouter(graph).Evaluate(*blocks, kDefaultTurnCosts, 0).found);
     }
+  }
+}
+
+// The street next to the destination is first met by the backward search,
+// which cannot know when the traveller gets there; the one next to the
+// origin by the forward search, which does.
+TEST(TimedRouteSearch, TakesTheStreetWhileOpenAndAtTheCostOfItsTime) {
+  for (const int from : {2, 1}) {
+    SCOPED_TRACE("the street from crossing " + std::to_string(from));
+    CheckStreetAt(from);
   }
 }
 
@@ -312,6 +323,61 @@ TEST(SearchPlaceLink, OrdersByCostDropsTheDearestAndRepeatedParents) {
       EXPECT_EQ(links[i]->parent, &parents[c.after[static_cast<std::size_t>(i)].parent]);
       EXPECT_EQ(links[i]->total, c.after[static_cast<std::size_t>(i)].total);
     }
+  }
+}
+
+// The driving connection filter with the condition flags of every item it
+// gives set to `conditionFlags` (3: time-conditional, holding now): a
+// connection whose candidate takes such an item carries the candidate's
+// time-dependent mark.
+std::int32_t ConditionalItems(const RmfAttrSet* set, void* argument, RmfConnectionAnswer* answer, void* context) {
+  (void)DrivingConnectionFilter(set, argument, answer, nullptr);
+  const std::uint32_t flags = *static_cast<const std::uint32_t*>(context);
+  for (int list = 0; list < 2; ++list) {
+    for (std::int32_t i = 0; i < answer->itemCounts[list] && i < kRmfConnectionItems; ++i) {
+      answer->items[list][i].conditionFlags = flags;
+    }
+  }
+  return 0;
+}
+
+// A street through crossings 4, 5 and 6 (one feature) with "only straight
+// on" from block 4-5 through 5 onto 5-6. A connection with the candidate's
+// time-dependent mark may not lead back onto a feature the path is on: with
+// the item time-conditional, straight on from 4-5 to 5-6 is dropped (and
+// with it every way on from 4-5 at 5), so the route to 5-6 comes in from
+// the side; without the mark it runs along the street.
+TEST(TimedRouteSearch, MarkedConnectionsDoNotLeadBackOntoTheFeature) {
+  GridLayout layout = PlainGrid(4, 3, 150);
+  layout.cutAtCells = false;
+  std::vector<GridLine> lines = {GridLine{{4, 5, 6}}};
+  for (const GridLine& line : layout.lines) {
+    if (line.crossings != std::vector<int>{4, 5} && line.crossings != std::vector<int>{5, 6}) lines.push_back(line);
+  }
+  layout.lines = lines;
+  layout.restrictions.push_back(GridRestriction{4, 5, 6, true, 77});
+  const RouteGrid grid(layout);
+  ASSERT_TRUE(grid.ok()) << grid.error();
+  const ReferenceRouter reference(grid.Graph(TravelMode::kDriving));
+  const DirectedSegment origin = *grid.Block(0, 4);
+  const DirectedSegment along = *grid.Block(4, 5);
+  const DirectedSegment destination = *grid.Block(5, 6);
+  for (const std::uint32_t flags : {0u, 3u}) {
+    SCOPED_TRACE(flags == 0 ? "unconditional" : "time-conditional");
+    std::uint32_t context = flags;
+    GridRouting routing(grid, &DrivingFeatureFilter, &ConditionalItems, &context);
+    RmfRoute* route = TimedRoute(routing);
+    ASSERT_NE(route, nullptr);
+    ASSERT_GT(routing.Find(origin, destination), 0);
+    std::string why;
+    const auto blocks = routing.Blocks(&why);
+    ASSERT_TRUE(blocks.has_value()) << why;
+    EXPECT_TRUE(reference.Evaluate(*blocks, kDefaultTurnCosts, 0).found);
+    bool alongTheStreet = false;
+    for (std::size_t i = 0; i + 1 < blocks->size(); ++i) {
+      alongTheStreet = alongTheStreet || ((*blocks)[i] == along && (*blocks)[i + 1] == destination);
+    }
+    EXPECT_EQ(alongTheStreet, flags == 0) << ::testing::PrintToString(*blocks);
   }
 }
 
