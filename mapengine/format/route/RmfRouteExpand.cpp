@@ -111,7 +111,12 @@ std::int32_t TimedCost(RmfRoute* route, const RmfArrivalRef* stretch, std::uint3
                        const std::int32_t* forwardTime, const std::int32_t* backwardTime, std::int32_t startCost,
                        std::int32_t iterations, RmfTraversal* traversal, std::int32_t* cost);
 
-// The traversal cost of `length` on a record: 0 or more, or -15.
+// Traversal's answer for a time-dependent stretch that the profile reports
+// closed at the time it would be entered: no record is written for it.
+constexpr std::int32_t kClosedAtTime = -0x7FFFFFFF - 1;
+
+// The traversal cost of `length` on a record: 0 or more, kClosedAtTime, or
+// a negative code.
 std::int32_t Traversal(Expansion& x, const RmfArrivalRef& stretch, std::uint32_t length, const RmfTraversal& record,
                        std::int32_t turn, std::uint32_t* packedFlags) {
   std::int32_t cost = RmfScaledCost(length, record.costFactor, x.route->costShift);
@@ -124,6 +129,7 @@ std::int32_t Traversal(Expansion& x, const RmfArrivalRef& stretch, std::uint32_t
     const std::int32_t r = RmfRouteTimedCost(x.route, 0, &stretch, length, x.forwardCost, x.backwardCost,
                                              own != nullptr ? *own : cost, 2, &now, &timed);
     if (r < 0) return r;
+    if (RmfTraversalClass(now.flags) < 0) return kClosedAtTime;
     cost = timed;
     *packedFlags |= kRmfExpandPackedTimedCost;
     if ((now.flags & kRmfTraversalTimed) != 0) *packedFlags |= kRmfExpandPackedStillTimed;
@@ -295,6 +301,8 @@ std::int32_t ExpandForward(Expansion& x) {
 
       const RmfArrivalRef stretch{c.featureId, c.secondId, PackRef(c.part, c.vertex, c.direction, 0), nullptr};
       const std::int32_t traversal = Traversal(x, stretch, walk.length, record, turn, &e.packedFlags);
+      // Closed at the time of travel: neither this stretch nor a longer one.
+      if (traversal == kClosedAtTime) break;
       if (traversal < 0) return traversal;
       if (pendingFlag != 0) {
         const std::int32_t handed = HandOn(x, c, &e);
@@ -418,6 +426,9 @@ std::int32_t ExpandBackward(Expansion& x) {
 
       const RmfArrivalRef stretch{a.featureId, a.secondId, PackRef(part, vertex, travel, 0), nullptr};
       const std::int32_t traversal = Traversal(x, stretch, length, record, turn, &e.packedFlags);
+      // The node's own stretch is closed at the time of travel: no way
+      // into it from this junction, nor from one further back.
+      if (traversal == kClosedAtTime) return x.count;
       if (traversal < 0) return traversal;
       if (pendingFlag != 0) {
         const std::int32_t handed = HandOn(x, c, &e);

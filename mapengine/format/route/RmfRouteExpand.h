@@ -44,6 +44,7 @@ inline constexpr std::uint32_t kRmfExpandPackedTimedCost = 0x400;    // cost rec
 inline constexpr std::uint32_t kRmfExpandPackedStillTimed = 0x800;   // and the record stays time-dependent
 inline constexpr std::uint32_t kRmfExpandPackedWalkFlag = 0x1000;    // the walk stopped at a restriction mark
 inline constexpr std::uint32_t kRmfExpandPackedConnTimed = 0x6000;   // the connection's time-dependent marks
+inline constexpr std::uint32_t kRmfExpandPackedConnSecond = 0x4000;  // the second of them
 
 // The directed reference of a node handed to an expansion: feature, second
 // id word and the packed part, vertex, travel direction and level

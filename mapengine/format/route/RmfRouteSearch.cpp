@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "mapengine/format/RmfInternal.h"
 #include "mapengine/format/base/TiGeometry.h"
@@ -144,12 +146,22 @@ struct Search {
   RmfSearchNode* freeNodes = nullptr;  // reused through their hash link
 
   std::int32_t best = kMaxCost;
+  std::int32_t bestInitial = kMaxCost;  // the cost limit at the route's cost shift
   RmfSearchNode* meet[2] = {nullptr, nullptr};
   bool meetingFound = false;
   bool repeatedStarted = false;
   std::int32_t repeatedMeetings = 0;
   std::int32_t expansionsSince = 0;
   std::int32_t rejections = 0;
+  std::int32_t repeatedLimit = kRepeatedMeetingsLimit;
+  std::int32_t expansionsLimit = kExpansionsAfterMeetingLimit;
+  bool limitsScaled = false;
+  // Time-dependent mode: the finalisation dropped the meeting pair, which
+  // its validation rejected, and the search may go on.
+  bool droppedPair = false;
+  // Time-dependent mode: the links of the validated backward half, from the
+  // backward meeting node on (empty: follow each node's first link).
+  std::vector<const RmfSearchLink*> chosen;
   // Destination starts not expanded yet: until they are, the backward side
   // has not begun and an exhausted forward side proves nothing.
   std::int32_t startsWaiting = 0;
@@ -424,8 +436,165 @@ bool HoldsKind(const RmfPendingItem* list, std::uint8_t kind) {
   return false;
 }
 
+// ---- validation of a meeting (time-dependent mode) ------------------------------------------
+//
+// The backward search prices a time-dependent stretch without knowing when
+// the traveller gets there. A meeting is therefore checked by a local search
+// of its own over the backward half: it starts at the backward meeting node
+// with the forward node's cost (the forward search priced its stretches at
+// the times they are reached), and follows each node's incoming links
+// towards the destinations, pricing every time-dependent stretch anew for
+// the time the traveller enters it, the cost so far from the origin. A
+// stretch closed at that time ends that combination, and the other links of
+// the node are tried instead. The cheapest combination that reaches a
+// destination gives the validated cost; none rejects the meeting, as does a
+// prohibition still pending at the meeting or a pool that runs out.
+
+// A state of the local search: the backward node reached, the cost from the
+// origins to its junction, and the link that led there.
+struct MeetState {
+  TiBtiNode tree;
+  RmfSearchNode* node;  // null: a destination reached
+  std::int32_t cost;
+  MeetState* previous;
+  const RmfSearchLink* link;  // from previous->node
+};
+
+struct MeetSeen {
+  TiBtiNode tree;
+  const RmfSearchNode* node;
+};
+
+std::int32_t CompareMeetState(const void* key, const void* node, void*, std::int32_t) {
+  const auto* a = static_cast<const MeetState*>(key);
+  const auto* b = static_cast<const MeetState*>(node);
+  if (a->cost != b->cost) return a->cost < b->cost ? -1 : 1;
+  if (a != b) return std::less<const void*>()(a, b) ? -1 : 1;
+  return 0;
+}
+
+std::int32_t CompareMeetSeen(const void* key, const void* node, void*, std::int32_t) {
+  const RmfSearchNode* a = static_cast<const MeetSeen*>(key)->node;
+  const RmfSearchNode* b = static_cast<const MeetSeen*>(node)->node;
+  if (a != b) return std::less<const void*>()(a, b) ? -1 : 1;
+  return 0;
+}
+
+class PoolHolder {
+ public:
+  explicit PoolHolder(RmfNodePool* pool) : pool_(pool) {}
+  ~PoolHolder() { (void)RmfNodePoolDestroy(pool_); }
+  PoolHolder(const PoolHolder&) = delete;
+  PoolHolder& operator=(const PoolHolder&) = delete;
+
+ private:
+  RmfNodePool* pool_;
+};
+
+// The cost of the step a backward link stands for (the turn at the junction
+// of the link's node and the stretch of its parent, or a destination's start
+// stretch) when the junction is reached at cost `atJunction` from the
+// origins: 1 with *step; 0 when the stretch is closed at that time or its
+// cost overflows; or a negative code.
+std::int32_t TimedStep(const Search& s, const RmfSearchLink& link, std::int32_t atJunction, std::int32_t* step) {
+  if ((link.flags & kRmfLinkTimed) == 0) {
+    *step = link.cost;
+    return 1;
+  }
+  RmfRoute* route = s.route;
+  std::int32_t turn = 0;
+  if (link.parent != nullptr) {
+    const std::int32_t entry = route->turnCosts[(link.flags >> kRmfLinkSectorShift) & 0xF];
+    turn = entry < 0 || route->costShift >= 31 ? 0 : entry >> route->costShift;
+  }
+  // Priced as the forward expansion prices it: the stretch is entered at
+  // the time of the junction.
+  const RmfArrivalRef stretch{link.featureId, link.secondId, link.packed & (kRmfNodeRefPartMask | kRmfNodeRefHigher),
+                              nullptr};
+  RmfTraversal now{};
+  std::int32_t timed = 0;
+  const std::int32_t r =
+      RmfRouteTimedCost(route, 0, &stretch, link.length, &atJunction, nullptr, atJunction, 2, &now, &timed);
+  if (r == kRmfCostOverflow) return 0;
+  if (r < 0) return r;
+  if (RmfTraversalClass(now.flags) < 0 || timed > kMaxCost - turn) return 0;
+  *step = turn + timed;
+  return 1;
+}
+
+// Validates the meeting of forward node `f` and backward node `b`: 1 with
+// the validated cost in *validated (and, when `chosen` is given, the links of
+// the backward half taken, from `b` on); 0 when it is rejected; or a
+// negative code.
+std::int32_t RmfMeetValidate(Search& s, RmfSearchNode* f, RmfSearchNode* b, std::int32_t* validated,
+                             std::vector<const RmfSearchLink*>* chosen) {
+  if (HoldsKind(f->restrictions, kRmfPendingProhibition) || HoldsKind(b->restrictions, kRmfPendingProhibition)) {
+    return 0;
+  }
+  RmfNodePool* pool = nullptr;
+  const std::uint32_t maximum = std::clamp<std::uint32_t>(s.route->nodeMemoryLimit / 8, 25, 0x7FFFFFFF);
+  if (RmfNodePoolCreate(&pool, kRmfMeetPoolInitial, kRmfMeetPoolGrowth, static_cast<std::int32_t>(maximum), nullptr,
+                        nullptr) != 1) {
+    return 0;
+  }
+  const PoolHolder holder(pool);
+  TiBtiTree open;
+  TiBtiTree seen;
+  if (TiBtiInit(&open, &CompareMeetState, nullptr, 0) != 1 || TiBtiInit(&seen, &CompareMeetSeen, nullptr, 0) != 1) {
+    return CountInternalError();
+  }
+  // 1 when the state was added, 0 when the pool is out of memory.
+  const auto add = [&](RmfSearchNode* node, std::int32_t cost, MeetState* previous,
+                       const RmfSearchLink* link) -> std::int32_t {
+    auto* state = static_cast<MeetState*>(RmfNodePoolAlloc(pool, sizeof(MeetState)));
+    if (state == nullptr) return 0;
+    *state = MeetState{{}, node, cost, previous, link};
+    void* found = nullptr;
+    if (TiBtiFindForce(&open, state, 0, &found, 1) != 0) return CountInternalError();
+    return 1;
+  };
+  std::int32_t r = add(b, f->cost, nullptr, nullptr);
+  if (r != 1) return r;
+  for (;;) {
+    void* least = nullptr;
+    if (TiBtiLeast(&open, &least) < 0) return CountInternalError();
+    if (least == nullptr) return 0;
+    auto* state = static_cast<MeetState*>(least);
+    void* out = nullptr;
+    if (TiBtiDelete(&open, state, &out) != 1 || out != state) return CountInternalError();
+    if (state->node == nullptr) {
+      *validated = state->cost;
+      if (chosen != nullptr) {
+        chosen->clear();
+        for (const MeetState* at = state; at->previous != nullptr; at = at->previous) chosen->push_back(at->link);
+        std::reverse(chosen->begin(), chosen->end());
+      }
+      return 1;
+    }
+    MeetSeen key{{}, state->node};
+    void* found = nullptr;
+    if (TiBtiFindForce(&seen, &key, 0, &found, 0) == 1) continue;
+    auto* mark = static_cast<MeetSeen*>(RmfNodePoolAlloc(pool, sizeof(MeetSeen)));
+    if (mark == nullptr) return 0;
+    *mark = key;
+    if (TiBtiFindForce(&seen, mark, 0, &found, 1) != 0) return CountInternalError();
+    for (const RmfSearchLink* link : state->node->links) {
+      if (link == nullptr) continue;
+      std::int32_t step = 0;
+      r = TimedStep(s, *link, state->cost, &step);
+      if (r < 0) return r;
+      if (r == 0 || static_cast<std::int64_t>(state->cost) + step > kMaxCost) continue;
+      r = add(link->parent, state->cost + step, state, link);
+      if (r != 1) return r;
+    }
+  }
+}
+
 // 0 no meeting, 1 a meeting, 2 both sides already closed; -15 on overflow.
-std::int32_t Meet(Search& s, RmfSearchNode* n) {
+// With `again` (time-dependent mode: the node has just gained another link)
+// the pair is judged anew even when both sides are closed: the link may
+// make a meeting valid that was rejected, or cheaper.
+std::int32_t Meet(Search& s, RmfSearchNode* n, bool again = false) {
   const std::int32_t dir = (n->flags & kRmfSearchBackward) != 0 ? kBackward : kForward;
   if ((n->expansion & kRmfSearchWalkedStart) != 0) return 0;
   RmfSearchNode* m = Lookup(s.dirs[1 - dir], n->featureId, SecondIdOf(KeyOfNode(n)), n->packed, nullptr, false);
@@ -435,15 +604,40 @@ std::int32_t Meet(Search& s, RmfSearchNode* n) {
   if (HoldsKind(n->restrictions, kRmfPendingProhibition) || HoldsKind(m->restrictions, kRmfPendingProhibition)) {
     return 0;
   }
-  if ((n->flags & kRmfSearchClosed) != 0 && (m->flags & kRmfSearchClosed) != 0) {
+  if (!again && (n->flags & kRmfSearchClosed) != 0 && (m->flags & kRmfSearchClosed) != 0) {
     if ((n->flags & kRmfSearchMeeting) != 0 && (m->flags & kRmfSearchMeeting) != 0) {
       ++s.repeatedMeetings;
       s.repeatedStarted = true;
     }
     return 2;
   }
-  const std::int64_t total = static_cast<std::int64_t>(n->cost) + m->cost;
+  std::int64_t total = static_cast<std::int64_t>(n->cost) + m->cost;
   if (total > kMaxCost) return kRmfCostOverflow;
+  if (s.timeDependent) {
+    std::int32_t validated = 0;
+    const std::int32_t valid = RmfMeetValidate(s, dir == kForward ? n : m, dir == kForward ? m : n, &validated, nullptr);
+    if (valid < 0) return valid;
+    if (valid == 0) {
+      ++s.rejections;
+      return 0;
+    }
+    if (validated > total) {
+      // The first meeting that costs more than it seemed, before any route
+      // is known: the backward costs run low, so the search looks further
+      // before it settles.
+      if (!s.limitsScaled && s.meet[kForward] == nullptr && !s.direct) {
+        s.limitsScaled = true;
+        const auto scale = [&](std::int32_t limit) {
+          return static_cast<std::int32_t>(
+              std::min<std::int64_t>(static_cast<std::int64_t>(limit) * validated / std::max<std::int64_t>(total, 1),
+                                     kMaxCost));
+        };
+        s.repeatedLimit = scale(kRepeatedMeetingsLimit);
+        s.expansionsLimit = scale(kExpansionsAfterMeetingLimit);
+      }
+      total = validated;
+    }
+  }
   n->flags |= kRmfSearchMeeting;
   m->flags |= kRmfSearchMeeting;
   s.meetingFound = true;
@@ -458,6 +652,65 @@ std::int32_t Meet(Search& s, RmfSearchNode* n) {
 
 // ---- insertion ------------------------------------------------------------------------------
 
+void FillLink(RmfSearchLink* link, RmfSearchNode* parent, const RmfExpansion& e, std::int32_t stepCost,
+              std::int32_t stepTime, std::int32_t total, std::int32_t endpoint) {
+  link->parent = parent;
+  link->cost = stepCost;
+  link->time = stepTime;
+  link->total = total;
+  link->length = e.length;
+  link->featureId = e.entryFeatureId;
+  link->secondId = e.entrySecondId;
+  link->packed = e.entryPacked;
+  link->flags = ((e.flags & kRmfExpandRestrictedEntry) != 0 ? kRmfLinkRestricted : 0u) |
+                ((e.packedFlags & kRmfExpandPackedTimedCost) != 0 ? kRmfLinkTimed : 0u) |
+                (((e.packedFlags >> kRmfExpandPackedSectorShift) & 0xF) << kRmfLinkSectorShift);
+  link->endpoint = endpoint;
+}
+
+// Whether a node of the feature lies on the chain from `parent` upwards,
+// followed as long as the links carry the restricted marker.
+bool IdentityOnChain(const RmfSearchNode* parent, std::uint32_t featureId, std::uint32_t secondId) {
+  std::int32_t guard = 0;
+  for (const RmfSearchNode* p = parent; p != nullptr && guard < (1 << 20); ++guard) {
+    if (p->identity[0] == featureId && p->identity[1] == secondId) return true;
+    const RmfSearchLink* link = p->links[0];
+    if (link == nullptr || (link->flags & kRmfLinkRestricted) == 0) return false;
+    p = link->parent;
+  }
+  return false;
+}
+
+// Time-dependent mode: adds a link from `parent` to the known node `n`
+// among its links. 1 when the node's cost fell (the link is its first now),
+// 2 when it is kept as an alternative, 0 when it is dropped, or a negative
+// code.
+std::int32_t AddLink(Search& s, RmfSearchNode* n, RmfSearchNode* parent, const RmfExpansion& e, std::int32_t stepCost,
+                     std::int32_t stepTime, std::int32_t cost, std::int32_t endpoint) {
+  RmfSearchLink trial{};
+  FillLink(&trial, parent, e, stepCost, stepTime, cost, endpoint);
+  RmfSearchLink* places[kRmfSearchMaxLinks];
+  std::copy(std::begin(n->links), std::end(n->links), places);
+  const std::int32_t at = RmfSearchPlaceLink(places, &trial, nullptr);
+  if (at < 0) return 0;
+  // The pool's reclaiming must leave the node alone meanwhile.
+  const std::uint32_t busy = n->flags & kRmfSearchBusy;
+  n->flags |= kRmfSearchBusy;
+  RmfSearchLink* link = NewLink(s);
+  n->flags = (n->flags & ~kRmfSearchBusy) | busy;
+  if (link == nullptr) return at == 0 ? kRmfNoMemory : 0;
+  *link = trial;
+  RmfSearchLink* evicted = nullptr;
+  if (RmfSearchPlaceLink(n->links, link, &evicted) != at) {
+    link->parent = reinterpret_cast<RmfSearchNode*>(s.freeLinks);
+    s.freeLinks = link;
+    return CountInternalError();
+  }
+  if (parent != nullptr) SetChildren(parent, Children(parent) + 1);
+  if (evicted != nullptr) DropLink(s, evicted);
+  return at == 0 ? 1 : 2;
+}
+
 // Puts a successor of `parent` (null for a start node) into direction
 // `dir`: 1, or a negative code.
 std::int32_t Insert(Search& s, std::int32_t dir, RmfSearchNode* parent, const RmfExpansion& e, std::int32_t stepCost,
@@ -469,6 +722,12 @@ std::int32_t Insert(Search& s, std::int32_t dir, RmfSearchNode* parent, const Rm
   if (cost >= s.costLimit) return 1;
   Direction& d = s.dirs[dir];
   const bool walkedStart = (expansionWord & kRmfSearchWalkedStart) != 0;
+  // A connection with the second time-dependent mark may not lead back to a
+  // feature the path has passed through its restricted stretches.
+  if (parent != nullptr && (e.packedFlags & kRmfExpandPackedConnSecond) != 0 &&
+      IdentityOnChain(parent, e.featureId, e.secondId)) {
+    return 1;
+  }
   if ((e.flags & kRmfExpandRestrictedEntry) != 0) d.restrictedEntry = true;
 
   RmfSearchNode* n = walkedStart ? nullptr : Lookup(d, e.featureId, e.secondId, e.packed, e.pending, true);
@@ -476,30 +735,38 @@ std::int32_t Insert(Search& s, std::int32_t dir, RmfSearchNode* parent, const Rm
     if (ClassOf(e.packed) > ClassOf(n->packed)) {
       n->packed = (n->packed & ~(7u << kRmfSearchClassShift)) | (e.packed & (7u << kRmfSearchClassShift));
     }
-    if (n->cost <= cost) return 1;
     if ((n->flags & kRmfSearchBusy) != 0) return 1;
-    RmfSearchLink* link = n->links[0];
-    if (link == nullptr) return CountInternalError();
-    // The link moves to the new parent.
-    RmfSearchNode* old = link->parent;
-    if (old != nullptr) {
-      const std::uint32_t c = Children(old);
-      if (c > 0 && c < 255) SetChildren(old, c - 1);
-      if (Reclaimable(old) && (old->flags & kRmfSearchClosed) != 0) PutReclaim(s, old, 1);
+    if (s.timeDependent) {
+      // Up to three links, cheapest first; the node moves only when its
+      // first link changes.
+      const std::int32_t added = AddLink(s, n, parent, e, stepCost, stepTime, cost, endpoint);
+      if (added == 2) {
+        const std::int32_t met = Meet(s, n, true);
+        return met < 0 ? met : 1;
+      }
+      if (added != 1) return added < 0 ? added : 1;
+      const std::int32_t left = LeaveOpen(s, n);
+      if (left != 1) return left;
+      n->cost = cost;
+      n->time = static_cast<std::int32_t>(time64);
+    } else {
+      if (n->cost <= cost) return 1;
+      RmfSearchLink* link = n->links[0];
+      if (link == nullptr) return CountInternalError();
+      // The link moves to the new parent.
+      RmfSearchNode* old = link->parent;
+      if (old != nullptr) {
+        const std::uint32_t c = Children(old);
+        if (c > 0 && c < 255) SetChildren(old, c - 1);
+        if (Reclaimable(old) && (old->flags & kRmfSearchClosed) != 0) PutReclaim(s, old, 1);
+      }
+      const std::int32_t left = LeaveOpen(s, n);
+      if (left != 1) return left;
+      FillLink(link, parent, e, stepCost, stepTime, cost, endpoint);
+      if (parent != nullptr) SetChildren(parent, Children(parent) + 1);
+      n->cost = cost;
+      n->time = static_cast<std::int32_t>(time64);
     }
-    const std::int32_t left = LeaveOpen(s, n);
-    if (left != 1) return left;
-    link->parent = parent;
-    link->cost = stepCost;
-    link->time = stepTime;
-    link->featureId = e.entryFeatureId;
-    link->secondId = e.entrySecondId;
-    link->packed = e.entryPacked;
-    link->flags = (e.flags & kRmfExpandRestrictedEntry) != 0 ? kRmfLinkRestricted : 0u;
-    link->endpoint = endpoint;
-    if (parent != nullptr) SetChildren(parent, Children(parent) + 1);
-    n->cost = cost;
-    n->time = static_cast<std::int32_t>(time64);
   } else {
     n = NewNode(s);
     RmfSearchLink* link = n != nullptr ? NewLink(s) : nullptr;
@@ -522,14 +789,7 @@ std::int32_t Insert(Search& s, std::int32_t dir, RmfSearchNode* parent, const Rm
     n->time = static_cast<std::int32_t>(time64);
     n->point = e.point;
     n->flags = dir == kBackward ? kRmfSearchBackward : 0u;
-    link->parent = parent;
-    link->cost = stepCost;
-    link->time = stepTime;
-    link->featureId = e.entryFeatureId;
-    link->secondId = e.entrySecondId;
-    link->packed = e.entryPacked;
-    link->flags = (e.flags & kRmfExpandRestrictedEntry) != 0 ? kRmfLinkRestricted : 0u;
-    link->endpoint = endpoint;
+    FillLink(link, parent, e, stepCost, stepTime, cost, endpoint);
     n->links[0] = link;
     if (parent != nullptr) SetChildren(parent, Children(parent) + 1);
     if (!walkedStart) Hash(s, dir, n);
@@ -563,9 +823,13 @@ struct RefLength {
 // vertex, its cost that of the stretch from the origin's point; a backward
 // one at the last junction at or before the destination's from vertex, its
 // cost that of the stretch to the destination's point, and it is expanded
-// without walking. 1, 0 when the reference cannot be travelled, or a
-// negative code.
-std::int32_t RmfRouteStartNodes(Search& s, std::int32_t dir, std::int32_t index) {
+// without walking. In time-dependent mode a time-dependent start stretch is
+// priced for the time of departure (forward) or arrival (backward), and
+// *timedFlags gets kRmfExpandPackedTimedCost and kRmfExpandPackedStillTimed
+// as for an expansion record. 1, 0 when the reference cannot be travelled,
+// or a negative code.
+std::int32_t RmfRouteStartNodes(Search& s, std::int32_t dir, std::int32_t index, std::uint32_t* timedFlags) {
+  *timedFlags = 0;
   RmfRoute* route = s.route;
   const RmfFeatureRef& r = dir == kForward ? s.origins[index] : s.destinations[index];
   if (r.fromVertex == r.toVertex || (r.position & kRmfPositionFraction) > kRmfPositionWhole) return kRmfBadReference;
@@ -632,8 +896,21 @@ std::int32_t RmfRouteStartNodes(Search& s, std::int32_t dir, std::int32_t index)
     if (word < 0 || word >= 0x8000 || RmfFeaturePointAt(slot.get(), word, &endPoint) != 1) return kRmfBadReference;
   }
   const std::int64_t length = std::min<std::int64_t>(travelled + extra, kRmfWalkLengthMax);
-  const std::int32_t cost = RmfScaledCost(static_cast<std::uint32_t>(length), record.costFactor, route->costShift);
+  std::int32_t cost = RmfScaledCost(static_cast<std::uint32_t>(length), record.costFactor, route->costShift);
   if (cost < 0) return kRmfCostOverflow;
+  if (s.timeDependent && (record.flags & kRmfTraversalTimed) != 0) {
+    const std::int32_t zero = 0;
+    const RmfArrivalRef stretch{key.a, SecondIdOf(key), PackRef(r.part, 0, travel, 0) & kRmfSearchKeyMask, nullptr};
+    RmfTraversal now{};
+    std::int32_t timed = 0;
+    const std::int32_t priced =
+        RmfRouteTimedCost(route, 0, &stretch, static_cast<std::uint32_t>(length), dir == kForward ? &zero : nullptr,
+                          dir == kBackward ? &zero : nullptr, 1000, 2, &now, &timed);
+    if (priced < 0) return priced;
+    if (RmfTraversalClass(now.flags) < 0) return 0;
+    cost = timed;
+    *timedFlags = kRmfExpandPackedTimedCost | ((now.flags & kRmfTraversalTimed) != 0 ? kRmfExpandPackedStillTimed : 0u);
+  }
 
   RmfExpansion e{};
   e.featureId = endKey.a;
@@ -644,6 +921,8 @@ std::int32_t RmfRouteStartNodes(Search& s, std::int32_t dir, std::int32_t index)
   e.entryPacked = PackRef(r.part, dir == kForward ? r.toVertex : endVertex, travel, 0);
   e.point = endPoint;
   e.flags = (record.flags & kRmfTraversalRestricted) != 0 ? kRmfExpandRestrictedEntry : 0u;
+  e.length = static_cast<std::uint32_t>(length);
+  e.packedFlags = *timedFlags;
   const std::uint32_t word = dir == kForward ? 0u : kRmfSearchWalkedStart;
   if (dir == kBackward) ++s.startsWaiting;
   return Insert(s, dir, nullptr, e, cost, cost, index, word);
@@ -836,9 +1115,12 @@ std::int32_t AssembleMeeting(Search& s, ResultBuffer* out) {
 
   std::int32_t destination = -1;
   guard = 0;
+  // The backward half follows the links its validation took, if any.
+  const bool validatedPath = !s.chosen.empty();
   for (RmfSearchNode* n = s.meet[kBackward]; n != nullptr; ++guard) {
     if (guard > (1 << 24)) return CountInternalError();
-    const RmfSearchLink* link = n->links[0];
+    const auto step = static_cast<std::size_t>(guard);
+    const RmfSearchLink* link = validatedPath ? (step < s.chosen.size() ? s.chosen[step] : nullptr) : n->links[0];
     if (link == nullptr) return CountInternalError();
     RmfSearchNode* parent = link->parent;
     if (parent == nullptr) {
@@ -984,8 +1266,27 @@ void LevelRule(Search& s, std::int32_t dir, const RmfSearchNode* n) {
   }
 }
 
-// Finalises: whether a route exists.
-bool Finalise(const Search& s) { return s.meet[kForward] != nullptr || s.direct; }
+// Finalises: 1 when a route exists, 0 when none does, or a negative code.
+// In time-dependent mode the meeting pair is validated once more: its
+// validated cost is the route's, or the pair is dropped, the best total
+// goes back to the cost limit and the search may go on.
+std::int32_t Finalise(Search& s) {
+  if (s.direct) return 1;
+  if (s.meet[kForward] == nullptr) return 0;
+  if (!s.timeDependent) return 1;
+  std::int32_t validated = 0;
+  const std::int32_t valid = RmfMeetValidate(s, s.meet[kForward], s.meet[kBackward], &validated, &s.chosen);
+  if (valid < 0) return valid;
+  if (valid == 1) {
+    s.best = validated;
+    return 1;
+  }
+  s.meet[kForward] = s.meet[kBackward] = nullptr;
+  s.chosen.clear();
+  s.best = s.bestInitial;
+  s.droppedPair = true;
+  return 0;
+}
 
 // The main loop: 1 when it ended, or a negative code.
 std::int32_t RunLoop(Search& s) {
@@ -1002,7 +1303,10 @@ std::int32_t RunLoop(Search& s) {
     n->flags |= kRmfSearchBusy;
     const std::int32_t met = Meet(s, n);
     if (met < 0) return met;
-    if (met == 2) {
+    // Both sides closed: the meeting covers what lies beyond. Not so for a
+    // forward node in time-dependent mode, where the backward side beyond
+    // it was priced without the time of travel.
+    if (met == 2 && !(s.timeDependent && dir == kForward)) {
       n->flags &= ~kRmfSearchBusy;
       if (Reclaimable(n)) PutReclaim(s, n, 1);
       continue;
@@ -1010,9 +1314,9 @@ std::int32_t RunLoop(Search& s) {
     // Stop rules.
     if (s.rejections > kRejectionLimit) return 1;
     if (s.tolerance > 100) {
-      if (s.repeatedStarted &&
-          (s.repeatedMeetings >= kRepeatedMeetingsLimit || s.expansionsSince >= kExpansionsAfterMeetingLimit)) {
-        if (Finalise(s)) return 1;
+      if (s.repeatedStarted && (s.repeatedMeetings >= s.repeatedLimit || s.expansionsSince >= s.expansionsLimit)) {
+        const std::int32_t finalised = Finalise(s);
+        if (finalised != 0) return finalised;
         ++s.rejections;
       }
     } else if (s.meetingFound) {
@@ -1109,6 +1413,7 @@ std::int32_t Setup(Search& s) {
   s.costLimit = route->costLimit;
   s.best = route->costLimit == kMaxCost || route->costShift >= 31 ? route->costLimit
                                                                   : route->costLimit >> route->costShift;
+  s.bestInitial = s.best;
   s.estimateFactor = std::max(RmfProfileGetLimit(reader), 0);
 
   // Each direction's estimate aims at the other's endpoints.
@@ -1137,16 +1442,26 @@ std::int32_t Setup(Search& s) {
 
   bool anyOrigin = false;
   bool anyDestination = false;
+  // Starts whose cost was recomputed for the time of travel and did not
+  // stay time-dependent, per direction.
+  bool settled[2] = {false, false};
   for (std::int32_t i = 0; i < s.originCount; ++i) {
-    rc = RmfRouteStartNodes(s, kForward, i);
+    std::uint32_t timed = 0;
+    rc = RmfRouteStartNodes(s, kForward, i, &timed);
     if (rc < 0) return rc;
     anyOrigin = anyOrigin || rc == 1;
+    settled[kForward] = settled[kForward] || (timed & (kRmfExpandPackedTimedCost | kRmfExpandPackedStillTimed)) ==
+                                                 kRmfExpandPackedTimedCost;
   }
   for (std::int32_t j = 0; j < s.destinationCount; ++j) {
-    rc = RmfRouteStartNodes(s, kBackward, j);
+    std::uint32_t timed = 0;
+    rc = RmfRouteStartNodes(s, kBackward, j, &timed);
     if (rc < 0) return rc;
     anyDestination = anyDestination || rc == 1;
+    settled[kBackward] = settled[kBackward] || (timed & (kRmfExpandPackedTimedCost | kRmfExpandPackedStillTimed)) ==
+                                                   kRmfExpandPackedTimedCost;
   }
+  if (s.timeDependent && settled[kForward] && settled[kBackward]) return kRmfRouteTimedStartsSettled;
   if (!anyOrigin || !anyDestination) return kRmfProfileMissing;
   rc = DirectRoute(s);
   return rc < 0 ? rc : 1;
@@ -1173,10 +1488,19 @@ std::int32_t StoreResult(Search& s, ResultBuffer* out) {
 std::int32_t RunSearch(Search& s) {
   std::int32_t rc = Setup(s);
   if (rc != 1) return rc;
-  rc = RunLoop(s);
-  if (rc != 1) return rc;
+  for (;;) {
+    rc = RunLoop(s);
+    if (rc != 1) return rc;
+    const std::int32_t finalised = Finalise(s);
+    if (finalised < 0) return finalised;
+    if (finalised == 1) break;
+    // Only a pair that its validation rejected sends the search on, and
+    // only as long as the rejections allow.
+    if (!s.droppedPair || s.rejections > kRejectionLimit) return 0;
+    s.droppedPair = false;
+    ++s.rejections;
+  }
   if (s.progress != nullptr) WriteProgress(s, kProgressMeeting);
-  if (!Finalise(s)) return 0;
   ResultBuffer out;
   rc = StoreResult(s, &out);
   if (rc != 1) return rc;
@@ -1204,6 +1528,29 @@ std::int32_t RmfNodeCompare(const void* key, const void* node, void*, std::int32
   if (a->restrictions != b->restrictions) return std::less<const void*>()(a->restrictions, b->restrictions) ? -1 : 1;
   if (a != b) return std::less<const void*>()(a, b) ? -1 : 1;
   return 0;
+}
+
+std::int32_t RmfSearchPlaceLink(RmfSearchLink** links, RmfSearchLink* link, RmfSearchLink** evicted) {
+  if (evicted != nullptr) *evicted = nullptr;
+  if (links == nullptr || link == nullptr) return -1;
+  RmfSearchLink* out = nullptr;
+  for (std::int32_t i = 0; i < kRmfSearchMaxLinks; ++i) {
+    if (links[i] == nullptr || links[i]->parent != link->parent) continue;
+    if (link->total >= links[i]->total) return -1;
+    // A cheaper way from the same parent: the old one leaves.
+    out = links[i];
+    for (std::int32_t j = i; j + 1 < kRmfSearchMaxLinks; ++j) links[j] = links[j + 1];
+    links[kRmfSearchMaxLinks - 1] = nullptr;
+    break;
+  }
+  std::int32_t at = 0;
+  while (at < kRmfSearchMaxLinks && links[at] != nullptr && links[at]->total <= link->total) ++at;
+  if (at == kRmfSearchMaxLinks) return -1;  // (never after a same-parent removal: it left a place free)
+  if (links[kRmfSearchMaxLinks - 1] != nullptr) out = links[kRmfSearchMaxLinks - 1];
+  for (std::int32_t j = kRmfSearchMaxLinks - 1; j > at; --j) links[j] = links[j - 1];
+  links[at] = link;
+  if (evicted != nullptr) *evicted = out;
+  return at;
 }
 
 std::uint32_t RmfSearchBucket(std::uint32_t featureId, std::uint16_t low, std::uint16_t high, std::uint32_t packed) {

@@ -17,6 +17,16 @@
 // the destination's: its first entry is the origin reference as given, its
 // last the destination reference as given, and every entry between them a
 // whole piece between two nodes of a part.
+//
+// Time-dependent mode (kRmfRouteModeTimeDependent): stretches whose cost
+// depends on the time of travel are priced by the forward search for the
+// time it reaches them, while the backward search cannot know that time.
+// A node then keeps up to three incoming links, cheapest first, and every
+// meeting is validated by a local search over the backward half's links,
+// with every time-dependent stretch priced again for the time the traveller
+// really enters it; a meeting with no valid combination is rejected, and
+// the validated cost counts for the route. The search's node pool keeps
+// seven eighths of the route's node memory limit, the validation the rest.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +43,23 @@ struct RmfFeature;
 
 // The search was stopped through the route's cancel flag.
 inline constexpr std::int32_t kRmfRouteCancelled = -1;
+// Time-dependent mode: an origin's start and a destination's start both had
+// their cost recomputed for the time of travel, and neither stayed
+// time-dependent; the search does not run.
+inline constexpr std::int32_t kRmfRouteTimedStartsSettled = -31;
 
 // Buckets of a node hash table.
 inline constexpr std::uint32_t kRmfSearchBuckets = 12289;
 // Node pool of a search: first chunk and later chunks, bytes.
 inline constexpr std::int32_t kRmfSearchPoolInitial = 0x1D000;
 inline constexpr std::int32_t kRmfSearchPoolGrowth = 1160;
+// Node pool of the local search that validates a meeting in time-dependent
+// mode; its maximum is an eighth of the route's node memory limit (the
+// search's own pool keeps the other seven eighths).
+inline constexpr std::int32_t kRmfMeetPoolInitial = 49152;
+inline constexpr std::int32_t kRmfMeetPoolGrowth = 480;
+// Incoming links a node keeps in time-dependent mode (one otherwise).
+inline constexpr std::int32_t kRmfSearchMaxLinks = 3;
 
 struct RmfSearchNode;
 
@@ -51,6 +72,8 @@ struct RmfSearchLink {
   RmfSearchNode* parent;
   std::int32_t cost;  // of the step
   std::int32_t time;
+  std::int32_t total;     // the node's cost through this link
+  std::uint32_t length;   // of the stretch, map units
   std::uint32_t featureId;
   std::uint32_t secondId;
   std::uint32_t packed;  // kRmfNodeRef*
@@ -58,8 +81,20 @@ struct RmfSearchLink {
   std::int32_t endpoint;  // start links: index of the origin or destination; else -1
 };
 
+inline constexpr std::uint32_t kRmfLinkSectorShift = 5;  // bits 5-8: sector of the turn into the stretch
+inline constexpr std::uint32_t kRmfLinkTimed = 0x400;    // the stretch's cost depends on the time of travel
 inline constexpr std::uint32_t kRmfLinkAllowedEnd = 0x4000;
 inline constexpr std::uint32_t kRmfLinkRestricted = 0x800000;
+
+// Places `link` among a node's incoming links (kRmfSearchMaxLinks entries,
+// filled from the front, cheapest total first). A link from a parent that
+// is already there replaces that one when it is cheaper and is dropped
+// otherwise; with every place taken, a link not cheaper than the dearest is
+// dropped, and a cheaper one pushes the dearest out. Returns the index it
+// took, or -1 when it is dropped; *evicted (may be null) gets the link that
+// left the list, or null.
+RMF_API_NODISCARD std::int32_t RmfSearchPlaceLink(RmfSearchLink** links, RmfSearchLink* link,
+                                                  RmfSearchLink** evicted);
 
 // Node flags.
 inline constexpr std::uint32_t kRmfSearchInHash = 0x1;
@@ -97,7 +132,7 @@ struct RmfSearchNode {
   std::int32_t estimate;
   std::int32_t cost;
   std::int32_t time;
-  RmfSearchLink* links[3];
+  RmfSearchLink* links[kRmfSearchMaxLinks];  // cheapest first; only [0] outside time-dependent mode
   std::uint32_t flags;  // kRmfSearch*
   RmfSearchNode* reclaimNext;
   TiPoint point;  // the junction it stands at
@@ -124,7 +159,8 @@ RMF_API_NODISCARD std::int64_t RmfFeatureStretchLength(RmfFeature* slot, std::in
 // reference that names nothing or a fraction above 1024; kRmfCostOverflow
 // (-15) when a cost does not fit at the route's cost shift;
 // kRmfProfileMissing (-31) without a routing profile or when no origin or no
-// destination may be travelled; kRmfMalformed (-128) for an inconsistency,
+// destination may be travelled, and kRmfRouteTimedStartsSettled (-31, see
+// there) in time-dependent mode; kRmfMalformed (-128) for an inconsistency,
 // counted as an internal error; kRmfBadArgument (-2). On failure the route is
 // reset (no result) and nothing of the search is left; the progress byte is
 // left where it was.

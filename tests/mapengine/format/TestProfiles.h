@@ -16,6 +16,8 @@
 
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
+#include "mapengine/format/route/RmfNodeConnections.h"
+#include "mapengine/format/route/RmfTileRouteTable.h"
 
 namespace testprofiles {
 
@@ -94,6 +96,53 @@ inline std::int32_t Driving(const RmfAttrSet* set, void*, RmfFeatureAnswer* answ
     const char mark = e.codeLength >= 4 ? e.code[3] : 0;
     if (mark != '+') Set(answer, kLower, kind, level, cost);
     if (mark != '-') Set(answer, kHigher, kind, level, cost);
+  }
+  return 0;
+}
+
+// Time-dependent streets for the router's time-dependent mode, over another
+// feature callback (`base`, which gives class and cost): a street whose
+// route-class speed class is `speedClass` is time-dependent both ways. Its
+// cost per unit is `openFactor` until the traveller enters it at a forward
+// time of `closesAt` or later (profile time: the cost so far / 1000 at
+// cost shift 0), `lateFactor` from then on, or it is closed then when
+// `lateFactor` is 0. Asked without a forward time (the routing tables, the
+// backward search) the street reads as open at `openFactor`: a bound that
+// the time of travel can only raise. With `settles` set, an answer for a
+// forward or backward time is no longer time-dependent.
+struct TimedStreet {
+  RmfProfileFeatureFn base = nullptr;
+  char speedClass = 'Z';
+  std::uint32_t openFactor = 2497;
+  std::uint32_t lateFactor = 0;
+  std::uint32_t closesAt = 0xFFFFFFFF;
+  bool settles = false;
+};
+
+inline bool IsTimedStreet(const RmfAttrSet* set, char speedClass) {
+  for (std::int32_t i = 0; i < set->count; ++i) {
+    const RmfAttrEntry& e = set->entries[i];
+    if (IsRouteClass(e) && e.valueLength >= 3 && e.value[2] == speedClass) return true;
+  }
+  return false;
+}
+
+inline std::int32_t Timed(const RmfAttrSet* set, void* argument, RmfFeatureAnswer* answer, void* context) {
+  const auto& street = *static_cast<const TimedStreet*>(context);
+  (void)street.base(set, argument, answer, nullptr);
+  if (!IsTimedStreet(set, street.speedClass)) return 0;
+  const auto* request = static_cast<const RmfTimeRequest*>(argument);
+  const bool late = request != nullptr && (request->flags & kRmfTimeRequestForward) != 0 &&
+                    request->forwardTime >= street.closesAt;
+  const bool timed = request == nullptr ||
+                     (request->flags & (kRmfTimeRequestForward | kRmfTimeRequestBackward)) == 0 || !street.settles;
+  for (int d = kLower; d <= kHigher; ++d) {
+    if (answer->travel[d].roadClass < 0) continue;
+    const std::uint32_t factor = late ? street.lateFactor : street.openFactor;
+    answer->travel[d].costFactor = street.openFactor;
+    answer->timeWords[kRmfAnswerTimeFactor + d] = factor;
+    answer->timeWords[kRmfAnswerTimeFlags + d] = timed ? kRmfTraversalTimed : 0u;
+    if (factor == 0) answer->travel[d].roadClass = -1;
   }
   return 0;
 }
