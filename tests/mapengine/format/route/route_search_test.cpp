@@ -390,8 +390,8 @@ bool Contains(const std::vector<int>& path, const std::vector<int>& run) {
 }
 
 // The driving route from block a-b to block c-d as the crossings it passes.
-std::vector<int> DrivingPath(const RouteGrid& grid, std::pair<int, int> from, std::pair<int, int> to) {
-  GridRouting routing(grid, TravelMode::kDriving);
+std::vector<int> DrivingPath(const RouteGrid& grid, const GridRouting& routing, std::pair<int, int> from,
+                             std::pair<int, int> to) {
   if (routing.route() == nullptr) return {-1};
   const std::int32_t found = routing.Find(*grid.Block(from.first, from.second), *grid.Block(to.first, to.second));
   if (found <= 0) return {found};
@@ -437,9 +437,13 @@ TEST(RouteSearch, TurnRestrictionOverABlockInBetween) {
   const RouteGrid grids[] = {WayRestrictionGrid(WayRule::kNone), WayRestrictionGrid(WayRule::kNo),
                              WayRestrictionGrid(WayRule::kOnly)};
   for (const RouteGrid& grid : grids) ASSERT_TRUE(grid.ok()) << grid.error();
+  const GridRouting routings[] = {{grids[0], TravelMode::kDriving},
+                                  {grids[1], TravelMode::kDriving},
+                                  {grids[2], TravelMode::kDriving}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::vector<int> path = DrivingPath(grids[static_cast<int>(c.rule)], c.from, c.to);
+    const auto rule = static_cast<std::size_t>(c.rule);
+    const std::vector<int> path = DrivingPath(grids[rule], routings[rule], c.from, c.to);
     ASSERT_GE(path.size(), 2u) << "no route: " << path.front();
     if (!c.path.empty()) {
       EXPECT_EQ(path, c.path);
