@@ -98,6 +98,8 @@ struct Expansion {
   // The arrival's connection answer, asked once when items are handed on.
   bool arrivalAsked = false;
   RmfConnectionAnswer arrivalAnswer{};
+  // The restriction items the node carries on (see SeedDestination).
+  const RmfPendingItem* pending = nullptr;
 };
 
 // The turn cost of a sector, or -1 when the table forbids it.
@@ -181,7 +183,7 @@ std::int32_t HandOn(Expansion& x, const RmfConnection& c, RmfExpansion* record) 
     // The item that starts the chain on the arrival: kinds 2 / 5 for the
     // forward search, 4 / 7 for the backward one.
     const std::uint8_t starter = static_cast<std::uint8_t>(x.forward ? item.kind - 1 : item.kind + 1);
-    bool matched = PendingHolds(a.pending, item.key, item.kind);
+    bool matched = PendingHolds(x.pending, item.key, item.kind);
     for (std::int32_t k = 0; k < arrivalCount && !matched; ++k) {
       matched = arrivalItems[k].key == item.key && arrivalItems[k].kind == starter;
     }
@@ -320,6 +322,28 @@ std::int32_t ExpandForward(Expansion& x) {
   return x.count;
 }
 
+// A route that ends on the stretch in between of a permission's chain has
+// kept it: the permissions (kind 6) of a destination's own stretch count as
+// carried on, so that the way from the chain's from stretch onto it stays
+// open. Its prohibitions (kind 3) do not: the route never reaches their to
+// stretch. `seeded` holds the list; *list gets its head (null when none).
+std::int32_t SeedDestination(Expansion& x, const RmfFeatKey& key, std::int32_t part, std::int32_t vertex,
+                             std::int32_t travel, RmfPendingItem* seeded, const RmfPendingItem** list) {
+  *list = nullptr;
+  RmfConnectionAnswer own{};
+  const std::int32_t r = StretchAnswer(x.route, key, part, vertex, travel, travel, &own);
+  if (r < 0) return r;
+  const RmfRestriction* items = Items(own, travel);
+  RmfPendingItem* head = nullptr;
+  for (std::int32_t i = 0, n = ItemCount(own, travel); i < n; ++i) {
+    if (items[i].kind != kKindPermissionVia) continue;
+    seeded[i] = RmfPendingItem{items[i].key, items[i].kind, head};
+    head = &seeded[i];
+  }
+  *list = head;
+  return 0;
+}
+
 std::int32_t ExpandBackward(Expansion& x) {
   const RmfArrivalRef& a = x.node->ref;
   const RmfFeatKey nodeKey = KeyOf(a.featureId, a.secondId);
@@ -336,6 +360,7 @@ std::int32_t ExpandBackward(Expansion& x) {
   const std::int32_t ownClass = RmfTraversalClass(record.flags);
   if (ownClass < 0) return 0;
 
+  RmfPendingItem seeded[kRmfConnectionItems];
   for (std::int32_t walkLevel = x.level, loops = 0; loops <= kMaxLevel; ++loops) {
     // The junction where the node's stretch begins: its part, vertex and
     // the vertex one step toward the node (for the direction of travel).
@@ -378,8 +403,13 @@ std::int32_t ExpandBackward(Expansion& x) {
       }
     }
     const std::int32_t recordLevel = std::min(reached, ownClass);
+    x.pending = a.pending;
+    if (x.node->walked != 0) {
+      const std::int32_t r = SeedDestination(x, nodeKey, part, vertex, travel, seeded, &x.pending);
+      if (r < 0) return r;
+    }
     const RmfArrivalRef arrival{startKey.a, SecondIdOf(startKey), PackRef(startPart, startVertex, startTravel, 0),
-                                a.pending};
+                                x.pending};
     // The stretch out of the junction in the direction of travel; a walk
     // that came back to its start has no second vertex to tell it by.
     if (toward == startVertex) toward = startVertex + startTravel;
@@ -570,6 +600,7 @@ std::int32_t RmfRouteExpandNode(RmfRoute* route, const RmfExpandNodeRef* node, s
               stepTimes,
               stepCosts,
               capacity};
+  x.pending = node->ref.pending;
   try {
     return x.forward ? ExpandForward(x) : ExpandBackward(x);
   } catch (...) {

@@ -69,7 +69,13 @@ struct RmfExpansion {
   std::uint32_t packed;
   std::uint32_t flags;         // kRmfExpand*
   std::uint32_t routeDataRef;  // 0: none (route objects here carry no route data)
-  std::uint32_t walkWords[2];  // carried to the search unchanged
+  // Carried to the search unchanged: the first gives the successor node's
+  // expansion word bits 0-1 (kRmfSearchNeedsEnd, kRmfSearchTakeAtOnce), the
+  // second its link's allowed end and carried level (kRmfLinkAllowedEnd,
+  // kRmfLinkCarriesLevel with the level). Stretches of route data carry
+  // them; stretches walked on map features leave both 0, since any of their
+  // junctions may end a route and their level is the record's own.
+  std::uint32_t walkWords[2];
   RmfPendingItem* pending;     // restriction items handed on; sorted, from the allocator
   std::uint32_t farVertex;     // where the walked stretch ends
   std::uint32_t length;        // of the walked stretch, map units

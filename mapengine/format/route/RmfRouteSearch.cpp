@@ -425,15 +425,52 @@ std::int32_t KeyOf(const Search& s, std::int32_t cost, std::int32_t h) {
 
 // ---- meeting --------------------------------------------------------------------------------
 
-// The kind of a pending item that carries a prohibition over a stretch in
-// between.
+// Kinds of pending items: a prohibition and a permission carried on over a
+// stretch in between. A forward node holds one when the route before it
+// came along the restriction's from stretch and on along the chain, a
+// backward node when the route after it goes on along the chain to the to
+// stretch.
 constexpr std::uint8_t kRmfPendingProhibition = 3;
+constexpr std::uint8_t kRmfPendingPermission = 6;
 
-bool HoldsKind(const RmfPendingItem* list, std::uint8_t kind) {
+bool HoldsItem(const RmfPendingItem* list, std::uint32_t key, std::uint8_t kind) {
   for (; list != nullptr; list = list->next) {
-    if (list->kind == kind) return true;
+    if (list->key == key && list->kind == kind) return true;
   }
   return false;
+}
+
+// Whether the two halves of a route may not be joined: both go along the
+// chain of one prohibition (from the from stretch to the to stretch), or
+// the forward half holds a permission that the backward half does not go
+// on with.
+bool ChainsForbid(const RmfPendingItem* forward, const RmfPendingItem* backward) {
+  for (const RmfPendingItem* f = forward; f != nullptr; f = f->next) {
+    const bool held = HoldsItem(backward, f->key, f->kind);
+    if (f->kind == kRmfPendingProhibition && held) return true;
+    if (f->kind == kRmfPendingPermission && !held) return true;
+  }
+  return false;
+}
+
+// The node of the other direction a node meets: of the nodes there that
+// stand for the same place, the cheapest whose restriction chains allow
+// the two halves to be joined; null when none does.
+RmfSearchNode* Partner(const Search& s, std::int32_t dir, const RmfSearchNode* n) {
+  const Direction& other = s.dirs[1 - dir];
+  RmfSearchNode* best = nullptr;
+  for (RmfSearchNode* m = other.hash[RmfSearchBucket(n->featureId, n->secondLow, n->secondHigh, n->packed)];
+       m != nullptr; m = m->hashNext) {
+    if (m->featureId != n->featureId || m->secondLow != n->secondLow || m->secondHigh != n->secondHigh ||
+        ((m->packed ^ n->packed) & kRmfSearchKeyMask) != 0 || (m->expansion & kRmfSearchWalkedStart) != 0) {
+      continue;
+    }
+    const RmfSearchNode* f = dir == kForward ? n : m;
+    const RmfSearchNode* b = dir == kForward ? m : n;
+    if (ChainsForbid(f->restrictions, b->restrictions)) continue;
+    if (best == nullptr || m->cost < best->cost) best = m;
+  }
+  return best;
 }
 
 // ---- validation of a meeting (time-dependent mode) ------------------------------------------
@@ -528,9 +565,7 @@ std::int32_t TimedStep(const Search& s, const RmfSearchLink& link, std::int32_t 
 // negative code.
 std::int32_t RmfMeetValidate(Search& s, RmfSearchNode* f, RmfSearchNode* b, std::int32_t* validated,
                              std::vector<const RmfSearchLink*>* chosen) {
-  if (HoldsKind(f->restrictions, kRmfPendingProhibition) || HoldsKind(b->restrictions, kRmfPendingProhibition)) {
-    return 0;
-  }
+  if (ChainsForbid(f->restrictions, b->restrictions)) return 0;
   RmfNodePool* pool = nullptr;
   const std::uint32_t maximum = std::clamp<std::uint32_t>(s.route->nodeMemoryLimit / 8, 25, 0x7FFFFFFF);
   if (RmfNodePoolCreate(&pool, kRmfMeetPoolInitial, kRmfMeetPoolGrowth, static_cast<std::int32_t>(maximum), nullptr,
@@ -597,13 +632,8 @@ std::int32_t RmfMeetValidate(Search& s, RmfSearchNode* f, RmfSearchNode* b, std:
 std::int32_t Meet(Search& s, RmfSearchNode* n, bool again = false) {
   const std::int32_t dir = (n->flags & kRmfSearchBackward) != 0 ? kBackward : kForward;
   if ((n->expansion & kRmfSearchWalkedStart) != 0) return 0;
-  RmfSearchNode* m = Lookup(s.dirs[1 - dir], n->featureId, SecondIdOf(KeyOfNode(n)), n->packed, nullptr, false);
-  if (m == nullptr || (m->expansion & kRmfSearchWalkedStart) != 0) return 0;
-  // A prohibition carried on over a stretch in between is judged at the
-  // junction after it; the two halves of a route must not meet before.
-  if (HoldsKind(n->restrictions, kRmfPendingProhibition) || HoldsKind(m->restrictions, kRmfPendingProhibition)) {
-    return 0;
-  }
+  RmfSearchNode* m = Partner(s, dir, n);
+  if (m == nullptr) return 0;
   if (!again && (n->flags & kRmfSearchClosed) != 0 && (m->flags & kRmfSearchClosed) != 0) {
     if ((n->flags & kRmfSearchMeeting) != 0 && (m->flags & kRmfSearchMeeting) != 0) {
       ++s.repeatedMeetings;
@@ -652,6 +682,13 @@ std::int32_t Meet(Search& s, RmfSearchNode* n, bool again = false) {
 
 // ---- insertion ------------------------------------------------------------------------------
 
+// The flags of a link made for an expansion record: the restricted marker
+// and what the record's second walk word carries.
+std::uint32_t LinkFlags(const RmfExpansion& e) {
+  return ((e.flags & kRmfExpandRestrictedEntry) != 0 ? kRmfLinkRestricted : 0u) |
+         (e.walkWords[1] & (kRmfLinkAllowedEnd | kRmfLinkCarriesLevel | kRmfLinkLevelMask));
+}
+
 void FillLink(RmfSearchLink* link, RmfSearchNode* parent, const RmfExpansion& e, std::int32_t stepCost,
               std::int32_t stepTime, std::int32_t total, std::int32_t endpoint) {
   link->parent = parent;
@@ -662,8 +699,7 @@ void FillLink(RmfSearchLink* link, RmfSearchNode* parent, const RmfExpansion& e,
   link->featureId = e.entryFeatureId;
   link->secondId = e.entrySecondId;
   link->packed = e.entryPacked;
-  link->flags = ((e.flags & kRmfExpandRestrictedEntry) != 0 ? kRmfLinkRestricted : 0u) |
-                ((e.packedFlags & kRmfExpandPackedTimedCost) != 0 ? kRmfLinkTimed : 0u) |
+  link->flags = LinkFlags(e) | ((e.packedFlags & kRmfExpandPackedTimedCost) != 0 ? kRmfLinkTimed : 0u) |
                 (((e.packedFlags >> kRmfExpandPackedSectorShift) & 0xF) << kRmfLinkSectorShift);
   link->endpoint = endpoint;
 }
@@ -781,7 +817,7 @@ std::int32_t Insert(Search& s, std::int32_t dir, RmfSearchNode* parent, const Rm
     n->secondLow = static_cast<std::uint16_t>(e.secondId & 0xFFFF);
     n->secondHigh = static_cast<std::uint16_t>(e.secondId >> 16);
     n->packed = e.packed;
-    n->expansion = expansionWord;
+    n->expansion = expansionWord | (e.walkWords[0] & (kRmfSearchNeedsEnd | kRmfSearchTakeAtOnce));
     n->identity[0] = e.featureId;
     n->identity[1] = e.secondId;
     n->restrictions = e.pending;
@@ -1243,6 +1279,13 @@ std::int32_t RmfSearchPickNext(Search& s, std::int32_t* dirOut, RmfSearchNode** 
         if (Reclaimable(n)) PutReclaim(s, n, 0);
         continue;
       }
+      // A backward node that only an allowed end may pass (route-data
+      // stretches mark them) is passed over unless its link allows one.
+      if (dir == kBackward && (n->expansion & kRmfSearchNeedsEnd) != 0 &&
+          (n->links[0] == nullptr || (n->links[0]->flags & kRmfLinkAllowedEnd) == 0)) {
+        if (Reclaimable(n)) PutReclaim(s, n, 0);
+        continue;
+      }
     }
     *dirOut = dir;
     *nodeOut = n;
@@ -1264,6 +1307,16 @@ void LevelRule(Search& s, std::int32_t dir, const RmfSearchNode* n) {
     if (threshold < 0 || d.junctions[d.level] < threshold || n->cost < costThreshold) break;
     ++d.level;
   }
+}
+
+// The level a node is expanded at: its direction's, or the level its link
+// carries when the link marks one (route-data stretches do).
+std::int32_t ExpansionLevel(const Search& s, std::int32_t dir, const RmfSearchNode* n) {
+  const RmfSearchLink* link = n->links[0];
+  if (link != nullptr && (link->flags & kRmfLinkCarriesLevel) != 0) {
+    return static_cast<std::int32_t>(link->flags & kRmfLinkLevelMask);
+  }
+  return s.dirs[dir].level;
 }
 
 // Finalises: 1 when a route exists, 0 when none does, or a negative code.
@@ -1341,7 +1394,7 @@ std::int32_t RunLoop(Search& s) {
     const std::int32_t fc = dir == kForward ? n->cost : 0;
     const std::int32_t bc = dir == kBackward ? n->cost : 0;
     const std::int32_t count =
-        RmfRouteExpandNode(s.route, &ref, s.dirs[dir].level, dir == kForward ? 1 : 0, dir == kForward ? &fc : nullptr,
+        RmfRouteExpandNode(s.route, &ref, ExpansionLevel(s, dir, n), dir == kForward ? 1 : 0, dir == kForward ? &fc : nullptr,
                            dir == kBackward ? &bc : nullptr, &AllocItem, &s, records, times, costs, kRmfExpandCapacity);
     if (count < 0) return count;
     Direction& d = s.dirs[dir];

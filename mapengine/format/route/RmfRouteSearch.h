@@ -83,6 +83,13 @@ struct RmfSearchLink {
 
 inline constexpr std::uint32_t kRmfLinkSectorShift = 5;  // bits 5-8: sector of the turn into the stretch
 inline constexpr std::uint32_t kRmfLinkTimed = 0x400;    // the stretch's cost depends on the time of travel
+// Link flags. An allowed end lets a backward node marked kRmfSearchNeedsEnd
+// through the pick; a carried level (bits 0-2, marked by bit 3) is the
+// level the node is expanded at instead of its direction's. Both come from
+// the second walk word of the expansion record, which only stretches of
+// route data fill: stretches walked on map features leave it 0.
+inline constexpr std::uint32_t kRmfLinkLevelMask = 0x7;
+inline constexpr std::uint32_t kRmfLinkCarriesLevel = 0x8;
 inline constexpr std::uint32_t kRmfLinkAllowedEnd = 0x4000;
 inline constexpr std::uint32_t kRmfLinkRestricted = 0x800000;
 
@@ -108,7 +115,9 @@ inline constexpr std::uint32_t kRmfSearchChildMask = 0x3FC0;
 inline constexpr std::uint32_t kRmfSearchInReclaim = 0x4000;
 inline constexpr std::uint32_t kRmfSearchBusy = 0x8000;
 
-// Expansion word bits.
+// Expansion word bits. kRmfSearchNeedsEnd and kRmfSearchTakeAtOnce come
+// from the first walk word of the expansion record (route-data stretches
+// only, as the link flags above); kRmfSearchWalkedStart is the search's own.
 inline constexpr std::uint32_t kRmfSearchNeedsEnd = 0x1;     // backward: passes only when its link allows an end
 inline constexpr std::uint32_t kRmfSearchTakeAtOnce = 0x2;   // taken without the level and cost checks
 inline constexpr std::uint32_t kRmfSearchWalkedStart = 0x4;  // a destination's start: its stretch is paid for

@@ -181,6 +181,24 @@ void RouteGrid::Make() {
     map_.features[static_cast<std::size_t>(to->first)].VertexAttr(to->second,
                                                                   TextTriple{toCode, r.only ? "0RE" : "0PE", key});
   }
+  for (const GridWayRestriction& r : layout_.wayRestrictions) {
+    const std::string key = std::to_string(r.key);
+    // Each item holds for travel from the crossing named first to the one
+    // named second.
+    const std::tuple<int, int, const char*> items[] = {{r.from, r.viaStart, r.only ? "0RB" : "0PB"},
+                                                       {r.viaStart, r.viaEnd, r.only ? "0RC" : "0PC"},
+                                                       {r.viaEnd, r.to, r.only ? "0RE" : "0PE"}};
+    for (const auto& [a, b, value] : items) {
+      const auto block = blockOf(a, b);
+      if (!block) {
+        error_ = "restriction " + key + " names crossings that no block joins";
+        return;
+      }
+      const bool along = layout_.lines[static_cast<std::size_t>(block->first)].crossings[block->second + 1] == b;
+      map_.features[static_cast<std::size_t>(block->first)].VertexAttr(
+          block->second, TextTriple{std::string("17B") + (along ? '+' : '-'), value, key});
+    }
+  }
   build_ = rmfbuild::BuildFeatureMap(map_);
   if (!build_.ok) {
     error_ = "the builder refuses the grid: " + build_.error;
@@ -276,6 +294,17 @@ std::string RouteGrid::CheckRestrictions() const {
     if (from == to) return name + " leads back onto its from block";
     if (IsCut(from) || IsCut(to)) return name + " lies on a block that a cell border cuts";
     for (const int c : {r.from, r.via, r.to}) {
+      if (blocksAt[static_cast<std::size_t>(c)] < 3) {
+        return name + ": crossing " + std::to_string(c) + " is met by fewer than three blocks";
+      }
+    }
+  }
+  for (const GridWayRestriction& r : layout_.wayRestrictions) {
+    const std::string name = "restriction " + std::to_string(r.key);
+    for (const auto& [a, b] : {std::pair{r.from, r.viaStart}, std::pair{r.viaStart, r.viaEnd}, std::pair{r.viaEnd, r.to}}) {
+      if (IsCut(Block(a, b)->segment)) return name + " lies on a block that a cell border cuts";
+    }
+    for (const int c : {r.viaStart, r.viaEnd}) {
       if (blocksAt[static_cast<std::size_t>(c)] < 3) {
         return name + ": crossing " + std::to_string(c) + " is met by fewer than three blocks";
       }

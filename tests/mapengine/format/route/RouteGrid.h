@@ -70,12 +70,28 @@ struct GridRestriction {
   std::uint32_t key = 0;  // the relation id
 };
 
+// A turn restriction over a block in between (a via way): from block
+// `from`-`viaStart`, along block `viaStart`-`viaEnd`, onto block
+// `viaEnd`-`to`. Written like a via-crossing restriction, with a third item
+// "0PC" / "0RC" on the via block, marked for travel from viaStart to
+// viaEnd. The reference router knows none of them: they stay out of
+// Graph().
+struct GridWayRestriction {
+  int from = 0;
+  int viaStart = 0;
+  int viaEnd = 0;
+  int to = 0;
+  bool only = false;
+  std::uint32_t key = 0;
+};
+
 struct GridLayout {
   int columns = 0;
   int rows = 0;
   std::vector<TiPoint> crossings;  // index row x columns + column
   std::vector<GridLine> lines;
   std::vector<GridRestriction> restrictions;
+  std::vector<GridWayRestriction> wayRestrictions;
   bool cutAtCells = true;  // false: lines may go to coarser tiles, so that none is cut
 
   int Crossing(int column, int row) const { return row * columns + column; }

@@ -8,14 +8,17 @@
 // overflows at every cost shift.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "mapengine/format/features/RmfProfile.h"
+#include "mapengine/format/route/RmfFeatConnect.h"
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/route/RmfRouteSearch.h"
 #include "mapengine/object/RouteFilters.h"
@@ -302,6 +305,150 @@ TEST(RouteSearch, TinyNodeMemoryEndsCleanly) {
     }
   }
   EXPECT_GT(routes, 0);
+}
+
+// ---- turn restrictions over a block in between ----------------------------------------------
+
+// A 5 x 4 grid, every block a street of its own, with at most one
+// restriction from the block 6-7 along the block 7-8 onto the block 8-13
+// (east, east, then left to the north):
+//
+//   15 - 16 - 17 - 18 - 19
+//    |    |    |    |    |
+//   10 - 11 - 12 - 13 - 14
+//    |    |    |    |    |
+//    5 -  6 -  7 -  8 -  9
+//    |    |    |    |    |
+//    0 -  1 -  2 -  3 -  4
+enum class WayRule { kNone, kNo, kOnly };
+
+RouteGrid WayRestrictionGrid(WayRule rule) {
+  GridLayout layout = PlainGrid(5, 4);
+  layout.cutAtCells = false;
+  if (rule != WayRule::kNone) layout.wayRestrictions.push_back(GridWayRestriction{6, 7, 8, 13, rule == WayRule::kOnly, 4711});
+  return RouteGrid(std::move(layout));
+}
+
+// The crossings a run of blocks passes, in order.
+std::vector<int> CrossingsOf(const RouteGrid& grid, const std::vector<DirectedSegment>& blocks) {
+  std::vector<int> out;
+  for (const DirectedSegment& b : blocks) {
+    const GraphSegment& s = grid.Graph(TravelMode::kDriving).segments[static_cast<std::size_t>(b.segment)];
+    if (out.empty()) out.push_back(b.forward ? s.from : s.to);
+    out.push_back(b.forward ? s.to : s.from);
+  }
+  return out;
+}
+
+bool Contains(const std::vector<int>& path, const std::vector<int>& run) {
+  return std::search(path.begin(), path.end(), run.begin(), run.end()) != path.end();
+}
+
+// The driving route from block a-b to block c-d as the crossings it passes.
+std::vector<int> DrivingPath(const RouteGrid& grid, const GridRouting& routing, std::pair<int, int> from,
+                             std::pair<int, int> to) {
+  if (routing.route() == nullptr) return {-1};
+  const std::int32_t found = routing.Find(*grid.Block(from.first, from.second), *grid.Block(to.first, to.second));
+  if (found <= 0) return {found};
+  std::string why;
+  const auto blocks = routing.Blocks(&why);
+  if (!blocks.has_value()) return {-2};
+  return CrossingsOf(grid, *blocks);
+}
+
+// The driving filter reads the three items of each restriction as a chain
+// that the route search carries along the block in between: no_* forbids
+// exactly the sequence from -> via -> to, only_* forces it once a route has
+// come along the from block, and a route that comes onto the via block from
+// elsewhere is bound by neither.
+TEST(RouteSearch, TurnRestrictionOverABlockInBetween) {
+  const std::vector<int> restricted{6, 7, 8, 13};
+  struct Case {
+    const char* what;
+    WayRule rule;
+    std::pair<int, int> from;
+    std::pair<int, int> to;
+    std::vector<int> path;  // the route expected, or empty ...
+    std::vector<int> starts;  // ... then how it must start
+    bool avoids;              // and that it must not pass from -> via -> to
+  };
+  const Case cases[] = {
+      {"free: straight on, then left", WayRule::kNone, {6, 7}, {8, 13}, {6, 7, 8, 13}, {}, false},
+      {"free, from farther away", WayRule::kNone, {5, 6}, {13, 18}, {5, 6, 7, 8, 13, 18}, {}, false},
+      {"free: straight through", WayRule::kNone, {6, 7}, {8, 9}, {6, 7, 8, 9}, {}, false},
+      {"no: the sequence is left out", WayRule::kNo, {6, 7}, {8, 13}, {}, {6, 7}, true},
+      {"no, from farther away", WayRule::kNo, {5, 6}, {13, 18}, {}, {5, 6}, true},
+      {"no: straight through stays", WayRule::kNo, {6, 7}, {8, 9}, {6, 7, 8, 9}, {}, false},
+      {"no: onto the via block from elsewhere", WayRule::kNo, {12, 7}, {8, 13}, {12, 7, 8, 13}, {}, false},
+      {"only: the sequence itself", WayRule::kOnly, {6, 7}, {8, 13}, {6, 7, 8, 13}, {}, false},
+      {"only, from farther away", WayRule::kOnly, {5, 6}, {13, 18}, {5, 6, 7, 8, 13, 18}, {}, false},
+      {"only: straight through is no longer taken", WayRule::kOnly, {6, 7}, {8, 9}, {}, {6, 7, 8, 13}, false},
+      {"only: onto the via block from elsewhere", WayRule::kOnly, {12, 7}, {8, 9}, {12, 7, 8, 9}, {}, false},
+      {"only: a route that ends on the via block", WayRule::kOnly, {6, 7}, {7, 8}, {6, 7, 8}, {}, false},
+      {"only: a route that starts on the via block", WayRule::kOnly, {7, 8}, {8, 9}, {7, 8, 9}, {}, false},
+      {"no: a route that ends on the via block", WayRule::kNo, {6, 7}, {7, 8}, {6, 7, 8}, {}, false},
+      {"no: a route that starts on the via block", WayRule::kNo, {7, 8}, {8, 13}, {7, 8, 13}, {}, false},
+  };
+  const RouteGrid grids[] = {WayRestrictionGrid(WayRule::kNone), WayRestrictionGrid(WayRule::kNo),
+                             WayRestrictionGrid(WayRule::kOnly)};
+  for (const RouteGrid& grid : grids) ASSERT_TRUE(grid.ok()) << grid.error();
+  const GridRouting routings[] = {{grids[0], TravelMode::kDriving},
+                                  {grids[1], TravelMode::kDriving},
+                                  {grids[2], TravelMode::kDriving}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto rule = static_cast<std::size_t>(c.rule);
+    const std::vector<int> path = DrivingPath(grids[rule], routings[rule], c.from, c.to);
+    ASSERT_GE(path.size(), 2u) << "no route: " << path.front();
+    if (!c.path.empty()) {
+      EXPECT_EQ(path, c.path);
+      continue;
+    }
+    EXPECT_TRUE(std::equal(c.starts.begin(), c.starts.end(), path.begin())) << ::testing::PrintToString(path);
+    EXPECT_EQ(path[path.size() - 2], c.to.first) << ::testing::PrintToString(path);
+    EXPECT_EQ(path.back(), c.to.second);
+    EXPECT_FALSE(c.avoids && Contains(path, restricted)) << ::testing::PrintToString(path);
+  }
+}
+
+// At a single junction the items give what they can without the route
+// behind: after the from block of an only_* restriction only the via block
+// is open; at the end of the via block, which does not know where the
+// route came from, every way is.
+TEST(RouteFeatConnect, VerdictsAlongARestrictionOverABlockInBetween) {
+  const RouteGrid grid = WayRestrictionGrid(WayRule::kOnly);
+  ASSERT_TRUE(grid.ok()) << grid.error();
+  GridRouting routing(grid, TravelMode::kDriving);
+  ASSERT_NE(routing.route(), nullptr);
+  // The verdict of each way on, by the crossing it leads to.
+  auto verdicts = [&](int a, int b) {
+    std::map<int, int> out;
+    const RmfFeatureRef end = grid.Refs(*grid.Block(a, b)).back();
+    RmfJunction records[8];
+    const std::int32_t n = RmfRouteFeatConnect(routing.route(), &end, 1, records, 8, 1, -1);
+    EXPECT_GT(n, 0);
+    for (std::int32_t i = 0; i < std::min(n, 8); ++i) {
+      const RmfJunction& j = records[i];
+      const RmfFeatureRef ref{j.featureId, static_cast<std::uint16_t>(j.secondId & 0xFFFF),
+                              static_cast<std::uint16_t>(j.secondId >> 16), j.part, j.startVertex, j.endVertex,
+                              j.fraction};
+      const auto block = grid.Blocks(&ref, 1);
+      if (!block.has_value() || block->size() != 1) {
+        ADD_FAILURE() << "a record names no block";
+        continue;
+      }
+      out[CrossingsOf(grid, *block).back()] = j.verdict;
+    }
+    return out;
+  };
+  EXPECT_EQ(verdicts(6, 7), (std::map<int, int>{{2, kRmfVerdictForbiddenTurn},
+                                                 {6, kRmfVerdictForbiddenTurn},
+                                                 {8, kRmfVerdictAllowed},
+                                                 {12, kRmfVerdictForbiddenTurn}}));
+  EXPECT_EQ(verdicts(7, 8), (std::map<int, int>{{3, kRmfVerdictAllowed},
+                                                 {7, kRmfVerdictAllowed},
+                                                 {9, kRmfVerdictAllowed},
+                                                 {13, kRmfVerdictAllowed}}));
 }
 
 // A cost factor so large that any stretch overflows at shifts 0, 4 and 8.
