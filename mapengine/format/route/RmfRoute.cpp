@@ -79,6 +79,8 @@ void FreeSourceTables(RmfRoute* route) {
   std::free(route->sourceEnable);
   route->sourceBoxes = nullptr;
   route->sourceEnable = nullptr;
+  std::free(route->tileIndexMemo);
+  route->tileIndexMemo = nullptr;
   route->sourceCount = 0;
   route->sourceFlags = 0;
   route->levelMask = 0;

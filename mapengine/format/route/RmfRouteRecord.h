@@ -20,6 +20,9 @@ struct RmfFeatCache;
 struct RmfNodePool;
 // Precompiled route data; null in every route this system creates.
 struct RmfRouteData;
+// What the joins of the routing tables learnt of the sources' tile indexes
+// (RmfTileRouteTable.cpp); one std::malloc block.
+struct RmfTileIndexMemo;
 
 inline constexpr std::uint32_t kRmfRouteTag = 0xabcd1234;
 inline constexpr std::int32_t kRmfTurnSectors = 16;
@@ -146,6 +149,10 @@ struct RmfRoute {
   // Nodes the last search expanded, both directions together (what a
   // search costs, for callers that measure it); 0 before the first.
   std::int32_t expandedNodes;
+  // The next tile each source's index covers from a tile id on, as the joins
+  // of the routing tables asked it: null until the first join; freed with
+  // the source tables, since it is only true of the sources it was read from.
+  RmfTileIndexMemo* tileIndexMemo;
 };
 
 // The flag bytes that follow the boxes of the source table; null without one.

@@ -12,6 +12,7 @@
 #include "mapengine/format/route/RmfTileRouteTable.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -247,8 +248,10 @@ std::int32_t Draw(RmfRoute* route, RmfFeatKey key, Draft* d, bool* more) {
       i = j;
     }
   }
-  // An attribute set is about 26 KB: on the heap, once per table.
-  auto set = std::make_unique<RmfAttrSet>();
+  // An attribute set is about 26 KB: on the heap, once per table, and left
+  // uninitialised, since every step that reads it fills it first (zeroing it
+  // cost more than the rest of a small table's build).
+  std::unique_ptr<RmfAttrSet> set(new RmfAttrSet);
   const std::int32_t asked = FillTraversals(route, slot, set.get(), d);
   if (asked < 0) return asked;
   std::vector<Passage> passages;
@@ -415,6 +418,44 @@ std::int32_t JoinWith(const RmfTileRouteTable* t, const RmfTileRouteTable* nb, s
   return joined;
 }
 
+// The least tile id at or after `tile` that the source's index covers, as
+// RmfSrcF6 answers it. Neighbouring tables ask for the same tiles again and
+// again, and every answer of the index walks a group of its entries, so the
+// answers are kept with the route (direct-mapped, a newer answer replaces an
+// older one in its cell). The index does not change while the source is
+// open; a route that sees other sources frees the memo with its source
+// tables. "None" is not kept: it is also what a failed read answers.
+}  // namespace
+
+struct RmfTileIndexMemo {
+  struct Cell {
+    std::uint32_t tile;
+    std::uint32_t next;
+    std::int32_t source;  // -1: empty
+  };
+  static constexpr std::uint32_t kCells = 1024;
+  Cell cells[kCells];
+};
+
+namespace {
+
+std::uint32_t NextIndexedTile(RmfRoute* route, std::int32_t source, std::uint32_t tile) {
+  RmfSource* src = route->reader->sources[source];
+  if (route->tileIndexMemo == nullptr) {
+    // Without memory for the memo the index is simply asked every time.
+    auto* memo = static_cast<RmfTileIndexMemo*>(std::malloc(sizeof(RmfTileIndexMemo)));
+    if (memo == nullptr) return RmfSrcF6(src, tile, 1);
+    for (RmfTileIndexMemo::Cell& c : memo->cells) c = RmfTileIndexMemo::Cell{0, 0, -1};
+    route->tileIndexMemo = memo;
+  }
+  const std::uint32_t hash = (tile * 2654435761u) ^ (static_cast<std::uint32_t>(source) * 40503u);
+  RmfTileIndexMemo::Cell& cell = route->tileIndexMemo->cells[(hash >> 16) % RmfTileIndexMemo::kCells];
+  if (cell.source == source && cell.tile == tile) return cell.next;
+  const std::uint32_t next = RmfSrcF6(src, tile, 1);
+  if (next != 0xFFFFFFFFu) cell = RmfTileIndexMemo::Cell{tile, next, source};
+  return next;
+}
+
 // Joins every block of the level's tiles around the table: 1 or a negative
 // code.
 std::int32_t JoinLevel(RmfRoute* route, const RmfTileRouteTable* t, std::int32_t level, JoinWork* w) {
@@ -427,11 +468,10 @@ std::int32_t JoinLevel(RmfRoute* route, const RmfTileRouteTable* t, std::int32_t
   for (std::int32_t s = 0; s < route->sourceCount && s < reader->sourceCount; ++s) {
     if (!rmf::detail::SourceUsable(route, s, t->nodeBox)) continue;
     if ((rmf::detail::SourceTileLevels(route, s) & (1u << level)) == 0) continue;
-    RmfSource* source = reader->sources[s];
     for (std::int32_t r = 0; r < n; ++r) {
       std::uint32_t tile = ranges[r].first;
       for (;;) {
-        tile = RmfSrcF6(source, tile, 1);
+        tile = NextIndexedTile(route, s, tile);
         if (tile == 0xFFFFFFFFu || tile > ranges[r].last) break;
         for (std::uint32_t sequence = 0; sequence <= 0xFFFF; ++sequence) {
           const RmfFeatKey key = BlockKey(tile, static_cast<std::uint16_t>(s), static_cast<std::uint16_t>(sequence));
