@@ -20,9 +20,8 @@ struct RmfFeatCache;
 struct RmfNodePool;
 // Precompiled route data; null in every route this system creates.
 struct RmfRouteData;
-// What the joins of the routing tables learnt of the sources' tile indexes
-// (RmfTileRouteTable.cpp); one std::malloc block.
-struct RmfTileIndexMemo;
+// Answers the route remembers (RmfRouteMemo.h).
+struct RmfRouteMemo;
 
 inline constexpr std::uint32_t kRmfRouteTag = 0xabcd1234;
 inline constexpr std::int32_t kRmfTurnSectors = 16;
@@ -149,10 +148,10 @@ struct RmfRoute {
   // Nodes the last search expanded, both directions together (what a
   // search costs, for callers that measure it); 0 before the first.
   std::int32_t expandedNodes;
-  // The next tile each source's index covers from a tile id on, as the joins
-  // of the routing tables asked it: null until the first join; freed with
-  // the source tables, since it is only true of the sources it was read from.
-  RmfTileIndexMemo* tileIndexMemo;
+  // Index and profile answers the route remembers (RmfRouteMemo.h): null
+  // until first needed; freed with the feature cache's blocks when the
+  // profile or the sources change, since it only holds for those it saw.
+  RmfRouteMemo* memo;
 };
 
 // The flag bytes that follow the boxes of the source table; null without one.

@@ -12,7 +12,6 @@
 #include "mapengine/format/route/RmfTileRouteTable.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -24,6 +23,7 @@
 #include "mapengine/format/store/RmfSource.h"
 #include "mapengine/format/store/RmfTile.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
+#include "mapengine/format/route/RmfRouteMemo.h"
 #include "mapengine/format/route/RmfTileRouteTableInternal.h"
 
 using rmf::detail::BlockKey;
@@ -421,38 +421,17 @@ std::int32_t JoinWith(const RmfTileRouteTable* t, const RmfTileRouteTable* nb, s
 // The least tile id at or after `tile` that the source's index covers, as
 // RmfSrcF6 answers it. Neighbouring tables ask for the same tiles again and
 // again, and every answer of the index walks a group of its entries, so the
-// answers are kept with the route (direct-mapped, a newer answer replaces an
-// older one in its cell). The index does not change while the source is
-// open; a route that sees other sources frees the memo with its source
-// tables. "None" is not kept: it is also what a failed read answers.
-}  // namespace
-
-struct RmfTileIndexMemo {
-  struct Cell {
-    std::uint32_t tile;
-    std::uint32_t next;
-    std::int32_t source;  // -1: empty
-  };
-  static constexpr std::uint32_t kCells = 1024;
-  Cell cells[kCells];
-};
-
-namespace {
-
+// answers are kept in the route's memo: the index does not change while the
+// source is open. "None" is not kept: it is also what a failed read answers.
 std::uint32_t NextIndexedTile(RmfRoute* route, std::int32_t source, std::uint32_t tile) {
   RmfSource* src = route->reader->sources[source];
-  if (route->tileIndexMemo == nullptr) {
-    // Without memory for the memo the index is simply asked every time.
-    auto* memo = static_cast<RmfTileIndexMemo*>(std::malloc(sizeof(RmfTileIndexMemo)));
-    if (memo == nullptr) return RmfSrcF6(src, tile, 1);
-    for (RmfTileIndexMemo::Cell& c : memo->cells) c = RmfTileIndexMemo::Cell{0, 0, -1};
-    route->tileIndexMemo = memo;
-  }
-  const std::uint32_t hash = (tile * 2654435761u) ^ (static_cast<std::uint32_t>(source) * 40503u);
-  RmfTileIndexMemo::Cell& cell = route->tileIndexMemo->cells[(hash >> 16) % RmfTileIndexMemo::kCells];
+  RmfRouteMemo* memo = rmf::detail::RouteMemo(route);
+  if (memo == nullptr) return RmfSrcF6(src, tile, 1);
+  const std::uint32_t hash = rmf::detail::MemoHash(tile, static_cast<std::uint32_t>(source), 0);
+  RmfRouteMemo::TileCell& cell = memo->tiles[hash % RmfRouteMemo::kTileCells];
   if (cell.source == source && cell.tile == tile) return cell.next;
   const std::uint32_t next = RmfSrcF6(src, tile, 1);
-  if (next != 0xFFFFFFFFu) cell = RmfTileIndexMemo::Cell{tile, next, source};
+  if (next != 0xFFFFFFFFu) cell = RmfRouteMemo::TileCell{tile, next, source};
   return next;
 }
 
