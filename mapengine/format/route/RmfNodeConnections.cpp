@@ -11,7 +11,6 @@
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/route/RmfJunctionJudge.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
-#include "mapengine/format/route/RmfRouteMemo.h"
 #include "mapengine/format/route/RmfTileRouteTable.h"
 #include "mapengine/format/route/RmfTileRouteTableInternal.h"
 #include "mapengine/format/store/RmfTile.h"
@@ -314,33 +313,6 @@ std::int32_t AnswerFromMap(void* context, std::int32_t candidate, std::int32_t s
     part = c.part;
     vertex = c.vertex;
   }
-  // Without a time request the answer depends on the stretch and the
-  // request alone, and most stretches carry no restriction items: such an
-  // answer is remembered by the route and given again without reading the
-  // stretch's attributes or asking the profile.
-  RmfRouteMemo::AnswerCell* cell = nullptr;
-  RmfRouteMemo::AnswerCell question{};
-  if (time == nullptr && part >= 0 && part < 0x4000 && vertex >= 0 && vertex < 0x2000) {
-    question = RmfRouteMemo::AnswerCell{
-        key.a,
-        SecondIdOf(key),
-        static_cast<std::uint32_t>(part) | (static_cast<std::uint32_t>(vertex) << 14) |
-            (static_cast<std::uint32_t>(side > 0 ? 2 : side == 0 ? 1 : 0) << 27),
-        answer->request,
-        RmfRouteMemo::kAnswerUsed | (s->route->reader->profile.modeFlags & 3u),
-        0};
-    if (RmfRouteMemo::AnswerCell* cells = rmf::detail::RouteAnswerCells(s->route); cells != nullptr) {
-      cell = &cells[rmf::detail::MemoHash(question.featureId ^ question.asked, question.secondId,
-                                                  question.question) %
-                            RmfRouteMemo::kAnswerCells];
-      if (cell->featureId == question.featureId && cell->secondId == question.secondId &&
-          cell->question == question.question && cell->asked == question.asked && cell->modes == question.modes) {
-        answer->request = cell->request;
-        answer->itemCounts[0] = answer->itemCounts[1] = 0;
-        return 0;
-      }
-    }
-  }
   HeldSlot slot;
   if (slot.Fetch(s->route->reader, key, nullptr) != 1) {
     s->failed = true;
@@ -356,10 +328,6 @@ std::int32_t AnswerFromMap(void* context, std::int32_t candidate, std::int32_t s
   }
   const std::int32_t asked = RmfProfileTurnCost(s->route->reader, &set, time, answer);
   if (asked < 0) s->failed = true;
-  if (asked == 0 && cell != nullptr && answer->itemCounts[0] == 0 && answer->itemCounts[1] == 0) {
-    question.request = answer->request;
-    *cell = question;
-  }
   return asked;
 }
 

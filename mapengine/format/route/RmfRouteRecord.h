@@ -148,9 +148,9 @@ struct RmfRoute {
   // Nodes the last search expanded, both directions together (what a
   // search costs, for callers that measure it); 0 before the first.
   std::int32_t expandedNodes;
-  // Index and profile answers the route remembers (RmfRouteMemo.h): null
-  // until first needed; freed with the feature cache's blocks when the
-  // profile or the sources change, since it only holds for those it saw.
+  // Tile index answers the route remembers (RmfRouteMemo.h): null until
+  // first needed; freed with the feature cache's blocks when the profile or
+  // the sources change.
   RmfRouteMemo* memo;
 };
 

@@ -427,7 +427,7 @@ std::uint32_t NextIndexedTile(RmfRoute* route, std::int32_t source, std::uint32_
   RmfSource* src = route->reader->sources[source];
   RmfRouteMemo* memo = rmf::detail::RouteMemo(route);
   if (memo == nullptr) return RmfSrcF6(src, tile, 1);
-  const std::uint32_t hash = rmf::detail::MemoHash(tile, static_cast<std::uint32_t>(source), 0);
+  const std::uint32_t hash = rmf::detail::MemoHash(tile, static_cast<std::uint32_t>(source));
   RmfRouteMemo::TileCell& cell = memo->tiles[hash % RmfRouteMemo::kTileCells];
   if (cell.source == source && cell.tile == tile) return cell.next;
   const std::uint32_t next = RmfSrcF6(src, tile, 1);
