@@ -138,7 +138,9 @@ bool Lapsed(const JunctionRequest& request, const RmfRestriction& item) {
 std::int32_t Ask(const JunctionRules& rules, const JunctionRequest& request, const JunctionServices& services,
                  std::int32_t who, std::int32_t side, std::int32_t direction, RmfConnectionAnswer* answer) {
   if (services.answer == nullptr) return kRmfProfileMissing;
-  *answer = RmfConnectionAnswer{};
+  // Only the counts say which items hold an answer, so the 2 KB of items are
+  // not cleared for every question.
+  answer->itemCounts[0] = answer->itemCounts[1] = 0;
   answer->request = (rules.profileModes[0] != 0 ? 0x1u : 0u) | (rules.profileModes[1] != 0 ? 0x2u : 0u) |
                     (direction > 0 ? kRmfConnectionFirstItems : kRmfConnectionSecondItems);
   RmfTimeRequest time{};

@@ -413,13 +413,14 @@ std::int32_t RmfRouteNodeConnections(RmfRoute* route, std::int32_t fromRouteData
   arrival.vertex = static_cast<std::uint16_t>(vertex);
   const RmfFeatKey arrivalKey{arrival.featureId, static_cast<std::uint16_t>(arrival.secondId & 0xFFFF),
                               static_cast<std::uint16_t>(arrival.secondId >> 16)};
-  {
-    HeldSlot slot;
-    if (slot.Fetch(route->reader, arrivalKey, nullptr) != 1) return CountInternalError();
-    if (RmfFeatureSelectPart(slot.get(), arrival.part, 0, nullptr) < 0) return CountInternalError();
-    if (VertexPoint(slot.get(), arrival.part, vertex, &arrival.point) != 1) return CountInternalError();
-    NextNodes(slot.get(), arrival.part, vertex, &arrival.geometry);
-  }
+  // The arrival's record stays held until the junction is judged: most
+  // passages gathered and questions asked there are of the same record, and
+  // a held record is handed out again without being looked up and laid out.
+  HeldSlot arrivalSlot;
+  if (arrivalSlot.Fetch(route->reader, arrivalKey, nullptr) != 1) return CountInternalError();
+  if (RmfFeatureSelectPart(arrivalSlot.get(), arrival.part, 0, nullptr) < 0) return CountInternalError();
+  if (VertexPoint(arrivalSlot.get(), arrival.part, vertex, &arrival.point) != 1) return CountInternalError();
+  NextNodes(arrivalSlot.get(), arrival.part, vertex, &arrival.geometry);
 
   const bool useTables = useTileTable != 0;
   // About 3 KB; the judge and the attribute sets of the profile's questions

@@ -14,6 +14,7 @@
 #include "mapengine/format/route/RmfFeatCache.h"
 #include "mapengine/format/route/RmfNodePool.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
+#include "mapengine/format/route/RmfRouteMemo.h"
 #include "mapengine/format/store/RmfSource.h"
 
 namespace {
@@ -146,6 +147,7 @@ std::int32_t InitRoute(RmfRoute* route, std::int32_t* changed) {
   // Blocks built for the old profile or the old sources are of no use. A
   // block still held here is a holder that never released it.
   if (RmfFeatCacheClear(route->featCache) != 1) return rmf::detail::CountInternalError();
+  rmf::detail::FreeRouteMemo(route);
   route->profileGeneration = generation;
   if (sourcesChanged) {
     const std::int32_t read = ReadSources(route, reader);
@@ -261,6 +263,7 @@ std::int32_t RmfRouteDestroy(RmfRoute* route) {
   if (!RouteAlive(route)) return kRmfBadArgument;
   if (ResetRoute(route) != 1) return kRmfMalformed;
   FreeSourceTables(route);
+  rmf::detail::FreeRouteMemo(route);
   const std::int32_t destroyed = RmfFeatCacheDestroy(route->featCache);
   route->featCache = nullptr;
   route->tag = 0;

@@ -6,8 +6,6 @@
 #include "mapengine/format/route/RmfRouteExpand.h"
 
 #include <algorithm>
-#include <memory>
-#include <new>
 
 #include "mapengine/format/RmfInternal.h"
 #include "mapengine/format/base/TiMath.h"
@@ -57,10 +55,11 @@ std::int32_t StretchAnswer(RmfRoute* route, const RmfFeatKey& key, std::int32_t 
                     (direction > 0 ? kRmfConnectionFirstItems : kRmfConnectionSecondItems);
   HeldSlot slot;
   if (slot.Fetch(route->reader, key, nullptr) != 1) return CountInternalError();
-  std::unique_ptr<RmfAttrSet> set(new (std::nothrow) RmfAttrSet);
-  if (set == nullptr) return kRmfNoMemory;
-  if (RmfFeatureNextNode(slot.get(), part, vertex, side, nullptr, set.get()) < -1) return CountInternalError();
-  return RmfProfileTurnCost(route->reader, set.get(), nullptr, answer);
+  // About 26 KB on the stack, as the junction's own questions have it: no
+  // heap block per question.
+  RmfAttrSet set;
+  if (RmfFeatureNextNode(slot.get(), part, vertex, side, nullptr, &set) < -1) return CountInternalError();
+  return RmfProfileTurnCost(route->reader, &set, nullptr, answer);
 }
 
 // The items of an answer that count for travel in `direction`.
@@ -223,15 +222,20 @@ std::int32_t ExpandForward(Expansion& x) {
   const std::int32_t vertex = static_cast<std::int32_t>((a.packed >> kRmfNodeRefVertexShift) & kRmfNodeRefVertexMask);
   const std::int32_t travel = (a.packed & kRmfNodeRefHigher) != 0 ? 1 : -1;
 
+  // The record and table of the node, then of the candidate last walked:
+  // kept while the next candidate is of the same record, as most are, so
+  // that it is not looked up again. The table is joined down to level 0, so
+  // holding it never stands in the way of a join.
+  HeldSlot slot;
+  HeldTable table(x.route);
+  RmfFeatKey heldKey = nodeKey;
   RmfTraversal arriving{};
   TiPoint at{};
   {
-    HeldTable table(x.route);
     const std::int32_t got = table.Take(nodeKey, 0);
     if (got != 1) return got < 0 ? got : CountInternalError();
     if (part >= table.get()->featureCount) return CountInternalError();
     arriving = RmfTableTraversals(table.get(), part)[TravelIndex(travel)];
-    HeldSlot slot;
     if (slot.Fetch(x.route->reader, nodeKey, nullptr) != 1) return CountInternalError();
     if (RmfFeatureSelectPart(slot.get(), part, 0, nullptr) < 0 || VertexPoint(slot.get(), part, vertex, &at) != 1) {
       return CountInternalError();
@@ -252,11 +256,14 @@ std::int32_t ExpandForward(Expansion& x) {
     if (turn < 0) continue;
 
     const RmfFeatKey key = KeyOf(c.featureId, c.secondId);
-    HeldSlot slot;
-    HeldTable table(x.route);
-    if (slot.Fetch(x.route->reader, key, nullptr) != 1) return CountInternalError();
-    const std::int32_t got = table.Take(key, 0);
-    if (got != 1) return got < 0 ? got : CountInternalError();
+    if (!rmf::detail::SameKey(key, heldKey)) {
+      table.Reset();
+      slot.Reset();
+      heldKey = key;
+      if (slot.Fetch(x.route->reader, key, nullptr) != 1) return CountInternalError();
+      const std::int32_t got = table.Take(key, 0);
+      if (got != 1) return got < 0 ? got : CountInternalError();
+    }
     if (c.part >= table.get()->featureCount) return CountInternalError();
     const RmfTraversal* records = RmfTableTraversals(table.get(), c.part);
     const RmfTraversal& record = records[TravelIndex(c.direction)];
@@ -527,9 +534,8 @@ std::int32_t TimedCost(RmfRoute* route, const RmfArrivalRef* stretch, std::uint3
   const std::int32_t direction = (stretch->packed & kRmfNodeRefHigher) != 0 ? 1 : -1;
   HeldSlot slot;
   if (slot.Fetch(route->reader, key, nullptr) != 1) return CountInternalError();
-  std::unique_ptr<RmfAttrSet> set(new (std::nothrow) RmfAttrSet);
-  if (set == nullptr) return kRmfNoMemory;
-  if (RmfFeatureSelectPart(slot.get(), part, 1, set.get()) < 0) return CountInternalError();
+  RmfAttrSet set;  // about 26 KB, on the stack as in the junction's questions
+  if (RmfFeatureSelectPart(slot.get(), part, 1, &set) < 0) return CountInternalError();
 
   std::int32_t current = std::max(startCost, 0);
   *cost = current;
@@ -553,7 +559,7 @@ std::int32_t TimedCost(RmfRoute* route, const RmfArrivalRef* stretch, std::uint3
     RmfFeatureAnswer answer{};
     answer.request = route->profileModes[0] != 0 ? kRmfFeatureRequestMode : 0u;
     answer.travel[0].roadClass = answer.travel[1].roadClass = -1;
-    const std::int32_t asked = RmfProfileFeatureCost(route->reader, set.get(), &request, &answer);
+    const std::int32_t asked = RmfProfileFeatureCost(route->reader, &set, &request, &answer);
     if (asked < 0) return asked;
     const std::int32_t index = TravelIndex(direction);
     const RmfTravelAnswer& t = answer.travel[index];

@@ -20,6 +20,8 @@ struct RmfFeatCache;
 struct RmfNodePool;
 // Precompiled route data; null in every route this system creates.
 struct RmfRouteData;
+// Answers the route remembers (RmfRouteMemo.h).
+struct RmfRouteMemo;
 
 inline constexpr std::uint32_t kRmfRouteTag = 0xabcd1234;
 inline constexpr std::int32_t kRmfTurnSectors = 16;
@@ -146,6 +148,10 @@ struct RmfRoute {
   // Nodes the last search expanded, both directions together (what a
   // search costs, for callers that measure it); 0 before the first.
   std::int32_t expandedNodes;
+  // Tile index answers the route remembers (RmfRouteMemo.h): null until
+  // first needed; freed with the feature cache's blocks when the profile or
+  // the sources change.
+  RmfRouteMemo* memo;
 };
 
 // The flag bytes that follow the boxes of the source table; null without one.

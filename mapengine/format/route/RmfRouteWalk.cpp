@@ -358,7 +358,7 @@ std::int32_t RmfRouteJunctionDegree(RmfRoute* route, RmfFeature* feature, std::i
   if (!RouteAlive(route) || feature == nullptr) return kRmfBadArgument;
   TiPoint at{};
   if (RmfFeaturePointAt(feature, node, &at) != 1) return kRmfBadArgument;
-  auto set = std::make_unique<RmfAttrSet>();
+  std::unique_ptr<RmfAttrSet> set(new RmfAttrSet);  // filled by each part's step before it is read
   std::int32_t count = 0;
   for (std::int32_t part = 0; part < feature->partCount && count < limit; ++part) {
     std::int32_t passages = 0;

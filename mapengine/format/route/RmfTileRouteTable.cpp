@@ -23,6 +23,7 @@
 #include "mapengine/format/store/RmfSource.h"
 #include "mapengine/format/store/RmfTile.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
+#include "mapengine/format/route/RmfRouteMemo.h"
 #include "mapengine/format/route/RmfTileRouteTableInternal.h"
 
 using rmf::detail::BlockKey;
@@ -158,8 +159,10 @@ std::int32_t CollectPassages(RmfRoute* route, RmfFeature* slot, RmfAttrSet* set,
   return 0;
 }
 
-// Node words, incidence lists, box and sorted index from the passages.
-void LayNodes(const std::vector<Passage>& passages, const std::vector<std::uint16_t>& node, Draft* d) {
+// Node words, incidence lists, box and sorted index from the passages;
+// `order` holds every point, sorted by position.
+void LayNodes(const std::vector<Passage>& passages, const std::vector<std::uint16_t>& node,
+              const std::vector<std::uint16_t>& order, Draft* d) {
   const std::size_t n = d->positions.size();
   std::vector<std::uint32_t> start(n + 1, 0);
   for (const Passage& p : passages) ++start[p.node + 1];
@@ -170,6 +173,7 @@ void LayNodes(const std::vector<Passage>& passages, const std::vector<std::uint1
     for (const Passage& p : passages) byNode[fill[p.node]++] = p.word;
   }
   d->nodeWords.assign(2 * n, 0);
+  bool any = false;
   for (std::size_t i = 0; i < n; ++i) {
     std::uint32_t* w = &d->nodeWords[2 * i];
     if (node[i] != i) {
@@ -206,15 +210,19 @@ void LayNodes(const std::vector<Passage>& passages, const std::vector<std::uint1
     }
     w[1] = SecondWord(count, high, second, count == 1 && restricted);
     const TiPoint& at = d->positions[i];
-    if (d->sorted.empty()) {
+    if (!any) {
       d->box = TiRect{at.x, at.y, at.x, at.y};
+      any = true;
     } else {
       d->box = TiRect{std::min(d->box.x1, at.x), std::min(d->box.y1, at.y), std::max(d->box.x2, at.x),
                       std::max(d->box.y2, at.y)};
     }
-    d->sorted.push_back(static_cast<std::uint16_t>(i));
   }
-  (void)RmfSortNodesByPosition(d->sorted.data(), static_cast<std::int32_t>(d->sorted.size()), d->positions.data());
+  // The nodes with passages in the order of the points: no two of them share
+  // a position, so this is the order a sort of them by position gives.
+  for (const std::uint16_t p : order) {
+    if (node[p] == p && start[p + 1u] > start[p]) d->sorted.push_back(p);
+  }
 }
 
 // Reads the record into a draft: 1, 0 when the record is absent, or a
@@ -235,25 +243,25 @@ std::int32_t Draw(RmfRoute* route, RmfFeatKey key, Draft* d, bool* more) {
   }
   // One node per position: equal points name the lowest of them.
   std::vector<std::uint16_t> node(points);
-  {
-    std::vector<std::uint16_t> order(points);
-    for (std::size_t i = 0; i < points; ++i) order[i] = static_cast<std::uint16_t>(i);
-    (void)RmfSortNodesByPosition(order.data(), static_cast<std::int32_t>(points), d->positions.data());
-    for (std::size_t i = 0; i < points;) {
-      std::size_t j = i;
-      std::uint16_t lowest = order[i];
-      while (j < points && SamePoint(d->positions[order[j]], d->positions[order[i]])) lowest = std::min(lowest, order[j++]);
-      for (std::size_t k = i; k < j; ++k) node[order[k]] = lowest;
-      i = j;
-    }
+  std::vector<std::uint16_t> order(points);
+  for (std::size_t i = 0; i < points; ++i) order[i] = static_cast<std::uint16_t>(i);
+  (void)RmfSortNodesByPosition(order.data(), static_cast<std::int32_t>(points), d->positions.data());
+  for (std::size_t i = 0; i < points;) {
+    std::size_t j = i;
+    std::uint16_t lowest = order[i];
+    while (j < points && SamePoint(d->positions[order[j]], d->positions[order[i]])) lowest = std::min(lowest, order[j++]);
+    for (std::size_t k = i; k < j; ++k) node[order[k]] = lowest;
+    i = j;
   }
-  // An attribute set is about 26 KB: on the heap, once per table.
-  auto set = std::make_unique<RmfAttrSet>();
+  // An attribute set is about 26 KB: on the heap, once per table, and left
+  // uninitialised, since every step that reads it fills it first (zeroing it
+  // cost more than the rest of a small table's build).
+  std::unique_ptr<RmfAttrSet> set(new RmfAttrSet);
   const std::int32_t asked = FillTraversals(route, slot, set.get(), d);
   if (asked < 0) return asked;
   std::vector<Passage> passages;
   if (CollectPassages(route, slot, set.get(), node, *d, &passages) < 0) return CountInternalError();
-  LayNodes(passages, node, d);
+  LayNodes(passages, node, order, d);
   return 1;
 }
 
@@ -415,6 +423,23 @@ std::int32_t JoinWith(const RmfTileRouteTable* t, const RmfTileRouteTable* nb, s
   return joined;
 }
 
+// The least tile id at or after `tile` that the source's index covers, as
+// RmfSrcF6 answers it. Neighbouring tables ask for the same tiles again and
+// again, and every answer of the index walks a group of its entries, so the
+// answers are kept in the route's memo: the index does not change while the
+// source is open. "None" is not kept: it is also what a failed read answers.
+std::uint32_t NextIndexedTile(RmfRoute* route, std::int32_t source, std::uint32_t tile) {
+  RmfSource* src = route->reader->sources[source];
+  RmfRouteMemo* memo = rmf::detail::RouteMemo(route);
+  if (memo == nullptr) return RmfSrcF6(src, tile, 1);
+  const std::uint32_t hash = rmf::detail::MemoHash(tile, static_cast<std::uint32_t>(source));
+  RmfRouteMemo::TileCell& cell = memo->tiles[hash % RmfRouteMemo::kTileCells];
+  if (cell.source == source && cell.tile == tile) return cell.next;
+  const std::uint32_t next = RmfSrcF6(src, tile, 1);
+  if (next != 0xFFFFFFFFu) cell = RmfRouteMemo::TileCell{tile, next, source};
+  return next;
+}
+
 // Joins every block of the level's tiles around the table: 1 or a negative
 // code.
 std::int32_t JoinLevel(RmfRoute* route, const RmfTileRouteTable* t, std::int32_t level, JoinWork* w) {
@@ -427,11 +452,10 @@ std::int32_t JoinLevel(RmfRoute* route, const RmfTileRouteTable* t, std::int32_t
   for (std::int32_t s = 0; s < route->sourceCount && s < reader->sourceCount; ++s) {
     if (!rmf::detail::SourceUsable(route, s, t->nodeBox)) continue;
     if ((rmf::detail::SourceTileLevels(route, s) & (1u << level)) == 0) continue;
-    RmfSource* source = reader->sources[s];
     for (std::int32_t r = 0; r < n; ++r) {
       std::uint32_t tile = ranges[r].first;
       for (;;) {
-        tile = RmfSrcF6(source, tile, 1);
+        tile = NextIndexedTile(route, s, tile);
         if (tile == 0xFFFFFFFFu || tile > ranges[r].last) break;
         for (std::uint32_t sequence = 0; sequence <= 0xFFFF; ++sequence) {
           const RmfFeatKey key = BlockKey(tile, static_cast<std::uint16_t>(s), static_cast<std::uint16_t>(sequence));

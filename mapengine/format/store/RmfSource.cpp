@@ -222,9 +222,25 @@ std::uint32_t SourceRead(RmfSource* source, std::uint64_t offset, std::uint32_t 
 }
 
 Load LoadEntry(RmfSource* source, std::uint32_t i, const RmfIndexEntry* previous, RmfIndexEntry* entry) {
+  const void* chunk = nullptr;
+  return LoadEntry(source, i, previous, entry, &chunk);
+}
+
+Load LoadEntry(RmfSource* source, std::uint32_t i, const RmfIndexEntry* previous, RmfIndexEntry* entry,
+               const void** walkChunk) {
   if (i >= source->header.indexCount) return Load::kEnd;
-  void* chunk = FindChunk(source, &source->indexCache, i, kIndexChunkEntries, false);
+  const void* chunk = *walkChunk;
+  if (chunk != nullptr) {
+    // Still cached (nothing but this walk touched the cache since) and made
+    // the newest when the walk found it; an entry's bytes are the same in
+    // whichever cached chunk holds them.
+    const auto* held = static_cast<const RmfChunkKey*>(chunk);
+    const std::int64_t first = held->first;
+    if (first > std::int64_t{i} || first + held->count <= std::int64_t{i}) chunk = nullptr;
+  }
+  if (chunk == nullptr) chunk = FindChunk(source, &source->indexCache, i, kIndexChunkEntries, false);
   if (chunk == nullptr) chunk = ReadIndexChunk(source, i);
+  *walkChunk = chunk;
   if (chunk == nullptr) {
     source->readError = 1;
     return Load::kError;
@@ -548,9 +564,12 @@ std::uint32_t RmfSrcF6(RmfSource* source, std::uint32_t tile, std::int32_t direc
   RmfIndexEntry previous{};
   bool havePrevious = false;
   std::uint32_t best = kNoTile;
+  const void* chunk = nullptr;
   for (std::uint32_t i = GroupStart(source, k); i < end; ++i) {
     RmfIndexEntry e{};
-    if (rmf::detail::LoadEntry(source, i, havePrevious ? &previous : nullptr, &e) != Load::kLoaded) return kNoTile;
+    if (rmf::detail::LoadEntry(source, i, havePrevious ? &previous : nullptr, &e, &chunk) != Load::kLoaded) {
+      return kNoTile;
+    }
     if (direction >= 1) {
       if (e.lastId >= tile) return std::max(e.firstId, tile);
     } else {

@@ -44,6 +44,13 @@ std::uint32_t SourceRead(RmfSource* source, std::uint64_t offset, std::uint32_t 
 // the last entry; kError (read error set) when it cannot be read or fails a
 // check.
 Load LoadEntry(RmfSource* source, std::uint32_t i, const rmf::RmfIndexEntry* previous, rmf::RmfIndexEntry* entry);
+// The same for a walk over consecutive entries: *chunk (null at the start)
+// is the cached index chunk the walk read its last entry from, used again
+// while it holds entry i instead of being looked up in the cache for every
+// entry, and set to the chunk entry i came from. Valid only while nothing
+// but the walk's own loads touches the source's caches.
+Load LoadEntry(RmfSource* source, std::uint32_t i, const rmf::RmfIndexEntry* previous, rmf::RmfIndexEntry* entry,
+               const void** chunk);
 
 // Builds the sample table when it is not loaded: true when it is.
 bool EnsureSamples(RmfSource* source);

@@ -709,6 +709,42 @@ TEST_F(ReaderTest, SampleTableOf450Entries) {
   EXPECT_EQ(w.records, ExpectedRecords(b));
 }
 
+// An index of 450 entries spans several cached chunks and sample groups: the
+// nearest covered ids either side of every entry's ends are those of the
+// builder's runs, whichever chunk the lookup reads them from.
+TEST_F(ReaderTest, NearestCoveredTileIdsAcrossIndexChunks) {
+  rmfbuild::GridOptions o;
+  o.runPerTile = true;
+  const BuildResult b = MustBuild(rmfbuild::GenerateGrid(0, 450, 1, 9, o));
+  const std::vector<rmfbuild::IndexRun>& runs = b.layout.runs;
+  ASSERT_EQ(runs.size(), 450u);
+  RmfReader* r = NewReader();
+  ASSERT_EQ(RmfReaderOpen(r, Put("c.rmf", b.bytes).c_str(), 0), 1);
+  RmfSource* s = r->sources[0];
+  const auto atOrAfter = [&](std::uint32_t t) {
+    for (const rmfbuild::IndexRun& run : runs) {
+      if (run.lastId >= t) return std::max(run.firstId, t);
+    }
+    return kNoTile;
+  };
+  const auto atOrBefore = [&](std::uint32_t t) {
+    std::uint32_t best = kNoTile;
+    for (const rmfbuild::IndexRun& run : runs) {
+      if (run.firstId > t) break;
+      best = std::min(run.lastId, t);
+    }
+    return best;
+  };
+  for (const rmfbuild::IndexRun& run : runs) {
+    for (std::uint32_t t : {run.firstId - 1, run.firstId, run.lastId, run.lastId + 1}) {
+      EXPECT_EQ(RmfSrcF6(s, t, 1), atOrAfter(t)) << t;
+      EXPECT_EQ(RmfSrcF6(s, t, 0), atOrBefore(t)) << t;
+    }
+  }
+  EXPECT_EQ(s->readError, 0u);
+  Close(r);
+}
+
 TEST_F(ReaderTest, NearestCoveredTileIds) {
   MapDescription d;
   for (std::uint32_t id : {100u, 101u, 102u, 200u, 201u, 300u}) d.tiles.push_back(EmptyRecordTile(id));
