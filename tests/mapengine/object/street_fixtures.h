@@ -19,9 +19,12 @@
 namespace street_fixtures {
 
 // Map units near Neubrandenburg (53.55 N, 13.26 E), where one unit is about
-// 0.49 feet northwards and 0.29 feet eastwards.
-inline constexpr std::int32_t kOriginX = 9887373;
-inline constexpr std::int32_t kOriginY = 39929774;
+// 0.49 feet northwards and 0.29 feet eastwards. The origin lies 1350 units
+// inside the south-west corner of a tile of the finest level (whose cells
+// are about 5000 units wide), so streets up to about 3000 units east and
+// north of it stay whole.
+inline constexpr std::int32_t kOriginX = 9885000;
+inline constexpr std::int32_t kOriginY = 39929160;
 inline TiPoint At(std::int32_t dx, std::int32_t dy) { return TiPoint{kOriginX + dx, kOriginY + dy}; }
 
 inline rmfbuild::Feature Street(const std::string& name, std::vector<TiPoint> points, const std::string& range = {}) {
