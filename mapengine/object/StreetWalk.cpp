@@ -22,10 +22,12 @@ constexpr std::int32_t kWalkHeadingTolerance = 0x2000000;
 constexpr std::int64_t kMapUnitsPerTurn = std::int64_t{1} << 28;
 
 // The first and last point of a reference; false when it has fewer than two.
+// Read from the library's own buffer, so the last point of a feature of more
+// than kMaxFeaturePoints points is its real end.
 bool Ends(RmfReader* reader, const RmfFeatureRef& reference, TiPoint* first, TiPoint* last) {
-  TiPoint points[kMaxFeaturePoints];
-  const std::int32_t n = GetFeaturePointsCapped(reader, reference, points);
-  if (n < 2) return false;
+  TiPoint* points = nullptr;
+  const std::int32_t n = RmfFeatureRefPoints(reader, reference, &points);
+  if (n < 2 || points == nullptr) return false;
   *first = points[0];
   *last = points[n - 1];
   return true;
