@@ -274,15 +274,12 @@ CleanedNamePiece CMap::CleanNamePiece(std::string_view piece) {
   return cleaned;
 }
 
-std::u16string CMap::BuildStreetName(const RmfFeatureRef& feature, bool detailed, bool second) const {
-  AttributeTexts texts;
-  if (!FindAttribute(m_Rdr.get(), feature, "71", &texts)) return {};
-
+std::u16string StreetNameOfText(std::string_view nameText, bool detailed, bool second) {
   std::vector<CleanedNamePiece> pieces;
-  std::string_view rest = texts.name;
+  std::string_view rest = nameText;
   while (static_cast<int>(pieces.size()) < kMaxNamePieces) {
     const std::size_t separator = rest.find(kPieceSeparator);
-    pieces.push_back(CleanNamePiece(rest.substr(0, separator)));
+    pieces.push_back(CMap::CleanNamePiece(rest.substr(0, separator)));
     if (separator == std::string_view::npos) break;
     rest.remove_prefix(separator + 1);
   }
@@ -316,6 +313,12 @@ std::u16string CMap::BuildStreetName(const RmfFeatureRef& feature, bool detailed
 
   std::u16string wide = AttributeTextToWide(name);
   return detailed || second ? wide : CutAtColon(std::move(wide));
+}
+
+std::u16string CMap::BuildStreetName(const RmfFeatureRef& feature, bool detailed, bool second) const {
+  AttributeTexts texts;
+  if (!FindAttribute(m_Rdr.get(), feature, "71", &texts)) return {};
+  return StreetNameOfText(texts.name, detailed, second);
 }
 
 std::u16string GetStreetName(const CMap& map, const RmfFeatureRef& feature, bool stripped, bool expanded,

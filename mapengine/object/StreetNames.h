@@ -99,3 +99,12 @@ struct CleanedNamePiece {
   bool plain = false;    // a name of its own: not empty and not starting with ':'
   bool routeNumber = false;  // a tagged piece holding ":RN"
 };
+
+// The street name a route-class name text gives: the first plain piece,
+// else the last route number, else the first piece; with `detailed` the
+// other pieces follow, joined by ", "; with `second` the route numbers go
+// before the name when their first number differs from the name's. Without
+// either flag the name ends before its first ':'. Only the first
+// kMaxNamePieces pieces are read. CMap::BuildStreetName names a feature by
+// the name text of its route-class attribute with it.
+std::u16string StreetNameOfText(std::string_view nameText, bool detailed, bool second);
