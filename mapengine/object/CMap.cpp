@@ -1,7 +1,7 @@
 // CMap construction, lifetime, the settings operations and the small
 // map-folder and load-count properties (map loading itself is in
-// MapLoading.cpp). The operations that describe places, search, explore and
-// route answer E_NOTIMPL in this build.
+// MapLoading.cpp, street names in StreetNames.cpp). The operations that
+// describe places, search, explore and route answer E_NOTIMPL in this build.
 #include "mapengine/object/CMap.h"
 
 #include <new>
@@ -159,11 +159,6 @@ HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescr
 
 HRESULT CMap::FindWalkingRoute(double, double, double, double, BSTR*, CARTOVELRouteTurnPreference,
                                CARTOVELRouteRoundaboutPreference, VARIANT*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::ExpandRawStreetName(BSTR*, BSTR* pOutExpandedStreetName) {
-  if (pOutExpandedStreetName != nullptr) *pOutExpandedStreetName = nullptr;
   return E_NOTIMPL;
 }
 

@@ -20,6 +20,7 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/object/CartovelLib.h"
+#include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
@@ -203,6 +204,59 @@ class CMap : public com::ComClass<CMap, IMap> {
   void BuildWordTables();
 
   void LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const noexcept;
+
+  // Street names (StreetNames.cpp). Texts are read from m_Rdr; without a map
+  // reader or a word table they come out empty or unexpanded, never as errors.
+
+  // ReadAttributeText over the map reader.
+  std::u16string GetAttributeText(const RmfFeatureRef& feature, std::string_view pair, AttributeField field,
+                                  int piece, bool characterMode) const;
+  // Class name n (0..4): piece 0 of the name of the attribute with code pair
+  // (2 + n) and '2', cut at its first ':'; "" for any other n.
+  std::u16string GetClassName(const RmfFeatureRef& feature, int n) const;
+  // The street name made of the pieces of the feature's route-class name
+  // text: the first plain piece (else the last route number, else the first
+  // piece); with `detailed` the other pieces follow, joined by ", "; with
+  // `second` the route numbers go before the name when their first number
+  // differs from the name's. Without either flag the name ends before its
+  // first ':'. "" when the feature has no route-class attribute.
+  std::u16string BuildStreetName(const RmfFeatureRef& feature, bool detailed, bool second) const;
+  static CleanedNamePiece CleanNamePiece(std::string_view piece);
+
+  // "Elm St" -> "Elm": the last word dropped when it is a street type (table
+  // 2); the parts before and after the first comma separately.
+  std::u16string StripStreetName(std::u16string_view text) const;
+  // "N Elm St" -> "North Elm Street": prefix (table 1) and street type
+  // (table 2) written out, the parts before and after the first comma
+  // separately.
+  std::u16string ExpandStreetName(std::u16string_view text) const;
+  // One part: with `expand` the last word, when it is a key of table 2, is
+  // replaced by its value; without, it is dropped with the blank before it.
+  std::u16string StripSuffix(std::u16string_view part, bool expand) const;
+  std::u16string ExpandSuffix(std::u16string_view part) const;
+  std::u16string ExpandPrefix(std::u16string_view part) const;
+  // "I-80" -> "Interstate 80" when "i-" is a key of table 1.
+  std::u16string ExpandHyphenPrefix(std::u16string_view part) const;
+  // The value of table 3 (state) or 4 (country) for the text, else the text.
+  std::u16string ExpandStateName(std::u16string_view text) const;
+  std::u16string ExpandCountryName(std::u16string_view text) const;
+
+  bool IsFeature8(const RmfFeatureRef& feature) const;     // route-class value begins with '8' (roundabout)
+  bool IsRoadClass1(const RmfFeatureRef& feature) const;   // attribute 9 is exactly "1"
+  bool IsFeatureR(const RmfFeatureRef& feature) const;     // access value begins with 'R' (trail)
+  bool IsFeatureW(const RmfFeatureRef& feature) const;     // access value begins with 'W' (walkway)
+  // The text is one of the names given to unnamed streets (strings 23095 and
+  // 20584), or the ramp name (20581). A string the language library lacks
+  // matches nothing.
+  bool IsFallbackStreetName(std::u16string_view text) const;
+  bool IsRampName(std::u16string_view text) const;
+
+  // Splits `text` at up to `count` separators, skipping one blank after each;
+  // the last piece keeps the rest. Gives the number of pieces (at least 1).
+  static int SplitText(std::u16string_view text, char16_t separator, int count, std::vector<std::u16string>* pieces);
+
+  // Word table n (1..5), or null when it has not been built.
+  const CKeyValueTable* WordTable(int n) const;
 
   // Fields, in the order the engine has always kept them. The readers live
   // inside the memory blocks declared after them, which are therefore

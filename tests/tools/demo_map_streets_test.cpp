@@ -9,7 +9,8 @@
 //    Disagreement). The test prints how often each happens.
 //  - Every street part of the file is read as the map engine reads a street:
 //    road type, one-way mark and name from its first attribute with code
-//    pair 7-1, and trail or walkway from its first access value (pair 4-1).
+//    pair 7-1 (the name plain, and detailed with the route numbers after
+//    it), and trail or walkway from its first access value (pair 4-1).
 //    What they should say is worked out here from the tags of the way, read
 //    from the extract with libosmium.
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <limits>
 #include <map>
 #include <numbers>
@@ -40,6 +42,8 @@
 #include "mapengine/format/features/RmfFeaturesNear.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
+#include "mapengine/object/StreetNames.h"
+#include "platform/os/text.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
@@ -50,15 +54,16 @@ namespace {
 // Neubrandenburg's latitude (53.5 degrees) a unit of x is 0.6 as long.
 constexpr double kUnitsPerMetre = 268435456.0 / 40075016.7;
 
-// A street's name as the map engine reads it: the name text (up to its
-// first backslash) of the first attribute with code pair 7-1; empty when
-// there is none.
+// The street name the map engine says for a name text: its first plain
+// piece, else its last route number.
+std::string SpokenName(std::string_view text) { return platform::Utf16ToUtf8(StreetNameOfText(text, false, false)); }
+
+// A street's name as the map engine reads it: the spoken name of the name
+// text of the first attribute with code pair 7-1; empty when there is none.
 std::string StreetNameOf(RmfReader* reader, const RmfFeatureRef& ref) {
   char code[16], value[64], name[256];
   for (std::int32_t a = 0; RmfFeatureAttribute(reader, ref, a, code, value, name) > 0; ++a) {
-    if (std::string_view(code).substr(1, 2) != "71") continue;
-    const std::string street(name);
-    return street.substr(0, street.find('\\'));
+    if (std::string_view(code).substr(1, 2) == "71") return SpokenName(name);
   }
   return {};
 }
@@ -104,22 +109,23 @@ std::int64_t Packed(TiPoint p) { return (static_cast<std::int64_t>(p.x) << 32) ^
 // the classes the search is asked for), measured in doubles as the search
 // measures, independently of the library's geometry: in map units, on the
 // plane around the point whose x axis is scaled by the cosine of the
-// point's latitude. Streets are told apart by name, as the map engine
-// tells them apart.
+// point's latitude. Streets are told apart by their spoken name, as the map
+// engine tells them apart.
 class StreetLines {
  public:
   explicit StreetLines(const rmfbuild::FeatureMap& streets) {
     for (const rmfbuild::Feature& f : streets.features) {
       if (f.featureClass.classDigit < 5 || f.points.size() < 2) continue;
-      for (const TiPoint& p : f.points) vertices_[Packed(p)].push_back(&f.detail);
+      const std::string* name = &names_.emplace_back(SpokenName(f.detail));
+      for (const TiPoint& p : f.points) vertices_[Packed(p)].push_back(name);
       for (std::size_t i = 1; i < f.points.size(); ++i) {
-        const Segment s{f.points[i - 1], f.points[i], &f.detail};
+        const Segment s{f.points[i - 1], f.points[i], name};
         const long x0 = Cell(std::min(s.a.x, s.b.x)), x1 = Cell(std::max(s.a.x, s.b.x));
         const long y0 = Cell(std::min(s.a.y, s.b.y)), y1 = Cell(std::max(s.a.y, s.b.y));
         for (long x = x0; x <= x1; ++x) {
           for (long y = y0; y <= y1; ++y) cells_[Key(x, y)].push_back(segments_.size());
         }
-        byName_[f.detail].push_back(segments_.size());
+        byName_[*name].push_back(segments_.size());
         segments_.push_back(s);
       }
     }
@@ -206,6 +212,7 @@ class StreetLines {
     return std::hypot(ax + t * dx, ay + t * dy);
   }
 
+  std::deque<std::string> names_;  // the spoken name of each street, where segments_ point
   std::vector<Segment> segments_;
   std::unordered_map<std::int64_t, std::vector<std::size_t>> cells_;
   std::unordered_map<std::string, std::vector<std::size_t>> byName_;
@@ -314,8 +321,33 @@ TEST(DemoMap, AtEveryAddressTheSearchNamesTheNearestStreetFirst) {
 struct ExpectedStreet {
   char roadType = 0;
   char mark = 0;  // '+' travel only along the way's node order, '-' only against it, 0 both ways
-  std::string name;
+  std::string name;      // the name tag, else the last route number of the ref tag
+  std::string detailed;  // the name followed by the other route numbers, joined by ", "
 };
+
+// The name and the detailed name a way's name and ref tags give: the name
+// with the route numbers after it; without a name, the last route number
+// with the others after it.
+void NamesOf(std::string_view nameTag, std::string_view refTag, ExpectedStreet* e) {
+  std::vector<std::string> refs;
+  for (std::size_t start = 0; start <= refTag.size();) {
+    const std::size_t end = std::min(refTag.find(';', start), refTag.size());
+    std::string_view ref = refTag.substr(start, end - start);
+    while (!ref.empty() && ref.front() == ' ') ref.remove_prefix(1);
+    while (!ref.empty() && ref.back() == ' ') ref.remove_suffix(1);
+    if (!ref.empty()) refs.emplace_back(ref);
+    start = end + 1;
+  }
+  e->name = nameTag;
+  if (e->name.empty() && !refs.empty()) {
+    e->name = refs.back();
+    refs.pop_back();
+  }
+  e->detailed = e->name;
+  for (const std::string& ref : refs) e->detailed += ", " + ref;
+  // A backslash would split a text into pieces: the converter makes it a slash.
+  for (std::string* text : {&e->name, &e->detailed}) std::replace(text->begin(), text->end(), '\\', '/');
+}
 
 // The road type of a highway class: '1' freeway, '9' ramp, '2' and '3'
 // ordinary roads, '4' slow roads (service, track, walkways, pedestrian
@@ -344,8 +376,7 @@ std::optional<ExpectedStreet> ExpectedOf(const osmium::TagList& tags) {
   } else if (oneway != "no" && oneway != "false" && oneway != "0" && (tag("highway") == "motorway" || roundabout)) {
     e.mark = '+';
   }
-  e.name = tag("name").empty() ? tag("ref") : tag("name");
-  std::replace(e.name.begin(), e.name.end(), '\\', '/');  // a backslash would split the name into pieces
+  NamesOf(tag("name"), tag("ref"), &e);
   return e;
 }
 
@@ -397,7 +428,8 @@ class ExtractStreets : public osmium::handler::Handler {
 // The texts of a part as the map engine reads them.
 struct StreetReading {
   bool routeClass = false;  // an attribute with pair 7-1 was found
-  std::string code, value, name;
+  std::string code, value;
+  std::string name, detailed;  // the street name made of its name text, plain and detailed
   std::string access;  // the first non-empty value of an attribute with pair 4-1
 };
 
@@ -410,8 +442,8 @@ StreetReading ReadStreet(RmfReader* reader, const RmfFeatureRef& ref) {
       s.routeClass = true;
       s.code = code;
       s.value = value;
-      s.name = name;
-      s.name = s.name.substr(0, s.name.find('\\'));
+      s.name = SpokenName(name);
+      s.detailed = platform::Utf16ToUtf8(StreetNameOfText(name, true, false));
     }
     if (pair == "41" && s.access.empty()) s.access = value;
   }
@@ -442,7 +474,7 @@ TEST(DemoMap, EveryStreetReadsRoadTypeOneWayAndNameFromItsFirstRouteClassAttribu
   RmfReader* reader = maps.reader();
 
   std::vector<bool> found(extract.streets().size(), false);
-  std::size_t parts = 0, wrong = 0, ambiguous = 0;
+  std::size_t parts = 0, wrong = 0, ambiguous = 0, withRouteNumbers = 0;
   for (const rmfbuild::FeaturePiece& piece : built.pieces) {
     const rmfbuild::Feature& f = osm.streets.features[piece.feature];
     // The way of the feature: the one that has its first and its last segment.
@@ -464,6 +496,7 @@ TEST(DemoMap, EveryStreetReadsRoadTypeOneWayAndNameFromItsFirstRouteClassAttribu
     ++parts;
 
     const StreetReading read = ReadStreet(reader, whole);
+    withRouteNumbers += read.detailed != read.name ? 1 : 0;
     bool right = false;
     std::string expected;
     for (std::size_t w : ways) {
@@ -471,8 +504,8 @@ TEST(DemoMap, EveryStreetReadsRoadTypeOneWayAndNameFromItsFirstRouteClassAttribu
       const ExpectedStreet& e = extract.streets()[w];
       const std::string code = std::string("171") + (e.mark != 0 ? std::string(1, e.mark) : "");
       right = right || (read.routeClass && read.code == code && !read.value.empty() && read.value[0] == e.roadType &&
-                        read.name == e.name);
-      expected = code + " \"" + std::string(1, e.roadType) + "...\" \"" + e.name + "\"";
+                        read.name == e.name && read.detailed == e.detailed);
+      expected = code + " \"" + std::string(1, e.roadType) + "...\" \"" + e.name + "\" \"" + e.detailed + "\"";
     }
     // No street reads as a trail ('R') or a walkway ('W') by the first
     // letter of its name.
@@ -480,16 +513,20 @@ TEST(DemoMap, EveryStreetReadsRoadTypeOneWayAndNameFromItsFirstRouteClassAttribu
     if (right) continue;
     if (++wrong <= 10) {
       ADD_FAILURE() << "class " << f.featureClass.classDigit << " street \"" << f.detail << "\" reads " << read.code
-                    << " \"" << read.value << "\" \"" << read.name << "\", access \"" << read.access
+                    << " \"" << read.value << "\" \"" << read.name << "\" \"" << read.detailed << "\", access \""
+                    << read.access
                     << "\"; its way says " << expected;
     }
   }
 
   std::size_t missing = 0;
   for (std::size_t w = 0; w < found.size(); ++w) missing += extract.Usable(w) && !found[w] ? 1 : 0;
-  std::printf("street parts read: %zu, of ways drawn over each other: %zu, reading wrong: %zu\n", parts, ambiguous,
-              wrong);
+  std::printf(
+      "street parts read: %zu, of ways drawn over each other: %zu, with route numbers after the name: %zu, "
+      "reading wrong: %zu\n",
+      parts, ambiguous, withRouteNumbers, wrong);
   EXPECT_EQ(wrong, 0u);
+  EXPECT_GT(withRouteNumbers, 100u) << "the extract's main roads carry their numbers";
   EXPECT_EQ(missing, 0u) << "highway ways with usable nodes that became no street";
   EXPECT_LT(ambiguous * 100, parts) << "the matching of parts to ways means little";
 }

@@ -685,6 +685,56 @@ TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribu
   std::filesystem::remove_all(dir);
 }
 
+// The name text: the name tag, then a ":RN/" piece for each route number of
+// the ref tag; route numbers alone when there is no name. The text keeps to
+// the builder's limit by leaving out whole route numbers.
+TEST(Osm2RmfTags, NameTextIsTheNameThenARouteNumberPiecePerRef) {
+  const std::string name240(240, 'n');
+  const std::string name300(300, 'n');
+  struct Case {
+    std::string highway, name, ref;
+    std::string text;  // the name text written
+    std::size_t routeNumbers;
+    int classDigit;
+  };
+  const Case cases[] = {
+      {"residential", "Ring", "", "Ring", 0, 7},
+      {"primary", "Ring", "B 104", "Ring\\:RN/B 104", 1, 5},
+      {"primary", "Ring", " B 96; B 104 ;", "Ring\\:RN/B 96\\:RN/B 104", 2, 5},
+      {"motorway", "", "A 20", ":RN/A 20", 1, 5},
+      {"tertiary", "", "K 35;;L 33", ":RN/K 35\\:RN/L 33", 2, 6},
+      {"tertiary", "", "A\\B", ":RN/A/B", 1, 6},  // a backslash would start another piece
+      // Blanks and separators are no route number: an unnamed service road
+      // with nothing else is an access way.
+      {"residential", "Ring", " ; ", "Ring", 0, 7},
+      {"service", "", "; ", "", 0, 4},
+      {"service", "", "7", ":RN/7", 1, 7},
+      // At the limit of 250 bytes: "\:RN/B 104" takes 10; a piece that does
+      // not fit is left out whole and a shorter one after it may still fit.
+      {"primary", name240, "B 104", name240 + "\\:RN/B 104", 1, 5},
+      {"primary", name240 + "n", "B 104;K 1", name240 + "n\\:RN/K 1", 1, 5},
+      {"primary", name300, "B 104", std::string(250, 'n'), 0, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.highway + " \"" + c.name + "\" ref \"" + c.ref + "\"");
+    std::string tags = "<tag k='highway' v='" + c.highway + "'/>";
+    if (!c.name.empty()) tags += "<tag k='name' v='" + c.name + "'/>";
+    if (!c.ref.empty()) tags += "<tag k='ref' v='" + c.ref + "'/>";
+    const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(Way(tags), "T");
+    ASSERT_TRUE(conv.ok) << conv.error;
+    ASSERT_EQ(conv.streets.features.size(), 1u);
+    const Feature& f = conv.streets.features[0];
+    EXPECT_EQ(f.featureClass.classDigit, c.classDigit);
+    EXPECT_EQ(f.detail, c.text);
+    const std::optional<rmfbuild::TextTriple> route = RouteClass(f);
+    ASSERT_TRUE(route);
+    EXPECT_EQ(route->detail, c.text);
+    EXPECT_EQ(conv.stats.routeNumbers, c.routeNumbers);
+    EXPECT_EQ(conv.stats.namedStreets, c.text.empty() ? 0u : 1u);
+    EXPECT_TRUE(rmfbuild::BuildFeatureMap(conv.streets).ok);
+  }
+}
+
 TEST(Osm2RmfTags, WaysThatAreNoStreetsAreLeftOut) {
   for (const char* tags : {R"(<tag k="highway" v="proposed"/>)", R"(<tag k="building" v="yes"/>)",
                            R"(<tag k="highway" v="pedestrian"/><tag k="area" v="yes"/>)"}) {

@@ -144,6 +144,24 @@ std::string JoinPieces(std::initializer_list<std::string_view> pieces, std::size
   return std::string(CutUtf8(out, bytes));
 }
 
+// The name text of a street: its name, then one ":RN/<ref>" piece per route
+// number, all separated by backslashes; a street without a name has the
+// route-number pieces only, and the map engine then names it by its last
+// number. The text holds at most kMaxDetailChars bytes: a long name is cut
+// (never inside a UTF-8 sequence), but a route number that does not fit is
+// left out whole, since half a number would be spoken as a different road.
+// `routeNumbers` counts the pieces written.
+std::string StreetNameText(std::string_view name, const std::vector<std::string>& refs, std::size_t* routeNumbers) {
+  std::string text = MapText(name, rmfbuild::kMaxDetailChars);
+  for (const std::string& ref : refs) {
+    const std::string piece = (text.empty() ? ":RN/" : "\\:RN/") + MapText(ref, ref.size());
+    if (text.size() + piece.size() > rmfbuild::kMaxDetailChars) continue;
+    text += piece;
+    ++*routeNumbers;
+  }
+  return text;
+}
+
 // The leading number of a tag value; empty when it does not start with one.
 std::optional<double> LeadingNumber(std::string_view text) {
   std::string s(text.substr(0, 32));
@@ -248,8 +266,8 @@ AddrTags AddrOf(const Tags& tags, TextTable& texts) {
 // features are made of.
 struct Highway {
   std::int64_t id = 0;
-  std::string name;   // the name tag
-  std::string label;  // the name, else the ref: the name the street is written with
+  std::string name;               // the name tag
+  std::vector<std::string> refs;  // the route numbers of the ref tag, in order
   OneWay oneWay = OneWay::kBoth;
   std::string value;  // route-class value
   int classDigit = 7;
@@ -397,19 +415,34 @@ std::optional<TiPoint> MeanPoint(const osmium::NodeRefList& nodes) {
                  static_cast<std::int32_t>(std::lround(y / static_cast<double>(known)))};
 }
 
+// The route numbers of a ref tag: its values separated by ';', each
+// trimmed of blanks, empty ones left out.
+std::vector<std::string> RefsOf(std::string_view ref) {
+  std::vector<std::string> refs;
+  while (!ref.empty()) {
+    const std::size_t end = std::min(ref.find(';'), ref.size());
+    std::string_view one = ref.substr(0, end);
+    ref.remove_prefix(std::min(end + 1, ref.size()));
+    while (!one.empty() && std::isspace(static_cast<unsigned char>(one.front()))) one.remove_prefix(1);
+    while (!one.empty() && std::isspace(static_cast<unsigned char>(one.back()))) one.remove_suffix(1);
+    if (!one.empty()) refs.emplace_back(one);
+  }
+  return refs;
+}
+
 // The street features a highway way becomes.
 Highway HighwayOf(std::int64_t id, const Tags& tags, const RoadKind& road, const osmium::WayNodeList& nodes) {
   Highway h;
   h.id = id;
   h.name = TagValue(tags, "name");
-  h.label = h.name.empty() ? std::string(TagValue(tags, "ref")) : h.name;
+  h.refs = RefsOf(TagValue(tags, "ref"));
   h.oneWay = OneWayOf(tags, road);
   h.value = RouteValue(tags, road);
   // An unnamed service road or track is a driveway, a parking aisle or a
   // field track: a way to announce as a crossing, like a footway, not the
   // street a house or a walker is on.
-  const bool accessWay = road.roadType == '4' && road.kind == ' ' && road.classDigit == 7 && h.label.empty() &&
-                         TagValue(tags, "highway") != "living_street";
+  const bool accessWay = road.roadType == '4' && road.kind == ' ' && road.classDigit == 7 && h.name.empty() &&
+                         h.refs.empty() && TagValue(tags, "highway") != "living_street";
   h.classDigit = accessWay ? 4 : road.classDigit;
   SplitRuns(nodes, h);
   return h;
@@ -888,7 +921,8 @@ class NameTable {
 std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) {
   std::vector<StreetRun> runs;
   for (Highway& way : r.highways) {
-    const std::string longName = MapText(way.label, rmfbuild::kMaxDetailChars);
+    std::size_t routeNumbers = 0;
+    const std::string longName = StreetNameText(way.name, way.refs, &routeNumbers);
     const OneWay oneWay = way.oneWay;
     const std::string& value = way.value;
     const int classDigit = way.classDigit;
@@ -923,7 +957,8 @@ std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) 
       run.feature = c.streets.Add(std::move(f));
       runs.push_back(std::move(run));
       ++c.stats.streets;
-      if (!way.label.empty()) ++c.stats.namedStreets;
+      if (!longName.empty()) ++c.stats.namedStreets;
+      c.stats.routeNumbers += routeNumbers;
       if (oneWay != OneWay::kBoth) ++c.stats.oneWayStreets;
     }
   }

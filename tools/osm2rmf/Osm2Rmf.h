@@ -12,12 +12,15 @@
 //    and pedestrian zones, 4 footways, paths, cycleways and steps) carrying
 //    a route-class attribute (code pair 7-1): road type, road kind, speed
 //    class (from maxspeed, else the class's usual speed), toll mark, lane
-//    count and one-way mark, with the street name (or its ref) as the name
-//    text. The part's own triple reads the same way (class code, route
-//    value, street name); for class 7 it is the route-class attribute, with
-//    the one-way mark on its code. Ways are written in the order of their
-//    nodes, so nodes that several ways share stay equal points and streets
-//    meet there.
+//    count and one-way mark, with the street's name text: the name tag,
+//    then a ":RN/<ref>" piece for each route number of its ref tag (split
+//    at ';' and trimmed), separated by backslashes; a street with a ref but
+//    no name has the route-number pieces only. A route number that would
+//    take the text past kMaxDetailChars bytes is left out whole. The part's
+//    own triple reads the same way (class code, route value, name text);
+//    for class 7 it is the route-class attribute, with the one-way mark on
+//    its code. Ways are written in the order of their nodes, so nodes that
+//    several ways share stay equal points and streets meet there.
 //  - A way whose nodes are partly missing from the extract is split at the
 //    gaps instead of being bridged by a straight segment that is not there.
 //  - Addresses (nodes and ways with addr:housenumber and addr:street, and
@@ -100,6 +103,7 @@ struct ConvertStats {
   std::size_t streets = 0;        // line features written (a way split at gaps gives several)
   std::size_t namedStreets = 0;   // of them, the ones with a name or ref
   std::size_t oneWayStreets = 0;  // of them, the ones with a one-way mark
+  std::size_t routeNumbers = 0;   // route-number pieces in the name texts of the streets
   std::size_t droppedWays = 0;    // highway ways with fewer than two usable points
   std::size_t pois = 0;           // points of interest written
 

@@ -15,7 +15,8 @@ namespace {
 void PrintReport(const char* input, const osm2rmf::ConvertStats& s, const osm2rmf::WriteReport& report) {
   std::printf("%s: %zu nodes, %zu ways, %zu highway ways (%zu without usable points)\n", input, s.nodes, s.ways,
               s.highwayWays, s.droppedWays);
-  std::printf("streets: %zu, %zu named, %zu one-way\n", s.streets, s.namedStreets, s.oneWayStreets);
+  std::printf("streets: %zu, %zu named, %zu one-way; %zu route numbers\n", s.streets, s.namedStreets,
+              s.oneWayStreets, s.routeNumbers);
   std::printf("addresses: %zu (%zu nodes, %zu ways; %zu interpolation lines), %zu matched a street\n",
               s.addressNodes + s.addressWays, s.addressNodes, s.addressWays, s.interpolationLines,
               s.addressesMatched);
