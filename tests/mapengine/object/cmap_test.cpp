@@ -15,33 +15,12 @@
 #include "platform/os/debug.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
-#include "tests/mapengine/object/live_objects.h"
+#include "tests/mapengine/object/map_engine_fixture.h"
 
 namespace {
 
-// A fresh device root per test, and a map engine object made through the COM
-// helper (one reference, released at the end).
-class CMapTest : public LiveObjectsTest {
+class CMapTest : public MapEngineTest {
  protected:
-  void SetUp() override {
-    LiveObjectsTest::SetUp();
-    char pattern[] = "/tmp/cmap-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    platform::SetDeviceRoot(root_);
-    CMap::ClearDebugLogFlag();
-    platform::SetDebugOutputSink([this](const std::u16string& line) { debugOutput_.push_back(line); });
-    ASSERT_EQ(CMap::CreateObject(&map_), S_OK);
-  }
-  void TearDown() override {
-    if (map_ != nullptr) map_->Release();
-    platform::SetDebugOutputSink({});
-    platform::SetClock(nullptr);
-    CMap::ClearDebugLogFlag();
-    std::filesystem::remove_all(root_);
-    LiveObjectsTest::TearDown();
-  }
-
   static std::u16string Text(BSTR b) { return std::u16string(b, SysStringLen(b)); }
   void SetBstrSetting(HRESULT (CMap::*setter)(BSTR), const char16_t* text) {
     BSTR b = SysAllocString(text);
@@ -54,10 +33,6 @@ class CMapTest : public LiveObjectsTest {
     all << in.rdbuf();
     return all.str();
   }
-
-  std::string root_;
-  std::vector<std::u16string> debugOutput_;
-  CMap* map_ = nullptr;
 };
 
 TEST_F(CMapTest, NewObjectHasTheDocumentedDefaults) {

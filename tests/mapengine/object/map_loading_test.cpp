@@ -14,31 +14,19 @@
 #include "mapengine/object/CMap.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
-#include "tests/mapengine/object/live_objects.h"
+#include "tests/mapengine/object/map_engine_fixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class MapLoadingTest : public LiveObjectsTest {
+class MapLoadingTest : public MapEngineTest {
  protected:
   void SetUp() override {
-    LiveObjectsTest::SetUp();
-    char pattern[] = "/tmp/map-loading-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    platform::SetDeviceRoot(root_);
-    CMap::ClearDebugLogFlag();
+    MapEngineTest::SetUp();
     fs::create_directories(root_ + "/Debug");
-    ASSERT_EQ(CMap::CreateObject(&map_), S_OK);
     Set(&CMap::SetDebugDirectory, u"\\Debug");
-  }
-  void TearDown() override {
-    if (map_ != nullptr) map_->Release();
-    CMap::ClearDebugLogFlag();
-    fs::remove_all(root_);
-    LiveObjectsTest::TearDown();
   }
 
   // A small map of a few tiles whose records lie around (x, y).
@@ -98,9 +86,6 @@ class MapLoadingTest : public LiveObjectsTest {
     VariantClear(&list);
     return names;
   }
-
-  std::string root_;
-  CMap* map_ = nullptr;
 };
 
 TEST_F(MapLoadingTest, FindsMapsInALaterFolderOfTheSearchList) {

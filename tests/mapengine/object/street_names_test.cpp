@@ -28,7 +28,7 @@
 #include "platform/os/debug.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
-#include "tests/mapengine/object/live_objects.h"
+#include "tests/mapengine/object/map_engine_fixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 
@@ -39,49 +39,10 @@ using rmfbuild::TextTriple;
 
 std::u16string U(const std::string& utf8) { return platform::Utf8ToUtf16(utf8); }
 
-// A map engine object on a fresh device root with the English language
-// library; LoadMaps opens the features given into its map reader.
-class StreetNamesTest : public LiveObjectsTest {
+// A map engine object on a fresh device root; LoadFeatures opens the
+// features given into its map reader.
+class StreetNamesTest : public MapEngineTest {
  protected:
-  void SetUp() override {
-    LiveObjectsTest::SetUp();
-    char pattern[] = "/tmp/street-names-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    platform::SetDeviceRoot(root_);
-    CMap::ClearDebugLogFlag();
-    platform::SetDebugOutputSink([this](const std::u16string& line) { debugOutput_.push_back(line); });
-    ASSERT_EQ(CMap::CreateObject(&map_), S_OK);
-  }
-  void TearDown() override {
-    if (map_ != nullptr) map_->Release();
-    platform::SetDebugOutputSink({});
-    CMap::ClearDebugLogFlag();
-    fs::remove_all(root_);
-    LiveObjectsTest::TearDown();
-  }
-
-  void LoadEnglish() {
-    BSTR english = SysAllocString(U(LEXIFORN_EN_PATH).c_str());
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    ASSERT_EQ(map_->SetResources(english, &loaded), S_OK);
-    SysFreeString(english);
-    ASSERT_EQ(loaded, VARIANT_TRUE);
-  }
-
-  // Opens the map file at `file` (a host path) through Initalize.
-  void OpenMapFile(const std::string& file) {
-    fs::create_directories(root_ + "/Storage Card/Maps");
-    fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string());
-    ASSERT_EQ(map_->SetMapMemoryAllocated(16384), S_OK);
-    BSTR folder = SysAllocString(u"");
-    BSTR result = nullptr;
-    ASSERT_EQ(map_->Initalize(folder, folder, nullptr, VARIANT_TRUE, &result), S_OK);
-    EXPECT_EQ(std::u16string(BstrView(result)), u"OK");
-    SysFreeString(folder);
-    SysFreeString(result);
-  }
-
   // Lines of one segment each, far enough apart to lie in tiles of their
   // own; refs_[i] is the whole of feature i.
   void LoadFeatures(const std::vector<rmfbuild::Feature>& features) {
@@ -113,10 +74,7 @@ class StreetNamesTest : public LiveObjectsTest {
 
   std::vector<RmfFeatureRef> DemoLines();
 
-  std::string root_;
-  std::vector<std::u16string> debugOutput_;
   std::vector<RmfFeatureRef> refs_;
-  CMap* map_ = nullptr;
 };
 
 // ---- attribute texts ---------------------------------------------------------------------

@@ -1,0 +1,70 @@
+// The fixture of the map engine's object tests that need a map engine
+// object: a fresh device root per test, the object made through the COM
+// helper (one reference, released at the end), the debug output collected,
+// and helpers that load the English language library and open map files the
+// way a device does (a copy on the storage card, then Initalize).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "mapengine/object/CMap.h"
+#include "platform/os/clock.h"
+#include "platform/os/debug.h"
+#include "platform/os/device.h"
+#include "platform/os/text.h"
+#include "tests/mapengine/object/live_objects.h"
+
+class MapEngineTest : public LiveObjectsTest {
+ protected:
+  void SetUp() override {
+    LiveObjectsTest::SetUp();
+    char pattern[] = "/tmp/map-engine-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    platform::SetDeviceRoot(root_);
+    CMap::ClearDebugLogFlag();
+    platform::SetDebugOutputSink([this](const std::u16string& line) { debugOutput_.push_back(line); });
+    ASSERT_EQ(CMap::CreateObject(&map_), S_OK);
+  }
+  void TearDown() override {
+    if (map_ != nullptr) map_->Release();
+    platform::SetDebugOutputSink({});
+    platform::SetClock(nullptr);
+    CMap::ClearDebugLogFlag();
+    std::filesystem::remove_all(root_);
+    LiveObjectsTest::TearDown();
+  }
+
+#ifdef LEXIFORN_EN_PATH
+  void LoadEnglish() {
+    BSTR english = SysAllocString(platform::Utf8ToUtf16(LEXIFORN_EN_PATH).c_str());
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    ASSERT_EQ(map_->SetResources(english, &loaded), S_OK);
+    SysFreeString(english);
+    ASSERT_EQ(loaded, VARIANT_TRUE);
+  }
+#endif
+
+  // Opens the map file at `file` (a host path) through Initalize.
+  void OpenMapFile(const std::string& file) {
+    namespace fs = std::filesystem;
+    fs::create_directories(root_ + "/Storage Card/Maps");
+    fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string());
+    ASSERT_EQ(map_->SetMapMemoryAllocated(16384), S_OK);
+    BSTR folder = SysAllocString(u"");
+    BSTR result = nullptr;
+    ASSERT_EQ(map_->Initalize(folder, folder, nullptr, VARIANT_TRUE, &result), S_OK);
+    EXPECT_EQ(std::u16string(BstrView(result)), u"OK");
+    SysFreeString(folder);
+    SysFreeString(result);
+  }
+
+  std::string root_;
+  std::vector<std::u16string> debugOutput_;
+  CMap* map_ = nullptr;
+};
