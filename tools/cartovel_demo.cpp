@@ -3,20 +3,44 @@
 // Cartovel.Map by its ProgID as the navigation engine does, gives it the
 // English language library, lets it find and load the maps of the device's
 // maps folder, and prints what it reports through IMap, with the bounds and
-// detail levels each loaded map's header declares.
+// detail levels each loaded map's header declares. It passes street names
+// read from the street map through IMap::ExpandRawStreetName.
+//
+// IMap does not yet answer where a position is or route requests, so for a
+// few fixed addresses of the town the program asks the map engine's library
+// code directly (linked into this program, over its own map engine object on
+// the same maps): the street named at the address, the house number the
+// street walk gives there, and a walking and a driving route to the next
+// address.
 //
 //   cartovel-demo [--root DEVICE_ROOT] [--library PATH_TO_Cartovel.so]
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "mapengine/format/features/RmfFeature.h"
+#include "mapengine/format/features/RmfProfile.h"
+#include "mapengine/format/features/RmfQuery.h"
+#include "mapengine/format/route/RmfRoute.h"
+#include "mapengine/format/route/RmfRouteSearch.h"
 #include "mapengine/format/store/RmfFileFormat.h"
+#include "mapengine/object/CMap.h"
 #include "mapengine/object/CartovelLib.h"
+#include "mapengine/object/Geometry.h"
+#include "mapengine/object/RouteFilters.h"
+#include "mapengine/object/StreetNames.h"
+#include "mapengine/object/StreetWalk.h"
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
 #include "platform/os/module.h"
 #include "platform/os/text.h"
+#include "tools/rmfbuild/RmfRouteEnds.h"
 
 namespace {
 
@@ -58,6 +82,234 @@ void PrintMapHeader(const std::string& phonePath) {
   std::printf("    bounds %.5f,%.5f .. %.5f,%.5f (lat,lon); detail levels %d..%d; %u index runs\n",
               header.box.y1 / perDegree, header.box.x1 / perDegree, header.box.y2 / perDegree,
               header.box.x2 / perDegree, header.minLevel, header.maxLevel, header.indexCount);
+}
+
+// ---- street names through IMap ----------------------------------------------------------------
+
+// Street features of the map (classes 4 to 7) found by a query over `box`:
+// each hit's reference, points and name text.
+struct StreetHit {
+  RmfFeatureRef reference;
+  std::vector<TiPoint> points;
+  std::string nameText;
+};
+
+std::vector<StreetHit> QueryStreets(RmfReader* reader, TiRect box) {
+  std::vector<StreetHit> hits;
+  RmfQuerySetLevels(reader, 1, 8);
+  for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader, c, c == 1 ? "4567" : "");
+  RmfQuerySetRect(reader, box.x1, box.y1, box.x2, box.y2);
+  RmfQueryStart(reader);
+  for (;;) {
+    char code[6] = {};
+    char name[51] = {};
+    char detail[251] = {};
+    std::int32_t count = 0;
+    RmfFeatureRef reference{};
+    TiPoint* points = nullptr;
+    const std::int32_t n = RmfQueryNext(reader, code, name, detail, &count, &reference, &points);
+    if (n == 0 || n <= -2) break;
+    if (n < 2 || points == nullptr || detail[0] == '\0') continue;
+    hits.push_back(StreetHit{reference, std::vector<TiPoint>(points, points + n), detail});
+  }
+  return hits;
+}
+
+// A few street names of the map in their detailed form (the name, then its
+// route numbers): names alone, names with route numbers and route numbers
+// alone (roads without a name), each as IMap::ExpandRawStreetName gives it
+// back.
+void ShowExpandedNames(IMap* map, RmfReader* reader) {
+  std::set<std::string> plain, withNumbers, numbersOnly;
+  for (const StreetHit& hit : QueryStreets(reader, TiRect{-134217728, -67108864, 134217727, 67108863})) {
+    const std::string detailed = platform::Utf16ToUtf8(StreetNameOfText(hit.nameText, true, false));
+    if (detailed.empty()) continue;
+    std::set<std::string>& kind = hit.nameText.find(":RN") == std::string::npos ? plain
+                                  : hit.nameText.front() == ':'                   ? numbersOnly
+                                                                                  : withNumbers;
+    if (kind.size() < 2) kind.insert(detailed);
+  }
+  std::printf("street names of the map through IMap::ExpandRawStreetName:\n");
+  for (const std::set<std::string>* kind : {&plain, &withNumbers, &numbersOnly}) {
+    for (const std::string& name : *kind) {
+      BSTR raw = Bstr(name);
+      BSTR expanded = nullptr;
+      const HRESULT hr = map->ExpandRawStreetName(&raw, &expanded);
+      if (SUCCEEDED(hr)) {
+        std::printf("  \"%s\" -> \"%s\"\n", name.c_str(), Text(expanded).c_str());
+      } else {
+        std::printf("  \"%s\" -> failed (%s)\n", name.c_str(), Hex(hr).c_str());
+      }
+      SysFreeString(expanded);
+      SysFreeString(raw);
+    }
+  }
+}
+
+// ---- addresses, through the map engine's library code ----------------------------------------
+
+// Addresses of the OpenStreetMap extract (address nodes, their position as
+// tagged), on streets the converter gave house-number ranges.
+struct DemoAddress {
+  const char* street;
+  const char* number;
+  double lat;
+  double lon;
+};
+constexpr DemoAddress kAddresses[] = {
+    {"Ihlenfelder Straße", "15", 53.5639666, 13.2712675}, // node 780305250
+    {"Ravensburgstraße", "14", 53.5628553, 13.2719177},   // node 2685273241
+    {"Prenzlauer Straße", "11", 53.5669761, 13.2751322},  // node 2704027061
+    {"Stargarder Straße", "17", 53.5572798, 13.2613851},  // node 1159394515
+    {"Verdiring", "126", 53.5500841, 13.2175131},         // node 2739502377
+};
+
+// Map units to metres: 2^28 units to the 40,000 km the library's distances
+// take for the earth's circumference.
+constexpr double kMetresPerUnit = 40000000.0 / 268435456.0;
+// Streets of the address's name are looked for this far around it (map
+// units, about 300 m north-south).
+constexpr std::int32_t kStreetSearchUnits = 2000;
+
+// The nearest street part named `street` (by the map engine's rule for name
+// texts) within the search box; false when there is none.
+bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at, RmfFeatureRef* part,
+                       std::int32_t* feet) {
+  const TiRect box{at.x - kStreetSearchUnits, at.y - kStreetSearchUnits, at.x + kStreetSearchUnits,
+                   at.y + kStreetSearchUnits};
+  std::int32_t best = -1;
+  for (const StreetHit& hit : QueryStreets(reader, box)) {
+    if (platform::Utf16ToUtf8(StreetNameOfText(hit.nameText, false, false)) != street) continue;
+    for (std::size_t i = 1; i < hit.points.size(); ++i) {
+      const std::int32_t d = DistanceFeetToSegment(at, hit.points[i - 1], hit.points[i]);
+      if (best < 0 || d < best) {
+        best = d;
+        *part = hit.reference;
+      }
+    }
+  }
+  *feet = best;
+  return best >= 0;
+}
+
+// The house number the street walk gives at `at` on the street of `part`:
+// the street's ranges spread along it, the side chosen by the segment of the
+// part nearest to the point, the number interpolated there ("" for none).
+std::string HouseNumberAt(const MapContext& context, RmfFeatureRef part, TiPoint at) {
+  const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(context, part, at, -1);
+  RmfFeatureRef* split = nullptr;
+  const std::int32_t n = RmfFeatureRefSplit(context.rdr, part, &split);
+  if (n < 1) return "";
+  const std::vector<RmfFeatureRef> segments(split, split + n);
+  RmfFeatureRef nearest = segments[0];
+  std::int32_t best = -1;
+  for (const RmfFeatureRef& segment : segments) {
+    TiPoint* points = nullptr;
+    if (RmfFeatureRefPoints(context.rdr, segment, &points) != 2) continue;
+    const std::int32_t d = DistanceFeetToSegment(at, points[0], points[1]);
+    if (best < 0 || d < best) {
+      best = d;
+      nearest = segment;
+    }
+  }
+  const SelectedRange range = SelectRangeForSide(context, part, numbers.rightFrom, numbers.rightTo,
+                                                 numbers.leftFrom, numbers.leftTo, numbers.mixed, nearest, at);
+  if (range.from <= 0 && range.to <= 0) return "";
+  return platform::Utf16ToUtf8(
+      InterpolateHouseNumberText(at, numbers.first, numbers.last, range.from, range.to, range.mixed));
+}
+
+// A route between two positions as a route request makes it: the street
+// filters of the mode installed, the ends gathered from the streets near
+// each position, one route object. Prints its length and number of parts.
+void ShowRoute(RmfReader* reader, const char* mode, bool walking, TiPoint from, TiPoint to) {
+  RouteRequestOptions options{};  // normal preferences, the fastest route
+  if (RmfProfileSetCallbacks(reader, walking ? &WalkingFeatureFilter : &DrivingFeatureFilter,
+                             walking ? &WalkingConnectionFilter : &DrivingConnectionFilter,
+                             walking ? nullptr : &options, kRmfProfileEngineLimit) != 1) {
+    std::printf("    %s route: the map has no routing profile\n", mode);
+    return;
+  }
+  RmfQuerySetClassFilter(reader, 'R', "1234567");
+  const std::vector<RmfFeatureRef> origins = rmfbuild::RouteEndRefs(reader, from, true);
+  const std::vector<RmfFeatureRef> destinations = rmfbuild::RouteEndRefs(reader, to, false);
+  if (origins.empty() || destinations.empty()) {
+    std::printf("    %s route: no street for %s near its %s\n", mode, mode, origins.empty() ? "start" : "end");
+    return;
+  }
+  RmfRoute* route = nullptr;
+  if (RmfRouteCreate(&route, reader) != 1) {
+    std::printf("    %s route: no route object\n", mode);
+    return;
+  }
+  const std::int32_t found = RmfRouteFind(route, origins.data(), static_cast<std::int32_t>(origins.size()),
+                                          destinations.data(), static_cast<std::int32_t>(destinations.size()));
+  std::int32_t count = 0;
+  RmfFeatureRef* refs = nullptr;
+  if (found <= 0) {
+    std::printf("    %s route: none found (%d)\n", mode, static_cast<int>(found));
+  } else if (RmfRouteCompact(route) > 0 && RmfRouteRetrieve(route, &count, &refs) == 1) {
+    const std::int32_t units = RmfRouteRefsLength(reader, refs, count);
+    if (units >= 0) {
+      std::printf("    %s route: %.0f m in %d parts\n", mode, units * kMetresPerUnit, static_cast<int>(count));
+    } else {
+      std::printf("    %s route: length not readable (%d)\n", mode, static_cast<int>(units));
+    }
+  } else {
+    std::printf("    %s route: result not readable\n", mode);
+  }
+  (void)RmfRouteDestroy(route);
+}
+
+void ShowAddresses(CMap& engine) {
+  RmfReader* reader = engine.m_Rdr.get();
+  if (reader == nullptr) {
+    std::printf("addresses: no street map loaded\n");
+    return;
+  }
+  std::printf("addresses (the map engine's library code, called directly):\n");
+  const std::size_t count = sizeof kAddresses / sizeof kAddresses[0];
+  for (std::size_t i = 0; i < count; ++i) {
+    const DemoAddress& a = kAddresses[i];
+    const TiPoint at = DegreesToMapUnits(a.lat, a.lon);
+    std::printf("  %s %s (%.7f, %.7f)\n", a.street, a.number, a.lat, a.lon);
+    RmfFeatureRef part{};
+    std::int32_t feet = 0;
+    if (!NearestStreetPart(reader, a.street, at, &part, &feet)) {
+      std::printf("    no street of that name nearby\n");
+    } else {
+      const std::string named = platform::Utf16ToUtf8(GetStreetName(engine, part, false, false, false));
+      const std::string number = HouseNumberAt(engine.m_MapContext, part, at);
+      std::printf("    street: \"%s\" (%.0f m away); house number there: %s\n", named.c_str(), feet * 0.3048,
+                  number.empty() ? "none" : number.c_str());
+    }
+    const DemoAddress& b = kAddresses[(i + 1) % count];
+    const TiPoint to = DegreesToMapUnits(b.lat, b.lon);
+    std::printf("    to %s %s:\n", b.street, b.number);
+    ShowRoute(reader, "walking", true, at, to);
+    ShowRoute(reader, "driving", false, at, to);
+  }
+}
+
+// A map engine object of the library linked into this program, loading the
+// device's maps as the COM server's does; null when it cannot be made.
+CMap* OpenLinkedEngine() {
+  CMap* engine = nullptr;
+  if (FAILED(CMap::CreateObject(&engine))) return nullptr;  // one reference, ours
+  BSTR language = Bstr(ProgramFolder() + "/Lexiforn_EN.so");
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  engine->SetResources(language, &loaded);
+  SysFreeString(language);
+  // Room for the whole town's tiles rather than a phone's 2,000 KB.
+  engine->SetMapMemoryAllocated(16384);
+  BSTR none = Bstr("");
+  BSTR settings = Bstr("\\CompactFlash\\settings");
+  BSTR result = nullptr;
+  engine->Initalize(none, settings, none, VARIANT_TRUE, &result);
+  SysFreeString(result);
+  SysFreeString(settings);
+  SysFreeString(none);
+  return engine;
 }
 
 int Fail(const char* what, HRESULT hr) {
@@ -174,6 +426,16 @@ int main(int argc, char** argv) {
     FindClose(find);
   }
   SysFreeString(mapPath);
+
+  CMap* engine = OpenLinkedEngine();
+  if (engine == nullptr) {
+    std::printf("the linked map engine could not be made\n");
+  } else {
+    ShowExpandedNames(map, engine->m_Rdr.get());
+    ShowAddresses(*engine);
+    engine->CleanUp();
+    engine->Release();
+  }
 
   map->CleanUp();
 
