@@ -156,7 +156,8 @@ RmfFeatureRef CMap::ChooseBestFeature(TiPoint point, std::int32_t heading, const
         }
       }
       const std::int32_t d = std::abs(DistanceFeetToSegment(point, a, b));
-      if (d == 0 && orientation == heading && GetFeatureAttribute(*this, candidate, kAttributeStreetName, true) != rampName) {
+      if (d == 0 && orientation == heading &&
+          GetFeatureAttribute(*this, candidate, kAttributeStreetName, true) != rampName) {
         return candidate;
       }
       if (aligned) {

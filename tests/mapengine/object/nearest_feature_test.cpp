@@ -55,8 +55,8 @@ class NearestFeatureTest : public MapEngineTest {
     rmfbuild::Feature alder = rmfbuild::Feature::Line(rmfbuild::FeatureClass{1, 7, rmfbuild::FeatureCategory::kLine},
                                                       "3 5    2", {At(0, 1408), At(1150, 1408)}, "Alder Road");
     map.Add(std::move(alder));
-    map.Add(Street("Cedar Road", {J(), At(3800, 470)}));
-    map.Add(Street("Dogwood Road", {J(), At(3800, 130)}));
+    map.Add(Street("Cedar Rd", {J(), At(3800, 470)}));
+    map.Add(Street("Dogwood Rd", {J(), At(3800, 130)}));
     const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
     ASSERT_TRUE(built.ok) << built.error;
     const std::string file = root_ + "/near.rmf";
@@ -143,18 +143,132 @@ TEST_F(NearestFeatureTest, AtAJunctionTheCloserOrientationWins) {
   };
   // Every candidate lies at distance 0 from the junction.
   const Case cases[] = {
-      {cedarBearing, "Cedar Road"},          // exactly along it: taken at once
-      {dogwoodBearing, "Dogwood Road"},
-      {cedarBearing + 5, "Cedar Road"},
-      {dogwoodBearing - 5, "Dogwood Road"},
-      {(cedarBearing + 180) % 360, "Cedar Road"},  // against the street's direction
-      {(dogwoodBearing + 183) % 360, "Dogwood Road"},
+      {cedarBearing, "Cedar Rd"},          // exactly along it: taken at once
+      {dogwoodBearing, "Dogwood Rd"},
+      {cedarBearing + 5, "Cedar Rd"},
+      {dogwoodBearing - 5, "Dogwood Rd"},
+      {(cedarBearing + 180) % 360, "Cedar Rd"},  // against the street's direction
+      {(dogwoodBearing + 183) % 360, "Dogwood Rd"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.heading);
     EXPECT_EQ(Name(*map_, map_->GetNearestFeature(J(), c.heading, "567")), c.street);
     EXPECT_EQ(Name(*map_, map_->GetNearestFeatureInHeading(J(), c.heading, "567")), c.street);
   }
+}
+
+
+TEST_F(NearestFeatureTest, TextPiecesOfTheStreetAndTheFeaturesNearIt) {
+  const RmfFeatureRef birch = map_->GetNearestFeature(P, -1, "567");
+  ASSERT_EQ(Name(*map_, birch), "Birch Road");
+  const RmfFeatureRef none{};
+  // Birch Road carries no city and no borough: its county is the locality.
+  EXPECT_EQ(map_->GetLocalityName(birch, true), u"Seenplatte County");
+  EXPECT_EQ(map_->GetLocalityName(birch, false), u"Seenplatte");
+  EXPECT_EQ(map_->GetCityNearPoint(P), u"Seenplatte County");
+  EXPECT_EQ(map_->GetCityText(birch, P, false, false), u"Seenplatte");
+  EXPECT_EQ(map_->GetCityText(none, P, false, false), u"Seenplatte County");
+  // Without a feature of their own, state, postal code and country come from
+  // the street near the point.
+  EXPECT_EQ(map_->GetStateText(none, P, false), u"MV");
+  EXPECT_EQ(map_->GetZipcodeText(none, P), u"17033");
+  EXPECT_EQ(map_->GetCountryText(none, P), u"Germany");
+  EXPECT_EQ(map_->GetCountryText(birch, P), u"Germany");
+  // Lanes: Alder Road (east) has two, Birch Road (north) none given.
+  EXPECT_EQ(map_->GetNumberOfLanes(P, 90), 2);
+  EXPECT_EQ(map_->GetNumberOfLanesText(P, 90), u"2");
+  EXPECT_EQ(map_->GetNumberOfLanesText(P, 0), u"");
+  // Streets at the junction: stripped for the route location, the current
+  // street and names already said left out when joined.
+  EXPECT_EQ(map_->GetRouteLocationText(J()), u"Cedar, and Dogwood");
+  std::vector<RmfFeatureRef> atJ;
+  ASSERT_GE(GetNearbyCrossStreetFeatures(map_->m_Rdr.get(), J(), 2, kNearSearchLargestFeet, 15, &atJ, "4567"), 2);
+  EXPECT_EQ(map_->JoinStreetNames(atJ, u"Cedar Rd", false, false, false), u"Dogwood Rd");
+  EXPECT_EQ(map_->JoinStreetNames(atJ, u"", false, true, false), u"Cedar Road, and Dogwood Road");
+  atJ.insert(atJ.end(), atJ.begin(), atJ.end());
+  EXPECT_EQ(map_->JoinStreetNames(atJ, u"", false, false, false), u"Cedar Rd, and Dogwood Rd");
+}
+
+TEST_F(NearestFeatureTest, HouseNumberAtThePointFromTheStreetsRanges) {
+  // Birch Road runs north with 1..29 on one side and 2..30 on the other; P
+  // lies west of it, 40% along.
+  const RmfFeatureRef birch = map_->GetNearestFeature(P, -1, "567");
+  const std::u16string west = map_->GetStreetAddressText(birch, P, -1);
+  const std::u16string east = map_->GetStreetAddressText(birch, TiPoint{P.x + 414, P.y}, -1);
+  // 40% of the way from 2 to 30 is 13.2, held to the even side: 12; from 1
+  // to 29 it is 12.2, held to the odd side: 13.
+  EXPECT_EQ(west, u"12");
+  EXPECT_EQ(east, u"13");
+  // Alder Road has no ranges.
+  EXPECT_EQ(map_->GetStreetAddressText(map_->GetNearestFeatureInHeading(P, 90, "567"), P, 90), u"");
+}
+
+
+// Address nodes of the extract whose house number starts with a digit.
+struct OsmAddress {
+  std::string street;
+  std::int32_t number;
+  TiPoint point;
+};
+class AddressNodes : public osmium::handler::Handler {
+ public:
+  void node(const osmium::Node& node) {
+    const char* street = node.tags()["addr:street"];
+    const char* number = node.tags()["addr:housenumber"];
+    if (street == nullptr || number == nullptr || !node.location().valid()) return;
+    if (!std::isdigit(static_cast<unsigned char>(number[0]))) return;
+    const long n = std::strtol(number, nullptr, 10);
+    if (n < 1 || n > 100000) return;
+    addresses.push_back(OsmAddress{street, static_cast<std::int32_t>(n),
+                                   DegreesToMapUnits(node.location().lat(), node.location().lon())});
+  }
+  std::vector<OsmAddress> addresses;
+};
+
+TEST_F(MapEngineTest, DemoMapNearestStreetAndHouseNumberOfTheExtractsAddresses) {
+  AddressNodes extract;
+  {
+    osmium::io::Reader in(DEMO_OSM_PATH, osmium::osm_entity_bits::node);
+    osmium::apply(in, extract);
+    in.close();
+  }
+  ASSERT_GT(extract.addresses.size(), 1000u);
+  LoadEnglish();
+  OpenMapFile(DEMO_MAP_PATH);
+  ASSERT_NE(map_->m_Rdr.get(), nullptr);
+
+  constexpr std::size_t kEvery = 10;
+  std::size_t asked = 0, named = 0, numbered = 0, equal = 0, within10 = 0;
+  for (std::size_t k = 0; k < extract.addresses.size(); k += kEvery) {
+    const OsmAddress& a = extract.addresses[k];
+    ++asked;
+    const RmfFeatureRef street = map_->GetNearestFeature(a.point, -1, "567");
+    if (Name(*map_, street) != a.street) continue;
+    ++named;
+    const std::u16string text = map_->GetStreetAddressText(street, a.point, -1);
+    if (text.empty()) continue;
+    ++numbered;
+    const long n = std::strtol(platform::Utf16ToUtf8(text).c_str(), nullptr, 10);
+    equal += n == a.number ? 1 : 0;
+    within10 += std::abs(n - a.number) <= 10 ? 1 : 0;
+  }
+  const auto share = [](std::size_t k, std::size_t of) { return of == 0 ? 0.0 : 100.0 * static_cast<double>(k) / of; };
+  std::printf("asked %zu, nearest street of the address's name %zu (%.1f%%), numbered %zu, equal %zu (%.1f%%), "
+              "within 10 %zu (%.1f%%)\n",
+              asked, named, share(named, asked), numbered, equal, share(equal, named), within10,
+              share(within10, named));
+  // Measured on this extract (every 10th of 7539 address nodes, 755 asked):
+  // 90.7% name the address's street, of those 27.6% give the house number
+  // itself and 91.2% one within 10. The misses are corner houses and
+  // buildings set back nearer another street; without the street class
+  // filter unnamed driveways (class 4) come first and the share falls to
+  // 64%. Exact numbers are rare because a street's range only holds its
+  // lowest and highest number per side (the street walk's own test finds
+  // the same). The limits lie a few points under the measured shares.
+  EXPECT_GE(share(named, asked), 85.0);
+  EXPECT_GE(share(numbered, named), 98.0) << "streets of the addresses without a house number";
+  EXPECT_GE(share(equal, named), 22.0);
+  EXPECT_GE(share(within10, named), 86.0);
 }
 
 }  // namespace
