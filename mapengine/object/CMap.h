@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "mapengine/format/RmfTypes.h"
+#include "mapengine/format/base/TiTypes.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
@@ -254,6 +255,47 @@ class CMap : public com::ComClass<CMap, IMap> {
   // Splits `text` at up to `count` separators, skipping one blank after each;
   // the last piece keeps the rest. Gives the number of pieces (at least 1).
   static int SplitText(std::u16string_view text, char16_t separator, int count, std::vector<std::u16string>* pieces);
+
+  // Nearest feature and location texts (NearestFeature.cpp). Points are map
+  // units, headings degrees clockwise from north (-1 for none). A search that
+  // finds nothing gives the all-zero reference or an empty text.
+
+  // The features near the point ahead (direction of the heading, within 45
+  // degrees) and behind it, radius from `startFeet` doubled up to 300 feet;
+  // the first radius that finds any in either direction gives the ones ahead
+  // followed by the ones behind. Without any, or without a heading, the
+  // search without a heading (up to 15840 feet). Returns their number.
+  std::int32_t GetFeaturesInHeading(TiPoint point, std::int32_t startFeet, std::int32_t heading, std::int32_t limit,
+                                    std::vector<RmfFeatureRef>* list, const char* classes);
+  // The candidate with the nearest segment running with the heading (either
+  // way along it, within 45 degrees), the closer orientation winning at equal
+  // distance; else the nearest candidate. A segment the point lies on that
+  // runs exactly in the heading wins at once unless it is a ramp.
+  RmfFeatureRef ChooseBestFeature(TiPoint point, std::int32_t heading, const std::vector<RmfFeatureRef>& list);
+  RmfFeatureRef GetNearestFeature(TiPoint point, std::int32_t heading, const char* classes);
+  RmfFeatureRef GetNearestFeatureInHeading(TiPoint point, std::int32_t heading, const char* classes);
+
+  // The house number at the point on the street feature; "" for trails,
+  // walkways and where no range applies.
+  std::u16string GetStreetAddressText(const RmfFeatureRef& street, TiPoint point, std::int32_t heading);
+  // City, else borough, else county (with their labels when asked), else
+  // locality of the feature.
+  std::u16string GetLocalityName(const RmfFeatureRef& feature, bool withLabel);
+  std::u16string GetCityNearPoint(TiPoint point);
+  std::u16string GetCityText(const RmfFeatureRef& area, TiPoint point, bool withArea, bool boroughRule);
+  std::u16string GetAreaText(TiPoint point);
+  std::u16string GetStateText(const RmfFeatureRef& area, TiPoint point, bool expanded);
+  std::u16string GetCountryText(const RmfFeatureRef& area, TiPoint point);
+  std::u16string GetZipcodeText(const RmfFeatureRef& area, TiPoint point);
+  // Lanes of the first street found in the heading; 0 when unknown.
+  std::int16_t GetNumberOfLanes(TiPoint point, std::int32_t heading);
+  std::u16string GetNumberOfLanesText(TiPoint point, std::int32_t heading);
+  // The streets near the point, stripped, ramps named as ramps.
+  std::u16string GetRouteLocationText(TiPoint point);
+  // The street names of the features in list order, leaving out the current
+  // street's name and names already said, joined with ", and ".
+  std::u16string JoinStreetNames(const std::vector<RmfFeatureRef>& features, std::u16string_view currentName,
+                                 bool stripped, bool expanded, bool rampFlag);
 
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
