@@ -34,7 +34,6 @@
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/RouteFilters.h"
 #include "mapengine/object/StreetNames.h"
-#include "mapengine/object/StreetWalk.h"
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
@@ -192,33 +191,6 @@ bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at,
   return best >= 0;
 }
 
-// The house number the street walk gives at `at` on the street of `part`:
-// the street's ranges spread along it, the side chosen by the segment of the
-// part nearest to the point, the number interpolated there ("" for none).
-std::string HouseNumberAt(const MapContext& context, RmfFeatureRef part, TiPoint at) {
-  const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(context, part, at, -1);
-  RmfFeatureRef* split = nullptr;
-  const std::int32_t n = RmfFeatureRefSplit(context.rdr, part, &split);
-  if (n < 1) return "";
-  const std::vector<RmfFeatureRef> segments(split, split + n);
-  RmfFeatureRef nearest = segments[0];
-  std::int32_t best = -1;
-  for (const RmfFeatureRef& segment : segments) {
-    TiPoint* points = nullptr;
-    if (RmfFeatureRefPoints(context.rdr, segment, &points) != 2) continue;
-    const std::int32_t d = DistanceFeetToSegment(at, points[0], points[1]);
-    if (best < 0 || d < best) {
-      best = d;
-      nearest = segment;
-    }
-  }
-  const SelectedRange range = SelectRangeForSide(context, part, numbers.rightFrom, numbers.rightTo,
-                                                 numbers.leftFrom, numbers.leftTo, numbers.mixed, nearest, at);
-  if (range.from <= 0 && range.to <= 0) return "";
-  return platform::Utf16ToUtf8(
-      InterpolateHouseNumberText(at, numbers.first, numbers.last, range.from, range.to, range.mixed));
-}
-
 // A route between two positions as a route request makes it: the street
 // filters of the mode installed, the ends gathered from the streets near
 // each position, one route object. Prints its length and number of parts.
@@ -279,7 +251,7 @@ void ShowAddresses(CMap& engine) {
       std::printf("    no street of that name nearby\n");
     } else {
       const std::string named = platform::Utf16ToUtf8(GetStreetName(engine, part, false, false, false));
-      const std::string number = HouseNumberAt(engine.m_MapContext, part, at);
+      const std::string number = platform::Utf16ToUtf8(engine.GetStreetAddressText(part, at, -1));
       std::printf("    street: \"%s\" (%.0f m away); house number there: %s\n", named.c_str(), feet * 0.3048,
                   number.empty() ? "none" : number.c_str());
     }

@@ -4,10 +4,6 @@
 // wins), and on the demo map against the address nodes of the extract.
 #include <gtest/gtest.h>
 
-#include <osmium/handler.hpp>
-#include <osmium/io/any_input.hpp>
-#include <osmium/osm/node.hpp>
-#include <osmium/visitor.hpp>
 
 #include <cctype>
 #include <cstdint>
@@ -21,6 +17,7 @@
 #include "mapengine/object/NearestFeature.h"
 #include "mapengine/object/StreetNames.h"
 #include "platform/os/text.h"
+#include "tests/mapengine/object/extract_addresses.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
 #include "tests/mapengine/object/street_fixtures.h"
 #include "tools/rmfbuild/RmfBuilder.h"
@@ -204,43 +201,17 @@ TEST_F(NearestFeatureTest, HouseNumberAtThePointFromTheStreetsRanges) {
 }
 
 
-// Address nodes of the extract whose house number starts with a digit.
-struct OsmAddress {
-  std::string street;
-  std::int32_t number;
-  TiPoint point;
-};
-class AddressNodes : public osmium::handler::Handler {
- public:
-  void node(const osmium::Node& node) {
-    const char* street = node.tags()["addr:street"];
-    const char* number = node.tags()["addr:housenumber"];
-    if (street == nullptr || number == nullptr || !node.location().valid()) return;
-    if (!std::isdigit(static_cast<unsigned char>(number[0]))) return;
-    const long n = std::strtol(number, nullptr, 10);
-    if (n < 1 || n > 100000) return;
-    addresses.push_back(OsmAddress{street, static_cast<std::int32_t>(n),
-                                   DegreesToMapUnits(node.location().lat(), node.location().lon())});
-  }
-  std::vector<OsmAddress> addresses;
-};
-
 TEST_F(MapEngineTest, DemoMapNearestStreetAndHouseNumberOfTheExtractsAddresses) {
-  AddressNodes extract;
-  {
-    osmium::io::Reader in(DEMO_OSM_PATH, osmium::osm_entity_bits::node);
-    osmium::apply(in, extract);
-    in.close();
-  }
-  ASSERT_GT(extract.addresses.size(), 1000u);
+  const std::vector<OsmAddress> addresses = ReadExtractAddresses(DEMO_OSM_PATH);
+  ASSERT_GT(addresses.size(), 1000u);
   LoadEnglish();
   OpenMapFile(DEMO_MAP_PATH);
   ASSERT_NE(map_->m_Rdr.get(), nullptr);
 
   constexpr std::size_t kEvery = 10;
   std::size_t asked = 0, named = 0, numbered = 0, equal = 0, within10 = 0;
-  for (std::size_t k = 0; k < extract.addresses.size(); k += kEvery) {
-    const OsmAddress& a = extract.addresses[k];
+  for (std::size_t k = 0; k < addresses.size(); k += kEvery) {
+    const OsmAddress& a = addresses[k];
     ++asked;
     const RmfFeatureRef street = map_->GetNearestFeature(a.point, -1, "567");
     if (Name(*map_, street) != a.street) continue;

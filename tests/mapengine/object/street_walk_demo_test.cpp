@@ -4,16 +4,12 @@
 // with addr:street and addr:housenumber. Each is placed on the nearest
 // feature of its street's name (found with the map-format library's feature
 // query, measured with the map engine's own distance to a segment), and the
-// street walk is asked the number there as the location answers ask it:
-// GetHouseNumbersAlongStreet, SelectRangeForSide on the street's segment
-// nearest to the address, InterpolateHouseNumberText. The answer is compared
+// map engine is asked the number there as the location answers ask it
+// (GetStreetAddressText: GetHouseNumbersAlongStreet, SelectRangeForSide on
+// the street's segment nearest to the address, InterpolateHouseNumberText). The answer is compared
 // with the address's own number.
 #include <gtest/gtest.h>
 
-#include <osmium/handler.hpp>
-#include <osmium/io/any_input.hpp>
-#include <osmium/osm/node.hpp>
-#include <osmium/visitor.hpp>
 
 #include <cctype>
 #include <cstdint>
@@ -30,31 +26,10 @@
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/StreetWalk.h"
 #include "platform/os/text.h"
-#include "tools/rmfbuild/RmfMemoryReader.h"
+#include "tests/mapengine/object/extract_addresses.h"
+#include "tests/mapengine/object/map_engine_fixture.h"
 
 namespace {
-
-struct OsmAddress {
-  std::string street;
-  std::int32_t number;  // the leading digits of addr:housenumber
-  TiPoint point;
-};
-
-// Address nodes whose house number starts with a digit.
-class AddressNodes : public osmium::handler::Handler {
- public:
-  void node(const osmium::Node& node) {
-    const char* street = node.tags()["addr:street"];
-    const char* number = node.tags()["addr:housenumber"];
-    if (street == nullptr || number == nullptr || !node.location().valid()) return;
-    if (!std::isdigit(static_cast<unsigned char>(number[0]))) return;
-    const long n = std::strtol(number, nullptr, 10);
-    if (n < 1 || n > 100000) return;
-    addresses.push_back(OsmAddress{street, static_cast<std::int32_t>(n),
-                                   DegreesToMapUnits(node.location().lat(), node.location().lon())});
-  }
-  std::vector<OsmAddress> addresses;
-};
 
 // A street part of the map: its reference and points.
 struct StreetPart {
@@ -87,57 +62,30 @@ std::map<std::string, std::vector<StreetPart>> StreetParts(RmfReader* reader) {
   return parts;
 }
 
-// The house number the street walk tells at the address, -1 for none.
-std::int32_t NumberAt(const MapContext& context, const StreetPart& street, TiPoint p) {
-  const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(context, street.reference, p, -1);
-  // The segment of the street nearest to the address decides the side.
-  RmfFeatureRef* split = nullptr;
-  const std::int32_t n = RmfFeatureRefSplit(context.rdr, street.reference, &split);
-  if (n < 1) return -1;
-  const std::vector<RmfFeatureRef> pieces(split, split + n);
-  RmfFeatureRef segment = pieces[0];
-  std::int32_t best = -1;
-  for (const RmfFeatureRef& piece : pieces) {
-    TiPoint* points = nullptr;
-    if (RmfFeatureRefPoints(context.rdr, piece, &points) != 2) continue;
-    const std::int32_t d = DistanceFeetToSegment(p, points[0], points[1]);
-    if (best < 0 || d < best) {
-      best = d;
-      segment = piece;
-    }
-  }
-  const SelectedRange range = SelectRangeForSide(context, street.reference, numbers.rightFrom, numbers.rightTo,
-                                                 numbers.leftFrom, numbers.leftTo, numbers.mixed, segment, p);
-  if (range.from <= 0 && range.to <= 0) return -1;
-  const std::u16string text =
-      InterpolateHouseNumberText(p, numbers.first, numbers.last, range.from, range.to, range.mixed);
+// The house number the map engine tells at the address on `street`, -1 for
+// none.
+std::int32_t NumberAt(CMap& engine, const StreetPart& street, TiPoint p) {
+  const std::u16string text = engine.GetStreetAddressText(street.reference, p, -1);
   if (text.empty()) return -1;
   return static_cast<std::int32_t>(std::strtol(platform::Utf16ToUtf8(text).c_str(), nullptr, 10));
 }
 
-TEST(StreetWalkDemo, HouseNumbersAlongTheStreetsMatchTheAddressesOfTheExtract) {
-  AddressNodes extract;
-  {
-    osmium::io::Reader in(DEMO_OSM_PATH, osmium::osm_entity_bits::node);
-    osmium::apply(in, extract);
-    in.close();
-  }
-  ASSERT_GT(extract.addresses.size(), 1000u) << "the extract holds thousands of address nodes";
+TEST_F(MapEngineTest, StreetWalkHouseNumbersAlongTheStreetsMatchTheAddressesOfTheExtract) {
+  const std::vector<OsmAddress> addresses = ReadExtractAddresses(DEMO_OSM_PATH);
+  ASSERT_GT(addresses.size(), 1000u) << "the extract holds thousands of address nodes";
 
-  rmfbuild::MemoryReader maps(16u << 20);
-  ASSERT_NE(maps.reader(), nullptr);
-  ASSERT_GE(maps.AddFile(DEMO_MAP_PATH), 1) << maps.error();
-  MapContext context{};
-  context.rdr = maps.reader();
-  const std::map<std::string, std::vector<StreetPart>> streets = StreetParts(maps.reader());
+  LoadEnglish();
+  OpenMapFile(DEMO_MAP_PATH);
+  ASSERT_NE(map_->m_Rdr.get(), nullptr);
+  const std::map<std::string, std::vector<StreetPart>> streets = StreetParts(map_->m_Rdr.get());
   ASSERT_GT(streets.size(), 300u);
 
   // Every third address node, in file order: the street walk under the
   // sanitizers takes about a millisecond an address.
   constexpr std::size_t kEvery = 3;
   std::size_t asked = 0, answered = 0, equal = 0, sameParity = 0, within10 = 0, noStreet = 0;
-  for (std::size_t k = 0; k < extract.addresses.size(); k += kEvery) {
-    const OsmAddress& a = extract.addresses[k];
+  for (std::size_t k = 0; k < addresses.size(); k += kEvery) {
+    const OsmAddress& a = addresses[k];
     const auto it = streets.find(a.street);
     // The nearest part of the street's name, within 300 metres (as the
     // converter places addresses).
@@ -159,7 +107,7 @@ TEST(StreetWalkDemo, HouseNumbersAlongTheStreetsMatchTheAddressesOfTheExtract) {
       continue;
     }
     ++asked;
-    const std::int32_t n = NumberAt(context, *nearest, a.point);
+    const std::int32_t n = NumberAt(*map_, *nearest, a.point);
     if (n < 0) continue;
     ++answered;
     equal += n == a.number ? 1 : 0;
@@ -168,7 +116,7 @@ TEST(StreetWalkDemo, HouseNumbersAlongTheStreetsMatchTheAddressesOfTheExtract) {
   }
   const auto share = [&](std::size_t k) { return asked == 0 ? 0.0 : 100.0 * static_cast<double>(k) / asked; };
   std::printf("address nodes %zu (every %zu asked), without a street of their name nearby %zu, asked %zu, answered %zu (%.1f%%)\n",
-              extract.addresses.size(), kEvery, noStreet, asked, answered, share(answered));
+              addresses.size(), kEvery, noStreet, asked, answered, share(answered));
   std::printf("equal %zu (%.1f%%), same side (parity) %zu (%.1f%%), within 10 %zu (%.1f%%)\n", equal, share(equal),
               sameParity, share(sameParity), within10, share(within10));
 
