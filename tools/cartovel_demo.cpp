@@ -40,6 +40,7 @@
 #include "platform/os/module.h"
 #include "platform/os/text.h"
 #include "tools/rmfbuild/RmfRouteEnds.h"
+#include "tools/rmfbuild/RmfStreetParts.h"
 
 namespace {
 
@@ -85,42 +86,13 @@ void PrintMapHeader(const std::string& phonePath) {
 
 // ---- street names through IMap ----------------------------------------------------------------
 
-// Street features of the map (classes 4 to 7) found by a query over `box`:
-// each hit's reference, points and name text.
-struct StreetHit {
-  RmfFeatureRef reference;
-  std::vector<TiPoint> points;
-  std::string nameText;
-};
-
-std::vector<StreetHit> QueryStreets(RmfReader* reader, TiRect box) {
-  std::vector<StreetHit> hits;
-  RmfQuerySetLevels(reader, 1, 8);
-  for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader, c, c == 1 ? "4567" : "");
-  RmfQuerySetRect(reader, box.x1, box.y1, box.x2, box.y2);
-  RmfQueryStart(reader);
-  for (;;) {
-    char code[6] = {};
-    char name[51] = {};
-    char detail[251] = {};
-    std::int32_t count = 0;
-    RmfFeatureRef reference{};
-    TiPoint* points = nullptr;
-    const std::int32_t n = RmfQueryNext(reader, code, name, detail, &count, &reference, &points);
-    if (n == 0 || n <= -2) break;
-    if (n < 2 || points == nullptr || detail[0] == '\0') continue;
-    hits.push_back(StreetHit{reference, std::vector<TiPoint>(points, points + n), detail});
-  }
-  return hits;
-}
-
 // A few street names of the map in their detailed form (the name, then its
 // route numbers): names alone, names with route numbers and route numbers
 // alone (roads without a name), each as IMap::ExpandRawStreetName gives it
 // back.
 void ShowExpandedNames(IMap* map, RmfReader* reader) {
   std::set<std::string> plain, withNumbers, numbersOnly;
-  for (const StreetHit& hit : QueryStreets(reader, TiRect{-134217728, -67108864, 134217727, 67108863})) {
+  for (const rmfbuild::StreetPart& hit : rmfbuild::QueryStreetParts(reader)) {
     const std::string detailed = platform::Utf16ToUtf8(StreetNameOfText(hit.nameText, true, false));
     if (detailed.empty()) continue;
     std::set<std::string>& kind = hit.nameText.find(":RN") == std::string::npos ? plain
@@ -177,7 +149,7 @@ bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at,
   const TiRect box{at.x - kStreetSearchUnits, at.y - kStreetSearchUnits, at.x + kStreetSearchUnits,
                    at.y + kStreetSearchUnits};
   std::int32_t best = -1;
-  for (const StreetHit& hit : QueryStreets(reader, box)) {
+  for (const rmfbuild::StreetPart& hit : rmfbuild::QueryStreetParts(reader, box)) {
     if (platform::Utf16ToUtf8(StreetNameOfText(hit.nameText, false, false)) != street) continue;
     for (std::size_t i = 1; i < hit.points.size(); ++i) {
       const std::int32_t d = DistanceFeetToSegment(at, hit.points[i - 1], hit.points[i]);

@@ -27,37 +27,21 @@
 #include "mapengine/object/StreetWalk.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/extract_addresses.h"
+#include "tools/rmfbuild/RmfStreetParts.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
 
 namespace {
 
-// A street part of the map: its reference and points.
-struct StreetPart {
-  RmfFeatureRef reference;
-  std::vector<TiPoint> points;
-};
+using rmfbuild::StreetPart;
 
 // Every street part of the map (classes 4 to 7) by its street name: the
 // map engine's name of its own triple's detail text, which the converter
 // writes as the street's name text (the name, then its route numbers).
 std::map<std::string, std::vector<StreetPart>> StreetParts(RmfReader* reader) {
   std::map<std::string, std::vector<StreetPart>> parts;
-  RmfQuerySetLevels(reader, 1, 8);
-  for (std::int32_t c = 0; c < 4; ++c) RmfQuerySetClassFilter(reader, c, c == 1 ? "4567" : "");
-  RmfQuerySetRect(reader, -134217728, -67108864, 134217727, 67108863);
-  RmfQueryStart(reader);
-  for (;;) {
-    char code[6] = {};
-    char name[51] = {};
-    char detail[251] = {};
-    std::int32_t count = 0;
-    RmfFeatureRef reference{};
-    TiPoint* points = nullptr;
-    const std::int32_t n = RmfQueryNext(reader, code, name, detail, &count, &reference, &points);
-    if (n == 0) break;
-    if (n < 2 || points == nullptr || detail[0] == '\0') continue;
-    const std::string street = platform::Utf16ToUtf8(StreetNameOfText(detail, false, false));
-    parts[street].push_back(StreetPart{reference, std::vector<TiPoint>(points, points + n)});
+  for (rmfbuild::StreetPart& part : rmfbuild::QueryStreetParts(reader)) {
+    const std::string street = platform::Utf16ToUtf8(StreetNameOfText(part.nameText, false, false));
+    parts[street].push_back(std::move(part));
   }
   return parts;
 }
