@@ -169,6 +169,13 @@ std::u16string ChooseStreetName(const CMap& map, const std::vector<RmfFeatureRef
   return {};
 }
 
+// Whether two references name one feature part, whatever stretch of it each
+// covers: the near-point search gives a point on a feature where the caller
+// holds the whole of it.
+bool IsSameFeature(const RmfFeatureRef& a, const RmfFeatureRef& b) {
+  return a.featureId == b.featureId && a.source == b.source && a.secondId == b.secondId && a.part == b.part;
+}
+
 // FindConnectedStreetName's worker; `visited` keeps the points already asked
 // so that the search never asks one twice, however the streets connect.
 std::u16string FindConnectedName(CMap& map, TiPoint point, const RmfFeatureRef& feature, int depth,
@@ -180,7 +187,7 @@ std::u16string FindConnectedName(CMap& map, TiPoint point, const RmfFeatureRef& 
   std::u16string name = ChooseStreetName(map, near);
   if (!name.empty()) return name;
   for (const RmfFeatureRef& other : near) {
-    if (RmfFeatureRefEqual(reader, other, feature) == 1) continue;
+    if (IsSameFeature(other, feature)) continue;
     const std::vector<TiPoint> points = FeaturePoints(reader, other);
     if (points.size() < 2) continue;
     for (const TiPoint end : {points.front(), points.back()}) {
@@ -492,10 +499,7 @@ std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint in
       if (record.verdict == kRmfVerdictOneWay && !costsSet) continue;
       const RmfFeatureRef next = RmfJunctionReference(record);
       // The way back along the road just walked.
-      if (next.featureId == current.featureId && next.source == current.source &&
-          next.secondId == current.secondId && next.part == current.part) {
-        continue;
-      }
+      if (IsSameFeature(next, current)) continue;
       const std::vector<TiPoint> points = FeaturePoints(reader, next);
       if (points.size() < 2) continue;
       const TiPoint far = points.back();

@@ -202,6 +202,12 @@ TEST_F(RampLabelsTest, AnUnnamedConnectorIsNamedByTheNamedStreetItLeadsTo) {
     return map_->IsFallbackStreetName(GetStreetName(*map_, f, false, false, false));
   });
   EXPECT_EQ(U8(map_->GetRampConnections({}, At(1000, 0), connector, false)), "Connector to Oak Street");
+
+  // Between the two unnamed pieces the name lies at the far end of the piece
+  // other than the one come along; past the depth limit nothing is looked at.
+  EXPECT_EQ(U8(FindConnectedStreetName(*map_, At(1000, 400), connector, 0)), "Oak Street");
+  EXPECT_EQ(U8(FindConnectedStreetName(*map_, At(1000, 400), connector, kConnectedNameMaxDepth)), "Ramp");
+  EXPECT_EQ(U8(FindConnectedStreetName(*map_, At(1000, 3000), connector, 0)), "Ramp");
 }
 
 TEST_F(RampLabelsTest, RampNetworksThatNeverReachAStreetEndAsRamp) {
