@@ -90,8 +90,9 @@ std::int32_t BuildNextIntersectionCrossStreetsInternal(CMap& map, TiPoint point,
   }
 
   // Without a heading, the street's own feature at the intersection says
-  // which way the user walks: away from the end of its first segment nearer
-  // to where the search started.
+  // which way the user walks: along its first segment towards the end nearer
+  // to where the search started, since the search found the nearest
+  // intersection.
   if (mode == 1 && heading == -1) {
     const RmfFeatureRef own = WholeOf(reader, street);
     for (const RmfFeatureRef& feature : features) {
@@ -100,8 +101,8 @@ std::int32_t BuildNextIntersectionCrossStreetsInternal(CMap& map, TiPoint point,
       if (GetFeaturePointsCapped(reader, feature, points) >= 2) {
         const std::int32_t d0 = DistanceFeetBetweenMapPoints(point.x, point.y, points[0].x, points[0].y);
         const std::int32_t d1 = DistanceFeetBetweenMapPoints(point.x, point.y, points[1].x, points[1].y);
-        const TiPoint& from = d0 <= d1 ? points[0] : points[1];
-        const TiPoint& to = d0 <= d1 ? points[1] : points[0];
+        const TiPoint& from = d0 <= d1 ? points[1] : points[0];
+        const TiPoint& to = d0 <= d1 ? points[0] : points[1];
         heading = BearingBetweenMapPoints(from.x, from.y, to.x, to.y);
       }
       break;

@@ -169,7 +169,7 @@ inline ExtractJunctions ReadExtractJunctions(const char* path) {
 // A position on a named street: a point of a segment between two nodes, the
 // heading along the way (towards the later node), and the first junction at
 // or after the later node, walking the way forward (none, node 0, when the
-// way ends first).
+// way ends first), with every further junction up to the way's end.
 struct SampledStreetPosition {
   TiPoint point{};
   std::int32_t heading = 0;
@@ -177,6 +177,7 @@ struct SampledStreetPosition {
   std::int64_t way = 0;
   std::int64_t junction = 0;
   TiPoint junctionPoint{};
+  std::vector<std::int64_t> junctionsAhead;  // every junction node ahead on the way, in order
 };
 
 // `count` positions drawn with `seed` on the named street runs of classes 5
@@ -211,9 +212,11 @@ inline std::vector<SampledStreetPosition> SampleStreetPositions(const ExtractJun
     p.way = run.way;
     for (std::size_t i = s + 1; i < run.nodes.size(); ++i) {
       if (const OsmJunction* j = extract.JunctionAt(run.nodes[i])) {
-        p.junction = j->node;
-        p.junctionPoint = j->point;
-        break;
+        if (p.junction == 0) {
+          p.junction = j->node;
+          p.junctionPoint = j->point;
+        }
+        p.junctionsAhead.push_back(j->node);
       }
     }
     out.push_back(std::move(p));

@@ -78,9 +78,9 @@ inline constexpr TiPoint kRampFoot = Pt(kLindenX, kBahnhofY);
 // The exit sign: the freeway's "0SB" attribute and the ramp's "0SE" one.
 inline constexpr const char* kExitCode = "17B";
 inline constexpr const char* kSignKey = "key";
-inline constexpr const char* kSignText = "key\\:EX/12\\:CN/:RN/A 20\\:TO/Berlin\\:TO/Prenzlau";
+inline constexpr const char* kSignText = "key\\:EX/12\\:CN/:RN/B 104\\:TO/Berlin\\:TO/Prenzlau";
 inline constexpr const char* kSignExitNumber = "12";
-inline constexpr const char* kSignRoad = "A 20";
+inline constexpr const char* kSignRoad = "B 104";  // the road the exit leads to
 inline constexpr const char* kSignDestinations[] = {"Berlin", "Prenzlau"};
 
 inline constexpr const char* kFreewayName = "A 20";
