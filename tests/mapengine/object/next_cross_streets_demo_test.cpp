@@ -20,6 +20,7 @@
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/os/text.h"
+#include "tests/mapengine/object/cross_street_list.h"
 #include "tests/mapengine/object/extract_junctions.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
 
@@ -27,51 +28,6 @@ namespace {
 
 constexpr int kPositions = 1000;
 constexpr std::uint32_t kSeed = 20261211;
-
-struct Heard {
-  std::vector<std::string> names;
-  std::vector<TiPoint> points;
-};
-
-// One question through IMap, as the navigation engine asks it.
-Heard NextCrossStreets(IMap* map, const SampledStreetPosition& p) {
-  const DegreePoint at = MapUnitsToDegrees(p.point.x, p.point.y);
-  BSTR street = SysAllocString(platform::Utf8ToUtf16(p.name).c_str());
-  BSTR request = SysAllocString(u"");
-  INT heading = p.heading;
-  VARIANT out;
-  VariantInit(&out);
-  Heard heard;
-  EXPECT_EQ(map->FindNextCrossStreets(at.latitude, at.longitude, &street, &request, &heading, &out), S_OK);
-  SysFreeString(street);
-  SysFreeString(request);
-  if (out.vt == (VT_ARRAY | VT_VARIANT)) {
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(out.parray, 1, &lower);
-    SafeArrayGetUBound(out.parray, 1, &upper);
-    for (LONG i = lower; i <= upper; ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      SafeArrayGetElement(out.parray, &i, &item);
-      ICrossStreet* cross = nullptr;
-      if (item.vt == VT_DISPATCH &&
-          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
-        BSTR name = nullptr;
-        double lat = 0, lon = 0;
-        cross->GetName(&name);
-        cross->GetLatitude(&lat);
-        cross->GetLongitude(&lon);
-        heard.names.push_back(platform::Utf16ToUtf8(BstrView(name)));
-        heard.points.push_back(DegreesToMapUnits(lat, lon));
-        SysFreeString(name);
-        cross->Release();
-      }
-      VariantClear(&item);
-    }
-  }
-  VariantClear(&out);
-  return heard;
-}
 
 TEST_F(MapEngineTest, DemoMapNextCrossStreetsMeetAtTheJunctionAheadOfTheExtract) {
   const ExtractJunctions extract = ReadExtractJunctions(DEMO_OSM_PATH);
@@ -120,9 +76,11 @@ TEST_F(MapEngineTest, DemoMapNextCrossStreetsMeetAtTheJunctionAheadOfTheExtract)
   std::vector<double> millis;
   for (const SampledStreetPosition& p : positions) {
     const auto start = std::chrono::steady_clock::now();
-    const Heard heard = NextCrossStreets(map_, p);
+    const HeardCrossStreets heard = AskNextCrossStreets(*map_, p.point, p.name, p.heading);
     millis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    if (heard.names.empty()) {
+    EXPECT_EQ(heard.hr, S_OK);
+    EXPECT_TRUE(heard.wellFormed);
+    if (heard.streets.empty()) {
       // Nothing to tell is right where the way meets no street of another
       // name before it ends (a loop, a way going on under its own name).
       const OsmJunction* next = p.junction != 0 ? extract.JunctionAt(p.junction) : nullptr;
@@ -132,15 +90,16 @@ TEST_F(MapEngineTest, DemoMapNextCrossStreetsMeetAtTheJunctionAheadOfTheExtract)
     }
     ++answered;
     // Every cross street is told at the one intersection.
-    for (const TiPoint& q : heard.points) EXPECT_TRUE(q.x == heard.points[0].x && q.y == heard.points[0].y);
-    const OsmJunction* junction = junctionAt(heard.points[0]);
+    const TiPoint at = heard.streets[0].at;
+    for (const HeardCrossStreet& c : heard.streets) EXPECT_TRUE(c.at.x == at.x && c.at.y == at.y);
+    const OsmJunction* junction = junctionAt(at);
     const bool ahead = AreHeadingAndOrientationSimilar(
-        p.heading, BearingBetweenMapPoints(p.point.x, p.point.y, heard.points[0].x, heard.points[0].y), 90);
+        p.heading, BearingBetweenMapPoints(p.point.x, p.point.y, at.x, at.y), 90);
     aheadOfWalker += ahead ? 1 : 0;
     if (junction == nullptr) {
       // Not a junction: where the street ends, told as the street alone.
-      const bool alone = heard.names.size() == 1 && heard.names[0] == p.name;
-      streetEnd += alone && streetEnds.count({heard.points[0].x, heard.points[0].y}) > 0 ? 1 : 0;
+      const bool alone = heard.streets.size() == 1 && heard.streets[0].name == p.name;
+      streetEnd += alone && streetEnds.count({at.x, at.y}) > 0 ? 1 : 0;
       continue;
     }
     ++atJunction;
@@ -160,7 +119,8 @@ TEST_F(MapEngineTest, DemoMapNextCrossStreetsMeetAtTheJunctionAheadOfTheExtract)
       }
     }
     bool all = true;
-    for (const std::string& name : heard.names) {
+    for (const HeardCrossStreet& c : heard.streets) {
+      const std::string& name = c.name;
       if (!nameless(name) && junction->names.count(name) == 0) {
         all = false;
         std::printf("  %s heading %d: \"%s\" does not meet at node %lld\n", p.name.c_str(), p.heading, name.c_str(),

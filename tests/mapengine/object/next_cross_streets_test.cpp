@@ -15,27 +15,13 @@
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/os/text.h"
+#include "tests/mapengine/object/cross_street_list.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
 #include "tests/mapengine/object/street_fixtures.h"
 #include "tests/mapengine/object/town_fixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
-
-struct Crossing {
-  std::string name;
-  TiPoint at;
-  int orientation;
-  int side;
-  bool mustCross;
-  int connectType;
-};
-
-struct Answer {
-  HRESULT hr;
-  int heading;
-  std::vector<Crossing> streets;
-};
 
 class NextCrossStreetsTest : public MapEngineTest {
  protected:
@@ -51,61 +37,10 @@ class NextCrossStreetsTest : public MapEngineTest {
     ASSERT_NE(map_->m_Rdr.get(), nullptr);
   }
 
-  Answer Ask(TiPoint at, const std::string& street, int heading, const char16_t* request = u"") {
-    const DegreePoint p = MapUnitsToDegrees(at.x, at.y);
-    BSTR name = SysAllocString(platform::Utf8ToUtf16(street).c_str());
-    BSTR parameters = SysAllocString(request);
-    VARIANT out;
-    VariantInit(&out);
-    Answer answer{};
-    answer.heading = heading;
-    answer.hr = static_cast<IMap*>(map_)->FindNextCrossStreets(p.latitude, p.longitude, &name, &parameters,
-                                                               &answer.heading, &out);
-    SysFreeString(name);
-    SysFreeString(parameters);
-    EXPECT_EQ(out.vt, VT_ARRAY | VT_VARIANT);
-    if (out.vt == (VT_ARRAY | VT_VARIANT)) {
-      LONG lower = 0, upper = -1;
-      SafeArrayGetLBound(out.parray, 1, &lower);
-      SafeArrayGetUBound(out.parray, 1, &upper);
-      EXPECT_EQ(lower, 0);
-      for (LONG i = lower; i <= upper; ++i) {
-        VARIANT item;
-        VariantInit(&item);
-        EXPECT_EQ(SafeArrayGetElement(out.parray, &i, &item), S_OK);
-        ICrossStreet* cross = nullptr;
-        if (item.vt == VT_DISPATCH && item.pdispVal != nullptr &&
-            SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
-          Crossing c{};
-          BSTR text = nullptr;
-          double lat = 0, lon = 0;
-          INT orientation = 0, connect = 0;
-          CARTOVELSideOfStreet side{};
-          VARIANT_BOOL must = 0;
-          cross->GetName(&text);
-          cross->GetLatitude(&lat);
-          cross->GetLongitude(&lon);
-          cross->GetOrientation(&orientation);
-          cross->GetConnectType(&connect);
-          cross->GetSideOfStreet(&side);
-          cross->MustCrossStreet(&must);
-          c.name = platform::Utf16ToUtf8(BstrView(text));
-          SysFreeString(text);
-          c.at = DegreesToMapUnits(lat, lon);
-          c.orientation = orientation;
-          c.side = side;
-          c.mustCross = must != 0;
-          c.connectType = connect;
-          answer.streets.push_back(c);
-          cross->Release();
-        } else {
-          ADD_FAILURE() << "entry " << i << " is not a cross street";
-        }
-        VariantClear(&item);
-      }
-    }
-    VariantClear(&out);
-    return answer;
+  HeardCrossStreets Ask(TiPoint at, const std::string& street, int heading) {
+    HeardCrossStreets heard = AskNextCrossStreets(*map_, at, street, heading);
+    EXPECT_TRUE(heard.wellFormed);
+    return heard;
   }
 };
 
@@ -149,10 +84,10 @@ TEST_F(NextCrossStreetsTest, FromEveryBlockTheStreetsOfTheIntersectionAheadInOrd
     if (b.ahead < 0 || std::string(b.street).empty()) continue;
     const town::Intersection& x = town::Intersections()[static_cast<std::size_t>(b.ahead)];
     SCOPED_TRACE(std::string(b.street) + " heading " + std::to_string(b.heading) + " towards " + x.what);
-    const Answer a = Ask(b.at, b.street, b.heading);
+    const HeardCrossStreets a = Ask(b.at, b.street, b.heading);
     EXPECT_EQ(a.hr, S_OK);
     std::vector<std::pair<std::string, int>> got;
-    for (const Crossing& c : a.streets) {
+    for (const HeardCrossStreet& c : a.streets) {
       EXPECT_TRUE(Near(c.at, x.at)) << c.name << " at " << c.at.x << "," << c.at.y;
       EXPECT_EQ(c.side, CARTOVELSideUnknown) << c.name;
       // The ramp is named by where it leads; its label is checked below.
@@ -174,16 +109,16 @@ TEST_F(NextCrossStreetsTest, FromEveryBlockTheStreetsOfTheIntersectionAheadInOrd
 TEST_F(NextCrossStreetsTest, RampsAreNamedByWhereTheyLead) {
   // On the freeway towards the exit: the ramp is named from the exit sign
   // (the road it leads to, the exit number and the destinations).
-  const Answer exit = Ask(town::Pt(1000, town::kFreewayY), town::kFreewayName, town::kEast);
+  const HeardCrossStreets exit = Ask(town::Pt(1000, town::kFreewayY), town::kFreewayName, town::kEast);
   std::vector<std::string> names;
-  for (const Crossing& c : exit.streets) names.push_back(c.name);
+  for (const HeardCrossStreet& c : exit.streets) names.push_back(c.name);
   EXPECT_EQ(names, (std::vector<std::string>{"A 20", "Ramp to B 104. Exit 12, toward Berlin, Prenzlau", "A 20"}));
 
   // On Bahnhofstraße towards its corner with Lindenstraße, where the ramp
   // comes down: no sign there, so the ramp is named by the road it comes from.
-  const Answer foot = Ask(town::Pt(2400, town::kBahnhofY), "Bahnhofstraße", town::kEast);
+  const HeardCrossStreets foot = Ask(town::Pt(2400, town::kBahnhofY), "Bahnhofstraße", town::kEast);
   names.clear();
-  for (const Crossing& c : foot.streets) names.push_back(c.name);
+  for (const HeardCrossStreet& c : foot.streets) names.push_back(c.name);
   EXPECT_EQ(names, (std::vector<std::string>{"Lindenstraße", "Bahnhofstraße", "Ramp from A 20"}));
 }
 
@@ -191,16 +126,16 @@ TEST_F(NextCrossStreetsTest, AWalkerOnAnIntersectionGoesOnToTheNextOneOrHearsNot
   const auto& all = town::Intersections();
   // On the plain crossing of Schulstraße and Eichenstraße facing east: the
   // next intersection is where Schulstraße meets Lindenstraße.
-  const Answer east = Ask(all[town::kSchulEichen].at, "Schulstraße", town::kEast);
+  const HeardCrossStreets east = Ask(all[town::kSchulEichen].at, "Schulstraße", town::kEast);
   ASSERT_FALSE(east.streets.empty());
-  for (const Crossing& c : east.streets) EXPECT_TRUE(Near(c.at, all[town::kSchulLinden].at)) << c.name;
+  for (const HeardCrossStreet& c : east.streets) EXPECT_TRUE(Near(c.at, all[town::kSchulLinden].at)) << c.name;
   // Facing 40 degrees off the street the walker turns onto it.
-  const Answer turned = Ask(all[town::kSchulEichen].at, "Schulstraße", 140);
+  const HeardCrossStreets turned = Ask(all[town::kSchulEichen].at, "Schulstraße", 140);
   ASSERT_FALSE(turned.streets.empty());
-  for (const Crossing& c : turned.streets) EXPECT_TRUE(Near(c.at, all[town::kGartenEichen].at)) << c.name;
+  for (const HeardCrossStreet& c : turned.streets) EXPECT_TRUE(Near(c.at, all[town::kGartenEichen].at)) << c.name;
   // At the T where Kirchstraße ends, facing east between the streets: no
   // street leaves within 50 degrees, so there is nothing ahead to tell.
-  const Answer none = Ask(all[town::kKirchEichen].at, "Kirchstraße", 100);
+  const HeardCrossStreets none = Ask(all[town::kKirchEichen].at, "Kirchstraße", 100);
   EXPECT_EQ(none.hr, S_OK);
   EXPECT_TRUE(none.streets.empty());
 }
@@ -208,16 +143,16 @@ TEST_F(NextCrossStreetsTest, AWalkerOnAnIntersectionGoesOnToTheNextOneOrHearsNot
 TEST_F(NextCrossStreetsTest, WithoutAHeadingTheNearestIntersectionAndTheStreetsDirection) {
   // Mid-block on Eichenstraße nearer Kirchstraße (1200 of 900..1500 is the
   // middle; 1400 is near the T).
-  const Answer a = Ask(town::Pt(town::kEichenX, 1400), "Eichenstraße", -1);
+  const HeardCrossStreets a = Ask(town::Pt(town::kEichenX, 1400), "Eichenstraße", -1);
   ASSERT_FALSE(a.streets.empty());
-  for (const Crossing& c : a.streets) EXPECT_TRUE(Near(c.at, town::Intersections()[town::kKirchEichen].at)) << c.name;
+  for (const HeardCrossStreet& c : a.streets) EXPECT_TRUE(Near(c.at, town::Intersections()[town::kKirchEichen].at)) << c.name;
   EXPECT_TRUE(AreHeadingAndOrientationSimilar(a.heading, town::kNorth, 2)) << a.heading;
 }
 
 TEST_F(NextCrossStreetsTest, TowardsADeadEndTheEndIsAllThereIs) {
-  const Answer a = Ask(town::Pt(town::kAhornX, 2300), "Ahornstraße", town::kNorth);
+  const HeardCrossStreets a = Ask(town::Pt(town::kAhornX, 2300), "Ahornstraße", town::kNorth);
   EXPECT_EQ(a.hr, S_OK);
-  for (const Crossing& c : a.streets) {
+  for (const HeardCrossStreet& c : a.streets) {
     EXPECT_EQ(c.name, "Ahornstraße");
     EXPECT_TRUE(Near(c.at, town::kDeadEnd));
   }
