@@ -221,13 +221,7 @@ class AddCrossStreetTest : public CrossStreetListTest {
     map.Add(Street("Oak Rd", {At(0, 0), At(0, 1000), J()}));
     map.Add(Road("", {J(), At(1000, 200)}, '3'));
     map.Add(Road("", {J(), At(400, 1000)}, '8'));
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(built.ok) << built.error;
-    const std::string file = root_ + "/crossing.rmf";
-    std::string error;
-    ASSERT_TRUE(rmfbuild::WriteFile(built.description, file, &error)) << error;
-    OpenMapFile(file);
-    ASSERT_NE(map_->m_Rdr.get(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(map, "crossing.rmf"));
     ASSERT_EQ(GetNearbyCrossStreetFeatures(map_->m_Rdr.get(), J(), 1, 2, 15, &features_, "4567"), 4);
   }
 

@@ -80,13 +80,7 @@ class IntersectionSearchTest : public MapEngineTest {
   void Load(std::vector<rmfbuild::Feature> features) {
     rmfbuild::FeatureMap map;
     for (rmfbuild::Feature& f : features) map.Add(std::move(f));
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(built.ok) << built.error;
-    const std::string file = root_ + "/streets.rmf";
-    std::string error;
-    ASSERT_TRUE(rmfbuild::WriteFile(built.description, file, &error)) << error;
-    OpenMapFile(file);
-    ASSERT_NE(map_->m_Rdr.get(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(map, "streets.rmf"));
   }
 
   // The search from `from` along the street the engine puts the user on.

@@ -28,13 +28,7 @@ class NextCrossStreetsTest : public MapEngineTest {
   void SetUp() override {
     MapEngineTest::SetUp();
     LoadEnglish();
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(town::TownMap());
-    ASSERT_TRUE(built.ok) << built.error;
-    const std::string file = root_ + "/town.rmf";
-    std::string error;
-    ASSERT_TRUE(rmfbuild::WriteFile(built.description, file, &error)) << error;
-    OpenMapFile(file);
-    ASSERT_NE(map_->m_Rdr.get(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(town::TownMap(), "town.rmf"));
   }
 
   HeardCrossStreets Ask(TiPoint at, const std::string& street, int heading) {

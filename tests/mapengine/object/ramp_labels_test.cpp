@@ -51,13 +51,7 @@ class RampLabelsTest : public MapEngineTest {
   void Open(rmfbuild::FeatureMap& map) {
     ASSERT_EQ(map_->CleanUp(), S_OK);
     std::filesystem::remove_all(root_ + "/Storage Card/Maps");
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(built.ok) << built.error;
-    const std::string file = root_ + "/ramps.rmf";
-    std::string error;
-    ASSERT_TRUE(rmfbuild::WriteFile(built.description, file, &error)) << error;
-    OpenMapFile(file);
-    ASSERT_NE(map_->m_Rdr.get(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(map, "ramps.rmf"));
     LoadEnglish();  // the library goes with the maps
   }
 
