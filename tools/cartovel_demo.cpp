@@ -145,7 +145,7 @@ constexpr std::int32_t kStreetSearchUnits = 2000;
 // The nearest street part named `street` (by the map engine's rule for name
 // texts) within the search box; false when there is none.
 bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at, RmfFeatureRef* part,
-                       std::int32_t* feet) {
+                       std::int32_t* feet, std::int32_t* bearing) {
   const TiRect box{at.x - kStreetSearchUnits, at.y - kStreetSearchUnits, at.x + kStreetSearchUnits,
                    at.y + kStreetSearchUnits};
   std::int32_t best = -1;
@@ -156,6 +156,7 @@ bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at,
       if (best < 0 || d < best) {
         best = d;
         *part = hit.reference;
+        *bearing = BearingBetweenMapPoints(hit.points[i - 1].x, hit.points[i - 1].y, hit.points[i].x, hit.points[i].y);
       }
     }
   }
@@ -205,6 +206,53 @@ void ShowRoute(RmfReader* reader, const char* mode, bool walking, TiPoint from, 
   (void)RmfRouteDestroy(route);
 }
 
+// The cross streets of the next intersection along the street, through
+// IMap::FindNextCrossStreets as the navigation engine asks.
+void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) {
+  BSTR street = Bstr(a.street);
+  BSTR request = Bstr("");
+  INT newHeading = heading;
+  VARIANT list;
+  VariantInit(&list);
+  const HRESULT hr = static_cast<IMap&>(engine).FindNextCrossStreets(a.lat, a.lon, &street, &request, &newHeading, &list);
+  SysFreeString(street);
+  SysFreeString(request);
+  std::string names;
+  double lat = 0, lon = 0;
+  if (SUCCEEDED(hr) && list.vt == (VT_ARRAY | VT_VARIANT)) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(list.parray, 1, &lower);
+    SafeArrayGetUBound(list.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+      VARIANT item;
+      VariantInit(&item);
+      SafeArrayGetElement(list.parray, &i, &item);
+      ICrossStreet* cross = nullptr;
+      if (item.vt == VT_DISPATCH &&
+          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
+        BSTR name = nullptr;
+        INT orientation = -1;
+        cross->GetName(&name);
+        cross->GetOrientation(&orientation);
+        cross->GetLatitude(&lat);
+        cross->GetLongitude(&lon);
+        if (!names.empty()) names += ", ";
+        names += Text(name) + " (" + std::to_string(orientation) + "°)";
+        SysFreeString(name);
+        cross->Release();
+      }
+      VariantClear(&item);
+    }
+  }
+  VariantClear(&list);
+  if (names.empty()) {
+    std::printf("    walking %d°: no intersection ahead\n", static_cast<int>(heading));
+  } else {
+    std::printf("    walking %d°: next intersection %.0f m ahead, streets from the one ahead clockwise: %s\n",
+                static_cast<int>(heading), DistanceMeters(a.lon, a.lat, lon, lat), names.c_str());
+  }
+}
+
 void ShowAddresses(CMap& engine) {
   RmfReader* reader = engine.m_Rdr.get();
   if (reader == nullptr) {
@@ -219,13 +267,16 @@ void ShowAddresses(CMap& engine) {
     std::printf("  %s %s (%.7f, %.7f)\n", a.street, a.number, a.lat, a.lon);
     RmfFeatureRef part{};
     std::int32_t feet = 0;
-    if (!NearestStreetPart(reader, a.street, at, &part, &feet)) {
+    std::int32_t bearing = 0;
+    if (!NearestStreetPart(reader, a.street, at, &part, &feet, &bearing)) {
       std::printf("    no street of that name nearby\n");
     } else {
       const std::string named = platform::Utf16ToUtf8(GetStreetName(engine, part, false, false, false));
       const std::string number = platform::Utf16ToUtf8(engine.GetStreetAddressText(part, at, -1));
       std::printf("    street: \"%s\" (%.0f m away); house number there: %s\n", named.c_str(), feet * 0.3048,
                   number.empty() ? "none" : number.c_str());
+      // Both ways along the street, as a walker facing either way asks.
+      for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
     }
     const DemoAddress& b = kAddresses[(i + 1) % count];
     const TiPoint to = DegreesToMapUnits(b.lat, b.lon);

@@ -168,8 +168,6 @@ HRESULT CMap::FindDrivingRoute(double, double, double, double, BSTR*, CARTOVELRo
   return E_NOTIMPL;
 }
 
-HRESULT CMap::FindNextCrossStreets(double, double, BSTR*, BSTR*, INT*, VARIANT*) { return E_NOTIMPL; }
-
 HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }

@@ -21,6 +21,7 @@
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
 #include "mapengine/object/CartovelLib.h"
+#include "mapengine/object/RampLabels.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/atl.h"
@@ -39,6 +40,8 @@ struct NextIntersectionCache {
 
   static NextIntersectionCache Empty() { return {0.0, 0.0, -1, RmfFeatureRef{}, 0x7FFFFFFF, 0x7FFFFFFF}; }
 };
+
+class CrossStreetVector;
 
 // What the house-number routines need of the engine: its map reader and where
 // to log.
@@ -296,6 +299,45 @@ class CMap : public com::ComClass<CMap, IMap> {
   // street's name and names already said, joined with ", and ".
   std::u16string JoinStreetNames(const std::vector<RmfFeatureRef>& features, std::u16string_view currentName,
                                  bool stripped, bool expanded, bool rampFlag);
+
+  // The intersection ahead (NearestFeature.cpp): the point found from the
+  // street in the heading's orientation, kept with its arguments so that a
+  // repeated question does not search again; (0x7FFFFFFF, 0x7FFFFFFF) when
+  // there is none. Positions in degrees.
+  TiPoint GetNextIntersectionPoint(double latitude, double longitude, std::int32_t heading);
+  // Distance in feet (mode 1) or bearing in degrees (mode 2) from the
+  // position to the nearest cross street at the next intersection; -1 when
+  // there is none.
+  std::int32_t FindNearestIntersection(double latitude, double longitude, std::int32_t heading, int mode);
+  // The names of the streets at the next intersection other than the current
+  // street, joined; "" when there is none.
+  std::u16string GetIntersectionNameText(double latitude, double longitude, std::int32_t heading, bool stripped,
+                                         bool expanded);
+  std::u16string GetIntersectionDistanceText(double latitude, double longitude, std::int32_t heading);
+  std::u16string GetIntersectionHeadingText(double latitude, double longitude, std::int32_t heading);
+
+  // Cross streets (CrossStreets.cpp, NextCrossStreets.cpp). The worker of
+  // FindNextCrossStreets: the request keywords, the intersection the user
+  // stands on, then the next one ahead. Returns the new heading.
+  std::int32_t FindNextCrossStreetsInternal(double latitude, double longitude, std::int32_t heading,
+                                            std::u16string streetName, std::u16string_view request,
+                                            CrossStreetVector& out);
+  // Appends one cross street for `feature` at the intersection (named, a ramp
+  // by where it leads, oriented away from the intersection) unless the list
+  // holds one of the same name and orientation.
+  void AddCrossStreetToVector(const RampExitInfoMap& exits, const RmfFeatureRef& feature, TiPoint intersection,
+                              TiPoint location, INT connectType, CARTOVELSideOfStreet side, CrossStreetVector& list,
+                              bool expanded, bool includeConnectors);
+
+  // Ramp labels and the intersection test (RampLabels.cpp). The name under
+  // which a ramp (rampFlag) or a junction connector at `intersection` is
+  // announced; never fails: the sign texts, else language string 20581.
+  std::u16string GetRampConnections(const RampExitInfoMap& exits, TiPoint intersection, const RmfFeatureRef& ramp,
+                                    bool rampFlag);
+  // Whether `test` is a real intersection. `reference` picks the current
+  // feature (the one with an end there); `sameRoad` counts features of the
+  // current road's own kind, `byClass` also leaves out secondary roads.
+  bool IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool byClass);
 
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;

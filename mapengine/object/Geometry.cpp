@@ -336,3 +336,20 @@ void ClearPointBuffer(PointBuffer& buffer) {
   std::vector<TiPoint>().swap(buffer.data);
   buffer.count = 0;
 }
+
+TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet) {
+  constexpr double kRadiansPerDegree = 0.017453292519943295;
+  constexpr double kNauticalMilesPerFoot = 0.00016457883357315844;
+  constexpr double kRadiansPerNauticalMile = 0.0002908882086657216;
+  constexpr double kPi = 3.14159265358979323846;
+  const DegreePoint start = MapUnitsToDegrees(point.x, point.y);
+  const double lat1 = start.latitude * kRadiansPerDegree;
+  const double lon1 = start.longitude * kRadiansPerDegree;
+  const double d = feet * kNauticalMilesPerFoot * kRadiansPerNauticalMile;
+  // The course counts west-positive, as the formula's longitudes do.
+  const double t = (360 - heading) * kRadiansPerDegree;
+  const double lat = std::asin(std::sin(lat1) * std::cos(d) + std::cos(lat1) * std::sin(d) * std::cos(t));
+  double lon = lon1;
+  if (std::cos(lat) != 0) lon = std::fmod(lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + kPi, 2 * kPi) - kPi;
+  return DegreesToMapUnits(lat * 57.29577951308232, lon * 57.29577951308232);
+}

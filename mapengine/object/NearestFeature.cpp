@@ -12,6 +12,7 @@
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeaturesNear.h"
 #include "mapengine/object/CMap.h"
+#include "mapengine/object/CrossStreets.h"
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/StreetWalk.h"
@@ -387,4 +388,81 @@ std::u16string CMap::JoinStreetNames(const std::vector<RmfFeatureRef>& features,
     text += name;
   }
   return text;
+}
+
+// ---- the intersection ahead -------------------------------------------------------------
+
+TiPoint CMap::GetNextIntersectionPoint(double latitude, double longitude, std::int32_t heading) {
+  const NextIntersectionCache& cached = m_NextIntersectionCache;
+  if (latitude == cached.latitude && longitude == cached.longitude && heading == cached.heading) {
+    return TiPoint{cached.x, cached.y};
+  }
+  const TiPoint none{0x7FFFFFFF, 0x7FFFFFFF};
+  const TiPoint point = DegreesToMapUnits(latitude, longitude);
+  const RmfFeatureRef street = GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "4567");
+  if (IsNullFeatureRef(street)) return none;
+  std::int32_t searchHeading = heading;
+  const TiPoint found = FindBestIntersection(*this, point, u"", street, &searchHeading, false, false);
+  if (found.x == none.x && found.y == none.y) return none;
+  m_NextIntersectionCache = NextIntersectionCache{latitude, longitude, heading, street, found.x, found.y};
+  return found;
+}
+
+std::int32_t CMap::FindNearestIntersection(double latitude, double longitude, std::int32_t heading, int mode) {
+  const TiPoint at = GetNextIntersectionPoint(latitude, longitude, heading);
+  if (at.x == 0x7FFFFFFF && at.y == 0x7FFFFFFF) return -1;
+  std::vector<RmfFeatureRef> list;
+  const std::int32_t found =
+      GetNearbyCrossStreetFeatures(m_Rdr.get(), at, 2, kNearSearchLargestFeet, kNearFeaturesLimit, &list, "4567");
+  if (found < 1) return -1;
+  const std::u16string currentName =
+      GetFeatureAttribute(*this, m_NextIntersectionCache.street, kAttributeStreetName, false);
+  const TiPoint position = DegreesToMapUnits(latitude, longitude);
+  std::int32_t nearest = -1;
+  std::int32_t bearing = -1;
+  TiPoint points[kMaxFeaturePoints];
+  for (const RmfFeatureRef& feature : list) {
+    const std::int32_t n = GetFeaturePointsCapped(m_Rdr.get(), feature, points);
+    if (n < 2) continue;
+    if (GetFeatureAttribute(*this, feature, kAttributeStreetName, false) == currentName) continue;
+    const TiPoint first = points[0];
+    const TiPoint last = points[n - 1];
+    if (!AreMapPointsNear(first.x, first.y, at.x, at.y) && !AreMapPointsNear(last.x, last.y, at.x, at.y)) continue;
+    const std::int32_t d = DistanceFeetToSegment(position, first, last);
+    if (nearest == -1 || d < nearest) {
+      nearest = d;
+      bearing = BearingToSegment(position, first, last);
+    }
+  }
+  if (mode == 1) return nearest;
+  if (mode == 2) return bearing;
+  return -1;
+}
+
+std::u16string CMap::GetIntersectionNameText(double latitude, double longitude, std::int32_t heading, bool stripped,
+                                             bool expanded) {
+  const TiPoint at = GetNextIntersectionPoint(latitude, longitude, heading);
+  if (at.x == 0x7FFFFFFF && at.y == 0x7FFFFFFF) return {};
+  std::vector<RmfFeatureRef> list;
+  GetNearbyCrossStreetFeatures(m_Rdr.get(), at, 2, kNearSearchLargestFeet, kNearFeaturesLimit, &list, "4567");
+  // The current street's name in the form the names are compared in.
+  std::u16string currentName = GetFeatureAttribute(*this, m_NextIntersectionCache.street, kAttributeStreetName, false);
+  if (stripped) {
+    currentName = StripStreetName(currentName);
+  } else if (expanded) {
+    currentName = ExpandStreetName(currentName);
+  }
+  return JoinStreetNames(list, currentName, stripped, expanded, false);
+}
+
+std::u16string CMap::GetIntersectionDistanceText(double latitude, double longitude, std::int32_t heading) {
+  const std::int32_t feet = FindNearestIntersection(latitude, longitude, heading, 1);
+  if (feet == -1) return {};
+  return platform::FormatW(u"%lu", {static_cast<unsigned long>(feet)});
+}
+
+std::u16string CMap::GetIntersectionHeadingText(double latitude, double longitude, std::int32_t heading) {
+  const std::int32_t degrees = FindNearestIntersection(latitude, longitude, heading, 2);
+  if (degrees == -1) return {};
+  return platform::FormatW(u"%d", {degrees});
 }

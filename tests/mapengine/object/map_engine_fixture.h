@@ -18,6 +18,8 @@
 #include "platform/os/device.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/live_objects.h"
+#include "tools/rmfbuild/RmfBuilder.h"
+#include "tools/rmfbuild/RmfFeatures.h"
 
 class MapEngineTest : public LiveObjectsTest {
  protected:
@@ -62,6 +64,18 @@ class MapEngineTest : public LiveObjectsTest {
     EXPECT_EQ(std::u16string(BstrView(result)), u"OK");
     SysFreeString(folder);
     SysFreeString(result);
+  }
+
+  // Builds `map` into the map file `name` and opens it; call through
+  // ASSERT_NO_FATAL_FAILURE.
+  void OpenBuiltMap(const rmfbuild::FeatureMap& map, const std::string& name) {
+    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
+    ASSERT_TRUE(built.ok) << built.error;
+    const std::string file = root_ + "/" + name;
+    std::string error;
+    ASSERT_TRUE(rmfbuild::WriteFile(built.description, file, &error)) << error;
+    OpenMapFile(file);
+    ASSERT_NE(map_->m_Rdr.get(), nullptr);
   }
 
   std::string root_;

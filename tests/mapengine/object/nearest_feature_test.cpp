@@ -54,13 +54,7 @@ class NearestFeatureTest : public MapEngineTest {
     map.Add(std::move(alder));
     map.Add(Street("Cedar Rd", {J(), At(3800, 470)}));
     map.Add(Street("Dogwood Rd", {J(), At(3800, 130)}));
-    const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(map);
-    ASSERT_TRUE(built.ok) << built.error;
-    const std::string file = root_ + "/near.rmf";
-    std::string error;
-    ASSERT_TRUE(rmfbuild::WriteFile(built.description, file, &error)) << error;
-    OpenMapFile(file);
-    ASSERT_NE(map_->m_Rdr.get(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(map, "near.rmf"));
   }
 };
 

@@ -34,6 +34,17 @@ inline rmfbuild::Feature Street(const std::string& name, std::vector<TiPoint> po
   return f;
 }
 
+// A street of another road type (route-class value: road type, kind, speed
+// class 'F', toll mark), one-way when told: '1' freeway and '9' ramp (kind
+// '1'), '8' roundabout, '2' and '3' main and local roads.
+inline rmfbuild::Feature Road(const std::string& name, std::vector<TiPoint> points, char roadType, char kind = ' ',
+                              bool toll = false, rmfbuild::OneWay way = rmfbuild::OneWay::kBoth) {
+  rmfbuild::Feature f = rmfbuild::Feature::Line(rmfbuild::FeatureClass{1, 7, rmfbuild::FeatureCategory::kLine},
+                                                rmfbuild::RoadValue(roadType, kind, 'F', toll), std::move(points), name);
+  f.SetOneWay(way);
+  return f;
+}
+
 class StreetMap {
  public:
   StreetMap() : maps_(16u << 20) {}
