@@ -208,10 +208,6 @@ HRESULT CMap::GetCrossStreets(BSTR, LONG, LONG, LONG, VARIANT_BOOL, VARIANT*, LO
 
 HRESULT CMap::GetStreetOrientation(double, double, SHORT, SHORT*) { return E_NOTIMPL; }
 
-HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT, SHORT, double, double, SHORT, double, double, double*) {
-  return E_NOTIMPL;
-}
-
 HRESULT CMap::RouteClose() { return E_NOTIMPL; }
 
 HRESULT CMap::UpdateFeatureIdsForRoute(RouteTypeAutomatic, CARTOVELRouteTurnPreference, CARTOVELRouteVehicleMode,

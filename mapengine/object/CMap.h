@@ -339,6 +339,10 @@ class CMap : public com::ComClass<CMap, IMap> {
   // current road's own kind, `byClass` also leaves out secondary roads.
   bool IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool byClass);
 
+  // Route requests and the route thread (RouteRequest.cpp).
+
+  // Route steps (RouteSteps.cpp).
+
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
 
