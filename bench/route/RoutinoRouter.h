@@ -48,7 +48,13 @@ class RoutinoRouter final : public BenchRouter {
   RoutinoRouter(const RoutinoRouter&) = delete;
   RoutinoRouter& operator=(const RoutinoRouter&) = delete;
 
-  const char* Name() const override { return "Routino"; }
+  const char* Name() const override { return directions_ ? "Routino+text" : "Routino"; }
+
+  // With directions, a route comes with Routino's text directions (a line
+  // per junction where the route turns or the road's name changes,
+  // ROUTINO_ROUTE_LIST_TEXT) instead of the list of all its points: the
+  // peer of a whole route request that ends in spoken steps.
+  void SetDirections(bool directions) { directions_ = directions; }
 
   // The time covers finding the two waypoints (the nearest point of a road
   // the profile may use) and calculating the route with its list of points;
@@ -65,6 +71,7 @@ class RoutinoRouter final : public BenchRouter {
   Routino_Translation* translation_ = nullptr;  // owned by the library's translation list
   bool profilesLoaded_ = false;
   bool translationsLoaded_ = false;
+  bool directions_ = false;
 };
 
 }  // namespace routebench
