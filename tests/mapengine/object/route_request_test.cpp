@@ -165,8 +165,7 @@ TEST_F(RouteRequestTest, AWalkingRouteLogsEachStageAndKeepsItsFeatures) {
       u"          RouteThread::RmfRouteCreate done",
       u"          RouteThread::SetRouteWalking done",
       u"            RouteThread::(RmfRouteFind) Started",
-      u"            RouteThread::(RmfRouteFind) Call Ended with " + std::u16string(platform::Utf8ToUtf16(
-                                                                       std::to_string(features))) +
+      u"            RouteThread::(RmfRouteFind) Call Ended with " + platform::Utf8ToUtf16(std::to_string(features)) +
           u" features found",
       u"            RouteThread::(RmfRouteRetrieve) Started",
       u"            RouteThread::(RmfRouteRetrieve) Call Ended with 1 return code",
@@ -327,7 +326,8 @@ TEST_F(RouteRequestTest, WithoutMapsTheRouteCannotBeCreated) {
   VariantInit(&result);
   ASSERT_EQ(Walk(kOneWayEast, kOneWayWest, &result), S_OK);
   EXPECT_EQ(result.vt, VT_EMPTY);
-  EXPECT_TRUE(LoggedInOrder({u"          RouteThread::Started", u"          ****ERROR****RouteThread::RmfRouteCreate Error",
+  EXPECT_TRUE(LoggedInOrder({u"          RouteThread::Started",
+                             u"          ****ERROR****RouteThread::RmfRouteCreate Error",
                              u"       ****WARNING***CRouteThreadHelper::Route not created."}));
 }
 
