@@ -288,6 +288,12 @@ struct RouteStepBuilder::State {
     return place;
   }
 
+  // A step inside a feature is reached along that feature itself.
+  void CameAlong(RouteStepPlace& place) const {
+    place.hasPreviousFeature = true;
+    place.previousFeature = place.feature;
+  }
+
   // The name of the first street after feature `index` that is no ramp.
   std::u16string StreetAfterRamp(std::int32_t index) const {
     RmfReader* reader = map.m_Rdr.get();
@@ -395,6 +401,7 @@ bool RouteStepBuilder::AddFeatureSteps(std::int32_t index, std::vector<WayPointO
       while (j < points.size() && SamePoint(points[j], p)) ++j;
       RouteStepPlace place = s.Place(p, index, j < points.size() ? &points[j] : nullptr);
       place.turnTest = true;
+      if (k > 0) s.CameAlong(place);
       place.nameFromPoint = fromPoint;
       place.rampTarget = s.StreetAfterRamp(index);
       s.Add(out, place);
@@ -406,6 +413,7 @@ bool RouteStepBuilder::AddFeatureSteps(std::int32_t index, std::vector<WayPointO
     if (s.metres > kLongestStretchMetres) {
       RouteStepPlace place = s.Place(points[end], index, nullptr);
       place.turnTest = true;
+      s.CameAlong(place);
       s.Add(out, place);
     }
     return true;
@@ -424,6 +432,7 @@ bool RouteStepBuilder::AddFeatureSteps(std::int32_t index, std::vector<WayPointO
   } else {
     RouteStepPlace foot = s.Place(onRoute, index, &s.destination);
     foot.turnTest = true;
+    s.CameAlong(foot);
     s.Add(out, foot);
     s.Pass(s.destination);
     RouteStepPlace last = s.Place(s.destination, index, nullptr);

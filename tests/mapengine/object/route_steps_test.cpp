@@ -364,6 +364,45 @@ TEST_F(RouteStepsTest, RampStepIsNamedByWhereItLeads) {
               static_cast<double>(steps.size()));
 }
 
+// A feature without a line cannot be told: the builder refuses it and says
+// which check failed, for the second feature as the beginning step's.
+TEST_F(RouteStepsTest, FeatureWithoutPointsFails) {
+  ASSERT_NO_FATAL_FAILURE(OpenTown());
+  const Deg from = D(Pt(town::kAhornX, 600));
+  const Deg to = D(Pt(town::kEichenX, 1200));
+  std::vector<RmfFeatureRef> features = FindRoute(from, to, true);
+  ASSERT_GE(features.size(), 3u);
+  const auto logged = [this](std::u16string_view text) {
+    for (const std::u16string& line : debugOutput_) {
+      if (line.find(text) != std::u16string::npos) return true;
+    }
+    return false;
+  };
+  const std::vector<RmfFeatureRef> broken[] = {
+      {RmfFeatureRef{}, features[1]},
+      {features[0], RmfFeatureRef{}},
+      {features[0], features[1], RmfFeatureRef{}},
+  };
+  for (std::size_t b = 0; b < std::size(broken); ++b) {
+    SCOPED_TRACE(b);
+    debugOutput_.clear();
+    const std::vector<RmfFeatureRef>& route = broken[b];
+    RouteStepBuilder builder(*map_, from.lat, from.lon, to.lat, to.lon, 1, route.data(),
+                             static_cast<std::int32_t>(route.size()));
+    std::vector<WayPointOwner> made;
+    bool ok = true;
+    for (std::int32_t i = 0; ok && i < static_cast<std::int32_t>(route.size()); ++i) ok = builder.AddFeatureSteps(i, made);
+    EXPECT_FALSE(ok);
+    if (b == 1) {
+      EXPECT_TRUE(logged(u"RouteThread::(RmfFeaturePoints(1)) had only 0 points"));
+      EXPECT_TRUE(logged(u"RouteThread::waypointVector Error Adding Beginning WP"));
+      EXPECT_TRUE(made.empty());
+    } else {
+      EXPECT_TRUE(logged(u"RouteThread::(RmfFeaturePoints) had only 0 points"));
+    }
+  }
+}
+
 TEST_F(RouteStepsTest, DistanceFollowingTheRoad) {
   ASSERT_NO_FATAL_FAILURE(OpenTown());
   const Deg from = D(Pt(town::kAhornX, 600));
@@ -460,7 +499,7 @@ TEST_F(RouteStepsTest, DemoRoutesAddUpAndStepAtNameChanges) {
     bool walking;
   } const trips[] = {
       {{53.5571, 13.2610}, {53.5630, 13.2740}, true},
-      {{53.5520, 13.2480}, {53.5600, 13.2700}, false},
+      {{53.5571, 13.2610}, {53.5540, 13.2660}, false},
       {{53.5650, 13.2550}, {53.5540, 13.2660}, true},
   };
   int routed = 0;
@@ -486,6 +525,18 @@ TEST_F(RouteStepsTest, DemoRoutesAddUpAndStepAtNameChanges) {
     const double ends = Metres(t.from, first.front()) + Metres(last.back(), t.to);
     EXPECT_NEAR(sum, AlongFeatures(features), static_cast<double>(steps.size()) + ends);
 
+    // A turn is made only where the route goes from one street onto another.
+    for (std::size_t n = 1; n + 1 < steps.size(); ++n) {
+      const Step& s = steps[n];
+      if (s.turning != 1) continue;
+      ASSERT_GE(s.feature, 1) << s.name;
+      EXPECT_TRUE(Near(s.at, Points(features[s.feature]).front())) << s.name;
+      const RmfFeatureRef& before = features[s.feature - 1];
+      const RmfFeatureRef& now = features[s.feature];
+      EXPECT_TRUE(GetStreetName(*map_, before, false, false, false) != GetStreetName(*map_, now, false, false, false) ||
+                  IsFeatureARamp(map_->m_Rdr.get(), before) || IsFeatureARamp(map_->m_Rdr.get(), now))
+          << s.name;
+    }
     for (std::size_t i = 1; i < features.size(); ++i) {
       const std::u16string before = GetStreetName(*map_, features[i - 1], false, false, false);
       const std::u16string now = GetStreetName(*map_, features[i], false, false, false);
@@ -498,7 +549,7 @@ TEST_F(RouteStepsTest, DemoRoutesAddUpAndStepAtNameChanges) {
       EXPECT_TRUE(stepped) << U8(before) << " -> " << U8(now);
     }
   }
-  EXPECT_GE(routed, 2);
+  EXPECT_EQ(routed, 3);
 }
 
 }  // namespace
