@@ -87,7 +87,7 @@ std::int64_t NumberInName(std::u16string_view text) {
 }
 
 // The alternatives of a street name, each without a two-letter street type
-// at its end.
+// at its end (the words of word table 5: "st", "rd", ...).
 std::vector<std::u16string> NameAlternatives(const CMap& map, std::u16string_view name) {
   std::vector<std::u16string> alternatives;
   CMap::SplitText(name, u',', kMaxNameAlternatives - 1, &alternatives);
@@ -107,8 +107,8 @@ std::int32_t Compass(std::int32_t degrees) { return ((degrees % 360) + 360) % 36
 
 }  // namespace
 
-int IsStreetChange(CMap& map, std::u16string_view a, std::u16string_view b, std::int32_t angleA,
-                   std::int32_t angleB, bool ignoreAngle, bool numberMatch) {
+int IsStreetChange(CMap& map, std::u16string_view a, std::u16string_view b, std::int32_t angleA, std::int32_t angleB,
+                   bool ignoreAngle, bool numberMatch) {
   if (a == b) return 0;
   const std::vector<std::u16string> namesA = NameAlternatives(map, a);
   const std::vector<std::u16string> namesB = NameAlternatives(map, b);
@@ -141,7 +141,8 @@ std::unique_ptr<CWayPoint, com::Releaser> CMap::BuildRouteWayPoint(const RouteSt
   // one is the other turned round.
   std::int32_t forward = -1;
   std::int32_t reverse = -1;
-  if (place.hasNext && !AreDegreePointsEqual(place.latitude, place.longitude, place.nextLatitude, place.nextLongitude)) {
+  if (place.hasNext &&
+      !AreDegreePointsEqual(place.latitude, place.longitude, place.nextLatitude, place.nextLongitude)) {
     forward = BearingDegrees(place.latitude, place.longitude, place.nextLatitude, place.nextLongitude);
   }
   if (place.hasPrevious &&
@@ -226,11 +227,11 @@ struct RouteStepBuilder::State {
   int waypointMode;
   const RmfFeatureRef* features;
   std::int32_t count;
-  double metres = 0;        // since the last step
-  std::int32_t steps = 0;   // steps made so far
-  bool started = false;     // a route point has been passed
-  RoutePoint last{};        // the last route point passed
-  bool hasBehind = false;   // the route point before it, when one differs
+  double metres = 0;       // since the last step
+  std::int32_t steps = 0;  // steps made so far
+  bool started = false;    // a route point has been passed
+  RoutePoint last{};       // the last route point passed
+  bool hasBehind = false;  // the route point before it, when one differs
   RoutePoint behind{};
 
   // Passes the route point p: the distance grows, the trail moves on.
@@ -316,18 +317,18 @@ struct RouteStepBuilder::State {
     const RmfFeatureRef& before = features[index - 1];
     const RmfFeatureRef& now = features[index];
     if (IsFeatureARamp(reader, before) || IsFeatureARamp(reader, now)) return true;
-    if (IsStreetChange(map, GetStreetName(map, before, false, false, false), GetStreetName(map, now, false, false, false),
-                       -1, -1, true, true) != 0) {
+    if (IsStreetChange(map, GetStreetName(map, before, false, false, false),
+                       GetStreetName(map, now, false, false, false), -1, -1, true, true) != 0) {
       return true;
     }
-    return IsStreetChange(map, map.BuildStreetName(before, true, false), map.BuildStreetName(now, true, false), -1,
-                          -1, true, true) != 0;
+    return IsStreetChange(map, map.BuildStreetName(before, true, false), map.BuildStreetName(now, true, false), -1, -1,
+                          true, true) != 0;
   }
 };
 
-RouteStepBuilder::RouteStepBuilder(CMap& map, double originLatitude, double originLongitude,
-                                   double destinationLatitude, double destinationLongitude, int waypointMode,
-                                   const RmfFeatureRef* features, std::int32_t count)
+RouteStepBuilder::RouteStepBuilder(CMap& map, double originLatitude, double originLongitude, double destinationLatitude,
+                                   double destinationLongitude, int waypointMode, const RmfFeatureRef* features,
+                                   std::int32_t count)
     : state_(std::make_unique<State>(State{map,
                                            {originLatitude, originLongitude},
                                            {destinationLatitude, destinationLongitude},
@@ -388,8 +389,7 @@ bool RouteStepBuilder::AddFeatureSteps(std::int32_t index, std::vector<WayPointO
     bool stepHere = false;
     bool fromPoint = false;
     if (change && s.IsIntersection(p)) {
-      const bool atOrigin = (s.steps == 1 || s.steps == 2) &&
-                            Metres(p, s.origin) <= kMetresPerFoot;
+      const bool atOrigin = (s.steps == 1 || s.steps == 2) && Metres(p, s.origin) <= kMetresPerFoot;
       const bool atDestination = lastFeature && SamePoint(p, s.destination);
       stepHere = !atOrigin && !atDestination;
       fromPoint = stepHere;
@@ -453,15 +453,16 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
     std::int32_t previous = inPreviousWPIndex;
     const std::int32_t target = inWPIndex;
     if (previous == target) previous = target - 1;
-    const std::int32_t lastStored = std::min<std::int32_t>(m_nWPFeatureIndex,
-                                                           static_cast<std::int32_t>(m_pWPFeatureIds.size()) - 1);
+    const std::int32_t lastStored =
+        std::min<std::int32_t>(m_nWPFeatureIndex, static_cast<std::int32_t>(m_pWPFeatureIds.size()) - 1);
     if (previous < 0 || previous > target || target > lastStored) return S_FALSE;
 
     RmfReader* reader = m_Rdr.get();
     const RoutePoint waypoint{inWPLat, inWPLon};
     const RoutePoint current{inCurrentLat, inCurrentLon};
     std::vector<std::vector<RoutePoint>> lines;
-    for (std::int32_t i = previous; i <= target; ++i) lines.push_back(FeaturePoints(reader, m_pWPFeatureIds[i], nullptr));
+    for (std::int32_t i = previous; i <= target; ++i)
+      lines.push_back(FeaturePoints(reader, m_pWPFeatureIds[i], nullptr));
 
     // The waypoint's feature: the one whose end lies nearest the waypoint.
     std::size_t last = 0;
@@ -486,7 +487,8 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
     std::size_t nearest = 0;
     std::int32_t nearestFeet = std::numeric_limits<std::int32_t>::max();
     for (std::size_t k = 0; k < segments.size(); ++k) {
-      const std::int32_t feet = DistanceFeetToSegment(here, ToMapUnits(segments[k].first), ToMapUnits(segments[k].second));
+      const std::int32_t feet =
+          DistanceFeetToSegment(here, ToMapUnits(segments[k].first), ToMapUnits(segments[k].second));
       if (feet < nearestFeet) {
         nearestFeet = feet;
         nearest = k;
@@ -503,12 +505,12 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
 
     // Along the road: from the position's foot to the waypoint's foot on the
     // segment nearest the waypoint from here on, then off the road to it.
-    const TiPoint target16 = ToMapUnits(waypoint);
+    const TiPoint waypointAt = ToMapUnits(waypoint);
     std::size_t reach = segments.size();
     std::int32_t reachFeet = std::numeric_limits<std::int32_t>::max();
     for (std::size_t k = nearest; k < segments.size(); ++k) {
       const std::int32_t feet =
-          DistanceFeetToSegment(target16, ToMapUnits(segments[k].first), ToMapUnits(segments[k].second));
+          DistanceFeetToSegment(waypointAt, ToMapUnits(segments[k].first), ToMapUnits(segments[k].second));
       if (feet < reachFeet) {
         reachFeet = feet;
         reach = k;

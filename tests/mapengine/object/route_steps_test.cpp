@@ -188,23 +188,23 @@ TEST_F(RouteStepsTest, StreetChangeFollowsNamesNumbersAndAngles) {
   } const cases[] = {
       {"Main Street", "Main Street", 0, 180, false, false, 0},  // equal texts, whatever the angle
       {"Main Street", "Elm Street", 0, 0, true, false, 1},
-      {"Main St", "Main", 0, 0, true, false, 0},                // street type dropped
+      {"Main St", "Main", 0, 0, true, false, 0},  // street type dropped
       {"Oak Rd", "Oak Dr", 0, 0, true, false, 0},
-      {"Main", "Main Ave", 0, 0, true, false, 1},               // "ave" is not a two-letter word of the table
-      {"Ast", "As", 0, 0, true, false, 1},                      // 3 characters keep their end
-      {"Mainst", "Main", 0, 0, true, false, 0},                 // the two letters go without a blank too
+      {"Main", "Main Ave", 0, 0, true, false, 1},                      // "ave" is not a two-letter word of the table
+      {"Ast", "As", 0, 0, true, false, 1},                             // 3 characters keep their end
+      {"Mainst", "Main", 0, 0, true, false, 0},                        // the two letters go without a blank too
       {"A 20, Berliner Ring", "Berliner Ring", 0, 0, true, false, 0},  // one alternative matches
       {"Berliner Ring", "A 20,Berliner Ring", 0, 0, true, false, 0},
       {"A 20, Berliner Ring", "B 104, Ringstraße", 0, 0, true, false, 1},
-      {"A 20", "E 20", 0, 0, true, true, 0},                    // same number
-      {"A 20", "E 20", 0, 0, true, false, 1},                   // without number matching
+      {"A 20", "E 20", 0, 0, true, true, 0},   // same number
+      {"A 20", "E 20", 0, 0, true, false, 1},  // without number matching
       {"A 20", "A 204", 0, 0, true, true, 1},
-      {"Weg 0", "Pfad 0", 0, 0, true, true, 1},                 // a number must be at least 1
-      {"Feldweg", "Wiesenweg", 0, 0, true, true, 1},            // no number at all
-      {"Main St", "Main", 10, 50, false, false, 0},             // within 45 degrees
-      {"Main St", "Main", 10, 60, false, false, 1},             // turned too far
-      {"Main St", "Main", 350, 20, false, false, 0},            // across north
-      {"Main St", "Main", 10, 100, true, false, 0},             // angle ignored
+      {"Weg 0", "Pfad 0", 0, 0, true, true, 1},       // a number must be at least 1
+      {"Feldweg", "Wiesenweg", 0, 0, true, true, 1},  // no number at all
+      {"Main St", "Main", 10, 50, false, false, 0},   // within 45 degrees
+      {"Main St", "Main", 10, 60, false, false, 1},   // turned too far
+      {"Main St", "Main", 350, 20, false, false, 0},  // across north
+      {"Main St", "Main", 10, 100, true, false, 0},   // angle ignored
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsStreetChange(*map_, platform::Utf8ToUtf16(c.a), platform::Utf8ToUtf16(c.b), c.angleA, c.angleB,
@@ -274,15 +274,14 @@ TEST_F(RouteStepsTest, TownRouteTurnsAtItsTwoCorners) {
 TEST_F(RouteStepsTest, RouteEndsNearAndFarFromTheStreet) {
   ASSERT_NO_FATAL_FAILURE(OpenTown());
   struct Case {
-    std::int32_t originEast;  // map units east of Ahornstraße
+    std::int32_t originEast;       // map units east of Ahornstraße
     std::int32_t destinationEast;  // map units east of Eichenstraße
     std::size_t steps;
   } const cases[] = {
-      {0, 0, 4},
-      {120, 0, 5},   // about 10 m: two beginning steps
-      {180, 0, 4},   // about 16 m: the origin step alone
-      {0, 120, 4},   // the last step takes the destination's distance
-      {0, 180, 5},   // a step at the foot, then the destination
+      {0, 0, 4},   {120, 0, 5},  // about 10 m: two beginning steps
+      {180, 0, 4},               // about 16 m: the origin step alone
+      {0, 120, 4},               // the last step takes the destination's distance
+      {0, 180, 5},               // a step at the foot, then the destination
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.originEast) + " " + std::to_string(c.destinationEast));
@@ -359,9 +358,9 @@ TEST_F(RouteStepsTest, RampStepIsNamedByWhereItLeads) {
   EXPECT_TRUE(SameBearing(foot->forward, town::kWest));
   double sum = 0;
   for (const Step& s : steps) sum += s.distance;
-  EXPECT_NEAR(sum, Metres(from, D(town::kExit)) + Metres(D(town::kExit), D(town::kRampFoot)) +
-                       Metres(D(town::kRampFoot), to),
-              static_cast<double>(steps.size()));
+  EXPECT_NEAR(
+      sum, Metres(from, D(town::kExit)) + Metres(D(town::kExit), D(town::kRampFoot)) + Metres(D(town::kRampFoot), to),
+      static_cast<double>(steps.size()));
 }
 
 // A feature without a line cannot be told: the builder refuses it and says
@@ -391,7 +390,8 @@ TEST_F(RouteStepsTest, FeatureWithoutPointsFails) {
                              static_cast<std::int32_t>(route.size()));
     std::vector<WayPointOwner> made;
     bool ok = true;
-    for (std::int32_t i = 0; ok && i < static_cast<std::int32_t>(route.size()); ++i) ok = builder.AddFeatureSteps(i, made);
+    for (std::int32_t i = 0; ok && i < static_cast<std::int32_t>(route.size()); ++i)
+      ok = builder.AddFeatureSteps(i, made);
     EXPECT_FALSE(ok);
     if (b == 1) {
       EXPECT_TRUE(logged(u"RouteThread::(RmfFeaturePoints(1)) had only 0 points"));
@@ -411,10 +411,8 @@ TEST_F(RouteStepsTest, DistanceFollowingTheRoad) {
   const Deg buchen = D(Pt(town::kBuchenX, town::kSchulY));
   const Deg cornerB = D(Pt(town::kEichenX, town::kSchulY));
   double distance = 0;
-  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 1, from.lat, from.lon, -1, to.lat, to.lon, nullptr),
-            E_POINTER);
-  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 1, from.lat, from.lon, -1, to.lat, to.lon, &distance),
-            S_FALSE);
+  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 1, from.lat, from.lon, -1, to.lat, to.lon, nullptr), E_POINTER);
+  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 1, from.lat, from.lon, -1, to.lat, to.lon, &distance), S_FALSE);
   EXPECT_EQ(distance, -1.0);
 
   map_->m_pWPFeatureIds = FindRoute(from, to, true);
@@ -472,16 +470,15 @@ TEST_F(RouteStepsTest, DistanceFollowingTheRoad) {
 
   // A waypoint the route never comes near.
   const Deg elsewhere = D(Pt(town::kLindenX, town::kBahnhofY));
-  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 3, from.lat, from.lon, -1, elsewhere.lat, elsewhere.lon,
-                                                     &distance),
-            S_OK);
+  EXPECT_EQ(
+      map_->GetDistanceToWayPointFollowingRoad(0, 3, from.lat, from.lon, -1, elsewhere.lat, elsewhere.lon, &distance),
+      S_OK);
   EXPECT_EQ(distance, -1.0);
 
   // The route closed.
   map_->m_pWPFeatureIds.clear();
   map_->m_nWPFeatureIndex = -1;
-  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 2, from.lat, from.lon, -1, cornerB.lat, cornerB.lon,
-                                                     &distance),
+  EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 2, from.lat, from.lon, -1, cornerB.lat, cornerB.lon, &distance),
             S_FALSE);
   EXPECT_EQ(distance, -1.0);
 }
