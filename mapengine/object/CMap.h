@@ -44,6 +44,8 @@ struct NextIntersectionCache {
 };
 
 class CrossStreetVector;
+class CWayPoint;
+struct RouteStepPlace;
 
 // What the house-number routines need of the engine: its map reader and where
 // to log.
@@ -361,7 +363,11 @@ class CMap : public com::ComClass<CMap, IMap> {
   }
   bool RouteCancelRequested() const noexcept { return m_RouteCancel.load() != 0; }
 
-  // Route steps (RouteSteps.cpp).
+  // Route steps (RouteSteps.cpp). One step of a route as a WayPoint: its
+  // point, the route points before and after it (for the orientations), its
+  // feature and the one before it, where its name comes from and the
+  // distance from the previous step. Null when the object cannot be made.
+  std::unique_ptr<CWayPoint, com::Releaser> BuildRouteWayPoint(const RouteStepPlace& place);
 
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,6 +38,30 @@ std::int32_t FindRouteEndpointRefs(CMap& map, double longitude, double latitude,
 // change unless `ignoreAngle`).
 int IsStreetChange(CMap& map, std::u16string_view a, std::u16string_view b, std::int32_t angleA,
                    std::int32_t angleB, bool ignoreAngle, bool numberMatch);
+
+// Where one step lies and what CMap::BuildRouteWayPoint needs to fill it.
+struct RouteStepPlace {
+  double latitude = 0;  // the step's point, degrees
+  double longitude = 0;
+  // The route points after and before the step's point (none at the two ends
+  // of the route), for the forward and reverse orientations.
+  bool hasNext = false;
+  double nextLatitude = 0;
+  double nextLongitude = 0;
+  bool hasPrevious = false;
+  double previousLatitude = 0;
+  double previousLongitude = 0;
+  RmfFeatureRef feature{};          // the route feature the step lies on
+  bool hasPreviousFeature = false;  // the route feature before it
+  RmfFeatureRef previousFeature{};
+  bool turnTest = false;       // decide the turning point (else 0)
+  bool nameFromPoint = false;  // name the step by the street found at the point
+  // For a step onto a ramp: the name of the street the route reaches after
+  // the ramp, used when the ramp's own signs and walk tell nothing.
+  std::u16string rampTarget;
+  double distance = 0;  // metres from the previous step
+  std::int32_t featureIndex = -1;
+};
 
 // Builds the steps of a route feature by feature, in route order.
 class RouteStepBuilder {
