@@ -1,11 +1,13 @@
 #include "bench/route/MapEngineRequest.h"
 
 #include <chrono>
+#include <vector>
 
 #include "bench/MapEngineOnDevice.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/CartovelLib.h"
 #include "platform/com/oleauto.h"
+#include "tests/mapengine/object/route_step_list.h"
 
 namespace routebench {
 namespace {
@@ -37,25 +39,10 @@ class MapEngineRequest final : public BenchRouter {
                                    CARTOVELRouteTollRoadNormal, &steps);
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     SysFreeString(parameters);
-    if (hr == S_OK && steps.vt == (VT_ARRAY | VT_VARIANT) && steps.parray != nullptr) {
-      LONG lower = 0, upper = -1;
-      SafeArrayGetLBound(steps.parray, 1, &lower);
-      SafeArrayGetUBound(steps.parray, 1, &upper);
-      for (LONG i = lower; i <= upper; ++i) {
-        VARIANT item;
-        VariantInit(&item);
-        IWayPoint* step = nullptr;
-        if (SafeArrayGetElement(steps.parray, &i, &item) == S_OK && item.vt == VT_DISPATCH &&
-            item.pdispVal != nullptr &&
-            SUCCEEDED(item.pdispVal->QueryInterface(IID_IWayPoint, reinterpret_cast<void**>(&step)))) {
-          double metres = 0;
-          step->GetDistance(&metres);
-          out.metres += metres;
-          step->Release();
-        }
-        VariantClear(&item);
-      }
-      out.ok = upper >= lower;
+    if (hr == S_OK) {
+      const std::vector<ToldStep> told = ReadRouteSteps(steps);
+      for (const ToldStep& step : told) out.metres += step.metres;
+      out.ok = !told.empty();
     }
     VariantClear(&steps);
     return out;

@@ -120,7 +120,7 @@ BenchRoute RoutinoRouter::Route(LatLon from, LatLon to, TravelMode mode) {
   const bool walking = mode == TravelMode::kWalking;
   Routino_Profile* profile = walking ? walking_ : driving_;
   const int options = (walking ? ROUTINO_ROUTE_SHORTEST : ROUTINO_ROUTE_QUICKEST) |
-                      (directions_ ? ROUTINO_ROUTE_LIST_TEXT : ROUTINO_ROUTE_LIST_TEXT_ALL);
+                      (directions_ ? ROUTINO_ROUTE_LIST_HTML : ROUTINO_ROUTE_LIST_TEXT_ALL);
   BenchRoute route;
   const auto start = std::chrono::steady_clock::now();
   Waypoint origin(Routino_FindWaypoint(database_, profile, from.lat, from.lon));

@@ -50,10 +50,12 @@ class RoutinoRouter final : public BenchRouter {
 
   const char* Name() const override { return directions_ ? "Routino+text" : "Routino"; }
 
-  // With directions, a route comes with Routino's text directions (a line
-  // per junction where the route turns or the road's name changes,
-  // ROUTINO_ROUTE_LIST_TEXT) instead of the list of all its points: the
-  // peer of a whole route request that ends in spoken steps.
+  // With directions, a route comes with Routino's text directions (an
+  // instruction per junction where the route turns or the road's name
+  // changes, in words: ROUTINO_ROUTE_LIST_HTML, the HTML route's text as
+  // plain text) instead of the list of all its points: the peer of a whole
+  // route request that ends in spoken steps. (ROUTINO_ROUTE_LIST_TEXT, the
+  // plain list of those junctions, crashes in Routino 3.3.3's library.)
   void SetDirections(bool directions) { directions_ = directions; }
 
   // The time covers finding the two waypoints (the nearest point of a road

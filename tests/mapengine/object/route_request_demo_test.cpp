@@ -25,6 +25,7 @@
 #include "platform/os/text.h"
 #include "tests/mapengine/format/route/OsmStreetGraph.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
+#include "tests/mapengine/object/route_step_list.h"
 
 namespace {
 
@@ -33,51 +34,6 @@ using routetest::TravelMode;
 
 constexpr std::uint32_t kSeed = 151;
 constexpr std::size_t kPairsPerMode = 30;
-
-struct Step {
-  std::string name;
-  double lat = 0;
-  double lon = 0;
-  double metres = 0;
-  int forward = 0;
-  int reverse = 0;
-  bool turn = false;
-};
-
-std::vector<Step> ReadSteps(VARIANT& steps) {
-  std::vector<Step> out;
-  if (steps.vt != (VT_ARRAY | VT_VARIANT) || steps.parray == nullptr) return out;
-  LONG lower = 0, upper = -1;
-  SafeArrayGetLBound(steps.parray, 1, &lower);
-  SafeArrayGetUBound(steps.parray, 1, &upper);
-  for (LONG i = lower; i <= upper; ++i) {
-    VARIANT item;
-    VariantInit(&item);
-    IWayPoint* point = nullptr;
-    if (SafeArrayGetElement(steps.parray, &i, &item) == S_OK && item.vt == VT_DISPATCH && item.pdispVal != nullptr &&
-        SUCCEEDED(item.pdispVal->QueryInterface(IID_IWayPoint, reinterpret_cast<void**>(&point)))) {
-      Step s;
-      BSTR name = nullptr;
-      SHORT forward = 0, reverse = 0, turn = 0;
-      point->GetName(&name);
-      point->get_latitude(&s.lat);
-      point->get_longitude(&s.lon);
-      point->GetDistance(&s.metres);
-      point->GetStreetOrientationDegreesForward(&forward);
-      point->GetStreetOrientationDegreesReverse(&reverse);
-      point->IsTurningPoint(&turn);
-      s.name = platform::Utf16ToUtf8(BstrView(name));
-      SysFreeString(name);
-      s.forward = forward;
-      s.reverse = reverse;
-      s.turn = turn != 0;
-      out.push_back(std::move(s));
-      point->Release();
-    }
-    VariantClear(&item);
-  }
-  return out;
-}
 
 // Metres between two points in degrees, on the sphere the steps measure with.
 double Metres(double lat1, double lon1, double lat2, double lon2) { return DistanceMeters(lon1, lat1, lon2, lat2); }
@@ -134,7 +90,7 @@ TEST_P(DemoRouteRequests, StepsAddUpAlongTheRouteAndKeepToTheWaysOfTheMode) {
                                          CARTOVELRouteTollRoadNormal, &result);
     SysFreeString(parameters);
     EXPECT_EQ(hr, S_OK);
-    const std::vector<Step> told = ReadSteps(result);
+    const std::vector<ToldStep> told = ReadRouteSteps(result);
     VariantClear(&result);
     SCOPED_TRACE("node " + std::to_string(from.id) + " to node " + std::to_string(to.id));
     if (told.size() < 2) {
@@ -194,7 +150,7 @@ TEST_P(DemoRouteRequests, StepsAddUpAlongTheRouteAndKeepToTheWaysOfTheMode) {
     // on the last feature, and on to the destination. Measured on a plane of
     // metres around the origin (a town is small enough for it).
     double total = 0;
-    for (const Step& s : told) total += s.metres;
+    for (const ToldStep& s : told) total += s.metres;
     const double lat0 = from.lat * 3.14159265358979323846 / 180.0;
     // The sphere the steps measure on: a radius of 3963.1 miles.
     const double kMetresPerDegree = 3963.1 * 1609.344 * 3.14159265358979323846 / 180.0;
@@ -245,7 +201,7 @@ TEST_P(DemoRouteRequests, StepsAddUpAlongTheRouteAndKeepToTheWaysOfTheMode) {
     // The first step is at the origin, the last at the destination.
     EXPECT_LT(Metres(told.front().lat, told.front().lon, from.lat, from.lon), 1.0);
     EXPECT_LT(Metres(told.back().lat, told.back().lon, to.lat, to.lon), 1.0);
-    for (const Step& s : told) {
+    for (const ToldStep& s : told) {
       ++steps;
       named += s.name.empty() ? 0 : 1;
       turns += s.turn ? 1 : 0;
