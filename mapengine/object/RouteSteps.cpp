@@ -464,15 +464,22 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
     for (std::int32_t i = previous; i <= target; ++i)
       lines.push_back(FeaturePoints(reader, m_pWPFeatureIds[i], nullptr));
 
-    // The waypoint's feature: the one whose end lies nearest the waypoint.
+    // The waypoint's feature: the one the waypoint lies nearest to; of equals
+    // the earlier, so that a waypoint where one feature ends and the next
+    // begins belongs to the one that ends there. (The feature whose end lies
+    // nearest the waypoint would miss a step inside a feature, where the
+    // route crosses a street, and the walk below would never reach it.)
+    const TiPoint waypointAt = ToMapUnits(waypoint);
     std::size_t last = 0;
-    double nearestEnd = std::numeric_limits<double>::infinity();
+    std::int32_t nearestFeet = std::numeric_limits<std::int32_t>::max();
     for (std::size_t f = 0; f < lines.size(); ++f) {
-      if (lines[f].empty()) continue;
-      const double d = Metres(lines[f].back(), waypoint);
-      if (d < nearestEnd) {
-        nearestEnd = d;
-        last = f;
+      for (std::size_t k = 1; k < lines[f].size(); ++k) {
+        const std::int32_t feet =
+            DistanceFeetToSegment(waypointAt, ToMapUnits(lines[f][k - 1]), ToMapUnits(lines[f][k]));
+        if (feet < nearestFeet) {
+          nearestFeet = feet;
+          last = f;
+        }
       }
     }
 
@@ -485,16 +492,16 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
 
     const TiPoint here = ToMapUnits(current);
     std::size_t nearest = 0;
-    std::int32_t nearestFeet = std::numeric_limits<std::int32_t>::max();
+    std::int32_t hereFeet = std::numeric_limits<std::int32_t>::max();
     for (std::size_t k = 0; k < segments.size(); ++k) {
       const std::int32_t feet =
           DistanceFeetToSegment(here, ToMapUnits(segments[k].first), ToMapUnits(segments[k].second));
-      if (feet < nearestFeet) {
-        nearestFeet = feet;
+      if (feet < hereFeet) {
+        hereFeet = feet;
         nearest = k;
       }
     }
-    if (nearestFeet > kFollowRoadFeet) {
+    if (hereFeet > kFollowRoadFeet) {
       const std::int32_t along = BearingDegrees(segments[nearest].first.latitude, segments[nearest].first.longitude,
                                                 segments[nearest].second.latitude, segments[nearest].second.longitude);
       if (inCurrentHeading == -1 || !AreHeadingAndOrientationSimilar(inCurrentHeading, along, kSameStreetTolerance)) {
@@ -505,7 +512,6 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
 
     // Along the road: from the position's foot to the waypoint's foot on the
     // segment nearest the waypoint from here on, then off the road to it.
-    const TiPoint waypointAt = ToMapUnits(waypoint);
     std::size_t reach = segments.size();
     std::int32_t reachFeet = std::numeric_limits<std::int32_t>::max();
     for (std::size_t k = nearest; k < segments.size(); ++k) {

@@ -69,6 +69,7 @@ TEST_P(DemoRouteRequests, StepsAddUpAlongTheRouteAndKeepToTheWaysOfTheMode) {
 
   std::size_t routed = 0, steps = 0, named = 0, turns = 0, checkedArcs = 0, forbidden = 0, againstOneWay = 0;
   double worstPerStep = 0;
+  std::size_t followed = 0, followedMatch = 0, rechecked = 0, confirmed = 0;
   // A request starts and ends on the streets nearest its two positions, so
   // both ends are drawn from the nodes of streets (ways a car may use), not
   // of footways alone.
@@ -201,6 +202,35 @@ TEST_P(DemoRouteRequests, StepsAddUpAlongTheRouteAndKeepToTheWaysOfTheMode) {
     // The first step is at the origin, the last at the destination.
     EXPECT_LT(Metres(told.front().lat, told.front().lon, from.lat, from.lon), 1.0);
     EXPECT_LT(Metres(told.back().lat, told.back().lon, to.lat, to.lon), 1.0);
+    // From each step on the route, the distance along the road to the next
+    // one is that step's distance.
+    for (std::size_t k = 1; k + 2 < told.size(); ++k) {
+      const ToldStep& here = told[k];
+      const ToldStep& next = told[k + 1];
+      double metres = -1;
+      const HRESULT measured = map_->GetDistanceToWayPointFollowingRoad(
+          static_cast<SHORT>(here.featureIndex), static_cast<SHORT>(next.featureIndex), here.lat, here.lon,
+          static_cast<SHORT>(here.forward), next.lat, next.lon, &metres);
+      ++followed;
+      if (measured == S_OK && std::abs(metres - next.metres) <= 2.0) ++followedMatch;
+    }
+    // Every fourth route is asked again for its features only, as guidance
+    // does to check that the route it follows still holds: the same number
+    // of features.
+    if (routed % 4 == 1) {
+      const SHORT lastIndex = static_cast<SHORT>(map_->m_nWPFeatureIndex);
+      VARIANT_BOOL same = VARIANT_FALSE;
+      EXPECT_EQ(map_->UpdateFeatureIdsForRoute(walking ? WalkingRoute : DrivingRoute, CARTOVELRouteTurnAutomatic,
+                                               walking ? CARTOVELRouteVehicleModeMixedPedestrian
+                                                       : CARTOVELRouteVehicleModeFastest,
+                                               walking ? CARTOVELRouteFreewayNone : CARTOVELRouteFreewayNormal,
+                                               CARTOVELRouteRoundaboutNormal,
+                                               walking ? CARTOVELRouteTollRoadNone : CARTOVELRouteTollRoadNormal,
+                                               from.lat, from.lon, to.lat, to.lon, lastIndex, -1, &same),
+                S_OK);
+      ++rechecked;
+      confirmed += same == VARIANT_TRUE && map_->m_nWPFeatureIndex == lastIndex ? 1 : 0;
+    }
     for (const ToldStep& s : told) {
       ++steps;
       named += s.name.empty() ? 0 : 1;
@@ -209,15 +239,18 @@ TEST_P(DemoRouteRequests, StepsAddUpAlongTheRouteAndKeepToTheWaysOfTheMode) {
     }
   }
   std::printf("%s: %zu routes, %zu steps (%zu turns), named %.1f%%; distances off the route's line by at most "
-              "%.2f m per step; %zu stretches checked against the extract: %zu on ways closed to walkers, %zu "
+              "%.2f m per step; distance along the road from a step to the next equal to the step's within 2 m: "
+              "%zu of %zu; the same route again for its features: %zu of %zu; %zu stretches checked against the extract: %zu on ways closed to walkers, %zu "
               "against a one-way street\n",
               walking ? "walking" : "driving", routed, steps, turns,
               steps == 0 ? 0.0 : 100.0 * static_cast<double>(named) / static_cast<double>(steps), worstPerStep,
-              checkedArcs, forbidden, againstOneWay);
+              followedMatch, followed, confirmed, rechecked, checkedArcs, forbidden, againstOneWay);
   EXPECT_EQ(routed, connected);
   EXPECT_GE(connected, kPairsPerMode * 3 / 4);
   EXPECT_EQ(named, steps);
   EXPECT_LE(worstPerStep, 1.0);
+  EXPECT_EQ(followedMatch, followed);
+  EXPECT_EQ(confirmed, rechecked);
   EXPECT_GT(checkedArcs, 100u);
   EXPECT_EQ(forbidden, 0u);
   EXPECT_EQ(againstOneWay, 0u);

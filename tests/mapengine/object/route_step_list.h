@@ -18,6 +18,7 @@ struct ToldStep {
   int forward = 0;    // orientations, degrees
   int reverse = 0;
   bool turn = false;
+  int featureIndex = -1;  // of the route's features the step lies on
 };
 
 // The steps in order; empty unless `steps` holds an array of VARIANTs.
@@ -35,7 +36,7 @@ inline std::vector<ToldStep> ReadRouteSteps(const VARIANT& steps) {
         SUCCEEDED(item.pdispVal->QueryInterface(IID_IWayPoint, reinterpret_cast<void**>(&point)))) {
       ToldStep s;
       BSTR name = nullptr;
-      SHORT forward = 0, reverse = 0, turn = 0;
+      SHORT forward = 0, reverse = 0, turn = 0, feature = -1;
       point->GetName(&name);
       point->get_latitude(&s.lat);
       point->get_longitude(&s.lon);
@@ -43,11 +44,13 @@ inline std::vector<ToldStep> ReadRouteSteps(const VARIANT& steps) {
       point->GetStreetOrientationDegreesForward(&forward);
       point->GetStreetOrientationDegreesReverse(&reverse);
       point->IsTurningPoint(&turn);
+      point->GetFeatureIndex(&feature);
       s.name = platform::Utf16ToUtf8(BstrView(name));
       SysFreeString(name);
       s.forward = forward;
       s.reverse = reverse;
       s.turn = turn != 0;
+      s.featureIndex = feature;
       out.push_back(std::move(s));
       point->Release();
     }
