@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/MapEngineOnDevice.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/Geometry.h"
@@ -57,40 +58,9 @@ struct Position {
 // own), with the English language library; and the sampled positions.
 class Engine {
  public:
-  Engine() {
-    char pattern[] = "/tmp/cross-streets-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      error_ = "no device root";
-      return;
-    }
-    root_ = pattern;
-    platform::SetDeviceRoot(root_);
-    namespace fs = std::filesystem;
-    std::error_code failed;
-    fs::create_directories(root_ + "/Storage Card/Maps", failed);
-    fs::copy_file(CROSS_BENCH_MAP, root_ + "/Storage Card/Maps/" + fs::path(CROSS_BENCH_MAP).filename().string(),
-                  failed);
-    if (failed) {
-      error_ = "cannot copy " + std::string(CROSS_BENCH_MAP) + ": " + failed.message();
-      return;
-    }
-    if (CMap::CreateObject(&map_) != S_OK) {
-      error_ = "no map engine object";
-      return;
-    }
-    BSTR language = SysAllocString(platform::Utf8ToUtf16(CROSS_BENCH_LANGUAGE).c_str());
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    map_->SetResources(language, &loaded);
-    SysFreeString(language);
-    BSTR folder = SysAllocString(u"");
-    BSTR result = nullptr;
-    map_->SetMapMemoryAllocated(16384);
-    const HRESULT opened = map_->Initalize(folder, folder, nullptr, VARIANT_TRUE, &result);
-    const bool ok = opened == S_OK && BstrView(result) == u"OK";
-    SysFreeString(folder);
-    SysFreeString(result);
-    if (loaded != VARIANT_TRUE || !ok) {
-      error_ = "cannot open the demo map or the language library";
+  Engine() : device_(CROSS_BENCH_MAP, CROSS_BENCH_LANGUAGE) {
+    if (device_.map() == nullptr) {
+      error_ = device_.error();
       return;
     }
     extract_ = ReadExtractJunctions(CROSS_BENCH_OSM);
@@ -106,24 +76,16 @@ class Engine {
     }
     if (positions_.empty()) error_ = "no positions on named streets";
   }
-  ~Engine() {
-    if (map_ != nullptr) map_->Release();
-    if (!root_.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(root_, ignored);
-    }
-  }
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
   const std::string& error() const { return error_; }
-  CMap& map() { return *map_; }
+  CMap& map() { return *device_.map(); }
   const std::vector<Position>& positions() const { return positions_; }
 
  private:
-  std::string root_;
+  MapEngineOnDevice device_;
   std::string error_;
-  CMap* map_ = nullptr;
   ExtractJunctions extract_;
   std::vector<Position> positions_;
 };

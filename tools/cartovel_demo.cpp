@@ -6,12 +6,13 @@
 // detail levels each loaded map's header declares. It passes street names
 // read from the street map through IMap::ExpandRawStreetName.
 //
-// IMap does not yet answer where a position is or route requests, so for a
-// few fixed addresses of the town the program asks the map engine's library
-// code directly (linked into this program, over its own map engine object on
-// the same maps): the street named at the address, the house number the
-// street walk gives there, and a walking and a driving route to the next
-// address.
+// Then, for a few fixed addresses of the town, over a map engine object of
+// the library linked into this program (on the same maps): the street named
+// at the address and the house number the street walk gives there (which
+// IMap does not answer yet), the cross streets of the next intersection both
+// ways along the street (IMap::FindNextCrossStreets), and a walking and a
+// driving route to the next address told in steps (IMap::FindWalkingRoute,
+// FindDrivingRoute).
 //
 //   cartovel-demo [--root DEVICE_ROOT] [--library PATH_TO_Cartovel.so]
 #include <cmath>
@@ -24,22 +25,16 @@
 #include <vector>
 
 #include "mapengine/format/features/RmfFeature.h"
-#include "mapengine/format/features/RmfProfile.h"
-#include "mapengine/format/features/RmfQuery.h"
-#include "mapengine/format/route/RmfRoute.h"
-#include "mapengine/format/route/RmfRouteSearch.h"
 #include "mapengine/format/store/RmfFileFormat.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/Geometry.h"
-#include "mapengine/object/RouteFilters.h"
 #include "mapengine/object/StreetNames.h"
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
 #include "platform/os/module.h"
 #include "platform/os/text.h"
-#include "tools/rmfbuild/RmfRouteEnds.h"
 #include "tools/rmfbuild/RmfStreetParts.h"
 
 namespace {
@@ -135,9 +130,6 @@ constexpr DemoAddress kAddresses[] = {
     {"Verdiring", "126", 53.5500841, 13.2175131},         // node 2739502377
 };
 
-// Map units to metres: 2^28 units to the 40,000 km the library's distances
-// take for the earth's circumference.
-constexpr double kMetresPerUnit = 40000000.0 / 268435456.0;
 // Streets of the address's name are looked for this far around it (map
 // units, about 300 m north-south).
 constexpr std::int32_t kStreetSearchUnits = 2000;
@@ -164,46 +156,62 @@ bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at,
   return best >= 0;
 }
 
-// A route between two positions as a route request makes it: the street
-// filters of the mode installed, the ends gathered from the streets near
-// each position, one route object. Prints its length and number of parts.
-void ShowRoute(RmfReader* reader, const char* mode, bool walking, TiPoint from, TiPoint to) {
-  RouteRequestOptions options{};  // normal preferences, the fastest route
-  if (RmfProfileSetCallbacks(reader, walking ? &WalkingFeatureFilter : &DrivingFeatureFilter,
-                             walking ? &WalkingConnectionFilter : &DrivingConnectionFilter,
-                             walking ? nullptr : &options, kRmfProfileEngineLimit) != 1) {
-    std::printf("    %s route: the map has no routing profile\n", mode);
-    return;
-  }
-  RmfQuerySetClassFilter(reader, 'R', "1234567");
-  const std::vector<RmfFeatureRef> origins = rmfbuild::RouteEndRefs(reader, from, true);
-  const std::vector<RmfFeatureRef> destinations = rmfbuild::RouteEndRefs(reader, to, false);
-  if (origins.empty() || destinations.empty()) {
-    std::printf("    %s route: no street for %s near its %s\n", mode, mode, origins.empty() ? "start" : "end");
-    return;
-  }
-  RmfRoute* route = nullptr;
-  if (RmfRouteCreate(&route, reader) != 1) {
-    std::printf("    %s route: no route object\n", mode);
-    return;
-  }
-  const std::int32_t found = RmfRouteFind(route, origins.data(), static_cast<std::int32_t>(origins.size()),
-                                          destinations.data(), static_cast<std::int32_t>(destinations.size()));
-  std::int32_t count = 0;
-  RmfFeatureRef* refs = nullptr;
-  if (found <= 0) {
-    std::printf("    %s route: none found (%d)\n", mode, static_cast<int>(found));
-  } else if (RmfRouteCompact(route) > 0 && RmfRouteRetrieve(route, &count, &refs) == 1) {
-    const std::int32_t units = RmfRouteRefsLength(reader, refs, count);
-    if (units >= 0) {
-      std::printf("    %s route: %.0f m in %d parts\n", mode, units * kMetresPerUnit, static_cast<int>(count));
-    } else {
-      std::printf("    %s route: length not readable (%d)\n", mode, static_cast<int>(units));
+// A walking or a driving route between two addresses, asked through
+// IMap::FindWalkingRoute or FindDrivingRoute as the navigation engine asks:
+// its length and the steps it is told in (name, distance from the step
+// before, a turn marked).
+void ShowRoute(CMap& engine, bool walking, const DemoAddress& a, const DemoAddress& b) {
+  IMap& map = engine;
+  BSTR parameters = Bstr("");
+  VARIANT result;
+  VariantInit(&result);
+  const HRESULT hr =
+      walking ? map.FindWalkingRoute(a.lat, a.lon, b.lat, b.lon, &parameters, CARTOVELRouteTurnAutomatic,
+                                     CARTOVELRouteRoundaboutNormal, &result)
+              : map.FindDrivingRoute(a.lat, a.lon, b.lat, b.lon, &parameters, CARTOVELRouteVehicleModeFastest,
+                                     CARTOVELRouteTurnAutomatic, CARTOVELRouteFreewayNormal,
+                                     CARTOVELRouteRoundaboutNormal, CARTOVELRouteTollRoadNormal, &result);
+  SysFreeString(parameters);
+  const char* mode = walking ? "walking" : "driving";
+  double metres = 0;
+  int count = 0;
+  std::string steps;
+  if (SUCCEEDED(hr) && result.vt == (VT_ARRAY | VT_VARIANT)) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(result.parray, 1, &lower);
+    SafeArrayGetUBound(result.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+      VARIANT item;
+      VariantInit(&item);
+      SafeArrayGetElement(result.parray, &i, &item);
+      IWayPoint* step = nullptr;
+      if (item.vt == VT_DISPATCH &&
+          SUCCEEDED(item.pdispVal->QueryInterface(IID_IWayPoint, reinterpret_cast<void**>(&step)))) {
+        BSTR name = nullptr;
+        double distance = 0;
+        SHORT turn = 0, angle = 0;
+        step->GetName(&name);
+        step->GetDistance(&distance);
+        step->IsTurningPoint(&turn);
+        step->GetRelativeTurningAngleDegreesForward(&angle);
+        metres += distance;
+        ++count;
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%.0f m ", steps.empty() ? "" : "; ", distance);
+        steps += text + Text(name);
+        if (turn != 0) steps += " (turn " + std::to_string(angle) + "°)";
+        SysFreeString(name);
+        step->Release();
+      }
+      VariantClear(&item);
     }
-  } else {
-    std::printf("    %s route: result not readable\n", mode);
   }
-  (void)RmfRouteDestroy(route);
+  VariantClear(&result);
+  if (count == 0) {
+    std::printf("    %s route: none (%s)\n", mode, Hex(hr).c_str());
+  } else {
+    std::printf("    %s route: %.0f m in %d steps: %s\n", mode, metres, count, steps.c_str());
+  }
 }
 
 // The cross streets of the next intersection along the street, through
@@ -279,10 +287,9 @@ void ShowAddresses(CMap& engine) {
       for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
     }
     const DemoAddress& b = kAddresses[(i + 1) % count];
-    const TiPoint to = DegreesToMapUnits(b.lat, b.lon);
     std::printf("    to %s %s:\n", b.street, b.number);
-    ShowRoute(reader, "walking", true, at, to);
-    ShowRoute(reader, "driving", false, at, to);
+    ShowRoute(engine, true, a, b);
+    ShowRoute(engine, false, a, b);
   }
 }
 

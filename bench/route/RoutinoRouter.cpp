@@ -37,8 +37,9 @@ int RunLogged(std::vector<std::string> args, const std::string& log) {
 }
 
 // The route's length in metres from a list of ROUTINO_ROUTE_LIST_TEXT_ALL
-// points: each point carries the distance travelled up to it, so the last
-// point's is the whole route's.
+// points or ROUTINO_ROUTE_LIST_TEXT directions: each entry carries the
+// distance travelled up to it, so the last one's (the destination's) is the
+// whole route's.
 double RouteMetres(const Routino_Output* list) {
   double km = 0;
   for (const Routino_Output* p = list; p != nullptr; p = p->next) km = p->dist;
@@ -118,7 +119,8 @@ RoutinoRouter::~RoutinoRouter() {
 BenchRoute RoutinoRouter::Route(LatLon from, LatLon to, TravelMode mode) {
   const bool walking = mode == TravelMode::kWalking;
   Routino_Profile* profile = walking ? walking_ : driving_;
-  const int options = (walking ? ROUTINO_ROUTE_SHORTEST : ROUTINO_ROUTE_QUICKEST) | ROUTINO_ROUTE_LIST_TEXT_ALL;
+  const int options = (walking ? ROUTINO_ROUTE_SHORTEST : ROUTINO_ROUTE_QUICKEST) |
+                      (directions_ ? ROUTINO_ROUTE_LIST_HTML : ROUTINO_ROUTE_LIST_TEXT_ALL);
   BenchRoute route;
   const auto start = std::chrono::steady_clock::now();
   Waypoint origin(Routino_FindWaypoint(database_, profile, from.lat, from.lon));

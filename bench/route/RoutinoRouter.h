@@ -48,7 +48,15 @@ class RoutinoRouter final : public BenchRouter {
   RoutinoRouter(const RoutinoRouter&) = delete;
   RoutinoRouter& operator=(const RoutinoRouter&) = delete;
 
-  const char* Name() const override { return "Routino"; }
+  const char* Name() const override { return directions_ ? "Routino+text" : "Routino"; }
+
+  // With directions, a route comes with Routino's text directions (an
+  // instruction per junction where the route turns or the road's name
+  // changes, in words: ROUTINO_ROUTE_LIST_HTML, the HTML route's text as
+  // plain text) instead of the list of all its points: the peer of a whole
+  // route request that ends in spoken steps. (ROUTINO_ROUTE_LIST_TEXT, the
+  // plain list of those junctions, crashes in Routino 3.3.3's library.)
+  void SetDirections(bool directions) { directions_ = directions; }
 
   // The time covers finding the two waypoints (the nearest point of a road
   // the profile may use) and calculating the route with its list of points;
@@ -65,6 +73,7 @@ class RoutinoRouter final : public BenchRouter {
   Routino_Translation* translation_ = nullptr;  // owned by the library's translation list
   bool profilesLoaded_ = false;
   bool translationsLoaded_ = false;
+  bool directions_ = false;
 };
 
 }  // namespace routebench

@@ -10,7 +10,11 @@
 // routers (walking: Routino's foot profile, shortest route; driving: its
 // motorcar profile, quickest route) and prints per mode, side by side, the
 // time per route (median and 95th percentile), the nodes expanded, the
-// memory for routing and the length ratio to Routino's route. D keeps the
+// memory for routing and the length ratio to Routino's route. A second table
+// times the whole request on the same pairs in the same run: the map
+// engine's route request through IMap (the route thread, the search and the
+// spoken steps, up to the finished array of WayPoints) next to Routino's
+// route with its text directions. D keeps the
 // map and the database (default: a folder under the system's temp folder,
 // removed at the end of a run that succeeded).
 #include <sys/resource.h>
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "bench/route/BenchRouter.h"
+#include "bench/route/MapEngineRequest.h"
 #include "bench/route/MapEngineRouter.h"
 #include "bench/route/RouteHarness.h"
 #include "bench/route/RoutePairs.h"
@@ -166,6 +171,7 @@ int Run(const Options& o) {
   std::printf("nodes read and pairs drawn in %.2f s\n", SecondsSince(start));
 
   std::vector<ModeRun> routino;
+  std::vector<ModeRun> routinoDirections;
   {
     start = std::chrono::steady_clock::now();
     const MemoryPhase memory;
@@ -178,6 +184,10 @@ int Run(const Options& o) {
     std::printf("Routino: database, profiles and translations loaded in %.1f ms, memory %.1f MB%s\n",
                 SecondsSince(start) * 1000.0, memory.GrowthMb(), memory.exact() ? "" : " (at least)");
     for (std::size_t m = 0; m < o.modes.size(); ++m) routino.push_back(RunMode(*router, o.modes[m], pairs[m]));
+    router->SetDirections(true);
+    for (std::size_t m = 0; m < o.modes.size(); ++m) {
+      routinoDirections.push_back(RunMode(*router, o.modes[m], pairs[m]));
+    }
   }
 
   std::vector<ModeRun> engine;
@@ -186,7 +196,16 @@ int Run(const Options& o) {
     for (std::size_t m = 0; m < o.modes.size(); ++m) engine.push_back(RunMode(*router, o.modes[m], pairs[m]));
   }
 
+  std::vector<ModeRun> requests;
+  std::string requestWhy;
+  if (const std::unique_ptr<BenchRouter> router = OpenMapEngineRequest(streetMap, LEXIFORN_EN_PATH, &requestWhy)) {
+    for (std::size_t m = 0; m < o.modes.size(); ++m) requests.push_back(RunMode(*router, o.modes[m], pairs[m]));
+  }
+
+  std::printf("\nThe route search:\n");
   PrintTable("Routino", routino, "map engine", engine, why);
+  std::printf("\nThe whole request, from the two positions to the route told in steps:\n");
+  PrintTable("Routino+text", routinoDirections, "engine request", requests, requestWhy);
   std::printf(
       "\nTimes are of the second of two passes over the pairs (the first fills caches), over the routes found.\n"
       "Memory for routing: the peak resident set while a router routes a mode's pairs, above the resident set\n"

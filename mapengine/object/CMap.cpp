@@ -157,17 +157,6 @@ HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescr
   return E_NOTIMPL;
 }
 
-HRESULT CMap::FindWalkingRoute(double, double, double, double, BSTR*, CARTOVELRouteTurnPreference,
-                               CARTOVELRouteRoundaboutPreference, VARIANT*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::FindDrivingRoute(double, double, double, double, BSTR*, CARTOVELRouteVehicleMode,
-                               CARTOVELRouteTurnPreference, CARTOVELRouteFreewayPreference,
-                               CARTOVELRouteRoundaboutPreference, CARTOVELRouteTollRoadPreference, VARIANT*) {
-  return E_NOTIMPL;
-}
-
 HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
@@ -207,20 +196,6 @@ HRESULT CMap::GetCrossStreets(BSTR, LONG, LONG, LONG, VARIANT_BOOL, VARIANT*, LO
 }
 
 HRESULT CMap::GetStreetOrientation(double, double, SHORT, SHORT*) { return E_NOTIMPL; }
-
-HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT, SHORT, double, double, SHORT, double, double, double*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::RouteClose() { return E_NOTIMPL; }
-
-HRESULT CMap::UpdateFeatureIdsForRoute(RouteTypeAutomatic, CARTOVELRouteTurnPreference, CARTOVELRouteVehicleMode,
-                                       CARTOVELRouteFreewayPreference, CARTOVELRouteRoundaboutPreference,
-                                       CARTOVELRouteTollRoadPreference, double, double, double, double, SHORT, SHORT,
-                                       VARIANT_BOOL* outFeaturesCreated) {
-  if (outFeaturesCreated != nullptr) *outFeaturesCreated = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
 
 HRESULT CMap::GetPostalFromFids(BSTR, LONG, LONG, LONG, BSTR* outPostalCode) {
   if (outPostalCode != nullptr) *outPostalCode = nullptr;

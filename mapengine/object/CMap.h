@@ -8,10 +8,12 @@
 // calls never overlap.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <initializer_list>
 #include <string_view>
@@ -42,6 +44,8 @@ struct NextIntersectionCache {
 };
 
 class CrossStreetVector;
+class CWayPoint;
+struct RouteStepPlace;
 
 // What the house-number routines need of the engine: its map reader and where
 // to log.
@@ -339,6 +343,32 @@ class CMap : public com::ComClass<CMap, IMap> {
   // current road's own kind, `byClass` also leaves out secondary roads.
   bool IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool byClass);
 
+  // Route requests and the route thread (RouteRequest.cpp).
+  // One route request (the worker behind FindWalkingRoute, FindDrivingRoute
+  // and UpdateFeatureIdsForRoute): clears the result VARIANT (may be null:
+  // only m_pWPFeatureIds is wanted) and m_pWPFeatureIds, then runs one
+  // request object and waits for it. A request that arrives while another
+  // runs waits for that one to end. Throws nothing.
+  void FindRoute(RouteTypeAutomatic type, INT waypointMode, double originLat, double originLon, double destLat,
+                 double destLon, CARTOVELRouteTurnPreference turnPref, CARTOVELRouteVehicleMode vehicleMode,
+                 CARTOVELRouteFreewayPreference freewayPref, CARTOVELRouteRoundaboutPreference roundaboutPref,
+                 CARTOVELRouteTollRoadPreference tollroadPref, VARIANT* result) noexcept;
+  // Asks a running request to stop (the router polls the flag) and waits
+  // until it has ended; CleanUp and the destructor call it first, so the
+  // reader is never closed under a search.
+  void StopRouteRequest() noexcept;
+  // The flag the router of the running request polls; non-zero: stop.
+  const volatile std::int8_t* RouteCancelFlag() const noexcept {
+    return reinterpret_cast<const volatile std::int8_t*>(&m_RouteCancel);
+  }
+  bool RouteCancelRequested() const noexcept { return m_RouteCancel.load() != 0; }
+
+  // Route steps (RouteSteps.cpp). One step of a route as a WayPoint: its
+  // point, the route points before and after it (for the orientations), its
+  // feature and the one before it, where its name comes from and the
+  // distance from the previous step. Null when the object cannot be made.
+  std::unique_ptr<CWayPoint, com::Releaser> BuildRouteWayPoint(const RouteStepPlace& place);
+
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
 
@@ -391,4 +421,10 @@ class CMap : public com::ComClass<CMap, IMap> {
   // the settings say by then.
   std::int32_t m_nMapBlockBytes = 0;
   std::int32_t m_nPOIMemoryBytes = 0;
+
+  // Held for the whole of a route request; the cancel flag of the running
+  // one (an atomic byte, read by the router through a volatile pointer).
+  std::mutex m_RouteRequestLock;
+  std::atomic<std::int8_t> m_RouteCancel{0};
+  static_assert(std::atomic<std::int8_t>::is_always_lock_free && sizeof(std::atomic<std::int8_t>) == 1);
 };

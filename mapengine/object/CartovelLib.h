@@ -12,6 +12,7 @@ inline constexpr CLSID CLSID_WayPoint = MakeGuid("{2921DF4D-EC62-4BD3-92E1-DE94D
 inline constexpr CLSID CLSID_CrossStreet = MakeGuid("{D1EC5BB3-132E-49F7-BCC8-41C086F4BFDB}");
 inline constexpr CLSID CLSID_LocationDetails = MakeGuid("{66DC0338-4401-45E7-BA25-19F0D5F32A7D}");
 inline constexpr CLSID CLSID_AddressDetails = MakeGuid("{87D24A4F-36FD-46FF-9791-9E7FFD99B220}");
+inline constexpr CLSID CLSID_RouteThreadHelper = MakeGuid("{DAA9FD8E-7742-4397-B0F2-8A8D867FF047}");
 
 // ---- enumerations -------------------------------------------------------------
 
@@ -257,3 +258,16 @@ struct IMap : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE UsingWinCE42(VARIANT_BOOL inUsingWinCE42) = 0;  // 54, 52
 };
 COM_DECLARE_IID(IMap, "{2B4972A0-28A5-4196-98A7-FAA9EFEB599F}");
+
+// One route request of the map engine, run on its own thread. Slot 7.
+struct IRouteThreadHelper : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE FindRoute(RouteTypeAutomatic inType, INT wpMode, double inOriginLat,
+                                              double inOriginLon, double inDestLat, double inDestLon,
+                                              CARTOVELRouteTurnPreference turnPref,
+                                              CARTOVELRouteVehicleMode vehicleMode,
+                                              CARTOVELRouteFreewayPreference freewayPref,
+                                              CARTOVELRouteRoundaboutPreference roundaboutPref,
+                                              CARTOVELRouteTollRoadPreference tollroadPref,
+                                              VARIANT* pInOutLatLonSteps, VARIANT_BOOL* outSuccess) = 0;  // 7
+};
+COM_DECLARE_IID(IRouteThreadHelper, "{6CF3AE69-25B4-43AB-B345-F23A36DA9743}");

@@ -196,6 +196,8 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
 // Nothing here can throw, so CleanUp needs no guard (and the destructor may
 // call it).
 HRESULT CMap::CleanUp() {
+  // A route request running on another thread ends first: it uses the reader.
+  StopRouteRequest();
   // Initalize makes the map block before either reader or the POI block, and
   // only this function frees it: without a map reader or block no maps were
   // loaded. What may exist without them (the map-name table, the language

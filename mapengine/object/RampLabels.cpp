@@ -38,10 +38,6 @@ constexpr std::size_t kMaxExitNameChars = 20;
 // Features a near-point search gives at most.
 constexpr std::int32_t kNearLimit = 15;
 
-// Turn costs of walking by sector of 22.5 degrees (0 straight on, 8 U-turn).
-constexpr std::int32_t kWalkingTurnCosts[kRmfTurnSectors] = {0,    2000, 3000, 3000, 3000, 3000, 3000, 4000,
-                                                             4000, 4000, 3000, 3000, 3000, 3000, 3000, 2000};
-
 // One attribute of a feature, each text NUL-terminated within its buffer.
 struct Attribute {
   char code[kRmfAttrCodeChars + 1] = {};

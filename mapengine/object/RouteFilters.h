@@ -51,6 +51,7 @@
 
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
+#include "mapengine/format/route/RmfRouteRecord.h"
 
 // The preferences of one route request, in this order; the driving and
 // walking filters get a pointer to it as their context. A null context reads
@@ -63,6 +64,21 @@ struct RouteRequestOptions {
   std::int32_t vehicleMode;           // CARTOVELRouteVehicleMode
 };
 static_assert(sizeof(RouteRequestOptions) == 20);
+
+// The map engine's turn-cost tables (RmfRouteSetTurnCosts), by sector of 22.5
+// degrees: 0 straight on, 1-7 left turns, 8 the U-turn, 9-15 right turns.
+// Driving by default favours right turns over left ones; the mirrored table
+// (sector k holds the default's sector 16 - k) favours left turns. The
+// walking table barely tells turns apart (also used for the shortest
+// driving route); the fewest-turns table makes every real turn dear.
+inline constexpr std::int32_t kDrivingTurnCosts[kRmfTurnSectors] = {
+    0, 2000, 6000, 12000, 20000, 30000, 80000, 120000, 240000, 100000, 40000, 15000, 10000, 6000, 3000, 1000};
+inline constexpr std::int32_t kDrivingTurnCostsMirrored[kRmfTurnSectors] = {
+    0, 1000, 3000, 6000, 10000, 15000, 40000, 100000, 240000, 120000, 80000, 30000, 20000, 12000, 6000, 2000};
+inline constexpr std::int32_t kWalkingTurnCosts[kRmfTurnSectors] = {0,    2000, 3000, 3000, 3000, 3000, 3000, 4000,
+                                                                    4000, 4000, 3000, 3000, 3000, 3000, 3000, 2000};
+inline constexpr std::int32_t kFewestTurnsCosts[kRmfTurnSectors] = {
+    0, 0, 5000, 50000, 50000, 50000, 50000, 50000, 100000, 50000, 50000, 50000, 50000, 50000, 5000, 0};
 
 // Fixed cost factors (137329.101562 / km/h).
 inline constexpr std::uint32_t kRouteCostFreewayNormal = 1422;   // about 60 mph
