@@ -44,6 +44,7 @@ struct NextIntersectionCache {
 };
 
 class CrossStreetVector;
+class CLocationDetails;
 class CWayPoint;
 struct RouteStepPlace;
 
@@ -368,6 +369,16 @@ class CMap : public com::ComClass<CMap, IMap> {
   // feature and the one before it, where its name comes from and the
   // distance from the previous step. Null when the object cannot be made.
   std::unique_ptr<CWayPoint, com::Releaser> BuildRouteWayPoint(const RouteStepPlace& place);
+
+  // Addresses from feature ids (Addresses.cpp). Fills the details' position
+  // and house-number texts from the street reference, the point and the
+  // heading.
+  void GetAddressInternal(CLocationDetails& details, double latitude, double longitude, const RmfFeatureRef& street,
+                          std::int32_t heading);
+
+  // Location details (LocationDetails.cpp).
+
+  // Location description (LocationDescription.cpp).
 
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
