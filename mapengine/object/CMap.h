@@ -378,7 +378,14 @@ class CMap : public com::ComClass<CMap, IMap> {
 
   // Location details (LocationDetails.cpp).
 
-  // Location description (LocationDescription.cpp).
+  // Location description (LocationDescription.cpp). The worker of
+  // GetLocationDescription: the pieces the request's keywords ask for (in the
+  // keywords' fixed order, whatever their order in the request) joined with
+  // ", ". `result` becomes "OK" when the description is not empty, else the
+  // "UNKNOWN ..." answer of the last keyword asked for ("UNKNOWN REQUEST"
+  // when none is). Sets m_bStreetDetailed from "STREET DETAILED".
+  std::u16string GetLocationDescriptionInternal(double latitude, double longitude, std::int32_t heading,
+                                                std::u16string_view request, std::u16string& result);
 
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
