@@ -151,12 +151,6 @@ HRESULT CMap::UnRegisterAllUserPOIs() {
 
 // ---- operations that need open maps -------------------------------------------------
 
-HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescription, BSTR* pResult) {
-  if (pOutDescription != nullptr) *pOutDescription = nullptr;
-  if (pResult != nullptr) *pResult = nullptr;
-  return E_NOTIMPL;
-}
-
 HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }

@@ -44,6 +44,7 @@ struct NextIntersectionCache {
 };
 
 class CrossStreetVector;
+class CLocationDetails;
 class CWayPoint;
 struct RouteStepPlace;
 
@@ -368,6 +369,23 @@ class CMap : public com::ComClass<CMap, IMap> {
   // feature and the one before it, where its name comes from and the
   // distance from the previous step. Null when the object cannot be made.
   std::unique_ptr<CWayPoint, com::Releaser> BuildRouteWayPoint(const RouteStepPlace& place);
+
+  // Addresses from feature ids (Addresses.cpp). Fills the details' position
+  // and house-number texts from the street reference, the point and the
+  // heading.
+  void GetAddressInternal(CLocationDetails& details, double latitude, double longitude, const RmfFeatureRef& street,
+                          std::int32_t heading);
+
+  // Location details (LocationDetails.cpp).
+
+  // Location description (LocationDescription.cpp). The worker of
+  // GetLocationDescription: the pieces the request's keywords ask for (in the
+  // keywords' fixed order, whatever their order in the request) joined with
+  // ", ". `result` becomes "OK" when the description is not empty, else the
+  // "UNKNOWN ..." answer of the last keyword asked for ("UNKNOWN REQUEST"
+  // when none is). Sets m_bStreetDetailed from "STREET DETAILED".
+  std::u16string GetLocationDescriptionInternal(double latitude, double longitude, std::int32_t heading,
+                                                std::u16string_view request, std::u16string& result);
 
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
