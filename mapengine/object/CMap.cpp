@@ -157,7 +157,6 @@ HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescr
   return E_NOTIMPL;
 }
 
-
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
 
 HRESULT CMap::FindPOIs(IUnknown*, IUnknown*, VARIANT_BOOL, IUnknown**, double*, VARIANT_BOOL* outPOIsFound) {

@@ -209,11 +209,16 @@ std::unique_ptr<CLocationDetails, com::Releaser> CMap::GetLocationDetailsInterna
 
   const RmfFeatureRef street = GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567");
   if (flags.street) {
+    // The long name is the detailed one; the flag is back at 0 afterwards,
+    // also when a name cannot be made.
+    struct DetailedOff {
+      std::uint8_t& flag;
+      ~DetailedOff() { flag = 0; }
+    } off{m_bStreetDetailed};
     m_bStreetDetailed = 0;
     AssignBstr(d.m_bstrStreetName, GetStreetName(*this, street, false, true, false));
     m_bStreetDetailed = 1;
     AssignBstr(d.m_bstrStreetNameLong, GetStreetName(*this, street, false, false, false));
-    m_bStreetDetailed = 0;
   }
   if (flags.roadSpeed) SetRoadSpeed(d, GetFeatureAttribute(*this, street, kAttributeSpeedClass, false));
   if (flags.roadType) AssignBstr(d.m_bstrRoadClassification, GetRoadClassificationText(street));

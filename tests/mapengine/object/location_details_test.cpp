@@ -275,7 +275,7 @@ TEST_F(LocationDetailsTest, NothingNearGivesTheDefaultsForEveryRequest) {
   }
 }
 
-TEST_F(MapEngineTest, LocationDetailsWithoutAMapOrAResultGiveNoObjectOrAnError) {
+TEST_F(MapEngineTest, LocationDetailsWithoutAMapGiveOneDefaultObjectAndRefuseANullResult) {
   BSTR request = SysAllocString(u"ALL");
   EXPECT_EQ(map_->GetLocationDetails(53.55, 13.26, 0, &request, nullptr), E_POINTER);
   // No map loaded: nothing is near, the object keeps its defaults.
