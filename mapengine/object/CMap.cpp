@@ -151,7 +151,6 @@ HRESULT CMap::UnRegisterAllUserPOIs() {
 
 // ---- operations that need open maps -------------------------------------------------
 
-HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
 

@@ -377,6 +377,23 @@ class CMap : public com::ComClass<CMap, IMap> {
                           std::int32_t heading);
 
   // Location details (LocationDetails.cpp).
+  // The details of the position the request asks for (see GetLocationDetails):
+  // the area feature near the point gives city, borough, state, postal code,
+  // area, county, country and the map it comes from, the street in the
+  // heading its names, speed, classification, lanes and the position on it.
+  // Null only when the object cannot be made.
+  std::unique_ptr<CLocationDetails, com::Releaser> GetLocationDetailsInternal(double latitude, double longitude,
+                                                                              std::int32_t heading,
+                                                                              std::u16string_view request);
+  // Speeds of a speed-class attribute: '0'..'9' in steps of 10 miles per
+  // hour from 5, 'A'..'P' in steps of 10 km/h from 5; otherwise both 0.
+  static void SetRoadSpeed(CLocationDetails& details, std::u16string_view speedClass);
+  // The kind of road and its properties (one way, surface, toll, bridge and
+  // the like, path or service road) as language strings joined with ", ".
+  std::u16string GetRoadClassificationText(const RmfFeatureRef& street);
+  // The loaded map file a feature comes from, without its extension; "" when
+  // its map number names no loaded map.
+  std::u16string GetMapDataSource(const RmfFeatureRef& feature);
 
   // Location description (LocationDescription.cpp). The worker of
   // GetLocationDescription: the pieces the request's keywords ask for (in the
