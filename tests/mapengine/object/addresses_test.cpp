@@ -355,6 +355,31 @@ TEST_F(AddressesTest, GetCrossStreetsListsEachCrossingStreetOnce) {
   SysFreeString(mapName);
 }
 
+// A street with more crossings than a list holds gives the first 150.
+TEST_F(AddressesTest, GetCrossStreetsStopsAtOneHundredFifty) {
+  rmfbuild::FeatureMap streets;
+  std::vector<TiPoint> main;
+  for (std::int32_t i = 0; i < 160; ++i) {
+    const TiPoint node = At(20 * i, 0);
+    main.push_back(node);
+    streets.Add(TownStreet("Querweg " + std::to_string(i), {node, At(20 * i, 300)}, ""));
+  }
+  streets.Add(TownStreet("Lange Straße", main, ""));
+  ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(streets, "long.rmf"));
+  const Ids ids = IdsOf(StreetAt(At(10, -5)));
+  BSTR mapName = SysAllocString(u"long");
+  VARIANT list;
+  VariantInit(&list);
+  LONG found = 0;
+  ASSERT_EQ(map_->GetCrossStreets(mapName, ids.fid1, ids.fid2, ids.fid3, VARIANT_TRUE, &list, &found), S_OK);
+  EXPECT_EQ(found, 150);
+  LONG upper = -1;
+  ASSERT_EQ(SafeArrayGetUBound(list.parray, 1, &upper), S_OK);
+  EXPECT_EQ(upper, 149);
+  VariantClear(&list);
+  SysFreeString(mapName);
+}
+
 // Every 10th address node of the demo extract: the house number at the node
 // on the nearest street of its name, and the node's number placed on that
 // street, against the node's own tags read independently of the converter.
