@@ -22,6 +22,7 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
+#include "engine/core/VovLib.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/StreetNames.h"
@@ -375,6 +376,32 @@ class CMap : public com::ComClass<CMap, IMap> {
   // heading.
   void GetAddressInternal(CLocationDetails& details, double latitude, double longitude, const RmfFeatureRef& street,
                           std::int32_t heading);
+  // The feature named on the interface by map name and ids; false when the map
+  // is not loaded or the ids name no feature of it.
+  bool FindFeatureByIds(BSTR mapName, LONG fid1, LONG fid2, LONG fid3, RmfFeatureRef* out) const;
+  // The texts of the feature's address-range attributes in attribute order,
+  // each as [code "|"] value "|" name, joined with "|".
+  std::u16string ReadAddressRangeText(const RmfFeatureRef& feature, bool withCodes) const;
+  // The node-to-node pieces of `feature` for which `belongs` holds, in order,
+  // followed at both ends through connected features of the same street for
+  // which it holds too. Every walk ends: a feature is taken once.
+  template <class Belongs>
+  std::vector<RmfFeatureRef> CollectConnectedPieces(const RmfFeatureRef& feature, const Belongs& belongs);
+  // The pieces that carry the range text `rangeText` (without codes).
+  std::vector<RmfFeatureRef> CollectRangePieces(const RmfFeatureRef& feature, std::u16string_view rangeText);
+  // The pieces of the street whose postal code (byPostcode) or city is `area`.
+  std::vector<RmfFeatureRef> CollectStreetPieces(const RmfFeatureRef& feature, std::u16string_view area,
+                                                 bool byPostcode);
+  // Appends an address object for each new cross street met at the points of
+  // `piece`, while the list holds fewer than kCrossStreetCapacity.
+  HRESULT GetCrossStreetsInternal(const RmfFeatureRef& piece, const std::u16string& streetName,
+                                  const std::u16string& city, const std::u16string& postcode, BSTR mapName,
+                                  std::vector<std::unique_ptr<IAddressObject, com::Releaser>>& list);
+  // A new address object of the navigation engine for the cross street `name`
+  // at `point`; null (S_OK) when the engine cannot make one, the failing
+  // setter's code when it refuses a value.
+  HRESULT MakeAddressObject(const std::u16string& name, TiPoint point, BSTR mapName, const std::u16string& city,
+                            const std::u16string& postcode, std::unique_ptr<IAddressObject, com::Releaser>* out);
 
   // Location details (LocationDetails.cpp).
   // The details of the position the request asks for (see GetLocationDetails):
