@@ -483,6 +483,10 @@ class CMap : public com::ComClass<CMap, IMap> {
   // the settings say by then.
   std::int32_t m_nMapBlockBytes = 0;
   std::int32_t m_nPOIMemoryBytes = 0;
+  // The last Initalize stopped before its readers were ready ("UNABLE TO
+  // INITIALIZE MAP ENGINE"): the next one goes on from what it kept instead
+  // of answering "ALREADY INITIALIZED" with a reader missing.
+  bool m_bInitalizeUnfinished = false;
 
   // Held for the whole of a route request; the cancel flag of the running
   // one (an atomic byte, read by the router through a volatile pointer).
