@@ -8,9 +8,10 @@
 //
 // Then, for a few fixed addresses of the town, over a map engine object of
 // the library linked into this program (on the same maps): the street named
-// at the address and the house number the street walk gives there (which
-// IMap does not answer yet), the cross streets of the next intersection both
-// ways along the street (IMap::FindNextCrossStreets), and a walking and a
+// at the address and the house number the street walk gives there, where am
+// I there (IMap::GetLocationDetails "ALL", IMap::GetLocationDescription), the
+// cross streets of the next intersection both ways along the street
+// (IMap::FindNextCrossStreets), and a walking and a
 // driving route to the next address told in steps (IMap::FindWalkingRoute,
 // FindDrivingRoute).
 //
@@ -261,6 +262,51 @@ void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) 
   }
 }
 
+// Where am I at an address, through IMap as the navigation engine asks: the
+// location details ("ALL") and a description of the position.
+void ShowWhereAmI(CMap& engine, const DemoAddress& a, std::int32_t heading) {
+  IMap& map = engine;
+  BSTR request = Bstr("ALL");
+  VARIANT details;
+  VariantInit(&details);
+  const HRESULT hr = map.GetLocationDetails(a.lat, a.lon, -1, &request, &details);
+  SysFreeString(request);
+  VARIANT first;
+  VariantInit(&first);
+  LONG index = 0;
+  ILocationDetails* found = nullptr;
+  if (SUCCEEDED(hr) && details.vt == (VT_ARRAY | VT_VARIANT) &&
+      SafeArrayGetElement(details.parray, &index, &first) == S_OK && first.vt == VT_DISPATCH &&
+      SUCCEEDED(first.pdispVal->QueryInterface(IID_ILocationDetails, reinterpret_cast<void**>(&found)))) {
+    BSTR street = nullptr, number = nullptr, city = nullptr, zipcode = nullptr, country = nullptr, kind = nullptr;
+    found->GetStreetName(&street);
+    found->GetHouseNumber(&number);
+    found->GetCity(&city);
+    found->GetZipcode(&zipcode);
+    found->GetCountry(&country);
+    found->GetRoadClassification(&kind);
+    std::printf("    where am I (IMap::GetLocationDetails \"ALL\"): %s %s, %s %s, %s; %s\n", Text(street).c_str(),
+                Text(number).c_str(), Text(zipcode).c_str(), Text(city).c_str(), Text(country).c_str(),
+                Text(kind).c_str());
+    for (BSTR b : {street, number, city, zipcode, country, kind}) SysFreeString(b);
+    found->Release();
+  } else {
+    std::printf("    where am I: no details (%s)\n", Hex(hr).c_str());
+  }
+  VariantClear(&first);
+  VariantClear(&details);
+
+  BSTR asked = Bstr("STREET ADDRESS STREET NAME RAW CITY ZIPCODE INTERSECTION NAME INTERSECTION DISTANCE");
+  BSTR description = nullptr;
+  BSTR result = nullptr;
+  map.GetLocationDescription(a.lat, a.lon, heading, &asked, &description, &result);
+  std::printf("    described walking %d° (IMap::GetLocationDescription): \"%s\" (%s)\n", static_cast<int>(heading),
+              Text(description).c_str(), Text(result).c_str());
+  SysFreeString(asked);
+  SysFreeString(description);
+  SysFreeString(result);
+}
+
 void ShowAddresses(CMap& engine) {
   RmfReader* reader = engine.m_Rdr.get();
   if (reader == nullptr) {
@@ -283,6 +329,7 @@ void ShowAddresses(CMap& engine) {
       const std::string number = platform::Utf16ToUtf8(engine.GetStreetAddressText(part, at, -1));
       std::printf("    street: \"%s\" (%.0f m away); house number there: %s\n", named.c_str(), feet * 0.3048,
                   number.empty() ? "none" : number.c_str());
+      ShowWhereAmI(engine, a, bearing);
       // Both ways along the street, as a walker facing either way asks.
       for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
     }

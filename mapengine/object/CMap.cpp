@@ -151,13 +151,6 @@ HRESULT CMap::UnRegisterAllUserPOIs() {
 
 // ---- operations that need open maps -------------------------------------------------
 
-HRESULT CMap::GetLocationDescription(double, double, INT, BSTR*, BSTR* pOutDescription, BSTR* pResult) {
-  if (pOutDescription != nullptr) *pOutDescription = nullptr;
-  if (pResult != nullptr) *pResult = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::GetLocationDetails(double, double, INT, BSTR*, VARIANT*) { return E_NOTIMPL; }
 
 HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
 
@@ -185,22 +178,7 @@ HRESULT CMap::UpdateRegistrationUserPOI(BSTR, IUnknown*, VARIANT_BOOL* outSucces
   return E_NOTIMPL;
 }
 
-HRESULT CMap::GetAddress(BSTR, LONG, LONG, LONG, BSTR, IAddressDetails**, VARIANT_BOOL* outSuccessful) {
-  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::GetCrossStreets(BSTR, LONG, LONG, LONG, VARIANT_BOOL, VARIANT*, LONG* outNumberCrossStreetsFound) {
-  if (outNumberCrossStreetsFound != nullptr) *outNumberCrossStreetsFound = 0;
-  return E_NOTIMPL;
-}
-
 HRESULT CMap::GetStreetOrientation(double, double, SHORT, SHORT*) { return E_NOTIMPL; }
-
-HRESULT CMap::GetPostalFromFids(BSTR, LONG, LONG, LONG, BSTR* outPostalCode) {
-  if (outPostalCode != nullptr) *outPostalCode = nullptr;
-  return E_NOTIMPL;
-}
 
 HRESULT CMap::FindInitialHeadingAndCrossStreets(double, double, BSTR, BSTR, BSTR*, VARIANT*, SHORT*) {
   return E_NOTIMPL;

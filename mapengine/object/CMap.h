@@ -22,6 +22,7 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
+#include "engine/core/VovLib.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/StreetNames.h"
@@ -44,6 +45,7 @@ struct NextIntersectionCache {
 };
 
 class CrossStreetVector;
+class CLocationDetails;
 class CWayPoint;
 struct RouteStepPlace;
 
@@ -369,6 +371,66 @@ class CMap : public com::ComClass<CMap, IMap> {
   // distance from the previous step. Null when the object cannot be made.
   std::unique_ptr<CWayPoint, com::Releaser> BuildRouteWayPoint(const RouteStepPlace& place);
 
+  // Addresses from feature ids (Addresses.cpp). Fills the details' position
+  // and house-number texts from the street reference, the point and the
+  // heading.
+  void GetAddressInternal(CLocationDetails& details, double latitude, double longitude, const RmfFeatureRef& street,
+                          std::int32_t heading);
+  // The feature named on the interface by map name and ids; false when the map
+  // is not loaded or the ids name no feature of it.
+  bool FindFeatureByIds(BSTR mapName, LONG fid1, LONG fid2, LONG fid3, RmfFeatureRef* out) const;
+  // The texts of the feature's address-range attributes in attribute order,
+  // each as [code "|"] value "|" name, joined with "|".
+  std::u16string ReadAddressRangeText(const RmfFeatureRef& feature, bool withCodes) const;
+  // The node-to-node pieces of `feature` for which `belongs` holds, in order,
+  // followed at both ends through connected features of the same street for
+  // which it holds too. Every walk ends: a feature is taken once.
+  template <class Belongs>
+  std::vector<RmfFeatureRef> CollectConnectedPieces(const RmfFeatureRef& feature, const Belongs& belongs);
+  // The pieces that carry the range text `rangeText` (without codes).
+  std::vector<RmfFeatureRef> CollectRangePieces(const RmfFeatureRef& feature, std::u16string_view rangeText);
+  // The pieces of the street whose postal code (byPostcode) or city is `area`.
+  std::vector<RmfFeatureRef> CollectStreetPieces(const RmfFeatureRef& feature, std::u16string_view area,
+                                                 bool byPostcode);
+  // Appends an address object for each new cross street met at the points of
+  // `piece`, while the list holds fewer than kCrossStreetCapacity.
+  HRESULT GetCrossStreetsInternal(const RmfFeatureRef& piece, const std::u16string& streetName,
+                                  const std::u16string& city, const std::u16string& postcode, BSTR mapName,
+                                  std::vector<std::unique_ptr<IAddressObject, com::Releaser>>& list);
+  // A new address object of the navigation engine for the cross street `name`
+  // at `point`; null (S_OK) when the engine cannot make one, the failing
+  // setter's code when it refuses a value.
+  HRESULT MakeAddressObject(const std::u16string& name, TiPoint point, BSTR mapName, const std::u16string& city,
+                            const std::u16string& postcode, std::unique_ptr<IAddressObject, com::Releaser>* out);
+
+  // Location details (LocationDetails.cpp).
+  // The details of the position the request asks for (see GetLocationDetails):
+  // the area feature near the point gives city, borough, state, postal code,
+  // area, county, country and the map it comes from, the street in the
+  // heading its names, speed, classification, lanes and the position on it.
+  // Null only when the object cannot be made.
+  std::unique_ptr<CLocationDetails, com::Releaser> GetLocationDetailsInternal(double latitude, double longitude,
+                                                                              std::int32_t heading,
+                                                                              std::u16string_view request);
+  // Speeds of a speed-class attribute: '0'..'9' in steps of 10 miles per
+  // hour from 5, 'A'..'P' in steps of 10 km/h from 5; otherwise both 0.
+  static void SetRoadSpeed(CLocationDetails& details, std::u16string_view speedClass);
+  // The kind of road and its properties (one way, surface, toll, bridge and
+  // the like, path or service road) as language strings joined with ", ".
+  std::u16string GetRoadClassificationText(const RmfFeatureRef& street);
+  // The loaded map file a feature comes from, without its extension; "" when
+  // its map number names no loaded map.
+  std::u16string GetMapDataSource(const RmfFeatureRef& feature);
+
+  // Location description (LocationDescription.cpp). The worker of
+  // GetLocationDescription: the pieces the request's keywords ask for (in the
+  // keywords' fixed order, whatever their order in the request) joined with
+  // ", ". `result` becomes "OK" when the description is not empty, else the
+  // "UNKNOWN ..." answer of the last keyword asked for ("UNKNOWN REQUEST"
+  // when none is). Sets m_bStreetDetailed from "STREET DETAILED".
+  std::u16string GetLocationDescriptionInternal(double latitude, double longitude, std::int32_t heading,
+                                                std::u16string_view request, std::u16string& result);
+
   // Word table n (1..5), or null when it has not been built.
   const CKeyValueTable* WordTable(int n) const;
 
@@ -421,6 +483,10 @@ class CMap : public com::ComClass<CMap, IMap> {
   // the settings say by then.
   std::int32_t m_nMapBlockBytes = 0;
   std::int32_t m_nPOIMemoryBytes = 0;
+  // The last Initalize stopped before its readers were ready ("UNABLE TO
+  // INITIALIZE MAP ENGINE"): the next one goes on from what it kept instead
+  // of answering "ALREADY INITIALIZED" with a reader missing.
+  bool m_bInitalizeUnfinished = false;
 
   // Held for the whole of a route request; the cancel flag of the running
   // one (an atomic byte, read by the router through a volatile pointer).

@@ -96,12 +96,19 @@ void CMap::LogMemoryStatus(const char16_t* tmpl) const {
 
 // ---- Initalize and CleanUp -----------------------------------------------------------
 
+namespace {
+constexpr std::u16string_view kUnableToInitialize = u"UNABLE TO INITIALIZE MAP ENGINE";
+}  // namespace
+
 HRESULT CMap::Initalize(BSTR mapDirectory, BSTR settingsDirectory, BSTR, VARIANT_BOOL inSearchOtherMapDirectories,
                         BSTR* pResult) {
   if (pResult != nullptr) *pResult = nullptr;
   return com::Guarded([&] {
     std::u16string result = InitalizeMaps(BstrView(mapDirectory), BstrView(settingsDirectory),
                                           inSearchOtherMapDirectories != VARIANT_FALSE);
+    // An attempt that stopped before the readers were ready is taken up again
+    // by the next call, over what it kept.
+    m_bInitalizeUnfinished = result == kUnableToInitialize;
     if (pResult == nullptr) return S_OK;
     *pResult = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
     return *pResult != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -111,7 +118,7 @@ HRESULT CMap::Initalize(BSTR mapDirectory, BSTR settingsDirectory, BSTR, VARIANT
 std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16string_view settingsDirectory,
                                    bool searchOtherFolders) {
   LogFormat(u"CMap::Initalize: %s %s", {mapDirectory, settingsDirectory});
-  if (m_Rdr != nullptr) {
+  if (m_Rdr != nullptr && !m_bInitalizeUnfinished) {
     Log(u"Error already Initalized");
     return u"ALREADY INITIALIZED";
   }
@@ -130,14 +137,18 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
     if (m_nMapMemoryBytes > 0) m_pMapMemory.reset(std::calloc(1, static_cast<std::size_t>(m_nMapMemoryBytes)));
     if (m_pMapMemory == nullptr) {
       Log(u"Error Memory MAP allocation failed.");
-      return u"UNABLE TO INITIALIZE MAP ENGINE";
+      return std::u16string(kUnableToInitialize);
     }
     m_nMapBlockBytes = m_nMapMemoryBytes;
   }
-  m_Rdr.reset(RmfReaderCreateInArena(m_pMapMemory.get(), static_cast<std::uint32_t>(m_nMapBlockBytes)));
+  // A reader kept by an unfinished attempt lives in the block: it is used
+  // again, never replaced by a second one over the same memory.
+  if (m_Rdr == nullptr) {
+    m_Rdr.reset(RmfReaderCreateInArena(m_pMapMemory.get(), static_cast<std::uint32_t>(m_nMapBlockBytes)));
+  }
   if (m_Rdr == nullptr) {
     Log(u"Error Zazo Doz did not Initalized: m_Rdr");
-    return u"UNABLE TO INITIALIZE MAP ENGINE";
+    return std::u16string(kUnableToInitialize);
   }
 
   const std::int32_t poiBytes = static_cast<std::int32_t>(m_nPOIMemoryKB) * 1024;
@@ -145,7 +156,7 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
     if (poiBytes > 0) m_pPOIMemory.reset(std::calloc(1, static_cast<std::size_t>(poiBytes)));
     if (m_pPOIMemory == nullptr) {
       Log(u"Error Memory POI allocation failed. ");
-      return u"UNABLE TO INITIALIZE MAP ENGINE";
+      return std::u16string(kUnableToInitialize);
     }
     m_nPOIMemoryBytes = poiBytes;
   }
@@ -154,7 +165,7 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
   }
   if (m_RdrPOI == nullptr) {
     Log(u"Error Zazo Doz did not Initalized: m_RdrPOI");
-    return u"UNABLE TO INITIALIZE MAP ENGINE";
+    return std::u16string(kUnableToInitialize);
   }
 
   m_MapContext.rdr = m_Rdr.get();
@@ -165,11 +176,11 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
 
   if (RmfReaderSetMaxOpenFiles(m_Rdr.get(), MAX_NUMBER_MAPS_OPEN) != MAX_NUMBER_MAPS_OPEN) {
     Log(u"Error Zazo Doz did not Initalized MAX_NUMBER_MAPS_OPEN");
-    return u"UNABLE TO INITIALIZE MAP ENGINE";
+    return std::u16string(kUnableToInitialize);
   }
   if (RmfReaderSetMaxOpenFiles(m_RdrPOI.get(), MAX_NUMBER_POIS_OPEN) != MAX_NUMBER_POIS_OPEN) {
     Log(u"Error Zazo Doz did not Initalized MAX_NUMBER_POIS_OPEN");
-    return u"UNABLE TO INITIALIZE MAP ENGINE";
+    return std::u16string(kUnableToInitialize);
   }
 
   if (!FindMapDirectory(mapDirectory, searchOtherFolders)) {
@@ -227,6 +238,7 @@ HRESULT CMap::CleanUp() {
   ClearDebugLogFlag();
   m_nMapsLoaded = 0;
   m_nMapMemoryBytes = 0;
+  m_bInitalizeUnfinished = false;
   m_hResources.reset();
   return S_OK;
 }

@@ -1,7 +1,8 @@
 // The address nodes of an OpenStreetMap extract, read with libosmium
 // independently of the converter: every node with addr:street and an
 // addr:housenumber that starts with a digit, with the number's leading
-// digits and its position in map units.
+// digits, its position in map units, and its addr:city and addr:postcode
+// (empty when untagged).
 #pragma once
 
 #include <osmium/handler.hpp>
@@ -22,6 +23,8 @@ struct OsmAddress {
   std::string street;
   std::int32_t number;  // the leading digits of addr:housenumber
   TiPoint point;
+  std::string city;
+  std::string postcode;
 };
 
 class AddressNodes : public osmium::handler::Handler {
@@ -33,8 +36,11 @@ class AddressNodes : public osmium::handler::Handler {
     if (!std::isdigit(static_cast<unsigned char>(number[0]))) return;
     const long n = std::strtol(number, nullptr, 10);
     if (n < 1 || n > 100000) return;
+    const char* city = node.tags()["addr:city"];
+    const char* postcode = node.tags()["addr:postcode"];
     addresses.push_back(OsmAddress{street, static_cast<std::int32_t>(n),
-                                   DegreesToMapUnits(node.location().lat(), node.location().lon())});
+                                   DegreesToMapUnits(node.location().lat(), node.location().lon()),
+                                   city != nullptr ? city : "", postcode != nullptr ? postcode : ""});
   }
   std::vector<OsmAddress> addresses;
 };

@@ -123,6 +123,29 @@ TEST_F(MapLoadingTest, LifecycleAnswers) {
   EXPECT_EQ(map_->m_nMapsLoaded, 1);
 }
 
+TEST_F(MapLoadingTest, AnAttemptThatStoppedBeforeItsReadersWereReadyIsTakenUpAgain) {
+  WriteMap("/Storage Card/Maps", "ohio.rmf");
+  // 16 KB holds no point-of-interest reader: the attempt stops after making
+  // the map reader.
+  ASSERT_EQ(map_->SetPOIMemoryAllocatedRME(16), S_OK);
+  EXPECT_EQ(Initalize(), u"UNABLE TO INITIALIZE MAP ENGINE");
+  ASSERT_NE(map_->m_Rdr, nullptr);
+  EXPECT_EQ(map_->m_RdrPOI, nullptr);
+  const RmfReader* kept = map_->m_Rdr.get();
+  // The next call goes on over what was kept and meets the same cause: the
+  // same answer, not "ALREADY INITIALIZED" with no point-of-interest reader.
+  EXPECT_EQ(Initalize(), u"UNABLE TO INITIALIZE MAP ENGINE");
+  EXPECT_EQ(map_->m_Rdr.get(), kept);
+  EXPECT_EQ(map_->m_RdrPOI, nullptr);
+  // With room after CleanUp it succeeds, and then refuses a second time.
+  ASSERT_EQ(map_->CleanUp(), S_OK);
+  ASSERT_EQ(map_->SetPOIMemoryAllocatedRME(768), S_OK);
+  EXPECT_EQ(Initalize(), u"OK");
+  EXPECT_NE(map_->m_RdrPOI, nullptr);
+  EXPECT_EQ(map_->m_nMapsLoaded, 1);
+  EXPECT_EQ(Initalize(), u"ALREADY INITIALIZED");
+}
+
 TEST_F(MapLoadingTest, WithoutSearchOnlyTheGivenFolderIsTried) {
   WriteMap("/Storage Card/Maps", "x.rmf");
   EXPECT_EQ(Initalize(u"\\Elsewhere", false), u"NO MAPS FOUND");

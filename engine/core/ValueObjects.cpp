@@ -1,0 +1,137 @@
+#include "engine/core/ValueObjects.h"
+
+namespace {
+
+template <class T>
+HRESULT ValueOut(T* out, T value) {
+  if (out == nullptr) return E_POINTER;
+  *out = value;
+  return S_OK;
+}
+
+// A new copy of the text for the caller, who frees it.
+HRESULT TextOut(BSTR* out, const com::Bstr& text) {
+  if (out == nullptr) return E_POINTER;
+  *out = SysAllocStringLen(text, SysStringLen(text));
+  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT TextIn(com::Bstr& field, BSTR text) {
+  return field.Assign(std::u16string_view(text == nullptr ? u"" : text, SysStringLen(text))) ? S_OK
+                                                                                            : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+// ---- CLocationObject ----------------------------------------------------------------
+
+HRESULT CLocationObject::GetLatitudeHemisphere(LatitudeHemisphere*) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetLatitudeHemisphere(LatitudeHemisphere) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLongitudeHemisphere(LongitudeHemisphere*) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetLongitudeHemisphere(LongitudeHemisphere) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLatitudeDegrees(SHORT*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLatitudeMinutes(SHORT*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLatitudeSeconds(double*) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetLatitudeDegreesMinutesSeconds(SHORT, SHORT, double) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLongitudeDegrees(SHORT*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLongitudeMinutes(SHORT*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLongitudeSeconds(double*) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetLongitudeDegreesMinutesSeconds(SHORT, SHORT, double) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetDescription(BSTR) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetName(BSTR* pVal) { return TextOut(pVal, m_bstrName); }
+HRESULT CLocationObject::SetName(BSTR newVal) { return TextIn(m_bstrName, newVal); }
+HRESULT CLocationObject::GetDescription(BSTR*) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetLocation(ILocationObject*) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetLatitude(double newVal) {
+  m_dLatitude = newVal;
+  return S_OK;
+}
+HRESULT CLocationObject::SetLongitude(double newVal) {
+  m_dLongitude = newVal;
+  return S_OK;
+}
+HRESULT CLocationObject::IsValid(VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLocation(ILocationObject**) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetLatitude(double* pVal) { return ValueOut(pVal, m_dLatitude); }
+HRESULT CLocationObject::GetLongitude(double* pVal) { return ValueOut(pVal, m_dLongitude); }
+HRESULT CLocationObject::GetBearing(HeadingType, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetRelativeHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetDistance(ILocationObject*, LONG*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetBearingDegrees(ILocationObject*, SHORT*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetDistanceDescription(ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetDistanceAndHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetDistanceAndHeadingAndName(SHORT, ILocationObject*, IDescriptionConfigurationObject*,
+                                                      BSTR*) {
+  return E_NOTIMPL;
+}
+
+// ---- CAddressObject -----------------------------------------------------------------
+
+HRESULT CAddressObject::FinalConstruct() {
+  ILocationObject* location = nullptr;
+  HRESULT hr = CLocationObject::CreateInstance(&location);
+  if (FAILED(hr)) return hr;
+  m_pLocation.reset(location);
+  return S_OK;
+}
+
+HRESULT CAddressObject::GetAddress(BSTR*) { return E_NOTIMPL; }
+HRESULT CAddressObject::SetMap(BSTR newVal) { return TextIn(m_street.map, newVal); }
+HRESULT CAddressObject::SetCity(BSTR newVal) { return TextIn(m_street.city, newVal); }
+HRESULT CAddressObject::SetZipPostalcode(BSTR newVal) { return TextIn(m_street.zipPostalcode, newVal); }
+HRESULT CAddressObject::SetStreet(BSTR newVal) { return TextIn(m_street.street, newVal); }
+HRESULT CAddressObject::GetName(BSTR* pVal) { return m_pLocation->GetName(pVal); }
+HRESULT CAddressObject::SetName(BSTR newVal) { return m_pLocation->SetName(newVal); }
+HRESULT CAddressObject::SetLatitude(double newVal) { return m_pLocation->SetLatitude(newVal); }
+HRESULT CAddressObject::SetLongitude(double newVal) { return m_pLocation->SetLongitude(newVal); }
+HRESULT CAddressObject::IsValid(VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetLocation(ILocationObject**) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetLatitude(double* pVal) { return m_pLocation->GetLatitude(pVal); }
+HRESULT CAddressObject::GetLongitude(double* pVal) { return m_pLocation->GetLongitude(pVal); }
+HRESULT CAddressObject::GetBearing(HeadingType, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetRelativeHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetDistance(ILocationObject*, LONG*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetBearingDegrees(ILocationObject*, SHORT*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetDistanceDescription(ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetDistanceAndHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CAddressObject::GetDistanceAndHeadingAndName(SHORT, ILocationObject*, IDescriptionConfigurationObject*,
+                                                     BSTR*) {
+  return E_NOTIMPL;
+}
+HRESULT CAddressObject::GetStreetObject(IStreetObject** pVal) {
+  if (pVal != nullptr) *pVal = nullptr;
+  return E_NOTIMPL;
+}
+HRESULT CAddressObject::GetZipPostalcode(BSTR* pVal) { return TextOut(pVal, m_street.zipPostalcode); }
+HRESULT CAddressObject::GetStreet(BSTR* pVal) { return TextOut(pVal, m_street.street); }
+HRESULT CAddressObject::GetCity(BSTR* pVal) { return TextOut(pVal, m_street.city); }
+
+// ---- CPOISearchConfigurationObject ------------------------------------------------------
+
+HRESULT CPOISearchConfigurationObject::GetMaxSearchResults(LONG* pVal) { return ValueOut(pVal, m_nMaxSearchResults); }
+HRESULT CPOISearchConfigurationObject::GetCategoryNumber(SHORT* pVal) { return ValueOut(pVal, m_nCategoryNumber); }
+HRESULT CPOISearchConfigurationObject::GetSubCategoryNumber(SHORT* pVal) {
+  return ValueOut(pVal, m_nSubCategoryNumber);
+}
+HRESULT CPOISearchConfigurationObject::GetMaxSearchTime(SHORT* pVal) { return ValueOut(pVal, m_nMaxSearchTime); }
+HRESULT CPOISearchConfigurationObject::GetUserPrivateOnly(VARIANT_BOOL* pVal) {
+  return ValueOut(pVal, m_bUserPrivateOnly);
+}
+HRESULT CPOISearchConfigurationObject::GetUserPublicOnly(VARIANT_BOOL* pVal) {
+  return ValueOut(pVal, m_bUserPublicOnly);
+}
+HRESULT CPOISearchConfigurationObject::GetDistanceStarting(double* pVal) {
+  return ValueOut(pVal, m_dDistanceStarting);
+}
+HRESULT CPOISearchConfigurationObject::GetCurrentHeadingDegrees(SHORT* pVal) {
+  return ValueOut(pVal, m_nCurrentHeadingDegrees);
+}
+HRESULT CPOISearchConfigurationObject::GetSearchDirection(Directions* pVal) {
+  return ValueOut(pVal, m_eSearchDirection);
+}
+HRESULT CPOISearchConfigurationObject::IncludeUserPrivateAsWell(VARIANT_BOOL* pVal) {
+  return ValueOut(pVal, m_bIncludeUserPrivateAsWell);
+}
+HRESULT CPOISearchConfigurationObject::GetMainSearchString(BSTR* pVal) {
+  return TextOut(pVal, m_bstrMainSearchString);
+}
