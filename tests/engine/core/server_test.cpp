@@ -13,6 +13,7 @@
 #include "platform/os/module.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
+#include "tests/platform/com_server_fixture.h"
 
 namespace {
 
@@ -22,52 +23,9 @@ std::u16string Text(BSTR text) {
   return copy;
 }
 
-class VovServer : public ::testing::Test {
+class VovServer : public ComServerTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vov-server-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    platform::SetDeviceRoot(root_);
-    platform::registry::ReloadFromDisk();
-    library_ = LoadLibraryW(platform::Utf8ToUtf16(VOV_LIBRARY_PATH).c_str());
-    ASSERT_NE(library_, nullptr) << platform::LastModuleError();
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    liveAtStart_ = com::LiveObjectCount();
-  }
-  void TearDown() override {
-    EXPECT_EQ(com::LiveObjectCount(), liveAtStart_) << "a COM object outlived the test";
-    CoUninitialize();
-    if (library_ != nullptr) FreeLibrary(library_);
-    platform::registry::ReloadFromDisk();
-    std::filesystem::remove_all(root_);
-  }
-
-  HRESULT CallEntry(const char* name) {
-    auto entry = reinterpret_cast<HRESULT (*)()>(GetProcAddress(library_, name));
-    return entry == nullptr ? E_FAIL : entry();
-  }
-
-  // ProgID -> CLSID -> CoCreateInstance with the system's context flags,
-  // OleRun, then QueryInterface for `I`, as the map engine creates its objects.
-  template <class I>
-  HRESULT Create(const char16_t* progId, I** out) {
-    *out = nullptr;
-    CLSID clsid{};
-    HRESULT hr = CLSIDFromProgID(progId, &clsid);
-    if (FAILED(hr)) return hr;
-    IUnknown* unknown = nullptr;
-    hr = CoCreateInstance(clsid, nullptr, 23, IID_IUnknown, reinterpret_cast<void**>(&unknown));
-    if (FAILED(hr)) return hr;
-    hr = OleRun(unknown);
-    if (SUCCEEDED(hr)) hr = unknown->QueryInterface(IidOf<I>(), reinterpret_cast<void**>(out));
-    unknown->Release();
-    return hr;
-  }
-
-  std::string root_;
-  HMODULE library_ = nullptr;
-  long liveAtStart_ = 0;
+  VovServer() : ComServerTest(VOV_LIBRARY_PATH) {}
 };
 
 TEST_F(VovServer, RegistersEachValueObjectUnderItsProgIdAndUnregisters) {

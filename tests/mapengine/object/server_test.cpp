@@ -13,53 +13,14 @@
 #include "platform/os/module.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
-#include "tests/mapengine/object/live_objects.h"
+#include "tests/platform/com_server_fixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {
 
-class CartovelServer : public LiveObjectsTest {
+class CartovelServer : public ComServerTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/cartovel-server-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    platform::SetDeviceRoot(root_);
-    platform::registry::ReloadFromDisk();
-    library_ = LoadLibraryW(platform::Utf8ToUtf16(CARTOVEL_LIBRARY_PATH).c_str());
-    ASSERT_NE(library_, nullptr) << platform::LastModuleError();
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    LiveObjectsTest::SetUp();
-  }
-  void TearDown() override {
-    LiveObjectsTest::TearDown();
-    CoUninitialize();
-    if (library_ != nullptr) FreeLibrary(library_);
-    platform::registry::ReloadFromDisk();
-    std::filesystem::remove_all(root_);
-  }
-
-  HRESULT CallEntry(const char* name) {
-    auto entry = reinterpret_cast<HRESULT (*)()>(GetProcAddress(library_, name));
-    return entry == nullptr ? E_FAIL : entry();
-  }
-
-  // ProgID -> CLSID -> CoCreateInstance with the system's context flags,
-  // OleRun, then QueryInterface for `iid`, as the engine creates its objects.
-  template <class I>
-  HRESULT Create(const char16_t* progId, I** out) {
-    *out = nullptr;
-    CLSID clsid{};
-    HRESULT hr = CLSIDFromProgID(progId, &clsid);
-    if (FAILED(hr)) return hr;
-    IUnknown* unknown = nullptr;
-    hr = CoCreateInstance(clsid, nullptr, 23, IID_IUnknown, reinterpret_cast<void**>(&unknown));
-    if (FAILED(hr)) return hr;
-    hr = OleRun(unknown);
-    if (SUCCEEDED(hr)) hr = unknown->QueryInterface(IidOf<I>(), reinterpret_cast<void**>(out));
-    unknown->Release();
-    return hr;
-  }
+  CartovelServer() : ComServerTest(CARTOVEL_LIBRARY_PATH) {}
 
   std::u16string QueryString(HKEY root, const char16_t* subKey, const char16_t* name) {
     HKEY key = nullptr;
@@ -72,9 +33,6 @@ class CartovelServer : public LiveObjectsTest {
     if (rc != ERROR_SUCCESS || type != REG_SZ) return u"<no value>";
     return buffer;
   }
-
-  std::string root_;
-  HMODULE library_ = nullptr;
 };
 
 TEST_F(CartovelServer, RegistersEveryClassFreeThreadedUnderItsProgId) {
