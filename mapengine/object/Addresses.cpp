@@ -197,14 +197,6 @@ TiPoint PlaceAlongPoints(const TiPoint* points, std::int32_t count, double fract
   return points[count - 1];
 }
 
-std::u16string UpperCaseText(std::u16string_view text) {
-  std::u16string upper(text);
-  for (char16_t& c : upper) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  return upper;
-}
-
 HRESULT NewTextOut(BSTR* out, std::u16string_view text) {
   *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   return *out == nullptr ? E_OUTOFMEMORY : S_OK;
@@ -561,7 +553,7 @@ HRESULT CMap::GetCrossStreetsInternal(const RmfFeatureRef& piece, const std::u16
   RmfReader* reader = m_Rdr.get();
   TiPoint points[kMaxFeaturePoints];
   const std::int32_t count = GetFeaturePointsCapped(reader, piece, points);
-  const std::u16string ownName = UpperCaseText(streetName);
+  const std::u16string ownName = UpperCaseAsciiText(streetName);
   for (std::int32_t i = 0; i < count && list.size() < static_cast<std::size_t>(kCrossStreetCapacity); ++i) {
     std::vector<RmfFeatureRef> near;
     // Only streets that meet the point itself cross here.
@@ -569,13 +561,13 @@ HRESULT CMap::GetCrossStreetsInternal(const RmfFeatureRef& piece, const std::u16
     for (const RmfFeatureRef& feature : near) {
       if (list.size() >= static_cast<std::size_t>(kCrossStreetCapacity)) break;
       const std::u16string name = GetFeatureAttribute(*this, feature, kAttributeStreetName, false);
-      const std::u16string upper = UpperCaseText(name);
+      const std::u16string upper = UpperCaseAsciiText(name);
       if (name.empty() || upper == ownName) continue;
       bool listed = false;
       for (const auto& object : list) {
         BSTR listedName = nullptr;
         if (SUCCEEDED(object->GetName(&listedName))) {
-          listed = UpperCaseText(BstrView(listedName)) == upper;
+          listed = UpperCaseAsciiText(BstrView(listedName)) == upper;
           SysFreeString(listedName);
         }
         if (listed) break;

@@ -63,16 +63,12 @@ constexpr std::u16string_view kStreetDetailed = u"STREET DETAILED";
 constexpr std::u16string_view kUnknownRequest = u"UNKNOWN REQUEST";
 constexpr std::u16string_view kOk = u"OK";
 
-bool Holds(std::u16string_view request, std::u16string_view word) {
-  return request.find(word) != std::u16string_view::npos;
-}
-
 }  // namespace
 
 std::u16string CMap::GetLocationDescriptionInternal(double latitude, double longitude, std::int32_t heading,
                                                     std::u16string_view request, std::u16string& result) {
   result = kUnknownRequest;
-  m_bStreetDetailed = Holds(request, kStreetDetailed) ? 1 : 0;
+  m_bStreetDetailed = ContainsText(request, kStreetDetailed) ? 1 : 0;
 
   // Both features are found before any keyword is looked at: the street the
   // user is on (with the heading) and the feature that carries the area.
@@ -120,7 +116,7 @@ std::u16string CMap::GetLocationDescriptionInternal(double latitude, double long
 
   std::u16string description;
   for (const Keyword& keyword : kKeywords) {
-    if (!Holds(request, keyword.word)) continue;
+    if (!ContainsText(request, keyword.word)) continue;
     result = keyword.answer;
     std::u16string piece = pieceOf(keyword.piece);
     if (keyword.piece == Piece::kStreetAddress) {

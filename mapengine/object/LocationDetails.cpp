@@ -66,7 +66,7 @@ struct DetailFlags {
 // Each keyword is looked for on its own as a substring, so "STREET ADDRESS"
 // also asks for the address; "ALL" asks for everything.
 DetailFlags DetailFlagsOfRequest(std::u16string_view request) {
-  const auto has = [request](std::u16string_view keyword) { return request.find(keyword) != request.npos; };
+  const auto has = [request](std::u16string_view keyword) { return ContainsText(request, keyword); };
   DetailFlags f;
   if (has(u"ALL")) {
     f = DetailFlags{true, true, true, true, true, true, true, true, true, true, true, true, true, false};

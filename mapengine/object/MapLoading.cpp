@@ -54,14 +54,6 @@ constexpr std::size_t kMaxAnsiPath = 259;
 
 std::u16string Lower(std::u16string_view text) { return LowerCaseText(text); }
 
-std::u16string Upper(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return out;
-}
-
-bool Contains(std::u16string_view text, std::u16string_view part) { return text.find(part) != std::u16string_view::npos; }
 
 // The names FindFirstFileW gives for `pattern`, in its order.
 std::vector<std::u16string> ListFiles(const std::u16string& pattern) {
@@ -289,7 +281,7 @@ void CMap::LoadMap_POI(const std::u16string& fullPath, const std::u16string& fil
     return;
   }
 
-  if (Contains(fileName, u"_POI_") || Contains(fileName, u"_poi_")) {
+  if (ContainsText(fileName, u"_POI_") || ContainsText(fileName, u"_poi_")) {
     LoadPOIFile(fullPath, fileName, ansiPath);
     return;
   }
@@ -449,11 +441,11 @@ HRESULT CMap::FindMatchingMaps(BSTR searchString, VARIANT* pInOutListOfMatchingM
   VariantClear(pInOutListOfMatchingMaps);
   return com::Guarded([&] {
     std::vector<std::u16string> found;
-    const std::u16string search = Upper(BstrView(searchString));
+    const std::u16string search = UpperCaseAsciiText(BstrView(searchString));
     if (m_pMapNames != nullptr) {
       for (const std::u16string& name : ListFiles(std::u16string(BstrView(m_MapPath)) + u"*.rmf")) {
         if (!m_pMapNames->Contains(name)) continue;
-        std::u16string normal = Upper(NormaliseMapName(name));
+        std::u16string normal = UpperCaseAsciiText(NormaliseMapName(name));
         if (normal.compare(0, search.size(), search) != 0) continue;
         bool taken = false;
         for (const std::u16string& f : found) taken = taken || f == normal;

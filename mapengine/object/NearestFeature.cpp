@@ -83,10 +83,6 @@ void AddPart(std::u16string& text, std::u16string_view part) {
   text += part;
 }
 
-bool Contains(std::u16string_view text, std::u16string_view part) {
-  return text.find(part) != std::u16string_view::npos;
-}
-
 }  // namespace
 
 std::int32_t NearSearchRadius(std::int32_t feet) {
@@ -278,14 +274,14 @@ std::u16string CMap::GetCityText(const RmfFeatureRef& area, TiPoint point, bool 
   if (!boroughRule && (britain || country.starts_with(u"AUS"))) {
     std::u16string text = GetClassName(area, 0);
     const std::u16string locality = GetFeatureAttribute(*this, area, kAttributeLocality, false);
-    if (!locality.empty() && !Contains(text, locality)) AddPart(text, locality);
+    if (!locality.empty() && !ContainsText(text, locality)) AddPart(text, locality);
     const std::u16string name = GetLocalityName(area, withArea);
-    if (!name.empty() && (name != locality || name != GetClassName(area, 0)) && !Contains(text, name)) {
+    if (!name.empty() && (name != locality || name != GetClassName(area, 0)) && !ContainsText(text, name)) {
       AddPart(text, name);
     }
     if (britain) {
       const std::u16string county = GetFeatureAttribute(*this, area, kAttributeCounty, false);
-      if (!county.empty() && !Contains(text, county)) AddPart(text, county);
+      if (!county.empty() && !ContainsText(text, county)) AddPart(text, county);
     }
     return text;
   }
@@ -293,7 +289,7 @@ std::u16string CMap::GetCityText(const RmfFeatureRef& area, TiPoint point, bool 
   if (city.empty()) city = GetCityNearPoint(point);
   if (!withArea) return city;
   const std::u16string areaText = GetAreaText(point);
-  if (!city.empty() && Contains(areaText, city)) city.clear();
+  if (!city.empty() && ContainsText(areaText, city)) city.clear();
   if (!areaText.empty()) AddPart(city, areaText);
   return city;
 }
@@ -380,7 +376,7 @@ std::u16string CMap::JoinStreetNames(const std::vector<RmfFeatureRef>& features,
     } else if (expanded) {
       name = ExpandStreetName(name);
     }
-    if (name.empty() || name == currentName || Contains(text, name)) continue;
+    if (name.empty() || name == currentName || ContainsText(text, name)) continue;
     if (!text.empty()) {
       text += u", ";
       if (!andWord.empty()) text += andWord + u' ';

@@ -30,10 +30,6 @@ constexpr int kStandingHeadingTolerance = 50;
 // Feet the search starts past the intersection the user stands on.
 constexpr std::int32_t kStepPastIntersectionFeet = 3;
 
-bool Contains(std::u16string_view text, std::u16string_view keyword) {
-  return text.find(keyword) != std::u16string_view::npos;
-}
-
 // The whole feature of a reference, the reference itself when it has none.
 RmfFeatureRef WholeOf(RmfReader* reader, const RmfFeatureRef& reference) {
   RmfFeatureRef whole{};
@@ -116,9 +112,9 @@ std::int32_t BuildNextIntersectionCrossStreetsInternal(CMap& map, TiPoint point,
 std::int32_t CMap::FindNextCrossStreetsInternal(double latitude, double longitude, std::int32_t heading,
                                                 std::u16string streetName, std::u16string_view request,
                                                 CrossStreetVector& out) {
-  const bool expanded = Contains(request, u"INTERSECTION EXPANDED");
-  m_bStreetDetailed = Contains(request, u"STREET DETAILED") ? 1 : 0;
-  const bool includeConnectors = Contains(request, u"INCLUDE CONNECTORS");
+  const bool expanded = ContainsText(request, u"INTERSECTION EXPANDED");
+  m_bStreetDetailed = ContainsText(request, u"STREET DETAILED") ? 1 : 0;
+  const bool includeConnectors = ContainsText(request, u"INCLUDE CONNECTORS");
   TiPoint point = DegreesToMapUnits(latitude, longitude);
 
   // Standing on an intersection: the street to go on along is the first one

@@ -53,7 +53,7 @@ class CallerPriority {
 
 bool WantsStreetDetails(BSTR* parameters) {
   if (parameters == nullptr) return false;
-  return BstrView(*parameters).find(u"STREET DETAILED") != std::u16string_view::npos;
+  return ContainsText(BstrView(*parameters), u"STREET DETAILED");
 }
 
 }  // namespace

@@ -207,6 +207,14 @@ int CKeyValueTable::FindKey(TextRef key) const {
   return -1;
 }
 
+std::u16string UpperCaseAsciiText(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return upper;
+}
+
 bool CKeyValueTable::Contains(TextRef key) const { return FindKey(key) >= 0; }
 
 std::u16string_view CKeyValueTable::LookupView(TextRef key) const {

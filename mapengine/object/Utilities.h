@@ -45,6 +45,15 @@ bool AssignBstr(BSTR& field, TextRef text);
 // character is returned unchanged.
 char16_t LowerCaseChar(char16_t c);
 std::u16string LowerCaseText(TextRef text);
+// Upper-casing of the 26 Basic Latin letters only (map names, street names
+// compared without case); every other character is returned unchanged.
+std::u16string UpperCaseAsciiText(std::u16string_view text);
+
+// Whether `part` occurs in `text`: request keywords and texts already said are
+// found this way (case-sensitive).
+inline bool ContainsText(std::u16string_view text, std::u16string_view part) {
+  return text.find(part) != std::u16string_view::npos;
+}
 
 // ---- CBstrArray -----------------------------------------------------------------
 
