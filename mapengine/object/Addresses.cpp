@@ -239,15 +239,8 @@ std::u16string CMap::ReadAddressRangeText(const RmfFeatureRef& feature, bool wit
 template <class Belongs>
 std::vector<RmfFeatureRef> CMap::CollectConnectedPieces(const RmfFeatureRef& feature, const Belongs& belongs) {
   RmfReader* reader = m_Rdr.get();
-  const auto split = [reader](const RmfFeatureRef& reference) {
-    RmfFeatureRef* array = nullptr;
-    const std::int32_t n = RmfFeatureRefSplit(reader, reference, &array);
-    return n > 0 && array != nullptr ? std::vector<RmfFeatureRef>(array, array + n) : std::vector<RmfFeatureRef>();
-  };
-  const auto whole = [reader](const RmfFeatureRef& reference) {
-    RmfFeatureRef out{};
-    return RmfFeatureRefWhole(reader, reference, &out) == 1 ? out : reference;
-  };
+  const auto split = [reader](const RmfFeatureRef& reference) { return SplitFeatureRef(reader, reference); };
+  const auto whole = [reader](const RmfFeatureRef& reference) { return WholeFeatureRef(reader, reference); };
   const auto sameFeature = [](const RmfFeatureRef& a, const RmfFeatureRef& b) {
     return a.featureId == b.featureId && a.source == b.source && a.secondId == b.secondId && a.part == b.part;
   };
@@ -437,10 +430,7 @@ HRESULT CMap::GetAddress(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3, 
     // holds it, else the feature's own.
     std::u16string rangeText = ReadAddressRangeText(feature, false);
     {
-      RmfFeatureRef* array = nullptr;
-      const std::int32_t n = RmfFeatureRefSplit(reader, feature, &array);
-      const std::vector<RmfFeatureRef> own =
-          n > 0 && array != nullptr ? std::vector<RmfFeatureRef>(array, array + n) : std::vector<RmfFeatureRef>();
+      const std::vector<RmfFeatureRef> own = SplitFeatureRef(reader, feature);
       for (const RmfFeatureRef& piece : own) {
         if (MatchHouseNumberOnPiece(ReadAddressRangeText(piece, true), number).holds) {
           rangeText = ReadAddressRangeText(piece, false);

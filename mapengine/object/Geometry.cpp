@@ -313,6 +313,18 @@ std::u16string GetRouteClassText(RmfReader* reader, RmfFeatureRef reference) {
   return {};
 }
 
+RmfFeatureRef WholeFeatureRef(RmfReader* reader, const RmfFeatureRef& reference) {
+  RmfFeatureRef whole{};
+  return RmfFeatureRefWhole(reader, reference, &whole) == 1 ? whole : reference;
+}
+
+std::vector<RmfFeatureRef> SplitFeatureRef(RmfReader* reader, const RmfFeatureRef& reference) {
+  RmfFeatureRef* pieces = nullptr;
+  const std::int32_t n = RmfFeatureRefSplit(reader, reference, &pieces);
+  if (n < 1 || pieces == nullptr) return {};
+  return std::vector<RmfFeatureRef>(pieces, pieces + n);
+}
+
 bool AreFeatureRefsEqual(const RmfFeatureRef& a, const RmfFeatureRef& b) {
   return a.featureId == b.featureId && a.source == b.source && a.secondId == b.secondId && a.part == b.part &&
          a.fromVertex == b.fromVertex && a.toVertex == b.toVertex && a.position == b.position;

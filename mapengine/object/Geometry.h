@@ -170,6 +170,14 @@ inline constexpr int kFeatureRefListFull = -1;  // not listed and no room: dropp
 int AddUniqueFeatureRef(FeatureRefList& list, const RmfFeatureRef& reference);
 bool AreFeatureRefsEqual(const RmfFeatureRef& a, const RmfFeatureRef& b);
 
+// The whole feature a reference belongs to; the reference itself when the
+// library cannot tell it.
+RmfFeatureRef WholeFeatureRef(RmfReader* reader, const RmfFeatureRef& reference);
+// The single-segment pieces of a reference, copied out of the reader's
+// reference array (which the next split overwrites); empty when it cannot be
+// split.
+std::vector<RmfFeatureRef> SplitFeatureRef(RmfReader* reader, const RmfFeatureRef& reference);
+
 // Sets the class filter of the near-point search (category 'R') to `classes`
 // (for example "567") and restarts the reader's query.
 void SetStreetClassQuery(RmfReader* reader, const char* classes);

@@ -220,10 +220,8 @@ std::u16string CMap::GetStreetAddressText(const RmfFeatureRef& street, TiPoint p
   const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(m_MapContext, street, point, heading);
   // The side is told by the segment of the street nearest to the point.
   RmfFeatureRef segment = street;
-  RmfFeatureRef* split = nullptr;
-  const std::int32_t n = RmfFeatureRefSplit(m_Rdr.get(), street, &split);
-  if (n > 1 && split != nullptr) {
-    const std::vector<RmfFeatureRef> pieces(split, split + n);
+  const std::vector<RmfFeatureRef> pieces = SplitFeatureRef(m_Rdr.get(), street);
+  if (pieces.size() > 1) {
     std::int32_t best = -1;
     TiPoint ends[kMaxFeaturePoints];
     for (const RmfFeatureRef& piece : pieces) {

@@ -30,11 +30,6 @@ constexpr int kStandingHeadingTolerance = 50;
 // Feet the search starts past the intersection the user stands on.
 constexpr std::int32_t kStepPastIntersectionFeet = 3;
 
-// The whole feature of a reference, the reference itself when it has none.
-RmfFeatureRef WholeOf(RmfReader* reader, const RmfFeatureRef& reference) {
-  RmfFeatureRef whole{};
-  return RmfFeatureRefWhole(reader, reference, &whole) == 1 ? whole : reference;
-}
 
 }  // namespace
 
@@ -90,9 +85,9 @@ std::int32_t BuildNextIntersectionCrossStreetsInternal(CMap& map, TiPoint point,
   // to where the search started, since the search found the nearest
   // intersection.
   if (mode == 1 && heading == -1) {
-    const RmfFeatureRef own = WholeOf(reader, street);
+    const RmfFeatureRef own = WholeFeatureRef(reader, street);
     for (const RmfFeatureRef& feature : features) {
-      if (RmfFeatureRefEqual(reader, WholeOf(reader, feature), own) != 1) continue;
+      if (RmfFeatureRefEqual(reader, WholeFeatureRef(reader, feature), own) != 1) continue;
       TiPoint points[kMaxFeaturePoints];
       if (GetFeaturePointsCapped(reader, feature, points) >= 2) {
         const std::int32_t d0 = DistanceFeetBetweenMapPoints(point.x, point.y, points[0].x, points[0].y);

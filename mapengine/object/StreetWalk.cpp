@@ -33,20 +33,6 @@ bool Ends(RmfReader* reader, const RmfFeatureRef& reference, TiPoint* first, TiP
   return true;
 }
 
-// The single-segment pieces of a reference, copied out of the reader's
-// reference array (which the next split overwrites); empty when it cannot be
-// split.
-std::vector<RmfFeatureRef> Split(RmfReader* reader, const RmfFeatureRef& reference) {
-  RmfFeatureRef* pieces = nullptr;
-  const std::int32_t n = RmfFeatureRefSplit(reader, reference, &pieces);
-  if (n < 1 || pieces == nullptr) return {};
-  return std::vector<RmfFeatureRef>(pieces, pieces + n);
-}
-
-RmfFeatureRef WholeOf(RmfReader* reader, const RmfFeatureRef& reference) {
-  RmfFeatureRef whole{};
-  return RmfFeatureRefWhole(reader, reference, &whole) == 1 ? whole : reference;
-}
 
 // What makes a feature part of the walked street, and how the walk searches.
 struct WalkState {
@@ -92,7 +78,7 @@ bool Step(WalkState& walk, TiPoint at, TiPoint first, TiPoint last, bool backwar
       continue;
     }
     if (!walk.SameStreet(candidates[i])) continue;
-    const std::vector<RmfFeatureRef> pieces = Split(walk.reader, WholeOf(walk.reader, candidates[i]));
+    const std::vector<RmfFeatureRef> pieces = SplitFeatureRef(walk.reader, WholeFeatureRef(walk.reader, candidates[i]));
     if (pieces.empty()) continue;
     std::vector<RmfFeatureRef> added;
     for (const RmfFeatureRef& piece : pieces) {
@@ -170,7 +156,7 @@ std::int32_t CollectStreetSegments(const MapContext& context, RmfFeatureRef star
                                    std::int32_t* startIndex) {
   *startIndex = -1;
   RmfReader* reader = context.rdr;
-  const RmfFeatureRef whole = WholeOf(reader, start);
+  const RmfFeatureRef whole = WholeFeatureRef(reader, start);
 
   WalkState walk{reader, GetRouteClassText(reader, start), GetStreetNameRecord(reader, start), -1, -1};
   if (heading != -1) {
@@ -181,7 +167,7 @@ std::int32_t CollectStreetSegments(const MapContext& context, RmfFeatureRef star
     walk.tolerance = kWalkHeadingTolerance;
   }
 
-  const std::vector<RmfFeatureRef> own = Split(reader, whole);
+  const std::vector<RmfFeatureRef> own = SplitFeatureRef(reader, whole);
   if (own.empty()) return 0;
   std::vector<std::vector<RmfFeatureRef>> backwards = Walk(walk, own.front(), true);
   for (const RmfFeatureRef& piece : own) {
