@@ -273,3 +273,24 @@ void AssignSidesAndCrossings(CrossStreetVector& list, bool nearSide, std::int32_
     for (int i = back + 1; i < count; ++i) set(i, true);
   }
 }
+
+HRESULT CrossStreetListToVariant(const CrossStreetVector& list, VARIANT* out) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(list.count()));
+  if (array == nullptr) return E_OUTOFMEMORY;
+  for (LONG i = 0; i < list.count(); ++i) {
+    VARIANT item;
+    VariantInit(&item);
+    item.vt = VT_DISPATCH;
+    item.pdispVal = list.at(static_cast<int>(i));
+    // The array takes a reference of its own; the list gives its up when it
+    // is freed.
+    const HRESULT put = SafeArrayPutElement(array, &i, &item);
+    if (FAILED(put)) {
+      SafeArrayDestroy(array);
+      return put;
+    }
+  }
+  out->vt = VT_ARRAY | VT_VARIANT;
+  out->parray = array;
+  return S_OK;
+}
