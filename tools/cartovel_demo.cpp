@@ -11,7 +11,9 @@
 // at the address and the house number the street walk gives there, where am
 // I there (IMap::GetLocationDetails "ALL", IMap::GetLocationDescription), the
 // cross streets of the next intersection both ways along the street
-// (IMap::FindNextCrossStreets), and a walking and a
+// (IMap::FindNextCrossStreets), a virtual exploration from the address (the
+// exploration operations of IMap: the street there, on to the next
+// intersection, across the street, round the block), and a walking and a
 // driving route to the next address told in steps (IMap::FindWalkingRoute,
 // FindDrivingRoute).
 //
@@ -136,9 +138,10 @@ constexpr DemoAddress kAddresses[] = {
 constexpr std::int32_t kStreetSearchUnits = 2000;
 
 // The nearest street part named `street` (by the map engine's rule for name
-// texts) within the search box; false when there is none.
+// texts) within the search box, the distance to it, the bearing of its
+// nearest segment and the nearest point on it; false when there is none.
 bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at, RmfFeatureRef* part,
-                       std::int32_t* feet, std::int32_t* bearing) {
+                       std::int32_t* feet, std::int32_t* bearing, TiPoint* foot) {
   const TiRect box{at.x - kStreetSearchUnits, at.y - kStreetSearchUnits, at.x + kStreetSearchUnits,
                    at.y + kStreetSearchUnits};
   std::int32_t best = -1;
@@ -150,6 +153,7 @@ bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at,
         best = d;
         *part = hit.reference;
         *bearing = BearingBetweenMapPoints(hit.points[i - 1].x, hit.points[i - 1].y, hit.points[i].x, hit.points[i].y);
+        *foot = ProjectMapPointOntoSegment(hit.points[i - 1], hit.points[i], at, false);
       }
     }
   }
@@ -215,6 +219,58 @@ void ShowRoute(CMap& engine, bool walking, const DemoAddress& a, const DemoAddre
   }
 }
 
+// A cross street as the lists of IMap hand it out.
+struct DemoCrossStreet {
+  std::string name;
+  int orientation = -1;
+  double lat = 0;
+  double lon = 0;
+};
+
+// The cross streets of a list IMap handed out; the list is cleared.
+std::vector<DemoCrossStreet> TakeCrossStreets(VARIANT& list) {
+  std::vector<DemoCrossStreet> streets;
+  if (list.vt == (VT_ARRAY | VT_VARIANT)) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(list.parray, 1, &lower);
+    SafeArrayGetUBound(list.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+      VARIANT item;
+      VariantInit(&item);
+      SafeArrayGetElement(list.parray, &i, &item);
+      ICrossStreet* cross = nullptr;
+      if (item.vt == VT_DISPATCH &&
+          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
+        DemoCrossStreet c;
+        BSTR name = nullptr;
+        INT orientation = -1;
+        cross->GetName(&name);
+        cross->GetOrientation(&orientation);
+        cross->GetLatitude(&c.lat);
+        cross->GetLongitude(&c.lon);
+        c.name = Text(name);
+        c.orientation = orientation;
+        SysFreeString(name);
+        cross->Release();
+        streets.push_back(c);
+      }
+      VariantClear(&item);
+    }
+  }
+  VariantClear(&list);
+  return streets;
+}
+
+// "name (orientation°), ..."
+std::string CrossStreetNames(const std::vector<DemoCrossStreet>& streets) {
+  std::string names;
+  for (const DemoCrossStreet& c : streets) {
+    if (!names.empty()) names += ", ";
+    names += c.name + " (" + std::to_string(c.orientation) + "°)";
+  }
+  return names;
+}
+
 // The cross streets of the next intersection along the street, through
 // IMap::FindNextCrossStreets as the navigation engine asks.
 void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) {
@@ -226,40 +282,90 @@ void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) 
   const HRESULT hr = static_cast<IMap&>(engine).FindNextCrossStreets(a.lat, a.lon, &street, &request, &newHeading, &list);
   SysFreeString(street);
   SysFreeString(request);
-  std::string names;
-  double lat = 0, lon = 0;
-  if (SUCCEEDED(hr) && list.vt == (VT_ARRAY | VT_VARIANT)) {
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(list.parray, 1, &lower);
-    SafeArrayGetUBound(list.parray, 1, &upper);
-    for (LONG i = lower; i <= upper; ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      SafeArrayGetElement(list.parray, &i, &item);
-      ICrossStreet* cross = nullptr;
-      if (item.vt == VT_DISPATCH &&
-          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
-        BSTR name = nullptr;
-        INT orientation = -1;
-        cross->GetName(&name);
-        cross->GetOrientation(&orientation);
-        cross->GetLatitude(&lat);
-        cross->GetLongitude(&lon);
-        if (!names.empty()) names += ", ";
-        names += Text(name) + " (" + std::to_string(orientation) + "°)";
-        SysFreeString(name);
-        cross->Release();
-      }
-      VariantClear(&item);
-    }
-  }
+  const std::vector<DemoCrossStreet> streets = SUCCEEDED(hr) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
   VariantClear(&list);
-  if (names.empty()) {
+  if (streets.empty()) {
     std::printf("    walking %d°: no intersection ahead\n", static_cast<int>(heading));
   } else {
     std::printf("    walking %d°: next intersection %.0f m ahead, streets from the one ahead clockwise: %s\n",
-                static_cast<int>(heading), DistanceMeters(a.lon, a.lat, lon, lat), names.c_str());
+                static_cast<int>(heading), DistanceMeters(a.lon, a.lat, streets[0].lon, streets[0].lat),
+                CrossStreetNames(streets).c_str());
   }
+}
+
+// Exploring the map from the address without moving, through the
+// exploration operations of IMap as the navigation engine calls them: the
+// heading chosen on the street there (facing across it) and the street both
+// ways; a right turn to face along it and on to the next intersection;
+// crossing the street there; then back to that intersection and round the
+// block, turning right at every intersection.
+void ShowExploration(CMap& engine, const DemoAddress& a, TiPoint foot) {
+  IMap& map = engine;
+  const DegreePoint start = MapUnitsToDegrees(foot.x, foot.y);
+  BSTR street = Bstr(a.street);
+  BSTR number = Bstr(a.number);
+  BSTR request = Bstr("INTERSECTION EXPANDED");
+  VARIANT list;
+  VariantInit(&list);
+  SHORT heading = -1;
+  HRESULT hr = map.FindInitialHeadingAndCrossStreets(start.latitude, start.longitude, street, number, &request,
+                                                     &list, &heading);
+  VariantClear(&list);
+  SysFreeString(street);
+  SysFreeString(number);
+  if (SUCCEEDED(hr) && heading != -1) {
+    hr = map.UpdateCrossStreets(start.latitude, start.longitude, heading, CARTOVELSideUnknown, VARIANT_FALSE,
+                                &request, &list);
+  }
+  std::vector<DemoCrossStreet> streets = SUCCEEDED(hr) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
+  if (streets.size() < 2) {
+    std::printf("    exploring: no street to explore from here (%s)\n", Hex(hr).c_str());
+    SysFreeString(request);
+    return;
+  }
+  std::printf("    exploring from here, facing %d°: %s\n", static_cast<int>(heading), CrossStreetNames(streets).c_str());
+
+  // One move: forward along the street faced (the cross street chosen) or
+  // across the street in front; the position becomes the location the
+  // cross streets carry.
+  double lat = start.latitude, lon = start.longitude;
+  const auto move = [&](bool cross, const DemoCrossStreet& faced, const char* what) {
+    SHORT turned = static_cast<SHORT>(faced.orientation);
+    const HRESULT moved = cross ? map.CrossThisStreet(lat, lon, CARTOVELSideUnknown, &request, &turned, &list)
+                                : map.MoveToNextCrossStreet(lat, lon, CARTOVELSideUnknown, &request, &turned, &list);
+    std::vector<DemoCrossStreet> next = SUCCEEDED(moved) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
+    if (next.empty()) {
+      std::printf("      %s %s: nothing there (%s)\n", what, faced.name.c_str(), Hex(moved).c_str());
+      return next;
+    }
+    std::printf("      %s %s %d°: %.0f m, then facing %d°: %s\n", what, faced.name.c_str(), faced.orientation,
+                DistanceMeters(lon, lat, next[0].lon, next[0].lat), static_cast<int>(turned),
+                CrossStreetNames(next).c_str());
+    lat = next[0].lat;
+    lon = next[0].lon;
+    return next;
+  };
+  // Turning right faces the next cross street clockwise.
+  streets = move(false, streets[1], "turn right, forward along");
+  if (streets.empty()) {
+    SysFreeString(request);
+    return;
+  }
+  const std::vector<DemoCrossStreet> first = streets;
+  const double firstLat = lat, firstLon = lon;
+  move(true, first[0], "cross");
+  lat = firstLat;
+  lon = firstLon;
+  std::printf("      back up\n");
+  streets = first;
+  for (int leg = 0; leg < 6 && streets.size() >= 2; ++leg) {
+    streets = move(false, streets[1], "turn right, forward along");
+    if (leg > 0 && DistanceMeters(lon, lat, firstLon, firstLat) < 3) {
+      std::printf("      round the block and back at the first intersection\n");
+      break;
+    }
+  }
+  SysFreeString(request);
 }
 
 // Where am I at an address, through IMap as the navigation engine asks: the
@@ -322,7 +428,8 @@ void ShowAddresses(CMap& engine) {
     RmfFeatureRef part{};
     std::int32_t feet = 0;
     std::int32_t bearing = 0;
-    if (!NearestStreetPart(reader, a.street, at, &part, &feet, &bearing)) {
+    TiPoint foot{};
+    if (!NearestStreetPart(reader, a.street, at, &part, &feet, &bearing, &foot)) {
       std::printf("    no street of that name nearby\n");
     } else {
       const std::string named = platform::Utf16ToUtf8(GetStreetName(engine, part, false, false, false));
@@ -332,6 +439,7 @@ void ShowAddresses(CMap& engine) {
       ShowWhereAmI(engine, a, bearing);
       // Both ways along the street, as a walker facing either way asks.
       for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
+      ShowExploration(engine, a, foot);
     }
     const DemoAddress& b = kAddresses[(i + 1) % count];
     std::printf("    to %s %s:\n", b.street, b.number);
