@@ -1,6 +1,6 @@
-// One question to IMap::FindNextCrossStreets, as the navigation engine asks
-// it, and the cross streets read back from the array it hands out: shared by
-// the cross-street tests and the benchmark.
+// The cross-street list an IMap operation hands out, read back, and one
+// question to IMap::FindNextCrossStreets as the navigation engine asks it:
+// shared by the cross-street and exploration tests and the benchmark.
 #pragma once
 
 #include <cstdint>
@@ -30,19 +30,9 @@ struct HeardCrossStreets {
   std::vector<HeardCrossStreet> streets;
 };
 
-// Asks at `at` (map units) on `street` with `heading` and the request text.
-inline HeardCrossStreets AskNextCrossStreets(IMap& map, TiPoint at, const std::string& street, int heading,
-                                             const char16_t* request = u"") {
-  const DegreePoint p = MapUnitsToDegrees(at.x, at.y);
-  BSTR name = SysAllocString(platform::Utf8ToUtf16(street).c_str());
-  BSTR parameters = SysAllocString(request);
-  VARIANT out;
-  VariantInit(&out);
-  HeardCrossStreets heard;
-  heard.heading = heading;
-  heard.hr = map.FindNextCrossStreets(p.latitude, p.longitude, &name, &parameters, &heard.heading, &out);
-  SysFreeString(name);
-  SysFreeString(parameters);
+// Reads the cross streets of the list an IMap operation handed out in `out`
+// (the VARIANT is left as it is).
+inline void ReadCrossStreetList(const VARIANT& out, HeardCrossStreets& heard) {
   if (out.vt == (VT_ARRAY | VT_VARIANT) && out.parray != nullptr) {
     LONG lower = 0, upper = -1;
     SafeArrayGetLBound(out.parray, 1, &lower);
@@ -82,6 +72,22 @@ inline HeardCrossStreets AskNextCrossStreets(IMap& map, TiPoint at, const std::s
       VariantClear(&item);
     }
   }
+}
+
+// Asks at `at` (map units) on `street` with `heading` and the request text.
+inline HeardCrossStreets AskNextCrossStreets(IMap& map, TiPoint at, const std::string& street, int heading,
+                                             const char16_t* request = u"") {
+  const DegreePoint p = MapUnitsToDegrees(at.x, at.y);
+  BSTR name = SysAllocString(platform::Utf8ToUtf16(street).c_str());
+  BSTR parameters = SysAllocString(request);
+  VARIANT out;
+  VariantInit(&out);
+  HeardCrossStreets heard;
+  heard.heading = heading;
+  heard.hr = map.FindNextCrossStreets(p.latitude, p.longitude, &name, &parameters, &heard.heading, &out);
+  SysFreeString(name);
+  SysFreeString(parameters);
+  ReadCrossStreetList(out, heard);
   VariantClear(&out);
   return heard;
 }
