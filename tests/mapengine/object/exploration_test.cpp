@@ -292,6 +292,9 @@ TEST_F(ExplorationTest, ARingStreetOfOneNameWithoutIntersectionsEnds) {
   EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
   EXPECT_EQ(next.hr, S_OK);
   EXPECT_EQ(Unique(SortedNames(next)), std::vector<std::string>{"Ringstraße"});
+  // Round the ring to where the walk joined it, coming up from the south.
+  EXPECT_NEAR(FeetBetween(LandedAt(next), At(0, 0)), 1.0, 0.6);
+  EXPECT_EQ(next.heading, town::kSouth);
 }
 
 TEST_F(ExplorationTest, NullOutputsAreRefusedAndNoStreetMeansNoCrossStreets) {
