@@ -32,7 +32,7 @@ struct HeardCrossStreets {
 };
 
 // The cross streets of a list IMap handed out in `out`, appended to `heard`.
-inline void ReadCrossStreetArray(const VARIANT& out, HeardCrossStreets& heard) {
+inline void ReadCrossStreetList(const VARIANT& out, HeardCrossStreets& heard) {
   if (out.vt != (VT_ARRAY | VT_VARIANT) || out.parray == nullptr) return;
   LONG lower = 0, upper = -1;
   SafeArrayGetLBound(out.parray, 1, &lower);
@@ -86,7 +86,7 @@ inline HeardCrossStreets AskNextCrossStreets(IMap& map, TiPoint at, const std::s
   heard.hr = map.FindNextCrossStreets(p.latitude, p.longitude, &name, &parameters, &heard.heading, &out);
   SysFreeString(name);
   SysFreeString(parameters);
-  ReadCrossStreetArray(out, heard);
+  ReadCrossStreetList(out, heard);
   VariantClear(&out);
   return heard;
 }
@@ -109,7 +109,7 @@ inline HeardCrossStreets AskExploreStep(IMap& map, ExploreStep step, TiPoint at,
                  : map.CrossThisStreet(p.latitude, p.longitude, side, &parameters, &turned, &out);
   heard.heading = turned;
   SysFreeString(parameters);
-  ReadCrossStreetArray(out, heard);
+  ReadCrossStreetList(out, heard);
   VariantClear(&out);
   return heard;
 }
@@ -125,7 +125,7 @@ inline HeardCrossStreets AskUpdateCrossStreets(IMap& map, TiPoint at, int headin
   heard.hr = map.UpdateCrossStreets(p.latitude, p.longitude, static_cast<SHORT>(heading), side,
                                     nearSide ? VARIANT_TRUE : VARIANT_FALSE, &parameters, &out);
   SysFreeString(parameters);
-  ReadCrossStreetArray(out, heard);
+  ReadCrossStreetList(out, heard);
   VariantClear(&out);
   return heard;
 }
@@ -148,7 +148,7 @@ inline HeardCrossStreets AskInitialHeading(IMap& map, TiPoint at, const std::str
   SysFreeString(name);
   SysFreeString(number);
   SysFreeString(parameters);
-  ReadCrossStreetArray(out, heard);
+  ReadCrossStreetList(out, heard);
   VariantClear(&out);
   return heard;
 }
