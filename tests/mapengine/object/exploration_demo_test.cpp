@@ -184,6 +184,11 @@ TEST_F(MapEngineTest, DemoMapVirtualWalksGoRoundRealBlocks) {
       ++firstReached;
       check(explorer, true, "first intersection");
       const VirtualExplorer::State first = explorer.state();
+      if (getenv("DBG") && starts < 6) {
+          std::printf(" START %s %d turn %d at %d,%d heading %d:", address.street.c_str(), address.number, turn, first.at.x, first.at.y, first.heading);
+          for (const auto& c : first.list) std::printf(" [%s %d side %d ct %d]", c.name.c_str(), c.orientation, c.side, c.connectType);
+          std::printf("\n");
+      }
 
       if (turn > 0) {
         // Crossing the street in front and walking on reaches the
@@ -217,6 +222,11 @@ TEST_F(MapEngineTest, DemoMapVirtualWalksGoRoundRealBlocks) {
         if (!explorer.Turn(turn) || !explorer.Forward()) break;
         check(explorer, true, "round the block");
         const TiPoint at = explorer.state().at;
+        if (getenv("DBG") && starts < 6) {
+          std::printf("   leg %d turn %d at %d,%d heading %d:", leg, turn, at.x, at.y, explorer.state().heading);
+          for (const auto& c : explorer.state().list) std::printf(" [%s %d side %d ct %d]", c.name.c_str(), c.orientation, c.side, c.connectType);
+          std::printf("\n");
+        }
         visited.insert({at.x >> 4, at.y >> 4});
         if (leg >= 3 && visited.size() >= 3 && Feet(at, first.at) <= kSameIntersectionFeet) {
           ++closed;

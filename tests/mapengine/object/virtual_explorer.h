@@ -78,6 +78,18 @@ class VirtualExplorer {
     return true;
   }
 
+  // Presses turn (+1 right, -1 left) until the cross street at `index` is
+  // faced; false when it cannot be reached (a walkway passed over on the
+  // way).
+  bool TurnTo(int index, int step) {
+    const int n = static_cast<int>(state_.list.size());
+    for (int presses = 0; presses <= n; ++presses) {
+      if (state_.index == index) return true;
+      if (!Turn(step)) return false;
+    }
+    return state_.index == index;
+  }
+
   // Forward to the next intersection along the street faced, or across the
   // street in front. False (and nothing moved) when no cross street lies
   // within 50 degrees of the heading or the map engine finds none ahead.
