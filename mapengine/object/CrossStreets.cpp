@@ -182,6 +182,21 @@ std::int32_t NormalizeCrossStreets(CMap& map, bool nearSide, std::int32_t headin
         }
       }
     }
+    // Where the street bends at the intersection, the street ahead is the
+    // one of its name that goes on nearest the heading, even when the side
+    // the user walks on is not known: a list that began with the next
+    // street clockwise would have the user step onto a cross street.
+    if (nearest < 0 && heading >= 0 && !streetName.empty()) {
+      const int tolerance = streetName == map.LoadResourceString(kStringRoundaboutName) ? 110 : 50;
+      for (int i = 0; i < count; ++i) {
+        if (!SameNameIgnoringCase(list.at(i), streetName)) continue;
+        const int difference = AngleBetween(list.at(i)->m_nOrientation, heading);
+        if (difference < tolerance && (nearest < 0 || difference < nearestDifference)) {
+          nearest = i;
+          nearestDifference = difference;
+        }
+      }
+    }
     if (nearest >= 0) {
       start = nearest;
     } else {

@@ -193,6 +193,9 @@ std::int32_t CMap::FindInitialHeadingAndCrossStreetsInternal(double latitude, do
     // The search hands out each direction of a stretch; the street is read
     // the way its points are stored.
     if (f.fromVertex > f.toVertex) Reverse(reader, f);
+    // The stretch the position lies nearest: a reference may span a
+    // junction or run on along the whole street.
+    f = NearestPiece(reader, f, point);
     const bool matches = streetName.empty() || GetFeatureAttribute(*this, f, kAttributeStreetName, false) == streetName;
     const std::vector<TiPoint> points = PointsOf(reader, f);
     if (points.size() < 2) continue;
@@ -252,7 +255,8 @@ std::int32_t CMap::UpdateCrossStreetsInternal(double latitude, double longitude,
   const Keywords keywords = ReadKeywords(*this, request);
   RmfReader* reader = m_Rdr.get();
   const TiPoint point = DegreesToMapUnits(latitude, longitude);
-  const RmfFeatureRef street = GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567");
+  const RmfFeatureRef street =
+      NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567"), point);
   if (IsNullFeatureRef(street)) return heading;
   const std::vector<TiPoint> points = PointsOf(reader, street);
   if (points.size() < 2) return heading;
@@ -270,7 +274,8 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
   const Keywords keywords = ReadKeywords(*this, request);
   RmfReader* reader = m_Rdr.get();
   const TiPoint point = DegreesToMapUnits(latitude, longitude);
-  RmfFeatureRef street = GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567");
+  RmfFeatureRef street =
+      NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567"), point);
   if (IsNullFeatureRef(street)) return heading;
   std::vector<TiPoint> points = PointsOf(reader, street);
   if (points.size() < 2) return heading;
@@ -296,7 +301,8 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
 
   // The street beyond, leaving the intersection.
   const TiPoint beyond = ProjectPoint(target, heading, kStepFeet);
-  const RmfFeatureRef next = GetNearestFeatureInOurOrientationNavigable(*this, beyond, heading, "567");
+  const RmfFeatureRef next =
+      NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, beyond, heading, "567"), beyond);
   if (IsNullFeatureRef(next)) return heading;
   const std::vector<TiPoint> nextPoints = PointsOf(reader, next);
   if (nextPoints.size() < 2) return heading;
@@ -325,10 +331,12 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
   double lon = longitude;
   MoveDownStreetInternal(lat, lon, heading);
   const TiPoint start = DegreesToMapUnits(lat, lon);
-  RmfFeatureRef current = GetNearestFeatureInOurOrientationNavigable(*this, start, heading, "567");
+  RmfFeatureRef current =
+      NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, start, heading, "567"), start);
   if (IsNullFeatureRef(current)) return heading;
-  // The whole feature, walked the way the heading goes.
-  current = WholeFeatureRef(reader, current);
+  // The piece of the street the position lies on, walked the way the
+  // heading goes. A street may run on through junctions as one feature, so
+  // the walk goes from the piece's end junction by junction.
   std::vector<TiPoint> points = PointsOf(reader, current);
   if (points.size() < 2) return heading;
   if (!AreHeadingAndOrientationSimilar(heading, Bearing(points.front(), points.back()), kWalkAlongDegrees)) {

@@ -325,6 +325,23 @@ std::vector<RmfFeatureRef> SplitFeatureRef(RmfReader* reader, const RmfFeatureRe
   return std::vector<RmfFeatureRef>(pieces, pieces + n);
 }
 
+RmfFeatureRef NearestPiece(RmfReader* reader, const RmfFeatureRef& reference, TiPoint point) {
+  RmfFeatureRef nearest = reference;
+  const std::vector<RmfFeatureRef> pieces = SplitFeatureRef(reader, reference);
+  if (pieces.size() < 2) return reference;
+  std::int32_t best = -1;
+  TiPoint ends[kMaxFeaturePoints];
+  for (const RmfFeatureRef& piece : pieces) {
+    if (GetFeaturePointsCapped(reader, piece, ends) < 2) continue;
+    const std::int32_t d = DistanceFeetToSegment(point, ends[0], ends[1]);
+    if (best < 0 || d < best) {
+      best = d;
+      nearest = piece;
+    }
+  }
+  return nearest;
+}
+
 bool AreFeatureRefsEqual(const RmfFeatureRef& a, const RmfFeatureRef& b) {
   return a.featureId == b.featureId && a.source == b.source && a.secondId == b.secondId && a.part == b.part &&
          a.fromVertex == b.fromVertex && a.toVertex == b.toVertex && a.position == b.position;

@@ -177,6 +177,12 @@ RmfFeatureRef WholeFeatureRef(RmfReader* reader, const RmfFeatureRef& reference)
 // reference array (which the next split overwrites); empty when it cannot be
 // split.
 std::vector<RmfFeatureRef> SplitFeatureRef(RmfReader* reader, const RmfFeatureRef& reference);
+// The single-segment piece of a reference nearest `point`, in the
+// reference's direction (the first of equally near ones); the reference
+// itself when it cannot be split. A near-point search may hand out a
+// reference over two segments or a whole street running on through
+// junctions: the piece is the stretch of street the point lies on.
+RmfFeatureRef NearestPiece(RmfReader* reader, const RmfFeatureRef& reference, TiPoint point);
 
 // Sets the class filter of the near-point search (category 'R') to `classes`
 // (for example "567") and restarts the reader's query.

@@ -297,6 +297,43 @@ TEST_F(ExplorationTest, ARingStreetOfOneNameWithoutIntersectionsEnds) {
   EXPECT_EQ(next.heading, town::kSouth);
 }
 
+TEST_F(ExplorationTest, AStreetRunningOnThroughJunctionsAsOneFeatureStopsAtEachOfThem) {
+  // Hauptstraße is one feature of four points running east through two
+  // junctions, as the converter writes a way: Nebenstraße ends at its
+  // second point from the north, Querstraße crosses it at its third (a
+  // point of both).
+  using street_fixtures::At;
+  using street_fixtures::Street;
+  rmfbuild::FeatureMap map;
+  map.Add(Street("Hauptstraße", {At(0, 0), At(1000, 0), At(2000, 0), At(3000, 0)}));
+  map.Add(Street("Nebenstraße", {At(1000, 0), At(1000, 600)}));
+  map.Add(Street("Querstraße", {At(2000, -600), At(2000, 0), At(2000, 600)}));
+  ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(map, "through.rmf"));
+
+  // Step by step along the street: each junction in turn, then its end.
+  const HeardCrossStreets first = Step(false, At(300, 0), town::kEast);
+  EXPECT_NEAR(FeetBetween(LandedAt(first), At(1000, 0)), 1.0, 0.6);
+  EXPECT_EQ(Unique(SortedNames(first)), (std::vector<std::string>{"Hauptstraße", "Nebenstraße"}));
+  const HeardCrossStreets second = Step(false, LandedAt(first), town::kEast);
+  EXPECT_NEAR(FeetBetween(LandedAt(second), At(2000, 0)), 1.0, 0.6);
+  EXPECT_EQ(Unique(SortedNames(second)), (std::vector<std::string>{"Hauptstraße", "Querstraße"}));
+  EXPECT_EQ(second.heading, town::kEast);
+  const HeardCrossStreets end = Step(false, LandedAt(second), town::kEast);
+  EXPECT_NEAR(FeetBetween(LandedAt(end), At(3000, 0)), 1.0, 0.6);
+
+  // Crossing Querstraße lands a foot beyond the junction facing on east,
+  // not at the far end of the feature facing back.
+  const HeardCrossStreets crossed = Step(true, LandedAt(second), town::kEast);
+  EXPECT_NEAR(FeetBetween(LandedAt(crossed), At(2000, 0)), 1.0, 0.6);
+  EXPECT_GT(LandedAt(crossed).x, At(2000, 0).x);
+  EXPECT_EQ(crossed.heading, town::kEast);
+
+  // Asking a few feet short of a junction in the middle of the feature asks
+  // about that junction.
+  const HeardCrossStreets near = Update(At(1000 - 3 * kFootEast, 0), town::kEast);
+  EXPECT_EQ(Unique(SortedNames(near)), (std::vector<std::string>{"Hauptstraße", "Nebenstraße"}));
+}
+
 TEST_F(ExplorationTest, NullOutputsAreRefusedAndNoStreetMeansNoCrossStreets) {
   BSTR none = nullptr;
   VARIANT out;
