@@ -379,6 +379,12 @@ TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet) {
   const double t = (360 - heading) * kRadiansPerDegree;
   const double lat = std::asin(std::sin(lat1) * std::cos(d) + std::cos(lat1) * std::sin(d) * std::cos(t));
   double lon = lon1;
-  if (std::cos(lat) != 0) lon = std::fmod(lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + kPi, 2 * kPi) - kPi;
+  if (std::cos(lat) != 0) {
+    // Wrapped into -pi..pi with a remainder that never goes negative, so a
+    // step westwards across the antimeridian (a dividend below 0) lands near
+    // +180 rather than beyond -180.
+    const double shifted = lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + kPi;
+    lon = shifted - 2 * kPi * std::floor(shifted / (2 * kPi)) - kPi;
+  }
   return DegreesToMapUnits(lat * 57.29577951308232, lon * 57.29577951308232);
 }

@@ -112,7 +112,8 @@ std::int32_t DistanceFeetToSegment(TiPoint p, TiPoint a, TiPoint b);
 std::int32_t BearingToSegment(TiPoint p, TiPoint a, TiPoint b);
 
 // The map point reached by walking `feet` from `point` along `heading`
-// (degrees clockwise from north) on the great circle.
+// (degrees clockwise from north) on the great circle; the longitude reached
+// stays within -180..180, also across the antimeridian.
 TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet);
 
 // ---- over the map-format library --------------------------------------------------
