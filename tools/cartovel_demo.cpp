@@ -18,11 +18,13 @@
 // FindDrivingRoute).
 //
 //   cartovel-demo [--root DEVICE_ROOT] [--library PATH_TO_Cartovel.so]
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <set>
 #include <string>
 #include <vector>
@@ -293,12 +295,34 @@ void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) 
   }
 }
 
+// The cross street a walker who keeps the block on the right takes at a
+// corner: the first named street anticlockwise from the way back (the
+// sharpest right turn); the way back where the named street ends.
+std::size_t RightTurn(CMap& engine, const std::vector<DemoCrossStreet>& streets, int heading) {
+  const std::size_t n = streets.size();
+  std::size_t back = 0;
+  int nearest = 360;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int d = std::abs(streets[i].orientation - (heading + 180) % 360);
+    if (std::min(d, 360 - d) < nearest) {
+      nearest = std::min(d, 360 - d);
+      back = i;
+    }
+  }
+  for (std::size_t k = 1; k < n; ++k) {
+    const std::size_t i = (back + n - k) % n;
+    if (!engine.IsFallbackStreetName(platform::Utf8ToUtf16(streets[i].name))) return i;
+  }
+  return back;
+}
+
 // Exploring the map from the address without moving, through the
 // exploration operations of IMap as the navigation engine calls them: the
 // heading chosen on the street there (facing across it) and the street both
-// ways; a right turn to face along it and on to the next intersection;
-// crossing the street there; then back to that intersection and round the
-// block, turning right at every intersection.
+// ways; a turn to face along it and on to the next intersection and the one
+// after; back at the first, crossing the street there; then round the
+// block, keeping it on the right, until the first intersection comes round
+// again.
 void ShowExploration(CMap& engine, const DemoAddress& a, TiPoint foot) {
   IMap& map = engine;
   const DegreePoint start = MapUnitsToDegrees(foot.x, foot.y);
@@ -325,9 +349,9 @@ void ShowExploration(CMap& engine, const DemoAddress& a, TiPoint foot) {
   }
   std::printf("    exploring from here, facing %d°: %s\n", static_cast<int>(heading), CrossStreetNames(streets).c_str());
 
-  // One move: forward along the street faced (the cross street chosen) or
-  // across the street in front; the position becomes the location the
-  // cross streets carry.
+  // One move along the street faced (forward) or across the street in
+  // front; the position becomes the location the cross streets carry. An
+  // empty list when the map engine finds nothing that way.
   double lat = start.latitude, lon = start.longitude;
   const auto move = [&](bool cross, const DemoCrossStreet& faced, const char* what) {
     SHORT turned = static_cast<SHORT>(faced.orientation);
@@ -336,34 +360,58 @@ void ShowExploration(CMap& engine, const DemoAddress& a, TiPoint foot) {
     std::vector<DemoCrossStreet> next = SUCCEEDED(moved) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
     if (next.empty()) {
       std::printf("      %s %s: nothing there (%s)\n", what, faced.name.c_str(), Hex(moved).c_str());
-      return next;
+      return std::make_pair(next, -1);
     }
     std::printf("      %s %s %d°: %.0f m, then facing %d°: %s\n", what, faced.name.c_str(), faced.orientation,
                 DistanceMeters(lon, lat, next[0].lon, next[0].lat), static_cast<int>(turned),
                 CrossStreetNames(next).c_str());
     lat = next[0].lat;
     lon = next[0].lon;
-    return next;
+    return std::make_pair(next, static_cast<int>(turned));
   };
-  // Turning right faces the next cross street clockwise.
-  streets = move(false, streets[1], "turn right, forward along");
-  if (streets.empty()) {
+
+  // Facing across the street, turn to face along it with the address's own
+  // block on the right.
+  const TiPoint house = DegreesToMapUnits(a.lat, a.lon);
+  const int toHouse = BearingBetweenMapPoints(foot.x, foot.y, house.x, house.y);
+  std::size_t along = 0;
+  for (std::size_t i = 0; i < streets.size(); ++i) {
+    if (streets[i].name == a.street && (toHouse - streets[i].orientation + 360) % 360 < 180) along = i;
+  }
+  auto [first, facing] = move(false, streets[along], "turn and go along");
+  if (first.empty()) {
     SysFreeString(request);
     return;
   }
-  const std::vector<DemoCrossStreet> first = streets;
   const double firstLat = lat, firstLon = lon;
+  // The list starts with the street ahead.
+  move(false, first[0], "forward along");
+  lat = firstLat;
+  lon = firstLon;
+  std::printf("      back up\n");
   move(true, first[0], "cross");
   lat = firstLat;
   lon = firstLon;
   std::printf("      back up\n");
+
   streets = first;
-  for (int leg = 0; leg < 6 && streets.size() >= 2; ++leg) {
-    streets = move(false, streets[1], "turn right, forward along");
-    if (leg > 0 && DistanceMeters(lon, lat, firstLon, firstLat) < 3) {
-      std::printf("      round the block and back at the first intersection\n");
+  int approach = facing;
+  std::printf("      round the block, keeping it on the right:\n");
+  constexpr int kLegs = 20;
+  for (int leg = 0; leg < kLegs; ++leg) {
+    const double fromLat = lat, fromLon = lon;
+    auto [next, turned] = move(false, streets[RightTurn(engine, streets, approach)], "  along");
+    if (next.empty() || DistanceMeters(fromLon, fromLat, lon, lat) < 1.5) {
+      std::printf("      the walk goes no further\n");
       break;
     }
+    if (DistanceMeters(lon, lat, firstLon, firstLat) < 3) {
+      std::printf("      back at the first intersection\n");
+      break;
+    }
+    streets = next;
+    approach = turned;
+    if (leg + 1 == kLegs) std::printf("      %d legs walked, and the block goes on\n", kLegs);
   }
   SysFreeString(request);
 }
