@@ -58,13 +58,6 @@ Keywords ReadKeywords(CMap& map, std::u16string_view request) {
   return Keywords{ContainsText(request, u"INTERSECTION EXPANDED")};
 }
 
-std::vector<TiPoint> PointsOf(RmfReader* reader, const RmfFeatureRef& feature) {
-  std::vector<TiPoint> points(kMaxFeaturePoints);
-  const std::int32_t n = GetFeaturePointsCapped(reader, feature, points.data());
-  points.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return points;
-}
-
 bool Near(TiPoint a, TiPoint b) { return AreMapPointsNear(a.x, a.y, b.x, b.y); }
 
 std::int32_t Bearing(TiPoint from, TiPoint to) { return BearingBetweenMapPoints(from.x, from.y, to.x, to.y); }
@@ -142,12 +135,12 @@ std::int32_t CMap::FindInitialCrossStreets(TiPoint point, const RmfFeatureRef& f
   TiPoint intersection = point;
   if (near.size() < 3) {
     // Along a street: the point's foot on it.
-    const std::vector<TiPoint> points = PointsOf(reader, feature);
+    const std::vector<TiPoint> points = FeaturePoints(reader, feature);
     if (points.size() >= 2) intersection = ProjectMapPointOntoSegment(points.front(), points.back(), point, false);
   } else {
     // On a junction: the end that two of the features share.
     std::vector<std::vector<TiPoint>> ends;
-    for (const RmfFeatureRef& f : near) ends.push_back(PointsOf(reader, f));
+    for (const RmfFeatureRef& f : near) ends.push_back(FeaturePoints(reader, f));
     const auto shared = [&](TiPoint end, std::size_t own) {
       for (std::size_t j = 0; j < ends.size(); ++j) {
         if (j != own && !ends[j].empty() && (Near(ends[j].front(), end) || Near(ends[j].back(), end))) return true;
@@ -197,7 +190,7 @@ std::int32_t CMap::FindInitialHeadingAndCrossStreetsInternal(double latitude, do
     // junction or run on along the whole street.
     f = NearestPiece(reader, f, point);
     const bool matches = streetName.empty() || GetFeatureAttribute(*this, f, kAttributeStreetName, false) == streetName;
-    const std::vector<TiPoint> points = PointsOf(reader, f);
+    const std::vector<TiPoint> points = FeaturePoints(reader, f);
     if (points.size() < 2) continue;
     TiPoint a = points.front();
     TiPoint b = points.back();
@@ -258,7 +251,7 @@ std::int32_t CMap::UpdateCrossStreetsInternal(double latitude, double longitude,
   const RmfFeatureRef street =
       NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567"), point);
   if (IsNullFeatureRef(street)) return heading;
-  const std::vector<TiPoint> points = PointsOf(reader, street);
+  const std::vector<TiPoint> points = FeaturePoints(reader, street);
   if (points.size() < 2) return heading;
   const std::int32_t toFirst = FeetBetween(point, points.front());
   const std::int32_t toLast = FeetBetween(point, points.back());
@@ -277,14 +270,14 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
   RmfFeatureRef street =
       NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, point, heading, "567"), point);
   if (IsNullFeatureRef(street)) return heading;
-  std::vector<TiPoint> points = PointsOf(reader, street);
+  std::vector<TiPoint> points = FeaturePoints(reader, street);
   if (points.size() < 2) return heading;
 
   const bool aligned = AreHeadingAndOrientationSimilar(heading, Bearing(points.front(), points.back()),
                                                        kCrossAlignedDegrees);
   if (!aligned) {
     if (!Reverse(reader, street)) return heading;
-    points = PointsOf(reader, street);
+    points = FeaturePoints(reader, street);
     if (points.size() < 2) return heading;
   }
   // The intersection being crossed: the end of the first segment the walker
@@ -304,7 +297,7 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
   const RmfFeatureRef next =
       NearestPiece(reader, GetNearestFeatureInOurOrientationNavigable(*this, beyond, heading, "567"), beyond);
   if (IsNullFeatureRef(next)) return heading;
-  const std::vector<TiPoint> nextPoints = PointsOf(reader, next);
+  const std::vector<TiPoint> nextPoints = FeaturePoints(reader, next);
   if (nextPoints.size() < 2) return heading;
   std::int32_t newHeading;
   TiPoint far;
@@ -337,11 +330,11 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
   // The piece of the street the position lies on, walked the way the
   // heading goes. A street may run on through junctions as one feature, so
   // the walk goes from the piece's end junction by junction.
-  std::vector<TiPoint> points = PointsOf(reader, current);
+  std::vector<TiPoint> points = FeaturePoints(reader, current);
   if (points.size() < 2) return heading;
   if (!AreHeadingAndOrientationSimilar(heading, Bearing(points.front(), points.back()), kWalkAlongDegrees)) {
     if (!Reverse(reader, current)) return heading;
-    points = PointsOf(reader, current);
+    points = FeaturePoints(reader, current);
     if (points.size() < 2) return heading;
   }
   const bool clearCrossings = IsRoadClass1(current);
@@ -390,7 +383,7 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
     for (const RmfJunction& record : records) {
       if (record.verdict == kRmfVerdictForbiddenTurn || record.verdict == kRmfVerdictExcluded) continue;
       const RmfFeatureRef next = RmfJunctionReference(record);
-      const std::vector<TiPoint> nextPoints = PointsOf(reader, next);
+      const std::vector<TiPoint> nextPoints = FeaturePoints(reader, next);
       if (nextPoints.size() < 2 || !Near(nextPoints.front(), junction)) continue;
       if (Near(nextPoints[1], previous)) continue;  // the way back
       if (AreNamesDifferent(NameOf(*this, next, false), rawName)) continue;

@@ -313,6 +313,13 @@ std::u16string GetRouteClassText(RmfReader* reader, RmfFeatureRef reference) {
   return {};
 }
 
+std::vector<TiPoint> FeaturePoints(RmfReader* reader, const RmfFeatureRef& reference) {
+  std::vector<TiPoint> points(kMaxFeaturePoints);
+  const std::int32_t n = GetFeaturePointsCapped(reader, reference, points.data());
+  points.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return points;
+}
+
 RmfFeatureRef WholeFeatureRef(RmfReader* reader, const RmfFeatureRef& reference) {
   RmfFeatureRef whole{};
   return RmfFeatureRefWhole(reader, reference, &whole) == 1 ? whole : reference;

@@ -126,6 +126,8 @@ inline constexpr std::int32_t kMaxFeaturePoints = 250;
 // kMaxFeaturePoints; a result below 1 (no points, or the library's negative
 // code) is returned as it is and nothing is copied.
 std::int32_t GetFeaturePointsCapped(RmfReader* reader, RmfFeatureRef reference, TiPoint* points);
+// The same points as a vector: empty when there are none.
+std::vector<TiPoint> FeaturePoints(RmfReader* reader, const RmfFeatureRef& reference);
 
 // The address-range attribute of a feature (the first one whose code has '2'
 // and 'B' as its second and third characters), each text cut to its capacity

@@ -68,13 +68,6 @@ bool IsPair(const Attribute& attribute, char second, char third) {
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
-std::vector<TiPoint> FeaturePoints(RmfReader* reader, const RmfFeatureRef& feature) {
-  std::vector<TiPoint> points(kMaxFeaturePoints);
-  const std::int32_t n = GetFeaturePointsCapped(reader, feature, points.data());
-  points.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return points;
-}
-
 bool Near(TiPoint a, TiPoint b) { return AreMapPointsNear(a.x, a.y, b.x, b.y); }
 
 // The feature reference read the other way along it.

@@ -190,13 +190,7 @@ TEST_F(MapEngineTest, DemoMapVirtualWalksGoRoundRealBlocks) {
   LoadEnglish();
   OpenMapFile(DEMO_MAP_PATH);
   ASSERT_NE(map_->m_Rdr.get(), nullptr);
-  const std::vector<std::string> spokenForNameless = {
-      platform::Utf16ToUtf8(map_->LoadResourceString(23095)), platform::Utf16ToUtf8(map_->LoadResourceString(20584)),
-      platform::Utf16ToUtf8(map_->LoadResourceString(23100)), platform::Utf16ToUtf8(map_->LoadResourceString(23101))};
-  const auto nameless = [&spokenForNameless](const std::string& name) {
-    return std::any_of(spokenForNameless.begin(), spokenForNameless.end(),
-                       [&name](const std::string& s) { return name.rfind(s, 0) == 0; });
-  };
+  const auto nameless = [this](const std::string& name) { return IsSpokenForNameless(name); };
 
   // Every point reached: every named cross street runs there, and a move
   // ends at a junction or the end of a street of the extract.

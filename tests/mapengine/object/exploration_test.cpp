@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,56 +66,25 @@ class ExplorationTest : public MapEngineTest {
   }
   void OpenTown() { ASSERT_NO_FATAL_FAILURE(OpenBuiltMap(town::TownMap(), "town.rmf")); }
 
-  // Runs one list-returning operation and reads what it handed out.
-  HeardCrossStreets Heard(const std::function<HRESULT(VARIANT*)>& call) {
-    VARIANT out;
-    VariantInit(&out);
-    HeardCrossStreets heard;
-    heard.hr = call(&out);
-    ReadCrossStreetList(out, heard);
-    EXPECT_TRUE(heard.wellFormed);
-    VariantClear(&out);
-    return heard;
-  }
-
   HeardCrossStreets Start(TiPoint at, const std::u16string& street, const std::u16string& address = u"") {
-    const DegreePoint p = MapUnitsToDegrees(at.x, at.y);
-    BSTR name = SysAllocString(street.c_str());
-    BSTR house = SysAllocString(address.c_str());
-    BSTR request = SysAllocString(u"");
-    SHORT heading = 0;
-    HeardCrossStreets heard = Heard([&](VARIANT* out) {
-      return map_->FindInitialHeadingAndCrossStreets(p.latitude, p.longitude, name, house, &request, out, &heading);
-    });
-    heard.heading = heading;
-    SysFreeString(name);
-    SysFreeString(house);
-    SysFreeString(request);
-    return heard;
+    return WellFormed(
+        AskInitialHeading(*map_, at, platform::Utf16ToUtf8(street), platform::Utf16ToUtf8(address), u""));
   }
 
   // MoveToNextCrossStreet (next) or CrossThisStreet (cross).
   HeardCrossStreets Step(bool cross, TiPoint at, int heading) {
-    const DegreePoint p = MapUnitsToDegrees(at.x, at.y);
-    BSTR request = SysAllocString(u"");
-    SHORT h = static_cast<SHORT>(heading);
-    HeardCrossStreets heard = Heard([&](VARIANT* out) {
-      return cross ? map_->CrossThisStreet(p.latitude, p.longitude, CARTOVELRightSide, &request, &h, out)
-                   : map_->MoveToNextCrossStreet(p.latitude, p.longitude, CARTOVELRightSide, &request, &h, out);
-    });
-    heard.heading = h;
-    SysFreeString(request);
-    return heard;
+    return WellFormed(AskExploreStep(*map_, cross ? ExploreStep::kCrossThisStreet : ExploreStep::kMoveToNext, at,
+                                     heading, CARTOVELRightSide, u""));
   }
 
   HeardCrossStreets Update(TiPoint at, int heading) {
-    const DegreePoint p = MapUnitsToDegrees(at.x, at.y);
-    BSTR request = SysAllocString(u"");
-    HeardCrossStreets heard = Heard([&](VARIANT* out) {
-      return map_->UpdateCrossStreets(p.latitude, p.longitude, static_cast<SHORT>(heading), CARTOVELRightSide,
-                                      VARIANT_TRUE, &request, out);
-    });
-    SysFreeString(request);
+    return WellFormed(AskUpdateCrossStreets(*map_, at, heading, CARTOVELRightSide, true, u""));
+  }
+
+ private:
+  static HeardCrossStreets WellFormed(HeardCrossStreets heard) {
+    // An empty list is handed out as an empty array too.
+    EXPECT_TRUE(heard.wellFormed);
     return heard;
   }
 };
