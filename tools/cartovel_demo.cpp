@@ -11,16 +11,20 @@
 // at the address and the house number the street walk gives there, where am
 // I there (IMap::GetLocationDetails "ALL", IMap::GetLocationDescription), the
 // cross streets of the next intersection both ways along the street
-// (IMap::FindNextCrossStreets), and a walking and a
+// (IMap::FindNextCrossStreets), a virtual exploration from the address (the
+// exploration operations of IMap: the street there, on to the next
+// intersection, across the street, round the block), and a walking and a
 // driving route to the next address told in steps (IMap::FindWalkingRoute,
 // FindDrivingRoute).
 //
 //   cartovel-demo [--root DEVICE_ROOT] [--library PATH_TO_Cartovel.so]
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <set>
 #include <string>
 #include <vector>
@@ -136,9 +140,10 @@ constexpr DemoAddress kAddresses[] = {
 constexpr std::int32_t kStreetSearchUnits = 2000;
 
 // The nearest street part named `street` (by the map engine's rule for name
-// texts) within the search box; false when there is none.
+// texts) within the search box, the distance to it, the bearing of its
+// nearest segment and the nearest point on it; false when there is none.
 bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at, RmfFeatureRef* part,
-                       std::int32_t* feet, std::int32_t* bearing) {
+                       std::int32_t* feet, std::int32_t* bearing, TiPoint* foot) {
   const TiRect box{at.x - kStreetSearchUnits, at.y - kStreetSearchUnits, at.x + kStreetSearchUnits,
                    at.y + kStreetSearchUnits};
   std::int32_t best = -1;
@@ -150,6 +155,7 @@ bool NearestStreetPart(RmfReader* reader, const std::string& street, TiPoint at,
         best = d;
         *part = hit.reference;
         *bearing = BearingBetweenMapPoints(hit.points[i - 1].x, hit.points[i - 1].y, hit.points[i].x, hit.points[i].y);
+        *foot = ProjectMapPointOntoSegment(hit.points[i - 1], hit.points[i], at, false);
       }
     }
   }
@@ -215,6 +221,58 @@ void ShowRoute(CMap& engine, bool walking, const DemoAddress& a, const DemoAddre
   }
 }
 
+// A cross street as the lists of IMap hand it out.
+struct DemoCrossStreet {
+  std::string name;
+  int orientation = -1;
+  double lat = 0;
+  double lon = 0;
+};
+
+// The cross streets of a list IMap handed out; the list is cleared.
+std::vector<DemoCrossStreet> TakeCrossStreets(VARIANT& list) {
+  std::vector<DemoCrossStreet> streets;
+  if (list.vt == (VT_ARRAY | VT_VARIANT)) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(list.parray, 1, &lower);
+    SafeArrayGetUBound(list.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+      VARIANT item;
+      VariantInit(&item);
+      SafeArrayGetElement(list.parray, &i, &item);
+      ICrossStreet* cross = nullptr;
+      if (item.vt == VT_DISPATCH &&
+          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
+        DemoCrossStreet c;
+        BSTR name = nullptr;
+        INT orientation = -1;
+        cross->GetName(&name);
+        cross->GetOrientation(&orientation);
+        cross->GetLatitude(&c.lat);
+        cross->GetLongitude(&c.lon);
+        c.name = Text(name);
+        c.orientation = orientation;
+        SysFreeString(name);
+        cross->Release();
+        streets.push_back(c);
+      }
+      VariantClear(&item);
+    }
+  }
+  VariantClear(&list);
+  return streets;
+}
+
+// "name (orientation°), ..."
+std::string CrossStreetNames(const std::vector<DemoCrossStreet>& streets) {
+  std::string names;
+  for (const DemoCrossStreet& c : streets) {
+    if (!names.empty()) names += ", ";
+    names += c.name + " (" + std::to_string(c.orientation) + "°)";
+  }
+  return names;
+}
+
 // The cross streets of the next intersection along the street, through
 // IMap::FindNextCrossStreets as the navigation engine asks.
 void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) {
@@ -226,40 +284,136 @@ void ShowCrossStreets(CMap& engine, const DemoAddress& a, std::int32_t heading) 
   const HRESULT hr = static_cast<IMap&>(engine).FindNextCrossStreets(a.lat, a.lon, &street, &request, &newHeading, &list);
   SysFreeString(street);
   SysFreeString(request);
-  std::string names;
-  double lat = 0, lon = 0;
-  if (SUCCEEDED(hr) && list.vt == (VT_ARRAY | VT_VARIANT)) {
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(list.parray, 1, &lower);
-    SafeArrayGetUBound(list.parray, 1, &upper);
-    for (LONG i = lower; i <= upper; ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      SafeArrayGetElement(list.parray, &i, &item);
-      ICrossStreet* cross = nullptr;
-      if (item.vt == VT_DISPATCH &&
-          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
-        BSTR name = nullptr;
-        INT orientation = -1;
-        cross->GetName(&name);
-        cross->GetOrientation(&orientation);
-        cross->GetLatitude(&lat);
-        cross->GetLongitude(&lon);
-        if (!names.empty()) names += ", ";
-        names += Text(name) + " (" + std::to_string(orientation) + "°)";
-        SysFreeString(name);
-        cross->Release();
-      }
-      VariantClear(&item);
-    }
-  }
+  const std::vector<DemoCrossStreet> streets = SUCCEEDED(hr) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
   VariantClear(&list);
-  if (names.empty()) {
+  if (streets.empty()) {
     std::printf("    walking %d°: no intersection ahead\n", static_cast<int>(heading));
   } else {
     std::printf("    walking %d°: next intersection %.0f m ahead, streets from the one ahead clockwise: %s\n",
-                static_cast<int>(heading), DistanceMeters(a.lon, a.lat, lon, lat), names.c_str());
+                static_cast<int>(heading), DistanceMeters(a.lon, a.lat, streets[0].lon, streets[0].lat),
+                CrossStreetNames(streets).c_str());
   }
+}
+
+// The cross street a walker who keeps the block on the right takes at a
+// corner: the first named street anticlockwise from the way back (the
+// sharpest right turn); the way back where the named street ends.
+std::size_t RightTurn(CMap& engine, const std::vector<DemoCrossStreet>& streets, int heading) {
+  const std::size_t n = streets.size();
+  std::size_t back = 0;
+  int nearest = 360;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int d = std::abs(streets[i].orientation - (heading + 180) % 360);
+    if (std::min(d, 360 - d) < nearest) {
+      nearest = std::min(d, 360 - d);
+      back = i;
+    }
+  }
+  for (std::size_t k = 1; k < n; ++k) {
+    const std::size_t i = (back + n - k) % n;
+    if (!engine.IsFallbackStreetName(platform::Utf8ToUtf16(streets[i].name))) return i;
+  }
+  return back;
+}
+
+// Exploring the map from the address without moving, through the
+// exploration operations of IMap as the navigation engine calls them: the
+// heading chosen on the street there (facing across it) and the street both
+// ways; a turn to face along it and on to the next intersection and the one
+// after; back at the first, crossing the street there; then round the
+// block, keeping it on the right, until the first intersection comes round
+// again.
+void ShowExploration(CMap& engine, const DemoAddress& a, TiPoint foot) {
+  IMap& map = engine;
+  const DegreePoint start = MapUnitsToDegrees(foot.x, foot.y);
+  BSTR street = Bstr(a.street);
+  BSTR number = Bstr(a.number);
+  BSTR request = Bstr("INTERSECTION EXPANDED");
+  VARIANT list;
+  VariantInit(&list);
+  SHORT heading = -1;
+  HRESULT hr = map.FindInitialHeadingAndCrossStreets(start.latitude, start.longitude, street, number, &request,
+                                                     &list, &heading);
+  VariantClear(&list);
+  SysFreeString(street);
+  SysFreeString(number);
+  if (SUCCEEDED(hr) && heading != -1) {
+    hr = map.UpdateCrossStreets(start.latitude, start.longitude, heading, CARTOVELSideUnknown, VARIANT_FALSE,
+                                &request, &list);
+  }
+  std::vector<DemoCrossStreet> streets = SUCCEEDED(hr) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
+  if (streets.size() < 2) {
+    std::printf("    exploring: no street to explore from here (%s)\n", Hex(hr).c_str());
+    SysFreeString(request);
+    return;
+  }
+  std::printf("    exploring from here, facing %d°: %s\n", static_cast<int>(heading), CrossStreetNames(streets).c_str());
+
+  // One move along the street faced (forward) or across the street in
+  // front; the position becomes the location the cross streets carry. An
+  // empty list when the map engine finds nothing that way.
+  double lat = start.latitude, lon = start.longitude;
+  const auto move = [&](bool cross, const DemoCrossStreet& faced, const char* what) {
+    SHORT turned = static_cast<SHORT>(faced.orientation);
+    const HRESULT moved = cross ? map.CrossThisStreet(lat, lon, CARTOVELSideUnknown, &request, &turned, &list)
+                                : map.MoveToNextCrossStreet(lat, lon, CARTOVELSideUnknown, &request, &turned, &list);
+    std::vector<DemoCrossStreet> next = SUCCEEDED(moved) ? TakeCrossStreets(list) : std::vector<DemoCrossStreet>{};
+    if (next.empty()) {
+      std::printf("      %s %s: nothing there (%s)\n", what, faced.name.c_str(), Hex(moved).c_str());
+      return std::make_pair(next, -1);
+    }
+    std::printf("      %s %s %d°: %.0f m, then facing %d°: %s\n", what, faced.name.c_str(), faced.orientation,
+                DistanceMeters(lon, lat, next[0].lon, next[0].lat), static_cast<int>(turned),
+                CrossStreetNames(next).c_str());
+    lat = next[0].lat;
+    lon = next[0].lon;
+    return std::make_pair(next, static_cast<int>(turned));
+  };
+
+  // Facing across the street, turn to face along it with the address's own
+  // block on the right.
+  const TiPoint house = DegreesToMapUnits(a.lat, a.lon);
+  const int toHouse = BearingBetweenMapPoints(foot.x, foot.y, house.x, house.y);
+  std::size_t along = 0;
+  for (std::size_t i = 0; i < streets.size(); ++i) {
+    if (streets[i].name == a.street && (toHouse - streets[i].orientation + 360) % 360 < 180) along = i;
+  }
+  auto [first, facing] = move(false, streets[along], "turn and go along");
+  if (first.empty()) {
+    SysFreeString(request);
+    return;
+  }
+  const double firstLat = lat, firstLon = lon;
+  // The list starts with the street ahead.
+  move(false, first[0], "forward along");
+  lat = firstLat;
+  lon = firstLon;
+  std::printf("      back up\n");
+  move(true, first[0], "cross");
+  lat = firstLat;
+  lon = firstLon;
+  std::printf("      back up\n");
+
+  streets = first;
+  int approach = facing;
+  std::printf("      round the block, keeping it on the right:\n");
+  constexpr int kLegs = 20;
+  for (int leg = 0; leg < kLegs; ++leg) {
+    const double fromLat = lat, fromLon = lon;
+    auto [next, turned] = move(false, streets[RightTurn(engine, streets, approach)], "  along");
+    if (next.empty() || DistanceMeters(fromLon, fromLat, lon, lat) < 1.5) {
+      std::printf("      the walk goes no further\n");
+      break;
+    }
+    if (DistanceMeters(lon, lat, firstLon, firstLat) < 3) {
+      std::printf("      back at the first intersection\n");
+      break;
+    }
+    streets = next;
+    approach = turned;
+    if (leg + 1 == kLegs) std::printf("      %d legs walked, and the block goes on\n", kLegs);
+  }
+  SysFreeString(request);
 }
 
 // Where am I at an address, through IMap as the navigation engine asks: the
@@ -322,7 +476,8 @@ void ShowAddresses(CMap& engine) {
     RmfFeatureRef part{};
     std::int32_t feet = 0;
     std::int32_t bearing = 0;
-    if (!NearestStreetPart(reader, a.street, at, &part, &feet, &bearing)) {
+    TiPoint foot{};
+    if (!NearestStreetPart(reader, a.street, at, &part, &feet, &bearing, &foot)) {
       std::printf("    no street of that name nearby\n");
     } else {
       const std::string named = platform::Utf16ToUtf8(GetStreetName(engine, part, false, false, false));
@@ -332,6 +487,7 @@ void ShowAddresses(CMap& engine) {
       ShowWhereAmI(engine, a, bearing);
       // Both ways along the street, as a walker facing either way asks.
       for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
+      ShowExploration(engine, a, foot);
     }
     const DemoAddress& b = kAddresses[(i + 1) % count];
     std::printf("    to %s %s:\n", b.street, b.number);

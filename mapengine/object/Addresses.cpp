@@ -236,6 +236,11 @@ std::u16string CMap::ReadAddressRangeText(const RmfFeatureRef& feature, bool wit
   return text;
 }
 
+bool CMap::AddressLiesOnFeature(const RmfFeatureRef& feature, std::u16string_view address) const {
+  const std::u16string_view number = address.substr(0, address.find(u' '));
+  return !number.empty() && MatchHouseNumberOnPiece(ReadAddressRangeText(feature, true), number).holds;
+}
+
 template <class Belongs>
 std::vector<RmfFeatureRef> CMap::CollectConnectedPieces(const RmfFeatureRef& feature, const Belongs& belongs) {
   RmfReader* reader = m_Rdr.get();

@@ -152,8 +152,6 @@ HRESULT CMap::UnRegisterAllUserPOIs() {
 // ---- operations that need open maps -------------------------------------------------
 
 
-HRESULT CMap::GetSideOfStreet(double, double, LONG, INT, INT*) { return E_NOTIMPL; }
-
 HRESULT CMap::FindPOIs(IUnknown*, IUnknown*, VARIANT_BOOL, IUnknown**, double*, VARIANT_BOOL* outPOIsFound) {
   if (outPOIsFound != nullptr) *outPOIsFound = VARIANT_FALSE;
   return E_NOTIMPL;
@@ -178,20 +176,3 @@ HRESULT CMap::UpdateRegistrationUserPOI(BSTR, IUnknown*, VARIANT_BOOL* outSucces
   return E_NOTIMPL;
 }
 
-HRESULT CMap::GetStreetOrientation(double, double, SHORT, SHORT*) { return E_NOTIMPL; }
-
-HRESULT CMap::FindInitialHeadingAndCrossStreets(double, double, BSTR, BSTR, BSTR*, VARIANT*, SHORT*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::MoveToNextCrossStreet(double, double, CARTOVELSideOfStreet, BSTR*, SHORT*, VARIANT*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::CrossThisStreet(double, double, CARTOVELSideOfStreet, BSTR*, SHORT*, VARIANT*) { return E_NOTIMPL; }
-
-HRESULT CMap::MoveDownStreet(double*, double*, SHORT*) { return E_NOTIMPL; }
-
-HRESULT CMap::UpdateCrossStreets(double, double, SHORT, CARTOVELSideOfStreet, VARIANT_BOOL, BSTR*, VARIANT*) {
-  return E_NOTIMPL;
-}

@@ -345,6 +345,48 @@ class CMap : public com::ComClass<CMap, IMap> {
   // current road's own kind, `byClass` also leaves out secondary roads.
   bool IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool byClass);
 
+  // Virtual exploration (Exploration.cpp).
+  // Each worker reads the request keywords ("INTERSECTION EXPANDED", "STREET
+  // DETAILED"), fills `list` with the cross streets where the step lands and
+  // returns the heading there; a step that finds no street near the position
+  // returns the heading it was given and leaves the list empty. Positions are
+  // degrees on the interface, map units inside.
+
+  // The cross streets at intersection point `intersection`, each located at
+  // `location`: the features there (a lone one gets `feature` reversed as its
+  // second arm), ordered round the intersection from the heading.
+  std::int32_t CollectCrossStreets(bool nearSide, TiPoint intersection, TiPoint location, const RmfFeatureRef& feature,
+                                   std::int32_t heading, CARTOVELSideOfStreet side, std::u16string_view streetName,
+                                   CrossStreetVector& list, bool expanded);
+  // The cross streets where a walk starts at `point` on `feature`: at the
+  // junction the point stands on, else at the point's foot on the feature.
+  std::int32_t FindInitialCrossStreets(TiPoint point, const RmfFeatureRef& feature, std::int32_t heading,
+                                       CARTOVELSideOfStreet side, std::u16string_view request,
+                                       CrossStreetVector& list);
+  // The start of a walk: the street at the position (the one named, else the
+  // nearest), the heading facing it (across it when the position lies on it)
+  // and the cross streets there. -1 when no street is near.
+  std::int32_t FindInitialHeadingAndCrossStreetsInternal(double latitude, double longitude,
+                                                         std::u16string_view streetName,
+                                                         std::u16string_view streetAddress,
+                                                         std::u16string_view request, CrossStreetVector& list);
+  // Moves the position 3 feet along the heading (not at all without one).
+  void MoveDownStreetInternal(double& latitude, double& longitude, std::int32_t heading) const;
+  std::int32_t UpdateCrossStreetsInternal(double latitude, double longitude, std::int32_t heading,
+                                          CARTOVELSideOfStreet side, bool nearSide, std::u16string_view request,
+                                          CrossStreetVector& list);
+  // Crosses the street in front at the intersection the position is at: the
+  // cross streets one foot into the street beyond, facing along it.
+  std::int32_t CrossThisStreetInternal(double latitude, double longitude, std::int32_t heading,
+                                       CARTOVELSideOfStreet side, std::u16string_view request,
+                                       CrossStreetVector& list);
+  // Walks ahead along the street to the next intersection (or its end): the
+  // cross streets there, located one foot short of it, and the heading of the
+  // approach.
+  std::int32_t MoveToNextCrossStreetInternal(double latitude, double longitude, std::int32_t heading,
+                                             CARTOVELSideOfStreet side, std::u16string_view request,
+                                             CrossStreetVector& list);
+
   // Route requests and the route thread (RouteRequest.cpp).
   // One route request (the worker behind FindWalkingRoute, FindDrivingRoute
   // and UpdateFeatureIdsForRoute): clears the result VARIANT (may be null:
@@ -382,6 +424,9 @@ class CMap : public com::ComClass<CMap, IMap> {
   // The texts of the feature's address-range attributes in attribute order,
   // each as [code "|"] value "|" name, joined with "|".
   std::u16string ReadAddressRangeText(const RmfFeatureRef& feature, bool withCodes) const;
+  // Whether one of the feature's address ranges holds the house number that
+  // begins `address` (up to its first blank).
+  bool AddressLiesOnFeature(const RmfFeatureRef& feature, std::u16string_view address) const;
   // The node-to-node pieces of `feature` for which `belongs` holds, in order,
   // followed at both ends through connected features of the same street for
   // which it holds too. Every walk ends: a feature is taken once.

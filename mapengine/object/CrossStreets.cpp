@@ -182,6 +182,21 @@ std::int32_t NormalizeCrossStreets(CMap& map, bool nearSide, std::int32_t headin
         }
       }
     }
+    // Where the street bends at the intersection, the street ahead is the
+    // one of its name that goes on nearest the heading, even when the side
+    // the user walks on is not known: a list that began with the next
+    // street clockwise would have the user step onto a cross street.
+    if (nearest < 0 && heading >= 0 && !streetName.empty()) {
+      const int tolerance = streetName == map.LoadResourceString(kStringRoundaboutName) ? 110 : 50;
+      for (int i = 0; i < count; ++i) {
+        if (!SameNameIgnoringCase(list.at(i), streetName)) continue;
+        const int difference = AngleBetween(list.at(i)->m_nOrientation, heading);
+        if (difference < tolerance && (nearest < 0 || difference < nearestDifference)) {
+          nearest = i;
+          nearestDifference = difference;
+        }
+      }
+    }
     if (nearest >= 0) {
       start = nearest;
     } else {
@@ -272,4 +287,25 @@ void AssignSidesAndCrossings(CrossStreetVector& list, bool nearSide, std::int32_
     set(back, !nearSide);
     for (int i = back + 1; i < count; ++i) set(i, true);
   }
+}
+
+HRESULT CrossStreetListToVariant(const CrossStreetVector& list, VARIANT* out) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(list.count()));
+  if (array == nullptr) return E_OUTOFMEMORY;
+  for (LONG i = 0; i < list.count(); ++i) {
+    VARIANT item;
+    VariantInit(&item);
+    item.vt = VT_DISPATCH;
+    item.pdispVal = list.at(static_cast<int>(i));
+    // The array takes a reference of its own; the list gives its up when it
+    // is freed.
+    const HRESULT put = SafeArrayPutElement(array, &i, &item);
+    if (FAILED(put)) {
+      SafeArrayDestroy(array);
+      return put;
+    }
+  }
+  out->vt = VT_ARRAY | VT_VARIANT;
+  out->parray = array;
+  return S_OK;
 }

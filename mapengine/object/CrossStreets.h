@@ -75,3 +75,8 @@ std::int32_t NormalizeCrossStreets(CMap& map, bool nearSide, std::int32_t headin
 // entry's side is unknown).
 void AssignSidesAndCrossings(CrossStreetVector& list, bool nearSide, std::int32_t heading,
                              std::u16string_view streetName);
+
+// Hands the list out as a VARIANT holding a SAFEARRAY (VT_ARRAY | VT_VARIANT,
+// lower bound 0) of VT_DISPATCH cross streets, the array holding a reference
+// to each. `out` must be empty (VT_EMPTY); E_OUTOFMEMORY leaves it so.
+HRESULT CrossStreetListToVariant(const CrossStreetVector& list, VARIANT* out);

@@ -313,6 +313,13 @@ std::u16string GetRouteClassText(RmfReader* reader, RmfFeatureRef reference) {
   return {};
 }
 
+std::vector<TiPoint> FeaturePoints(RmfReader* reader, const RmfFeatureRef& reference) {
+  std::vector<TiPoint> points(kMaxFeaturePoints);
+  const std::int32_t n = GetFeaturePointsCapped(reader, reference, points.data());
+  points.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return points;
+}
+
 RmfFeatureRef WholeFeatureRef(RmfReader* reader, const RmfFeatureRef& reference) {
   RmfFeatureRef whole{};
   return RmfFeatureRefWhole(reader, reference, &whole) == 1 ? whole : reference;
@@ -323,6 +330,23 @@ std::vector<RmfFeatureRef> SplitFeatureRef(RmfReader* reader, const RmfFeatureRe
   const std::int32_t n = RmfFeatureRefSplit(reader, reference, &pieces);
   if (n < 1 || pieces == nullptr) return {};
   return std::vector<RmfFeatureRef>(pieces, pieces + n);
+}
+
+RmfFeatureRef NearestPiece(RmfReader* reader, const RmfFeatureRef& reference, TiPoint point) {
+  RmfFeatureRef nearest = reference;
+  const std::vector<RmfFeatureRef> pieces = SplitFeatureRef(reader, reference);
+  if (pieces.size() < 2) return reference;
+  std::int32_t best = -1;
+  TiPoint ends[kMaxFeaturePoints];
+  for (const RmfFeatureRef& piece : pieces) {
+    if (GetFeaturePointsCapped(reader, piece, ends) < 2) continue;
+    const std::int32_t d = DistanceFeetToSegment(point, ends[0], ends[1]);
+    if (best < 0 || d < best) {
+      best = d;
+      nearest = piece;
+    }
+  }
+  return nearest;
 }
 
 bool AreFeatureRefsEqual(const RmfFeatureRef& a, const RmfFeatureRef& b) {
@@ -362,6 +386,12 @@ TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet) {
   const double t = (360 - heading) * kRadiansPerDegree;
   const double lat = std::asin(std::sin(lat1) * std::cos(d) + std::cos(lat1) * std::sin(d) * std::cos(t));
   double lon = lon1;
-  if (std::cos(lat) != 0) lon = std::fmod(lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + kPi, 2 * kPi) - kPi;
+  if (std::cos(lat) != 0) {
+    // Wrapped into -pi..pi with a remainder that never goes negative, so a
+    // step westwards across the antimeridian (a dividend below 0) lands near
+    // +180 rather than beyond -180.
+    const double shifted = lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + kPi;
+    lon = shifted - 2 * kPi * std::floor(shifted / (2 * kPi)) - kPi;
+  }
   return DegreesToMapUnits(lat * 57.29577951308232, lon * 57.29577951308232);
 }

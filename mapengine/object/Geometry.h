@@ -112,7 +112,8 @@ std::int32_t DistanceFeetToSegment(TiPoint p, TiPoint a, TiPoint b);
 std::int32_t BearingToSegment(TiPoint p, TiPoint a, TiPoint b);
 
 // The map point reached by walking `feet` from `point` along `heading`
-// (degrees clockwise from north) on the great circle.
+// (degrees clockwise from north) on the great circle; the longitude reached
+// stays within -180..180, also across the antimeridian.
 TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet);
 
 // ---- over the map-format library --------------------------------------------------
@@ -125,6 +126,8 @@ inline constexpr std::int32_t kMaxFeaturePoints = 250;
 // kMaxFeaturePoints; a result below 1 (no points, or the library's negative
 // code) is returned as it is and nothing is copied.
 std::int32_t GetFeaturePointsCapped(RmfReader* reader, RmfFeatureRef reference, TiPoint* points);
+// The same points as a vector: empty when there are none.
+std::vector<TiPoint> FeaturePoints(RmfReader* reader, const RmfFeatureRef& reference);
 
 // The address-range attribute of a feature (the first one whose code has '2'
 // and 'B' as its second and third characters), each text cut to its capacity
@@ -177,6 +180,12 @@ RmfFeatureRef WholeFeatureRef(RmfReader* reader, const RmfFeatureRef& reference)
 // reference array (which the next split overwrites); empty when it cannot be
 // split.
 std::vector<RmfFeatureRef> SplitFeatureRef(RmfReader* reader, const RmfFeatureRef& reference);
+// The single-segment piece of a reference nearest `point`, in the
+// reference's direction (the first of equally near ones); the reference
+// itself when it cannot be split. A near-point search may hand out a
+// reference over two segments or a whole street running on through
+// junctions: the piece is the stretch of street the point lies on.
+RmfFeatureRef NearestPiece(RmfReader* reader, const RmfFeatureRef& reference, TiPoint point);
 
 // Sets the class filter of the near-point search (category 'R') to `classes`
 // (for example "567") and restarts the reader's query.

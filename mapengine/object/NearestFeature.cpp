@@ -219,20 +219,7 @@ std::u16string CMap::GetStreetAddressText(const RmfFeatureRef& street, TiPoint p
   if (IsNullFeatureRef(street) || IsFeatureR(street) || IsFeatureW(street)) return {};
   const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(m_MapContext, street, point, heading);
   // The side is told by the segment of the street nearest to the point.
-  RmfFeatureRef segment = street;
-  const std::vector<RmfFeatureRef> pieces = SplitFeatureRef(m_Rdr.get(), street);
-  if (pieces.size() > 1) {
-    std::int32_t best = -1;
-    TiPoint ends[kMaxFeaturePoints];
-    for (const RmfFeatureRef& piece : pieces) {
-      if (GetFeaturePointsCapped(m_Rdr.get(), piece, ends) < 2) continue;
-      const std::int32_t d = DistanceFeetToSegment(point, ends[0], ends[1]);
-      if (best < 0 || d < best) {
-        best = d;
-        segment = piece;
-      }
-    }
-  }
+  const RmfFeatureRef segment = NearestPiece(m_Rdr.get(), street, point);
   const SelectedRange range = SelectRangeForSide(m_MapContext, street, numbers.rightFrom, numbers.rightTo,
                                                  numbers.leftFrom, numbers.leftTo, numbers.mixed, segment, point);
   if (range.from <= 0 && range.to <= 0) return {};

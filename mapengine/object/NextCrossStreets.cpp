@@ -145,24 +145,7 @@ HRESULT CMap::FindNextCrossStreets(double inCurrentLat, double inCurrentLon, BST
     *pInOutHeading = FindNextCrossStreetsInternal(inCurrentLat, inCurrentLon, *pInOutHeading, streetName, request,
                                                   list);
 
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(list.count()));
-    if (array == nullptr) return E_OUTOFMEMORY;
-    for (LONG i = 0; i < list.count(); ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      item.vt = VT_DISPATCH;
-      item.pdispVal = list.at(static_cast<int>(i));
-      // The array takes a reference of its own; the list gives its up when
-      // it is freed.
-      const HRESULT put = SafeArrayPutElement(array, &i, &item);
-      if (FAILED(put)) {
-        SafeArrayDestroy(array);
-        return put;
-      }
-    }
-    pInOutCrossStreets->vt = VT_ARRAY | VT_VARIANT;
-    pInOutCrossStreets->parray = array;
-    return S_OK;
+    return CrossStreetListToVariant(list, pInOutCrossStreets);
   });
   Log(u"      CMap::FindNextCrossStreets exit");
   return hr;

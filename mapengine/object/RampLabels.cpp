@@ -30,8 +30,6 @@ namespace {
 
 // Tokens a sign's name text is split into at most.
 constexpr int kMaxSignTokens = 20;
-// Connections asked for at one end of a feature.
-constexpr std::int32_t kMaxConnections = 25;
 // Names the intersection test keeps per exit list, and their length.
 constexpr std::size_t kMaxExitNames = 10;
 constexpr std::size_t kMaxExitNameChars = 20;
@@ -69,13 +67,6 @@ bool IsPair(const Attribute& attribute, char second, char third) {
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
-std::vector<TiPoint> FeaturePoints(RmfReader* reader, const RmfFeatureRef& feature) {
-  std::vector<TiPoint> points(kMaxFeaturePoints);
-  const std::int32_t n = GetFeaturePointsCapped(reader, feature, points.data());
-  points.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return points;
-}
 
 bool Near(TiPoint a, TiPoint b) { return AreMapPointsNear(a.x, a.y, b.x, b.y); }
 
@@ -397,33 +388,14 @@ class ReachedPoints {
   std::vector<TiPoint> points_;
 };
 
-// A route made for one ramp walk, destroyed on every way out.
-class TemporaryRoute {
- public:
-  explicit TemporaryRoute(RmfReader* reader) {
-    if (reader == nullptr || RmfRouteCreate(&route_, reader) < 1) route_ = nullptr;
-  }
-  ~TemporaryRoute() {
-    if (route_ != nullptr) static_cast<void>(RmfRouteDestroy(route_));
-  }
-  TemporaryRoute(const TemporaryRoute&) = delete;
-  TemporaryRoute& operator=(const TemporaryRoute&) = delete;
-  RmfRoute* get() const { return route_; }
+}  // namespace
 
- private:
-  RmfRoute* route_ = nullptr;
-};
-
-// The roads at the far end of `feature`: their count (at most
-// kMaxConnections) or the library's failure.
-std::int32_t Connections(RmfRoute* route, const RmfFeatureRef& feature, std::vector<RmfJunction>& records) {
-  records.assign(kMaxConnections, RmfJunction{});
-  const std::int32_t n = RmfRouteFeatConnect(route, &feature, 1, records.data(), kMaxConnections, 1, -1);
-  records.resize(n > 0 ? static_cast<std::size_t>(std::min(n, kMaxConnections)) : 0);
+std::int32_t FeatureConnections(RmfRoute* route, const RmfFeatureRef& feature, std::vector<RmfJunction>& records) {
+  records.assign(kMaxWalkConnections, RmfJunction{});
+  const std::int32_t n = RmfRouteFeatConnect(route, &feature, 1, records.data(), kMaxWalkConnections, 1, -1);
+  records.resize(n > 0 ? static_cast<std::size_t>(std::min(n, kMaxWalkConnections)) : 0);
   return n;
 }
-
-}  // namespace
 
 std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint intersection, const RmfFeatureRef& ramp,
                                         bool rampFlag) {
@@ -474,7 +446,7 @@ std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint in
       LogFormat(u"                 Best Int = BinLon=%d BinLat=%d", {intersection.x, intersection.y});
       return LoadResourceString(kStringRamp);
     }
-    if (Connections(route.get(), current, records) < 1) {
+    if (FeatureConnections(route.get(), current, records) < 1) {
       if (costsSet) {
         Log(u"Error RmfRouteFeatConnect = 0 exiting");
         return LoadResourceString(kStringRamp);
@@ -483,7 +455,8 @@ std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint in
       costsSet = true;
       if (RmfProfileSetCallbacks(reader, ExploreFeatureFilter, WalkingConnectionFilter, nullptr,
                                  kRmfProfileEngineLimit) < 1 ||
-          RmfRouteSetTurnCosts(route.get(), kWalkingTurnCosts) < 1 || Connections(route.get(), current, records) < 1) {
+          RmfRouteSetTurnCosts(route.get(), kWalkingTurnCosts) < 1 ||
+          FeatureConnections(route.get(), current, records) < 1) {
         Log(u"Error RmfRouteFeatConnect = 0 exiting");
         return LoadResourceString(kStringRamp);
       }
@@ -516,7 +489,7 @@ std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint in
       if (GetNearbyCrossStreetFeatures(reader, far, 1, 2, kNearLimit, &atFar, "567") > 2 &&
           IsExploreIntersection(*this, atFar, points[points.size() - 2], far)) {
         // The ramp ends at a junction: the street is one of the roads there.
-        Connections(route.get(), next, farRecords);
+        FeatureConnections(route.get(), next, farRecords);
         for (const RmfJunction& there : farRecords) {
           const RmfFeatureRef candidate = RmfJunctionReference(there);
           if (there.verdict == kRmfVerdictAllowed && !continues(candidate)) {

@@ -16,6 +16,8 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
+#include "mapengine/format/route/RmfFeatConnect.h"
+#include "mapengine/format/route/RmfRoute.h"
 
 class CMap;
 
@@ -30,6 +32,34 @@ struct RampExitInfo {
 // Sign key (first token of a sign's name) to what that sign says; made new
 // for each intersection.
 using RampExitInfoMap = std::map<std::u16string, RampExitInfo>;
+
+// A route made for one walk over the road network (a ramp walk, a step of
+// virtual exploration), destroyed on every way out. get() is null when the
+// library could not make one.
+class TemporaryRoute {
+ public:
+  explicit TemporaryRoute(RmfReader* reader) {
+    if (reader == nullptr || RmfRouteCreate(&route_, reader) < 1) route_ = nullptr;
+  }
+  ~TemporaryRoute() {
+    if (route_ != nullptr) static_cast<void>(RmfRouteDestroy(route_));
+  }
+  TemporaryRoute(const TemporaryRoute&) = delete;
+  TemporaryRoute& operator=(const TemporaryRoute&) = delete;
+  RmfRoute* get() const { return route_; }
+
+ private:
+  RmfRoute* route_ = nullptr;
+};
+
+// Roads a walk asks for at one end of a feature.
+inline constexpr std::int32_t kMaxWalkConnections = 25;
+
+// The roads at the far end of `feature`, each leaving that junction and
+// reaching to the next one, written to `records`: their count (records holds
+// at most kMaxWalkConnections) or the library's failure (below 1, records
+// empty).
+std::int32_t FeatureConnections(RmfRoute* route, const RmfFeatureRef& feature, std::vector<RmfJunction>& records);
 
 // Steps a ramp walk takes at most before it gives up with the ramp name.
 inline constexpr int kRampWalkMaxSteps = 120;

@@ -309,6 +309,34 @@ TEST(GeometryProjection, ParameterDistanceAndBearingToASegment) {
   EXPECT_NEAR(foot.y, a.y, 1);
 }
 
+TEST(GeometryProjection, WalkingAlongAHeadingOnTheGreatCircle) {
+  // 5280 feet are 0.869 nautical miles: 0.01448 degree of latitude; 100 feet
+  // along the equator are 0.000274 degree of longitude.
+  struct Case {
+    const char* what;
+    double latitude, longitude;
+    std::int32_t heading, feet;
+    double toLatitude, toLongitude;
+  };
+  const Case cases[] = {
+      {"no distance", 53.55, 13.26, 45, 0, 53.55, 13.26},
+      {"a mile north", 53.55, 13.26, 0, 5280, 53.56448, 13.26},
+      {"a mile south", 53.55, 13.26, 180, 5280, 53.53552, 13.26},
+      {"eastwards across the antimeridian", 0.0, 179.99999, 90, 100, 0.0, -179.999736},
+      {"westwards across the antimeridian", 0.0, -179.99999, 270, 100, 0.0, 179.999736},
+      {"westwards short of the antimeridian", 0.0, -179.99, 270, 100, 0.0, -179.990274},
+  };
+  // Map units are 1.34e-6 degree.
+  constexpr double kTolerance = 4e-6;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TiPoint to = ProjectPoint(DegreesToMapUnits(c.latitude, c.longitude), c.heading, c.feet);
+    const DegreePoint reached = MapUnitsToDegrees(to.x, to.y);
+    EXPECT_NEAR(reached.latitude, c.toLatitude, kTolerance);
+    EXPECT_NEAR(reached.longitude, c.toLongitude, kTolerance);
+  }
+}
+
 // ---- over the library ------------------------------------------------------------------------
 
 TEST(GeometryLibrary, PointsAreCappedAt250) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mapengine/object/CMap.h"
+#include "mapengine/object/StreetNames.h"
 #include "platform/os/clock.h"
 #include "platform/os/debug.h"
 #include "platform/os/device.h"
@@ -51,6 +52,17 @@ class MapEngineTest : public LiveObjectsTest {
     ASSERT_EQ(loaded, VARIANT_TRUE);
   }
 #endif
+
+  // Whether a street name is one the engine gives a street without a name
+  // of its own (an unnamed road or roundabout, a trail, a walkway), read
+  // from the language library loaded.
+  bool IsSpokenForNameless(const std::string& name) const {
+    for (const unsigned id : {kStringUnnamedStreet, kStringRoundaboutName, kStringTrailName, kStringWalkwayName}) {
+      const std::string spoken = platform::Utf16ToUtf8(map_->LoadResourceString(id));
+      if (!spoken.empty() && name.rfind(spoken, 0) == 0) return true;
+    }
+    return false;
+  }
 
   // Opens the map file at `file` (a host path) through Initalize.
   void OpenMapFile(const std::string& file) {

@@ -61,16 +61,7 @@ TEST_F(MapEngineTest, DemoMapNextCrossStreetsMeetAtTheJunctionAheadOfTheExtract)
   LoadEnglish();
   OpenMapFile(DEMO_MAP_PATH);
   ASSERT_NE(map_->m_Rdr.get(), nullptr);
-  // Names the engine gives streets without one of their own.
-  const std::vector<std::string> spokenForNameless = {
-      platform::Utf16ToUtf8(map_->LoadResourceString(23095)), platform::Utf16ToUtf8(map_->LoadResourceString(20584)),
-      platform::Utf16ToUtf8(map_->LoadResourceString(23100)), platform::Utf16ToUtf8(map_->LoadResourceString(23101))};
-  const auto nameless = [&spokenForNameless](const std::string& name) {
-    for (const std::string& s : spokenForNameless) {
-      if (name.rfind(s, 0) == 0) return true;
-    }
-    return false;
-  };
+  const auto nameless = [this](const std::string& name) { return IsSpokenForNameless(name); };
 
   std::size_t answered = 0, silentOwnName = 0, expectable = 0, expected = 0, atJunction = 0, streetEnd = 0, aheadOfWalker = 0, onWay = 0, firstOnWay = 0, namesMeet = 0;
   std::vector<double> millis;
