@@ -143,8 +143,3 @@ HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
 }
 
 // ---- operations that need open maps -------------------------------------------------
-
-HRESULT CMap::FindPOIs(IUnknown*, IUnknown*, VARIANT_BOOL, IUnknown**, double*, VARIANT_BOOL* outPOIsFound) {
-  if (outPOIsFound != nullptr) *outPOIsFound = VARIANT_FALSE;
-  return E_NOTIMPL;
-}

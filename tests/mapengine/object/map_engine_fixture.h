@@ -65,10 +65,18 @@ class MapEngineTest : public LiveObjectsTest {
   }
 
   // Opens the map file at `file` (a host path) through Initalize.
-  void OpenMapFile(const std::string& file) {
+  void OpenMapFile(const std::string& file) { OpenMapFiles({file}); }
+
+  // Copies the files (host paths: maps, point-of-interest maps and their
+  // databases) into the device's maps folder and opens them through
+  // Initalize.
+  void OpenMapFiles(const std::vector<std::string>& files) {
     namespace fs = std::filesystem;
     fs::create_directories(root_ + "/Storage Card/Maps");
-    fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string());
+    for (const std::string& file : files) {
+      fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string(),
+                    fs::copy_options::overwrite_existing);
+    }
     ASSERT_EQ(map_->SetMapMemoryAllocated(16384), S_OK);
     BSTR folder = SysAllocString(u"");
     BSTR result = nullptr;
