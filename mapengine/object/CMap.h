@@ -29,6 +29,7 @@
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
+#include "outside/dorvanta/DorvantaLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 #include "platform/os/format.h"
@@ -557,12 +558,25 @@ class CMap : public com::ComClass<CMap, IMap> {
   std::int16_t m_nPOIMemoryKB = 768;
   std::int32_t m_nRouteWaypointMode = 1;
   std::set<std::u16string> m_ReportedPOIKeys;
-  // User point-of-interest database file to the search infos registered for it
-  // (objects of the database server, one reference held each).
-  std::map<std::u16string, std::vector<std::unique_ptr<IPOISearchInfo, com::Releaser>>> m_UserPOIRegistry;
+  // User point-of-interest database file (as the caller spells it) to the
+  // search infos registered for it, in the order they were registered: objects
+  // of the database server, one reference held per slot, so an info registered
+  // twice holds two. Files are ordered by UTF-16 code unit; the platform has no
+  // locale-aware text comparison, and nothing but the order of a search's scan
+  // depends on it.
+  using UserPOIList = std::vector<std::unique_ptr<IPOISearchInfo, com::Releaser>>;
+  std::map<std::u16string, UserPOIList> m_UserPOIRegistry;
   std::map<std::u16string, std::u16string> m_POIFiles;
 
  private:
+  // Appends to `infos` the search info of each element of a caller's list: a
+  // VT_ARRAY|VT_VARIANT whose lower bound is not -1 and whose elements are
+  // each VT_DISPATCH answering IPOISearchInfo. False, with `infos` holding
+  // whatever was read (its owners give it back), for any other list. The
+  // caller's array is only read: it stays the caller's. Throws std::bad_alloc.
+  [[nodiscard]] static bool ReadPOISearchInfoList(const VARIANT* list, UserPOIList* infos);
+  // The keys of `infos` in order; the first failed key query's result code.
+  [[nodiscard]] static HRESULT ReadPOIKeys(const UserPOIList& infos, std::vector<ULONG>* keys);
   void LoadPOIFile(const std::u16string& fullPath, const std::u16string& fileName, const std::string& ansiPath);
   void LogMemoryStatus(const char16_t* tmpl) const;
 
