@@ -134,22 +134,21 @@ struct Box {
 };
 
 // The query boxes of a band, in the order they are built (they are scanned
-// last first).
-std::vector<Box> BandBoxes(double latitude, double longitude, double start, double end, int bearing,
-                           bool privateOnly) {
+// last first). The first band is one box round the centre (towards the
+// search bearing when there is one); a later band is the ring between the
+// squares of its start and end, in four boxes. With a search bearing the
+// ring is scanned whole as well and the points are kept by their course: a
+// single box reaching from the centre towards the bearing would count the
+// near points of the first bands again in every later band.
+std::vector<Box> BandBoxes(double latitude, double longitude, double start, double end, int bearing) {
   const auto at = [&](double b, double km) { return Destination(latitude, longitude, std::fmod(b, 360.0), km); };
   constexpr double kHalfDiagonal = 0.70710678;
   if (start <= 0.0) {
     if (bearing < 0) return {Box{at(45, end), at(225, end)}};
     return {Box{at(bearing + 45, end * kHalfDiagonal), at(bearing + 270, end * kHalfDiagonal)}};
   }
-  if (bearing < 0 && !privateOnly) {
-    return {Box{at(45, end), at(315, start)}, Box{at(315, end), at(225, start)}, Box{at(225, end), at(135, start)},
-            Box{at(135, end), at(45, start)}};
-  }
-  // One box from the inner corner behind to the outer corner ahead.
-  const int b = bearing < 0 ? 0 : bearing;
-  return {Box{at(b + 45, end * kHalfDiagonal), at(b + 270, start * kHalfDiagonal)}};
+  return {Box{at(45, end), at(315, start)}, Box{at(315, end), at(225, start)}, Box{at(225, end), at(135, start)},
+          Box{at(135, end), at(45, start)}};
 }
 
 double Clamp(double v, double low, double high) { return std::min(std::max(v, low), high); }
@@ -196,8 +195,7 @@ std::int32_t CMap::ScanOrPopulatePOIs(const POIScan& scan, std::vector<std::int3
       return 0;
     }
     bool full = false;
-    const std::vector<Box> boxes =
-        BandBoxes(scan.latitude, scan.longitude, bandStart, bandEnd, scan.bearing, scan.privateOnly);
+    const std::vector<Box> boxes = BandBoxes(scan.latitude, scan.longitude, bandStart, bandEnd, scan.bearing);
     for (std::size_t b = boxes.size(); b-- > 0 && !full;) {
       if (reader != nullptr) {
         RmfQuerySetLevels(reader, scan.levelB, scan.levelA);

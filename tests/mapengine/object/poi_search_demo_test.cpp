@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr int kCentres = 12;
+constexpr int kCentres = 5;
 constexpr std::uint32_t kSeed = 20261211;
 constexpr double kMaxDistanceKm = 16093.44;
 constexpr double kRadiansPerDegree = 0.017453292519943295;
