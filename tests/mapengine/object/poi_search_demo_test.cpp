@@ -3,7 +3,9 @@
 // whole file, their distances computed here): from real addresses of the
 // town, searches by category, continued outwards to the farthest distance,
 // hand out every point of the category once and no other, each search's
-// points nearest first; searches towards the east keep to the east.
+// points nearest first; searches towards the east keep to the east; the
+// user's points of a database file, listed by the database server and
+// registered with the map engine, are found beside the map's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,13 +15,16 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <memory>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Utilities.h"
+#include "outside/dorvanta/PoiStore.h"
 #include "tests/mapengine/object/extract_addresses.h"
 #include "tests/mapengine/object/poi_search_fixture.h"
 
@@ -188,6 +193,77 @@ TEST_F(DemoPOISearchTest, CategorySearchesHandOutEveryPointOnceNearestFirst) {
   EXPECT_EQ(complete, runs / 2);
   EXPECT_EQ(sorted, searches);
   EXPECT_EQ(eastKept, eastward);
+}
+
+TEST_F(DemoPOISearchTest, UserPointsFromADatabaseFileAreFoundBesideTheMaps) {
+  ASSERT_NO_FATAL_FAILURE(OpenMapFiles({DEMO_MAP_PATH, DEMO_POI_MAP_PATH, DEMO_POI_DATABASE_PATH}));
+  const std::map<ULONG, MapPoint> points = ReadPoints();
+  // The user's own points, 30 m, 120 m and 700 m north of a centre in the
+  // town, kept in a database file of their own as the navigation engine
+  // keeps them.
+  const double latitude = 53.5573;
+  const double longitude = 13.2614;
+  const double metresPerDegree = 111194.9;
+  const std::string file = root_ + "/user.pdb";
+  {
+    std::unique_ptr<dorvanta::PoiStore> store;
+    ASSERT_EQ(dorvanta::PoiStore::Open(file, dorvanta::PoiStore::Access::kReadWrite, store), dorvanta::DorvantaResult::kOk);
+    for (const auto& [key, north] : {std::pair{501u, 30.0}, std::pair{502u, 120.0}, std::pair{503u, 700.0}}) {
+      dorvanta::PoiRecord r;
+      r.key = key;
+      r.name = "Bench " + std::to_string(key);
+      r.category = 18;
+      r.subcategory = 1;
+      r.latitude = latitude + north / metresPerDegree;
+      r.longitude = longitude;
+      ASSERT_EQ(store->Put(r), dorvanta::DorvantaResult::kOk);
+    }
+  }
+  // Its points listed by the database server and registered with the map
+  // engine, as the engine does with a stand-alone database file.
+  IDatabase* database = Create<IDatabase>(CLSID_Database);
+  ASSERT_NE(database, nullptr);
+  BSTR path = SysAllocString(platform::Utf8ToUtf16(file).c_str());
+  LONG opened = 0;
+  ASSERT_EQ(database->DbOpen(path, &opened), S_OK);
+  EXPECT_EQ(opened, 1);
+  VARIANT list;
+  VariantInit(&list);
+  VARIANT_BOOL listed = VARIANT_FALSE;
+  ASSERT_EQ(database->DbPOIListSearchInfos(path, &list, &listed), S_OK);
+  EXPECT_EQ(listed, VARIANT_TRUE);
+  VARIANT_BOOL registered = VARIANT_FALSE;
+  ASSERT_EQ(map_->RegisterUserPOIs(path, &list, &registered), S_OK);
+  EXPECT_EQ(registered, VARIANT_TRUE);
+  VariantClear(&list);
+  database->DbClose();
+  database->Release();
+
+  // Every point, continued outwards: the map's and the user's, each once.
+  TestSearchConfig* config = nullptr;
+  ASSERT_EQ(TestSearchConfig::CreateObject(&config), S_OK);
+  std::vector<FoundPOI> found;
+  for (double distance = 0.0; distance < kMaxDistanceKm;) {
+    const FoundPOIs result = Find(latitude, longitude, *config, true, distance);
+    ASSERT_EQ(result.hr, S_OK);
+    ASSERT_GT(result.distance, distance);
+    distance = result.distance;
+    found.insert(found.end(), result.points.begin(), result.points.end());
+  }
+  config->Release();
+  SysFreeString(path);
+  std::vector<ULONG> user;
+  std::set<ULONG> mapKeys;
+  for (const FoundPOI& p : found) {
+    if (p.file == file) {
+      user.push_back(p.key);
+    } else {
+      mapKeys.insert(p.key);
+    }
+  }
+  EXPECT_EQ(user, (std::vector<ULONG>{501, 502, 503}));
+  EXPECT_EQ(mapKeys.size() + user.size(), found.size());
+  EXPECT_EQ(mapKeys.size(), points.size());
 }
 
 }  // namespace
