@@ -15,8 +15,6 @@
 #include "engine/core/VovLib.h"
 #include "outside/dorvanta/DorvantaLib.h"
 #include "platform/com/atl.h"
-#include "platform/os/module.h"
-#include "platform/os/registry.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
 
@@ -106,22 +104,7 @@ class POISearchTest : public MapEngineTest {
  protected:
   void SetUp() override {
     MapEngineTest::SetUp();
-    platform::registry::ReloadFromDisk();
-    for (const char* library : {VOV_LIBRARY_PATH, DORVANTA_LIBRARY_PATH}) {
-      HMODULE module = LoadLibraryW(platform::Utf8ToUtf16(library).c_str());
-      ASSERT_NE(module, nullptr) << platform::LastModuleError();
-      modules_.push_back(module);
-      auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
-      ASSERT_NE(registerServer, nullptr);
-      ASSERT_EQ(registerServer(), S_OK);
-    }
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  }
-  void TearDown() override {
-    MapEngineTest::TearDown();
-    CoUninitialize();
-    for (HMODULE module : modules_) FreeLibrary(module);
-    platform::registry::ReloadFromDisk();
+    ASSERT_NO_FATAL_FAILURE(RegisterServers({VOV_LIBRARY_PATH, DORVANTA_LIBRARY_PATH}));
   }
 
   // An object of a registered class, asked for `I`.
@@ -170,5 +153,4 @@ class POISearchTest : public MapEngineTest {
     return out;
   }
 
-  std::vector<HMODULE> modules_;
 };
