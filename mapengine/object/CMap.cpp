@@ -142,37 +142,4 @@ HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
   return S_OK;
 }
 
-// ---- user point-of-interest registry ------------------------------------------------
-
-HRESULT CMap::UnRegisterAllUserPOIs() {
-  m_UserPOIRegistry.clear();  // each owner gives its reference back
-  return S_OK;
-}
-
 // ---- operations that need open maps -------------------------------------------------
-
-
-HRESULT CMap::FindPOIs(IUnknown*, IUnknown*, VARIANT_BOOL, IUnknown**, double*, VARIANT_BOOL* outPOIsFound) {
-  if (outPOIsFound != nullptr) *outPOIsFound = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::RegisterUserPOIs(BSTR, VARIANT*, VARIANT_BOOL* outSuccessful) {
-  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::UnRegisterUserPOI(BSTR) { return E_NOTIMPL; }
-
-HRESULT CMap::RegisterUserPOI(BSTR, IUnknown*, VARIANT_BOOL* outSuccessful) {
-  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CMap::DeleteRegistrationUserPOI(BSTR, LONG) { return E_NOTIMPL; }
-
-HRESULT CMap::UpdateRegistrationUserPOI(BSTR, IUnknown*, VARIANT_BOOL* outSuccessful) {
-  if (outSuccessful != nullptr) *outSuccessful = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-

@@ -23,10 +23,13 @@
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
 #include "engine/core/VovLib.h"
+#include "outside/dorvanta/DorvantaLib.h"
+#include "platform/os/clock.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
+#include "outside/dorvanta/DorvantaLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 #include "platform/os/format.h"
@@ -345,6 +348,47 @@ class CMap : public com::ComClass<CMap, IMap> {
   // current road's own kind, `byClass` also leaves out secondary roads.
   bool IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool byClass);
 
+  // Point-of-interest search (POISearch.cpp).
+  // One scan of the bands from `start` outwards, in counting mode (capacity
+  // 0) or populating mode (adding each point to `results` and its distance in
+  // feet to the distances). Positions in degrees, distances in km.
+  struct POIScan {
+    std::int32_t capacity = 0;
+    std::int32_t timeLimit = 0;  // seconds
+    double latitude = 0;
+    double longitude = 0;
+    double start = 0;
+    double bandWidth = 0;
+    double configuredStart = -1.0;  // -1: no distance window
+    bool removeDuplicates = false;
+    bool recordReported = false;
+    std::int32_t levelA = 6;
+    std::int32_t levelB = 1;
+    std::string classFilter;
+    std::int32_t category = 0;
+    std::int32_t subcategory = 0;
+    bool privateOnly = false;
+    bool publicOnly = false;
+    bool includePrivate = false;
+    std::int32_t bearing = -1;  // degrees clockwise from north; -1 all round
+    IFoundPOIIndexes* results = nullptr;
+    SYSTEMTIME startTime{};
+  };
+  // The number of points counted or added; the end distance reached; the
+  // time-exceeded and stop flags set when the time ran out or no band is
+  // left.
+  std::int32_t ScanOrPopulatePOIs(const POIScan& scan, std::vector<std::int32_t>* distances, double* endDistance,
+                                  bool* timeExceeded, bool* stop);
+  // The commercial points of the query started on the point-of-interest
+  // reader; true when the capacity was reached.
+  bool ScanCommercialPOIs(const POIScan& scan, double bandStart, double bandEnd, std::vector<std::int32_t>* distances,
+                          std::int32_t* count);
+  // The search behind FindPOIs: the found points nearest first into `found`;
+  // `distance` in: where to start, out: how far the search got. A getter of
+  // the configuration or location that fails gives its answer.
+  HRESULT FindPOIsInternal(ILocationObject* location, IPOISearchConfigurationObject* config, bool removeDuplicates,
+                           IFoundPOIIndexes* found, double* distance, bool* anyFound);
+
   // Virtual exploration (Exploration.cpp).
   // Each worker reads the request keywords ("INTERSECTION EXPANDED", "STREET
   // DETAILED"), fills `list` with the cross streets where the step lands and
@@ -514,12 +558,25 @@ class CMap : public com::ComClass<CMap, IMap> {
   std::int16_t m_nPOIMemoryKB = 768;
   std::int32_t m_nRouteWaypointMode = 1;
   std::set<std::u16string> m_ReportedPOIKeys;
-  // User point-of-interest database file to the search infos registered for it
-  // (objects of the database server, one reference held each).
-  std::map<std::u16string, std::vector<std::unique_ptr<IUnknown, com::Releaser>>> m_UserPOIRegistry;
+  // User point-of-interest database file (as the caller spells it) to the
+  // search infos registered for it, in the order they were registered: objects
+  // of the database server, one reference held per slot, so an info registered
+  // twice holds two. Files are ordered by UTF-16 code unit; the platform has no
+  // locale-aware text comparison, and nothing but the order of a search's scan
+  // depends on it.
+  using UserPOIList = std::vector<std::unique_ptr<IPOISearchInfo, com::Releaser>>;
+  std::map<std::u16string, UserPOIList> m_UserPOIRegistry;
   std::map<std::u16string, std::u16string> m_POIFiles;
 
  private:
+  // Appends to `infos` the search info of each element of a caller's list: a
+  // VT_ARRAY|VT_VARIANT whose lower bound is not -1 and whose elements are
+  // each VT_DISPATCH answering IPOISearchInfo. False, with `infos` holding
+  // whatever was read (its owners give it back), for any other list. The
+  // caller's array is only read: it stays the caller's. Throws std::bad_alloc.
+  [[nodiscard]] static bool ReadPOISearchInfoList(const VARIANT* list, UserPOIList* infos);
+  // The keys of `infos` in order; the first failed key query's result code.
+  [[nodiscard]] static HRESULT ReadPOIKeys(const UserPOIList& infos, std::vector<ULONG>* keys);
   void LoadPOIFile(const std::u16string& fullPath, const std::u16string& fileName, const std::string& ansiPath);
   void LogMemoryStatus(const char16_t* tmpl) const;
 

@@ -405,8 +405,16 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
   EXPECT_NE(blocked.error.find("cannot make the folder"), std::string::npos) << blocked.error;
   EXPECT_EQ(report.streetFile, (dir / "WestOakland.rmf").string());
   EXPECT_EQ(report.poiFile, (dir / "WestOakland_POI_01.rmf").string());
-  ASSERT_TRUE(std::filesystem::exists(dir / "WestOakland_POI_01.pdb"));
-  EXPECT_EQ(std::filesystem::file_size(dir / "WestOakland_POI_01.pdb"), 0u);
+  EXPECT_EQ(report.poiCompanion, (dir / "WestOakland_POI_01.pdb").string());
+  {
+    // The database beside the map holds a record for each of its points.
+    std::unique_ptr<dorvanta::PoiStore> store;
+    ASSERT_EQ(dorvanta::PoiStore::Open(report.poiCompanion, dorvanta::PoiStore::Access::kReadOnly, store),
+              dorvanta::DorvantaResult::kOk);
+    std::uint64_t records = 0;
+    ASSERT_EQ(store->Count(records), dorvanta::DorvantaResult::kOk);
+    EXPECT_EQ(records, conversion_->pois.features.size());
+  }
 
   {
     Query q;
@@ -1349,6 +1357,99 @@ TEST(Osm2RmfPois, MultipolygonsBecomePointsAtTheMeanOfTheirOuterRings) {
   EXPECT_TRUE(Same(conv.pois.features[1].points[0], mean({{500, 0}, {500, 90}, {590, 90}})));
   EXPECT_EQ(conv.stats.poisByCategory[8], 1u);   // education
   EXPECT_EQ(conv.stats.poisByCategory[13], 1u);  // leisure
+}
+
+// Each point of the map has a database record under the key its map point
+// names: its name, class, position (the point of the map, in degrees), the
+// address of its addr:* tags, the extract's country when it names none, and
+// its phone. Writing the maps replaces the database of an older run.
+TEST(Osm2RmfPois, EachPointHasARecordUnderItsKeyAndTheDatabaseReplacesAnOldOne) {
+  Osm osm;
+  osm.Node(1, 0, 0).Node(2, 300, 0);
+  // The extract's addresses name Germany twice and Poland once.
+  osm.Node(3, 10, 20, AddressTags("Turmstraße", "1") + T({{"addr:country", "DE"}}));
+  osm.Node(4, 30, 20, AddressTags("Turmstraße", "3") + T({{"addr:country", "PL"}}));
+  osm.Node(5, 50, 20, AddressTags("Turmstraße", "5") + T({{"addr:country", "DE"}}));
+  osm.Node(6, 100, 30,
+           T({{"shop", "bakery"}, {"name", "B&#228;ckerei &quot;K&#252;hn&quot;; Filiale"}, {"addr:housenumber", "7a"},
+              {"addr:street", "Turmstraße"}, {"addr:city", "Neubrandenburg"}, {"addr:postcode", "17033"},
+              {"addr:country", "AT"}, {"phone", "+49 395 1"}, {"contact:phone", "+49 395 2"}}));
+  osm.Node(7, 120, -30, T({{"amenity", "pharmacy"}, {"contact:phone", "+49 395 3"}}));
+  osm.Node(10, 200, 40).Node(11, 240, 40).Node(12, 240, 80).Node(13, 200, 80);
+  osm.Node(14, 400, 0).Node(15, 400, 90).Node(16, 490, 90);
+  osm.Way(2, {1, 2}, Street("Turmstraße"));
+  osm.Way(20, {10, 11, 12, 13, 10}, T({{"amenity", "school"}, {"name", "Schule"}, {"building", "yes"}}) +
+                                        AddressTags("Schulstraße", "4"));
+  osm.Way(21, {14, 15, 16, 14}, "");
+  osm.Relation(30, {{21, "outer"}}, T({{"type", "multipolygon"}, {"leisure", "park"}, {"name", "Kulturpark"}}));
+  const osm2rmf::Conversion conv = osm.Convert();
+  ASSERT_TRUE(conv.ok) << conv.error;
+
+  struct Expected {
+    const char* name;
+    int category, subcategory;
+    double east, north;  // where the point lies, before rounding to map units
+    const char* houseNumber;
+    const char* street;
+    const char* city;
+    const char* postcode;
+    const char* country;
+    const char* phone;
+  };
+  const Expected expected[] = {
+      {"Bäckerei \"Kühn\"; Filiale", 10, 2, 100, 30, "7a", "Turmstraße", "Neubrandenburg", "17033", "AT",
+       "+49 395 1"},
+      {"", 5, 2, 120, -30, "", "", "", "", "DE", "+49 395 3"},
+      {"Schule", 8, 1, 220, 60, "4", "Schulstraße", "", "", "DE", ""},
+      {"Kulturpark", 13, 1, 430, 60, "", "", "", "", "DE", ""},
+  };
+  ASSERT_EQ(conv.pois.features.size(), std::size(expected));
+  ASSERT_EQ(conv.poiRecords.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const Expected& e = expected[i];
+    const dorvanta::PoiRecord& r = conv.poiRecords[i];
+    const Feature& f = conv.pois.features[i];
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(std::to_string(r.key), f.detail);
+    EXPECT_EQ(r.name, e.name);
+    EXPECT_EQ(r.category, e.category);
+    EXPECT_EQ(r.subcategory, e.subcategory);
+    EXPECT_EQ(f.name, "t_poi_01," + std::to_string(e.subcategory));
+    // The record's position is the map's point, and lies where the object is.
+    EXPECT_EQ(osm2rmf::LatitudeToUnits(r.latitude), f.points[0].y);
+    EXPECT_EQ(osm2rmf::LongitudeToUnits(r.longitude), f.points[0].x);
+    EXPECT_NEAR(r.latitude, Osm::Lat(e.north), 2e-6);
+    EXPECT_NEAR(r.longitude, osm.Lon(e.east), 2e-6);
+    EXPECT_EQ(r.houseNumber, e.houseNumber);
+    EXPECT_EQ(r.street, e.street);
+    EXPECT_EQ(r.city, e.city);
+    EXPECT_EQ(r.postalCode, e.postcode);
+    EXPECT_EQ(r.country, e.country);
+    EXPECT_EQ(r.phone, e.phone);
+  }
+
+  // An older run's database, and a journal left beside it, are replaced.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("osm2rmf_pdb_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "T_POI_01.pdb") << "an older database";
+  std::ofstream(dir / "T_POI_01.pdb-journal") << "a journal left behind";
+  const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
+  ASSERT_TRUE(report.ok) << report.error;
+  EXPECT_EQ(report.poiCompanion, (dir / "T_POI_01.pdb").string());
+  {
+    std::unique_ptr<dorvanta::PoiStore> store;
+    ASSERT_EQ(dorvanta::PoiStore::Open(report.poiCompanion, dorvanta::PoiStore::Access::kReadOnly, store),
+              dorvanta::DorvantaResult::kOk);
+    std::vector<dorvanta::PoiRecord> stored;
+    ASSERT_EQ(store->ForEach([&](const dorvanta::PoiRecord& r) {
+      stored.push_back(r);
+      return true;
+    }),
+              dorvanta::DorvantaResult::kOk);
+    EXPECT_EQ(stored, conv.poiRecords);
+  }
+  std::filesystem::remove_all(dir);
 }
 
 // ---- turn restrictions ---------------------------------------------------------------

@@ -39,7 +39,6 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -262,6 +261,38 @@ AddrTags AddrOf(const Tags& tags, TextTable& texts) {
   return a;
 }
 
+// What a point of interest's database record takes from its tags; the
+// country is filled in later when the point has none.
+struct PoiDetails {
+  std::string name;
+  std::string houseNumber;
+  std::string street;
+  std::string city;
+  std::string postcode;
+  std::string country;
+  std::string phone;
+};
+
+PoiDetails PoiDetailsOf(const Tags& tags) {
+  PoiDetails d;
+  d.name = TagValue(tags, "name");
+  d.houseNumber = TagValue(tags, "addr:housenumber");
+  d.street = TagValue(tags, "addr:street");
+  d.city = TagValue(tags, "addr:city");
+  d.postcode = TagValue(tags, "addr:postcode");
+  d.country = TagValue(tags, "addr:country");
+  d.phone = TagValue(tags, "phone");
+  if (d.phone.empty()) d.phone = TagValue(tags, "contact:phone");
+  return d;
+}
+
+// A point of interest where it is written, with what its record holds.
+struct PoiPlace {
+  TiPoint point{};
+  PoiClass poi;
+  PoiDetails details;
+};
+
 // A way with a travelled highway class, reduced to what its street
 // features are made of.
 struct Highway {
@@ -348,9 +379,9 @@ struct Reader {
   std::vector<NodeAddress> nodeAddresses;  // nodes with addr:housenumber, in document order
   std::vector<WayAddress> addressWays;     // ways with addr:housenumber and addr:street and a known node
   std::vector<Interpolation> interpolations;  // ways tagged addr:interpolation
-  std::vector<std::pair<TiPoint, PoiClass>> poiNodes;
-  std::vector<std::pair<TiPoint, PoiClass>> poiWays;   // at the mean of their known nodes
-  std::vector<std::pair<TiPoint, PoiClass>> poiAreas;  // multipolygon relations, at the mean of their rings
+  std::vector<PoiPlace> poiNodes;
+  std::vector<PoiPlace> poiWays;   // at the mean of their known nodes
+  std::vector<PoiPlace> poiAreas;  // multipolygon relations, at the mean of their rings
   std::vector<std::pair<TiPoint, std::string>> places;  // named place nodes
   std::vector<Boundary> boundaries;  // whose rings closed, in document order
   std::vector<Restriction> restrictions;  // in document order; written by the relation pass
@@ -465,6 +496,7 @@ class AreaManager : public osmium::relations::RelationsManager<AreaManager, fals
     std::optional<BoundaryKind> boundary;
     std::string text;
     std::optional<PoiClass> poi;
+    PoiDetails details;  // of a point of interest
   };
 
   bool new_relation(const osmium::Relation& relation) {
@@ -481,6 +513,7 @@ class AreaManager : public osmium::relations::RelationsManager<AreaManager, fals
     // like closed ways with the same tags.
     if (TagValue(tags, "type") == "multipolygon") w.poi = ClassifyPoi(tags);
     if (!w.boundary && !w.poi) return false;
+    if (w.poi) w.details = PoiDetailsOf(tags);
     wanted_.emplace(relation.id(), std::move(w));
     return true;
   }
@@ -643,7 +676,7 @@ class Collector : public osmium::handler::Handler {
     const Tags tags = TagsOf(node.tags());
     const TiPoint at = PointOf(node.location());
     if (!TagValue(tags, "addr:housenumber").empty()) r_.nodeAddresses.push_back(NodeAddress{node.id(), at, AddrOf(tags, r_.texts)});
-    if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) r_.poiNodes.emplace_back(at, *poi);
+    if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) r_.poiNodes.push_back(PoiPlace{at, *poi, PoiDetailsOf(tags)});
     const std::string_view placeName = TagValue(tags, "name");
     if (!placeName.empty() && IsPlace(TagValue(tags, "place"))) r_.places.emplace_back(at, std::string(placeName));
   }
@@ -670,7 +703,7 @@ class Collector : public osmium::handler::Handler {
       r_.interpolations.push_back(std::move(line));
     }
     if (const std::optional<PoiClass> poi = ClassifyPoi(tags)) {
-      if (const std::optional<TiPoint> at = MeanPoint(nodes)) r_.poiWays.emplace_back(*at, *poi);
+      if (const std::optional<TiPoint> at = MeanPoint(nodes)) r_.poiWays.push_back(PoiPlace{*at, *poi, PoiDetailsOf(tags)});
     }
     const RoadKind* road = FindRoadKind(TagValue(tags, "highway"));
     // Closed ways tagged area=yes are squares and yards, not streets.
@@ -702,7 +735,7 @@ std::vector<TiPoint> RingPoints(const osmium::NodeRefList& ring) {
 // relations) and points of interest.
 void TakeAreas(osmium::memory::Buffer areas, const AreaManager& manager, Reader& r) {
   std::vector<std::pair<std::size_t, Boundary>> boundaries;
-  std::vector<std::pair<std::size_t, std::pair<TiPoint, PoiClass>>> pois;
+  std::vector<std::pair<std::size_t, PoiPlace>> pois;
   for (const osmium::Area& area : areas.select<osmium::Area>()) {
     if (area.from_way()) continue;
     const auto wanted = manager.wanted().find(area.orig_id());
@@ -726,7 +759,7 @@ void TakeAreas(osmium::memory::Buffer areas, const AreaManager& manager, Reader&
     if (w.poi && corners > 0) {
       const TiPoint at{static_cast<std::int32_t>(std::lround(x / static_cast<double>(corners))),
                        static_cast<std::int32_t>(std::lround(y / static_cast<double>(corners)))};
-      pois.emplace_back(w.order, std::pair{at, *w.poi});
+      pois.emplace_back(w.order, PoiPlace{at, *w.poi, w.details});
     }
     if (!w.boundary || rings.empty()) continue;
     Boundary b;
@@ -746,7 +779,7 @@ void TakeAreas(osmium::memory::Buffer areas, const AreaManager& manager, Reader&
   std::stable_sort(boundaries.begin(), boundaries.end(), byOrder);
   std::stable_sort(pois.begin(), pois.end(), byOrder);
   for (auto& [order, b] : boundaries) r.boundaries.push_back(std::move(b));
-  for (auto& [order, poi] : pois) r.poiAreas.push_back(poi);
+  for (auto& [order, poi] : pois) r.poiAreas.push_back(std::move(poi));
 }
 
 // Positive node ids go to an index that starts sparse (16 bytes a node)
@@ -1342,20 +1375,50 @@ void WriteLocalities(const Reader& r, const std::vector<AddrTags>& tags, const s
 
 // ---- points of interest ----------------------------------------------------------------
 
-void WritePois(const Reader& r, std::string_view name, Conversion& c) {
+// The country of the extract: the addr:country most of its addresses name
+// (the first of equals in the order read); empty when none names one.
+std::string ExtractCountry(const TextTable& texts, const std::vector<AddrTags>& tags) {
+  std::unordered_map<std::uint32_t, std::size_t> counts;
+  std::uint32_t best = 0;
+  for (const AddrTags& a : tags) {
+    if (a.country == 0) continue;
+    const std::size_t n = ++counts[a.country];
+    if (best == 0 || n > counts[best]) best = a.country;
+  }
+  return texts.Text(best);
+}
+
+void WritePois(const Reader& r, const std::vector<AddrTags>& tags, std::string_view name, Conversion& c) {
   const std::string fileId = PoiFileId(name);
-  auto add = [&](TiPoint at, const PoiClass& poi) {
+  const std::string country = ExtractCountry(r.texts, tags);
+  auto add = [&](const PoiPlace& place) {
+    const PoiClass& poi = place.poi;
+    const auto key = static_cast<std::uint32_t>(c.stats.pois + 1);
     Feature f = Feature::Point(FeatureClass{poi.level, poi.classDigit, FeatureCategory::kPoint},
-                               fileId + "," + std::to_string(poi.subcategory), at, std::to_string(c.stats.pois + 1));
+                               fileId + "," + std::to_string(poi.subcategory), place.point, std::to_string(key));
     c.pois.Add(std::move(f));
     ++c.stats.pois;
     if (poi.category > 0 && static_cast<std::size_t>(poi.category) < c.stats.poisByCategory.size()) {
       ++c.stats.poisByCategory[static_cast<std::size_t>(poi.category)];
     }
+    dorvanta::PoiRecord record;
+    record.key = key;
+    record.name = place.details.name;
+    record.category = static_cast<std::int16_t>(poi.category);
+    record.subcategory = static_cast<std::int16_t>(poi.subcategory);
+    record.latitude = place.point.y / kUnitsPerDegree;
+    record.longitude = place.point.x / kUnitsPerDegree;
+    record.houseNumber = place.details.houseNumber;
+    record.street = place.details.street;
+    record.city = place.details.city;
+    record.postalCode = place.details.postcode;
+    record.country = place.details.country.empty() ? country : place.details.country;
+    record.phone = place.details.phone;
+    c.poiRecords.push_back(std::move(record));
   };
-  for (const auto& [point, poi] : r.poiNodes) add(point, poi);
-  for (const auto& [point, poi] : r.poiWays) add(point, poi);
-  for (const auto& [point, poi] : r.poiAreas) add(point, poi);
+  for (const PoiPlace& place : r.poiNodes) add(place);
+  for (const PoiPlace& place : r.poiWays) add(place);
+  for (const PoiPlace& place : r.poiAreas) add(place);
 }
 
 Conversion Finish(Reader& r, std::string_view name) {
@@ -1378,7 +1441,7 @@ Conversion Finish(Reader& r, std::string_view name) {
       std::count_if(placed.begin(), placed.end(), [](const Placement& p) { return p.run >= 0; }));
   WriteRanges(c.addresses, placed, runs, c);
   WriteLocalities(r, tags, placed, runs, c);
-  WritePois(r, name, c);
+  WritePois(r, tags, name, c);
   c.ok = true;
   return c;
 }
@@ -1507,6 +1570,28 @@ std::string NoStreets(const ConvertStats& s) {
   return why;
 }
 
+// Writes the records into a new database at `path`. The old file goes first,
+// with the journal SQLite may have left beside it: a stale journal would be
+// played back into the new file when it is opened.
+bool WritePoiDatabase(const std::vector<dorvanta::PoiRecord>& records, const std::string& path, std::string* error) {
+  std::error_code removed;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    std::filesystem::remove(path + suffix, removed);
+    if (removed) {
+      *error = "cannot replace " + path + suffix + ": " + removed.message();
+      return false;
+    }
+  }
+  std::unique_ptr<dorvanta::PoiStore> store;
+  dorvanta::DorvantaResult result = dorvanta::PoiStore::Open(path, dorvanta::PoiStore::Access::kReadWrite, store);
+  if (result == dorvanta::DorvantaResult::kOk) result = store->PutAll(records);
+  if (result != dorvanta::DorvantaResult::kOk) {
+    *error = "cannot write " + path + ": " + dorvanta::DorvantaResultName(result);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name) {
@@ -1549,13 +1634,9 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     report.poiFile = base + "_POI_01.rmf";
     if (!rmfbuild::WriteFile(pois.description, report.poiFile, &report.error)) return report;
     // The map engine loads a point-of-interest file only beside its
-    // database; the points' details are not converted yet, so it is empty.
+    // database, which holds the points' names, addresses and phones.
     report.poiCompanion = base + "_POI_01.pdb";
-    std::ofstream pdb(report.poiCompanion, std::ios::binary | std::ios::trunc);
-    if (!pdb) {
-      report.error = "cannot write " + report.poiCompanion;
-      return report;
-    }
+    if (!WritePoiDatabase(conversion.poiRecords, report.poiCompanion, &report.error)) return report;
   }
   report.ok = true;
   return report;

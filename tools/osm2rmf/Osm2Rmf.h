@@ -74,6 +74,13 @@
 //    point names read "<poi file id>,<subcategory>" and whose detail text is
 //    the point's key (its number in the file), the way the map engine's
 //    point-of-interest search reads them.
+//  - Each of those points has a record under its key in the database beside
+//    the point-of-interest map (NAME_POI_01.pdb, the database server's
+//    point-of-interest store): the name tag, its category and subcategory,
+//    its position as written in the map (in degrees), the address of its
+//    addr:housenumber, addr:street, addr:city, addr:postcode and
+//    addr:country tags (without addr:country, the country most addresses of
+//    the extract name) and its phone tag, else contact:phone.
 #pragma once
 
 #include <array>
@@ -84,6 +91,7 @@
 #include <vector>
 
 #include "mapengine/format/base/TiTypes.h"
+#include "outside/dorvanta/PoiStore.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 
 namespace osm2rmf {
@@ -137,6 +145,9 @@ struct Conversion {
   ConvertStats stats;
   rmfbuild::FeatureMap streets;
   rmfbuild::FeatureMap pois;
+  // The database records of the points of interest, in the order of their
+  // features: record n (from 0) has key n + 1, the detail text of feature n.
+  std::vector<dorvanta::PoiRecord> poiRecords;
   std::vector<Address> addresses;
   explicit operator bool() const { return ok; }
 };
@@ -174,7 +185,8 @@ struct WriteReport {
 };
 
 // Builds and writes OUTDIR/NAME.rmf and, when there are points of interest,
-// OUTDIR/NAME_POI_01.rmf with its empty companion OUTDIR/NAME_POI_01.pdb.
+// OUTDIR/NAME_POI_01.rmf with its database OUTDIR/NAME_POI_01.pdb, which
+// replaces whatever file had that name (an older conversion's database).
 // A conversion without any street writes nothing (the map engine refuses a
 // street map without streets, and points of interest without their street
 // map would pass for a finished conversion): ok false, and an error that

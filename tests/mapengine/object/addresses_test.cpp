@@ -48,21 +48,9 @@ class AddressesTest : public MapEngineTest {
  protected:
   void SetUp() override {
     MapEngineTest::SetUp();
-    // The cross streets are the navigation engine's objects: its library is
-    // registered in this test's device root, as a device has it.
-    platform::registry::ReloadFromDisk();
-    vov_ = LoadLibraryW(platform::Utf8ToUtf16(VOV_LIBRARY_PATH).c_str());
-    ASSERT_NE(vov_, nullptr) << platform::LastModuleError();
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(vov_, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  }
-  void TearDown() override {
-    MapEngineTest::TearDown();
-    CoUninitialize();
-    if (vov_ != nullptr) FreeLibrary(vov_);
-    platform::registry::ReloadFromDisk();
+    // The cross streets are the navigation engine's objects, created through
+    // the registry.
+    ASSERT_NO_FATAL_FAILURE(RegisterServers({VOV_LIBRARY_PATH}));
   }
 
   // The interface's three ids of the whole feature under `reference`.
@@ -98,7 +86,6 @@ class AddressesTest : public MapEngineTest {
     return Text(number);
   }
 
-  HMODULE vov_ = nullptr;
 };
 
 // One street running east, 2000 units (about 580 feet) long: numbers 2 to 20

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "platform/os/clock.h"
 #include "platform/os/debug.h"
 #include "platform/os/device.h"
+#include "platform/os/module.h"
+#include "platform/os/registry.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/live_objects.h"
 #include "tools/rmfbuild/RmfBuilder.h"
@@ -40,7 +43,30 @@ class MapEngineTest : public LiveObjectsTest {
     platform::SetClock(nullptr);
     CMap::ClearDebugLogFlag();
     std::filesystem::remove_all(root_);
+    if (!servers_.empty()) {
+      CoUninitialize();
+      for (HMODULE server : servers_) FreeLibrary(server);
+      servers_.clear();
+      platform::registry::ReloadFromDisk();
+    }
     LiveObjectsTest::TearDown();
+  }
+
+  // Registers the server libraries at `paths` (host paths) in the test's
+  // device root, as a device has them, so that the objects the map engine
+  // creates or is handed come through the registry; COM is initialised for
+  // the test. Call through ASSERT_NO_FATAL_FAILURE.
+  void RegisterServers(std::initializer_list<const char*> paths) {
+    platform::registry::ReloadFromDisk();
+    for (const char* path : paths) {
+      HMODULE server = LoadLibraryW(platform::Utf8ToUtf16(path).c_str());
+      ASSERT_NE(server, nullptr) << platform::LastModuleError();
+      servers_.push_back(server);
+      auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(server, "DllRegisterServer"));
+      ASSERT_NE(registerServer, nullptr);
+      ASSERT_EQ(registerServer(), S_OK);
+    }
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
 
 #ifdef LEXIFORN_EN_PATH
@@ -65,10 +91,18 @@ class MapEngineTest : public LiveObjectsTest {
   }
 
   // Opens the map file at `file` (a host path) through Initalize.
-  void OpenMapFile(const std::string& file) {
+  void OpenMapFile(const std::string& file) { OpenMapFiles({file}); }
+
+  // Copies the files (host paths: maps, point-of-interest maps and their
+  // databases) into the device's maps folder and opens them through
+  // Initalize.
+  void OpenMapFiles(const std::vector<std::string>& files) {
     namespace fs = std::filesystem;
     fs::create_directories(root_ + "/Storage Card/Maps");
-    fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string());
+    for (const std::string& file : files) {
+      fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string(),
+                    fs::copy_options::overwrite_existing);
+    }
     ASSERT_EQ(map_->SetMapMemoryAllocated(16384), S_OK);
     BSTR folder = SysAllocString(u"");
     BSTR result = nullptr;
@@ -93,4 +127,5 @@ class MapEngineTest : public LiveObjectsTest {
   std::string root_;
   std::vector<std::u16string> debugOutput_;
   CMap* map_ = nullptr;
+  std::vector<HMODULE> servers_;
 };

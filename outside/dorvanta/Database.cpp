@@ -1,0 +1,182 @@
+#include "outside/dorvanta/Database.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "outside/dorvanta/POISearchInfo.h"
+#include "platform/com/owners.h"
+#include "platform/os/device.h"
+
+namespace dorvanta {
+namespace {
+
+std::u16string_view TextOf(BSTR text) { return {text == nullptr ? u"" : text, SysStringLen(text)}; }
+
+// The host file a caller's path names, spelt one way for every spelling.
+std::string HostFile(std::u16string_view path) {
+  return std::filesystem::path(platform::HostPath(path)).lexically_normal().string();
+}
+
+bool HasPdbExtension(const std::filesystem::path& file) {
+  std::string extension = file.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+  return extension == ".pdb";
+}
+
+LONG ClampToLong(std::uint64_t value) {
+  return static_cast<LONG>(std::min<std::uint64_t>(value, static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())));
+}
+
+// A search info holding a record's key, categories and position.
+HRESULT MakeSearchInfo(const PoiRecord& record, IDispatch** out) {
+  *out = nullptr;
+  CPOISearchInfo* info = nullptr;
+  HRESULT hr = CPOISearchInfo::CreateObject(&info);
+  if (FAILED(hr)) return hr;
+  info->put_Key(record.key);
+  info->put_Category(record.category);
+  info->put_SubCategory(record.subcategory);
+  info->put_Latitude(record.latitude);
+  info->put_Longitude(record.longitude);
+  *out = static_cast<IPOISearchInfo*>(info);
+  return S_OK;
+}
+
+}  // namespace
+
+void CDatabase::OpenFile(const std::string& hostPath) {
+  if (files_.count(hostPath) != 0) return;
+  std::unique_ptr<PoiStore> store;
+  if (PoiStore::Open(hostPath, PoiStore::Access::kReadOnly, store) == DorvantaResult::kOk) {
+    files_.emplace(hostPath, std::move(store));
+  }
+}
+
+PoiStore* CDatabase::Find(BSTR file) {
+  if (SysStringLen(file) == 0) return nullptr;
+  auto found = files_.find(HostFile(TextOf(file)));
+  return found == files_.end() ? nullptr : found->second.get();
+}
+
+HRESULT CDatabase::DbOpen(BSTR inFolderOrFile, LONG* outCount) {
+  if (outCount == nullptr) return E_POINTER;
+  *outCount = 0;
+  return com::Guarded([&] {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (SysStringLen(inFolderOrFile) != 0) {
+      std::string path = HostFile(TextOf(inFolderOrFile));
+      std::error_code error;
+      if (std::filesystem::is_directory(path, error)) {
+        std::vector<std::string> pdbFiles;
+        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+          std::error_code kindError;
+          if (it->is_regular_file(kindError) && HasPdbExtension(it->path())) pdbFiles.push_back(it->path().string());
+        }
+        std::sort(pdbFiles.begin(), pdbFiles.end());
+        for (const std::string& file : pdbFiles) OpenFile(file);
+      } else {
+        OpenFile(path);
+      }
+    }
+    *outCount = static_cast<LONG>(files_.size());
+    return S_OK;
+  });
+}
+
+HRESULT CDatabase::DbGetRecordCount(BSTR inFile, LONG* outCount) {
+  if (outCount == nullptr) return E_POINTER;
+  *outCount = 0;
+  return com::Guarded([&] {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::uint64_t count = 0;
+    if (PoiStore* store = Find(inFile); store != nullptr && store->Count(count) == DorvantaResult::kOk) {
+      *outCount = ClampToLong(count);
+    }
+    return S_OK;
+  });
+}
+
+HRESULT CDatabase::DbClose() {
+  std::lock_guard<std::mutex> hold(lock_);
+  files_.clear();
+  return S_OK;
+}
+
+HRESULT CDatabase::DbPOIListSearchInfos(BSTR inFile, VARIANT* inOutList, VARIANT_BOOL* outFound) {
+  if (inOutList == nullptr || outFound == nullptr) return E_POINTER;
+  *outFound = VARIANT_FALSE;
+  return com::Guarded([&] {
+    std::vector<PoiRecord> records;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (PoiStore* store = Find(inFile); store != nullptr) {
+        DorvantaResult read = store->ForEach([&records](const PoiRecord& record) {
+          records.push_back(record);
+          return true;
+        });
+        // A file that fails part-way is answered as one without points
+        // rather than with some of them.
+        if (read != DorvantaResult::kOk) records.clear();
+      }
+    }
+
+    SAFEARRAY* array = nullptr;
+    if (!records.empty()) {
+      if (records.size() > static_cast<size_t>(std::numeric_limits<LONG>::max())) return E_OUTOFMEMORY;
+      array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(records.size()));
+      if (array == nullptr) return E_OUTOFMEMORY;
+      for (size_t i = 0; i < records.size(); ++i) {
+        IDispatch* info = nullptr;
+        HRESULT hr = MakeSearchInfo(records[i], &info);
+        if (SUCCEEDED(hr)) {
+          VARIANT element;
+          VariantInit(&element);
+          element.vt = VT_DISPATCH;
+          element.pdispVal = info;
+          LONG index = static_cast<LONG>(i);
+          hr = SafeArrayPutElement(array, &index, &element);  // the array takes its own reference
+          info->Release();
+        }
+        if (FAILED(hr)) {
+          SafeArrayDestroy(array);
+          return hr;
+        }
+      }
+    }
+
+    // The list's old value is the caller's to give up: it is freed before the
+    // new one goes in, and stays when it cannot be freed.
+    HRESULT hr = VariantClear(inOutList);
+    if (FAILED(hr)) {
+      if (array != nullptr) SafeArrayDestroy(array);
+      return hr;
+    }
+    if (array != nullptr) {
+      inOutList->vt = VT_ARRAY | VT_VARIANT;
+      inOutList->parray = array;
+      *outFound = VARIANT_TRUE;
+    }
+    return S_OK;
+  });
+}
+
+HRESULT CDatabase::DbPOIAcceptFound(BSTR inFile, ULONG inKey, VARIANT_BOOL* outAccepted) {
+  if (outAccepted == nullptr) return E_POINTER;
+  *outAccepted = VARIANT_FALSE;
+  return com::Guarded([&] {
+    std::lock_guard<std::mutex> hold(lock_);
+    PoiRecord record;
+    if (PoiStore* store = Find(inFile); store != nullptr && store->Get(inKey, record) == DorvantaResult::kOk) {
+      *outAccepted = VARIANT_TRUE;
+    }
+    return S_OK;
+  });
+}
+
+}  // namespace dorvanta
