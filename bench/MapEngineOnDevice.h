@@ -1,13 +1,14 @@
 // A map engine object of the benchmarks, opened the way a device opens its
 // maps: a device root of its own (a temporary folder, removed at the end)
-// with the street map copied into its storage card's map folder, the
-// English language library, Initalize.
+// with the street map (and any point-of-interest files) copied into its
+// storage card's map folder, the English language library, Initalize.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Utilities.h"
@@ -19,7 +20,10 @@ class MapEngineOnDevice {
  public:
   // The map file and the language library are host paths; error() says what
   // failed when map() is null.
-  MapEngineOnDevice(const std::string& streetMap, const std::string& languageLibrary) {
+  // `otherFiles` (host paths: point-of-interest maps and their databases)
+  // go into the map folder beside the street map.
+  MapEngineOnDevice(const std::string& streetMap, const std::string& languageLibrary,
+                    const std::vector<std::string>& otherFiles = {}) {
     char pattern[] = "/tmp/map-engine-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
       error_ = "no device root";
@@ -30,10 +34,14 @@ class MapEngineOnDevice {
     namespace fs = std::filesystem;
     std::error_code failed;
     fs::create_directories(root_ + "/Storage Card/Maps", failed);
-    fs::copy_file(streetMap, root_ + "/Storage Card/Maps/" + fs::path(streetMap).filename().string(), failed);
-    if (failed) {
-      error_ = "cannot copy " + streetMap + ": " + failed.message();
-      return;
+    std::vector<std::string> files = {streetMap};
+    files.insert(files.end(), otherFiles.begin(), otherFiles.end());
+    for (const std::string& file : files) {
+      fs::copy_file(file, root_ + "/Storage Card/Maps/" + fs::path(file).filename().string(), failed);
+      if (failed) {
+        error_ = "cannot copy " + file + ": " + failed.message();
+        return;
+      }
     }
     CMap* map = nullptr;
     if (CMap::CreateObject(&map) != S_OK) {

@@ -17,74 +17,7 @@
 #include "platform/com/atl.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
-
-// A search configuration whose fields the test sets.
-class TestSearchConfig : public com::ComClass<TestSearchConfig, IPOISearchConfigurationObject> {
- public:
-  LONG maxResults = 25;
-  SHORT maxTime = 10;
-  SHORT category = 0;
-  SHORT subcategory = 0;
-  bool privateOnly = false;
-  bool publicOnly = false;
-  bool includePrivate = false;
-  double distanceStarting = -1.0;
-  SHORT heading = -1;
-  int direction = 0;  // Directions: 0 all, 1 north, 2 east, 3 south, 4 west, 5 ahead, 6 right, 7 behind, 8 left
-  std::u16string text;
-
-  HRESULT STDMETHODCALLTYPE GetMaxSearchResults(LONG* pVal) override { return Out(pVal, maxResults); }
-  HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved11() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved13() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) override { return Out(pVal, category); }
-  HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) override { return Out(pVal, subcategory); }
-  HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved18() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMaxSearchTime(SHORT* pVal) override { return Out(pVal, maxTime); }
-  HRESULT STDMETHODCALLTYPE Reserved20() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved21() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetUserPrivateOnly(VARIANT_BOOL* pVal) override {
-    return Out(pVal, static_cast<VARIANT_BOOL>(privateOnly ? VARIANT_TRUE : VARIANT_FALSE));
-  }
-  HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetUserPublicOnly(VARIANT_BOOL* pVal) override {
-    return Out(pVal, static_cast<VARIANT_BOOL>(publicOnly ? VARIANT_TRUE : VARIANT_FALSE));
-  }
-  HRESULT STDMETHODCALLTYPE Reserved25() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved26() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved27() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved28() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved29() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetDistanceStarting(double* pVal) override { return Out(pVal, distanceStarting); }
-  HRESULT STDMETHODCALLTYPE Reserved31() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCurrentHeadingDegrees(SHORT* pVal) override { return Out(pVal, heading); }
-  HRESULT STDMETHODCALLTYPE Reserved33() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSearchDirection(Directions* pVal) override {
-    return Out(pVal, static_cast<Directions>(direction));
-  }
-  HRESULT STDMETHODCALLTYPE Reserved35() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IncludeUserPrivateAsWell(VARIANT_BOOL* pVal) override {
-    return Out(pVal, static_cast<VARIANT_BOOL>(includePrivate ? VARIANT_TRUE : VARIANT_FALSE));
-  }
-  HRESULT STDMETHODCALLTYPE GetMainSearchString(BSTR* pVal) override {
-    if (pVal == nullptr) return E_POINTER;
-    *pVal = text.empty() ? nullptr : SysAllocString(text.c_str());
-    return S_OK;
-  }
-
- private:
-  template <class V>
-  static HRESULT Out(V* out, V value) {
-    if (out == nullptr) return E_POINTER;
-    *out = value;
-    return S_OK;
-  }
-};
+#include "tests/mapengine/object/test_search_config.h"
 
 // One found point as the caller's list holds it.
 struct FoundPOI {
