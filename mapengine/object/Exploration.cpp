@@ -58,12 +58,6 @@ Keywords ReadKeywords(CMap& map, std::u16string_view request) {
   return Keywords{ContainsText(request, u"INTERSECTION EXPANDED")};
 }
 
-bool Near(TiPoint a, TiPoint b) { return AreMapPointsNear(a.x, a.y, b.x, b.y); }
-
-std::int32_t Bearing(TiPoint from, TiPoint to) { return BearingBetweenMapPoints(from.x, from.y, to.x, to.y); }
-
-std::int32_t FeetBetween(TiPoint a, TiPoint b) { return DistanceFeetBetweenMapPoints(a.x, a.y, b.x, b.y); }
-
 std::int32_t Opposite(std::int32_t heading) { return (heading + 180) % 360; }
 
 // The reference the other way along it; false when the library refuses.
@@ -143,7 +137,10 @@ std::int32_t CMap::FindInitialCrossStreets(TiPoint point, const RmfFeatureRef& f
     for (const RmfFeatureRef& f : near) ends.push_back(FeaturePoints(reader, f));
     const auto shared = [&](TiPoint end, std::size_t own) {
       for (std::size_t j = 0; j < ends.size(); ++j) {
-        if (j != own && !ends[j].empty() && (Near(ends[j].front(), end) || Near(ends[j].back(), end))) return true;
+        if (j != own && !ends[j].empty() &&
+            (AreMapPointsNear(ends[j].front(), end) || AreMapPointsNear(ends[j].back(), end))) {
+          return true;
+        }
       }
       return false;
     };
@@ -253,8 +250,8 @@ std::int32_t CMap::UpdateCrossStreetsInternal(double latitude, double longitude,
   if (IsNullFeatureRef(street)) return heading;
   const std::vector<TiPoint> points = FeaturePoints(reader, street);
   if (points.size() < 2) return heading;
-  const std::int32_t toFirst = FeetBetween(point, points.front());
-  const std::int32_t toLast = FeetBetween(point, points.back());
+  const std::int32_t toFirst = DistanceFeetBetweenMapPoints(point, points.front());
+  const std::int32_t toLast = DistanceFeetBetweenMapPoints(point, points.back());
   TiPoint intersection = point;
   if (std::min(toFirst, toLast) < kNearEndFeet) intersection = toFirst <= toLast ? points.front() : points.back();
   const std::u16string name = NameOf(*this, street, keywords.expanded);
@@ -273,7 +270,7 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
   std::vector<TiPoint> points = FeaturePoints(reader, street);
   if (points.size() < 2) return heading;
 
-  const bool aligned = AreHeadingAndOrientationSimilar(heading, Bearing(points.front(), points.back()),
+  const bool aligned = AreHeadingAndOrientationSimilar(heading, BearingBetweenMapPoints(points.front(), points.back()),
                                                        kCrossAlignedDegrees);
   if (!aligned) {
     if (!Reverse(reader, street)) return heading;
@@ -282,8 +279,8 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
   }
   // The intersection being crossed: the end of the first segment the walker
   // is not standing on.
-  const std::int32_t d1 = FeetBetween(point, points[0]);
-  const std::int32_t d2 = FeetBetween(point, points[1]);
+  const std::int32_t d1 = DistanceFeetBetweenMapPoints(point, points[0]);
+  const std::int32_t d2 = DistanceFeetBetweenMapPoints(point, points[1]);
   const TiPoint target = d1 >= 2 || (aligned && d1 == d2) ? points[1] : points[0];
 
   std::vector<RmfFeatureRef> here;
@@ -301,12 +298,12 @@ std::int32_t CMap::CrossThisStreetInternal(double latitude, double longitude, st
   if (nextPoints.size() < 2) return heading;
   std::int32_t newHeading;
   TiPoint far;
-  if (Near(nextPoints.front(), target)) {
-    newHeading = Bearing(nextPoints[0], nextPoints[1]);
+  if (AreMapPointsNear(nextPoints.front(), target)) {
+    newHeading = BearingBetweenMapPoints(nextPoints[0], nextPoints[1]);
     far = nextPoints.front();
   } else {
     const std::size_t n = nextPoints.size();
-    newHeading = Bearing(nextPoints[n - 1], nextPoints[n - 2]);
+    newHeading = BearingBetweenMapPoints(nextPoints[n - 1], nextPoints[n - 2]);
     far = nextPoints.back();
   }
   const TiPoint landed = ProjectPoint(far, newHeading, kShortOfIntersectionFeet);
@@ -332,7 +329,8 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
   // the walk goes from the piece's end junction by junction.
   std::vector<TiPoint> points = FeaturePoints(reader, current);
   if (points.size() < 2) return heading;
-  if (!AreHeadingAndOrientationSimilar(heading, Bearing(points.front(), points.back()), kWalkAlongDegrees)) {
+  const std::int32_t chord = BearingBetweenMapPoints(points.front(), points.back());
+  if (!AreHeadingAndOrientationSimilar(heading, chord, kWalkAlongDegrees)) {
     if (!Reverse(reader, current)) return heading;
     points = FeaturePoints(reader, current);
     if (points.size() < 2) return heading;
@@ -359,7 +357,7 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
   std::vector<RmfJunction> records;
   const auto wasVisited = [&visited](TiPoint p) {
     for (const TiPoint v : visited) {
-      if (Near(v, p)) return true;
+      if (AreMapPointsNear(v, p)) return true;
     }
     return false;
   };
@@ -384,8 +382,8 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
       if (record.verdict == kRmfVerdictForbiddenTurn || record.verdict == kRmfVerdictExcluded) continue;
       const RmfFeatureRef next = RmfJunctionReference(record);
       const std::vector<TiPoint> nextPoints = FeaturePoints(reader, next);
-      if (nextPoints.size() < 2 || !Near(nextPoints.front(), junction)) continue;
-      if (Near(nextPoints[1], previous)) continue;  // the way back
+      if (nextPoints.size() < 2 || !AreMapPointsNear(nextPoints.front(), junction)) continue;
+      if (AreMapPointsNear(nextPoints[1], previous)) continue;  // the way back
       if (AreNamesDifferent(NameOf(*this, next, false), rawName)) continue;
       current = next;
       points = nextPoints;
@@ -398,7 +396,7 @@ std::int32_t CMap::MoveToNextCrossStreetInternal(double latitude, double longitu
   // The approach: along the last segment into the junction; the cross
   // streets are located a foot short of it.
   const TiPoint intersection = points.back();
-  const std::int32_t approach = Bearing(points[points.size() - 2], intersection);
+  const std::int32_t approach = BearingBetweenMapPoints(points[points.size() - 2], intersection);
   const TiPoint location = ProjectPoint(intersection, Opposite(approach), kShortOfIntersectionFeet);
   const std::int32_t result =
       CollectCrossStreets(true, intersection, location, current, approach, side, streetName, list, keywords.expanded);

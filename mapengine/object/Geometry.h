@@ -68,6 +68,9 @@ std::int32_t DistanceFeet(double lon1, double lat1, double lon2, double lat2);
 double DistanceMeters(double lon1, double lat1, double lon2, double lat2);
 
 std::int32_t DistanceFeetBetweenMapPoints(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
+inline std::int32_t DistanceFeetBetweenMapPoints(TiPoint a, TiPoint b) {
+  return DistanceFeetBetweenMapPoints(a.x, a.y, b.x, b.y);
+}
 double DistanceFeetBetweenMapPointsExact(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
 double DistanceMetersBetweenMapPoints(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
 
@@ -81,12 +84,16 @@ std::int32_t BearingDegrees(double lat1, double lon1, double lat2, double lon2);
 double BearingDegreesExact(double lat1, double lon1, double lat2, double lon2);
 std::int32_t BearingDegreesLonLat(double lon1, double lat1, double lon2, double lat2);
 std::int32_t BearingBetweenMapPoints(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
+inline std::int32_t BearingBetweenMapPoints(TiPoint from, TiPoint to) {
+  return BearingBetweenMapPoints(from.x, from.y, to.x, to.y);
+}
 double BearingBetweenMapPointsExact(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
 
 // ---- nearness -------------------------------------------------------------------
 
 // Less than 2 map units apart on both axes.
 bool AreMapPointsNear(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
+inline bool AreMapPointsNear(TiPoint a, TiPoint b) { return AreMapPointsNear(a.x, a.y, b.x, b.y); }
 // The same segment in either direction, ends compared with AreMapPointsNear.
 bool AreSegmentsSame(TiPoint a1, TiPoint b1, TiPoint a2, TiPoint b2);
 // Less than 2e-8 degree apart on both axes.

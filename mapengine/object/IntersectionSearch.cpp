@@ -48,8 +48,6 @@ std::u16string WalkName(const CMap& map, const RmfFeatureRef& feature, bool name
 }
 
 std::int32_t Feet(TiPoint a, TiPoint b) { return DistanceFeetBetweenMapPoints(a.x, a.y, b.x, b.y); }
-std::int32_t Bearing(TiPoint a, TiPoint b) { return BearingBetweenMapPoints(a.x, a.y, b.x, b.y); }
-
 // Takes the first point off the list, keeping the order of the rest.
 VisitedPoint TakeFirst(VisitedPointList& list) {
   const VisitedPoint first = list.m_Points[0];
@@ -89,7 +87,8 @@ TiPoint FindBestIntersection(CMap& map, TiPoint point, std::u16string_view stree
     const TiPoint ends[2] = {points[0], points[n - 1]};
     bool anyAhead = false;
     for (const TiPoint end : ends) {
-      const bool ahead = AreHeadingAndOrientationSimilar(userHeading, Bearing(start, end), kAheadTolerance);
+      const bool ahead =
+          AreHeadingAndOrientationSimilar(userHeading, BearingBetweenMapPoints(start, end), kAheadTolerance);
       anyAhead = anyAhead || ahead;
       const bool atStart = userHeading != -1 && end.x == start.x && end.y == start.y;
       if (ahead && !atStart) {
@@ -132,7 +131,8 @@ TiPoint FindBestIntersection(CMap& map, TiPoint point, std::u16string_view stree
       if (IsFeatureRoadNetwork(reader, f)) ++roadNetwork;
     }
     const std::int32_t feet = Feet(start, c);
-    const bool cAhead = AreHeadingAndOrientationSimilar(userHeading, Bearing(start, c), kAheadTolerance);
+    const bool cAhead =
+        AreHeadingAndOrientationSimilar(userHeading, BearingBetweenMapPoints(start, c), kAheadTolerance);
     if (isJunction && feet < kBehindJunctionFeet && !cAhead) continue;
 
     // A junction keeps its mark while every street there has the street's
@@ -156,7 +156,7 @@ TiPoint FindBestIntersection(CMap& map, TiPoint point, std::u16string_view stree
         bool added = false;
         for (const TiPoint e : fEnds) {
           if (IsVisitedPoint(visited, e.x, e.y) || Feet(start, e) > best.feet) continue;
-          added = AddVisitedPoint(open, e.x, e.y, Bearing(c, e)) || added;
+          added = AddVisitedPoint(open, e.x, e.y, BearingBetweenMapPoints(c, e)) || added;
         }
         // The street ends here with nothing else: a dead end ahead is where
         // the street's next stop is.

@@ -68,8 +68,6 @@ bool IsPair(const Attribute& attribute, char second, char third) {
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
-bool Near(TiPoint a, TiPoint b) { return AreMapPointsNear(a.x, a.y, b.x, b.y); }
-
 // The feature reference read the other way along it.
 RmfFeatureRef Reversed(RmfFeatureRef feature) {
   std::swap(feature.fromVertex, feature.toVertex);
@@ -424,7 +422,8 @@ std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint in
   RmfFeatureRef current = ramp;
   {
     const std::vector<TiPoint> points = FeaturePoints(reader, ramp);
-    if (points.size() >= 2 && Near(points.back(), intersection) && !Near(points.front(), intersection)) {
+    if (points.size() >= 2 && AreMapPointsNear(points.back(), intersection) &&
+        !AreMapPointsNear(points.front(), intersection)) {
       current = Reversed(ramp);
     }
   }
@@ -472,7 +471,7 @@ std::u16string CMap::GetRampConnections(const RampExitInfoMap& exits, TiPoint in
       const std::vector<TiPoint> points = FeaturePoints(reader, next);
       if (points.size() < 2) continue;
       const TiPoint far = points.back();
-      if (Near(points.front(), intersection)) {
+      if (AreMapPointsNear(points.front(), intersection)) {
         if (!continues(next) || !visited.Add(far)) continue;
         current = next;
         moved = true;
@@ -572,12 +571,12 @@ bool IsExploreIntersection(CMap& map, const std::vector<RmfFeatureRef>& features
   for (std::size_t i = 0; i < n && current == n; ++i) {
     const std::vector<TiPoint> points = FeaturePoints(reader, features[i]);
     if (points.empty()) continue;
-    if (Near(points.front(), previous) || Near(points.front(), point)) {
+    if (AreMapPointsNear(points.front(), previous) || AreMapPointsNear(points.front(), point)) {
       current = i;
-      currentEnd = Near(points.front(), point) ? MatchedEnd::kFirst : MatchedEnd::kLast;
-    } else if (Near(points.back(), previous) || Near(points.back(), point)) {
+      currentEnd = AreMapPointsNear(points.front(), point) ? MatchedEnd::kFirst : MatchedEnd::kLast;
+    } else if (AreMapPointsNear(points.back(), previous) || AreMapPointsNear(points.back(), point)) {
       current = i;
-      currentEnd = Near(points.back(), point) ? MatchedEnd::kLast : MatchedEnd::kFirst;
+      currentEnd = AreMapPointsNear(points.back(), point) ? MatchedEnd::kLast : MatchedEnd::kFirst;
     }
   }
   const std::string guide =
@@ -586,7 +585,8 @@ bool IsExploreIntersection(CMap& map, const std::vector<RmfFeatureRef>& features
   for (std::size_t i = 0; i < n; ++i) {
     if (i == current) continue;
     const std::vector<TiPoint> points = FeaturePoints(reader, features[i]);
-    const MatchedEnd end = !points.empty() && Near(points.back(), point) ? MatchedEnd::kLast : MatchedEnd::kFirst;
+    const MatchedEnd end =
+        !points.empty() && AreMapPointsNear(points.back(), point) ? MatchedEnd::kLast : MatchedEnd::kFirst;
     bool discount = GuideSignText(reader, features[i], end, true, true) != guide;
     if (!discount) {
       bool otherAccess = false;
@@ -627,10 +627,10 @@ bool CMap::IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool
   for (std::size_t i = 0; i < features.size() && current == features.size(); ++i) {
     const std::vector<TiPoint> points = FeaturePoints(reader, features[i]);
     if (points.empty()) continue;
-    if (Near(points.front(), reference)) {
+    if (AreMapPointsNear(points.front(), reference)) {
       current = i;
       currentEnd = MatchedEnd::kFirst;
-    } else if (Near(points.back(), reference)) {
+    } else if (AreMapPointsNear(points.back(), reference)) {
       current = i;
       currentEnd = MatchedEnd::kLast;
     }
@@ -642,7 +642,8 @@ bool CMap::IsAtIntersection(TiPoint test, bool sameRoad, TiPoint reference, bool
   for (std::size_t i = 0; i < features.size(); ++i) {
     if (i == current) continue;
     const std::vector<TiPoint> points = FeaturePoints(reader, features[i]);
-    const MatchedEnd end = !points.empty() && Near(points.back(), test) ? MatchedEnd::kLast : MatchedEnd::kFirst;
+    const MatchedEnd end =
+        !points.empty() && AreMapPointsNear(points.back(), test) ? MatchedEnd::kLast : MatchedEnd::kFirst;
     const RoadSigns other = ReadRoadSigns(reader, features[i], end, false, sameRoad);
     const std::string exitR = other.rList.empty() ? std::string() : other.rList.front();
     const std::string exitP = other.pList.empty() ? std::string() : other.pList.front();
