@@ -135,3 +135,43 @@ HRESULT CPOISearchConfigurationObject::IncludeUserPrivateAsWell(VARIANT_BOOL* pV
 HRESULT CPOISearchConfigurationObject::GetMainSearchString(BSTR* pVal) {
   return TextOut(pVal, m_bstrMainSearchString);
 }
+HRESULT CPOISearchConfigurationObject::SetMaxSearchResults(LONG newVal) {
+  m_nMaxSearchResults = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetCategoryNumber(SHORT newVal) {
+  m_nCategoryNumber = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetSubCategoryNumber(SHORT newVal) {
+  m_nSubCategoryNumber = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetMaxSearchTime(SHORT newVal) {
+  m_nMaxSearchTime = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetUserPrivateOnly(VARIANT_BOOL newVal) {
+  m_bUserPrivateOnly = newVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetUserPublicOnly(VARIANT_BOOL newVal) {
+  m_bUserPublicOnly = newVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetDistanceStarting(double newVal) {
+  m_dDistanceStarting = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetCurrentHeadingDegrees(SHORT newVal) {
+  m_nCurrentHeadingDegrees = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetSearchDirection(Directions newVal) {
+  m_eSearchDirection = newVal;
+  return S_OK;
+}
+HRESULT CPOISearchConfigurationObject::SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) {
+  m_bIncludeUserPrivateAsWell = newVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}

@@ -103,7 +103,7 @@ class CPOISearchConfigurationObject
     : public com::ComClass<CPOISearchConfigurationObject, IPOISearchConfigurationObject> {
  public:
   HRESULT STDMETHODCALLTYPE GetMaxSearchResults(LONG* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMaxSearchResults(LONG newVal) override;
   HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved11() override { return E_NOTIMPL; }
@@ -112,25 +112,25 @@ class CPOISearchConfigurationObject
   HRESULT STDMETHODCALLTYPE Reserved14() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) override;
   HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved18() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) override;
+  HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) override;
   HRESULT STDMETHODCALLTYPE GetMaxSearchTime(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved20() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved21() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMaxSearchTime(SHORT newVal) override;
+  HRESULT STDMETHODCALLTYPE SetUserPrivateOnly(VARIANT_BOOL newVal) override;
   HRESULT STDMETHODCALLTYPE GetUserPrivateOnly(VARIANT_BOOL* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetUserPublicOnly(VARIANT_BOOL newVal) override;
   HRESULT STDMETHODCALLTYPE GetUserPublicOnly(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE Reserved25() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved26() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved27() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved28() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved29() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDistanceStarting(double newVal) override;
   HRESULT STDMETHODCALLTYPE GetDistanceStarting(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved31() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetCurrentHeadingDegrees(SHORT newVal) override;
   HRESULT STDMETHODCALLTYPE GetCurrentHeadingDegrees(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved33() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSearchDirection(Directions newVal) override;
   HRESULT STDMETHODCALLTYPE GetSearchDirection(Directions* pVal) override;
-  HRESULT STDMETHODCALLTYPE Reserved35() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) override;
   HRESULT STDMETHODCALLTYPE IncludeUserPrivateAsWell(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE GetMainSearchString(BSTR* pVal) override;
 

@@ -11,6 +11,9 @@
 inline constexpr CLSID CLSID_LocationObject = MakeGuid("{004695F8-4E57-4BD2-855E-E357CA61452C}");
 inline constexpr CLSID CLSID_AddressObject = MakeGuid("{3EFB2BEE-E511-4882-8223-4461E09C195B}");
 inline constexpr CLSID CLSID_POISearchConfigurationObject = MakeGuid("{0D0DF853-371F-4BAD-8A47-EED5983769FE}");
+inline constexpr CLSID CLSID_POIObject = MakeGuid("{FEA29E6B-E212-43A5-8307-F4562F399549}");
+inline constexpr CLSID CLSID_POICategoryObject = MakeGuid("{2C0C3853-43D0-4E04-B03B-B66504368122}");
+inline constexpr CLSID CLSID_POISubCategoryObject = MakeGuid("{8CDC6294-075C-4170-B774-5C8F3BC0E722}");
 
 // ---- enumerations -------------------------------------------------------------
 
@@ -33,8 +36,18 @@ enum Directions : INT {
   DirectionLeft = 8,
 };
 
+// Which side of its street a place lies on.
+enum SideOfStreet : INT {
+  UnknownSide = 0,
+  LeftSide = 1,
+  RightSide = 2,
+};
+
 struct IDescriptionConfigurationObject;
 struct IStreetObject;
+struct IPOIObject;
+struct IPOICategoryObject;
+struct IPOISubCategoryObject;
 
 // ---- value objects ------------------------------------------------------------------
 
@@ -79,7 +92,7 @@ COM_DECLARE_IID(ILocationObject, "{4437143B-68F7-4D1C-9224-FDA7752E86DC}");
 // The parameters of a point-of-interest search. Slots 7 to 37.
 struct IPOISearchConfigurationObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetMaxSearchResults(LONG* pVal) = 0;               // 7
-  virtual HRESULT STDMETHODCALLTYPE Reserved8() = 0;                                   // 8
+  virtual HRESULT STDMETHODCALLTYPE SetMaxSearchResults(LONG newVal) = 0;               // 8
   virtual HRESULT STDMETHODCALLTYPE Reserved9() = 0;                                   // 9
   virtual HRESULT STDMETHODCALLTYPE Reserved10() = 0;                                  // 10
   virtual HRESULT STDMETHODCALLTYPE Reserved11() = 0;                                  // 11
@@ -88,25 +101,25 @@ struct IPOISearchConfigurationObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Reserved14() = 0;                                  // 14
   virtual HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) = 0;                // 15
   virtual HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) = 0;             // 16
-  virtual HRESULT STDMETHODCALLTYPE Reserved17() = 0;                                  // 17
-  virtual HRESULT STDMETHODCALLTYPE Reserved18() = 0;                                  // 18
+  virtual HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) = 0;                // 17
+  virtual HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) = 0;             // 18
   virtual HRESULT STDMETHODCALLTYPE GetMaxSearchTime(SHORT* pVal) = 0;                 // 19
-  virtual HRESULT STDMETHODCALLTYPE Reserved20() = 0;                                  // 20
-  virtual HRESULT STDMETHODCALLTYPE Reserved21() = 0;                                  // 21
+  virtual HRESULT STDMETHODCALLTYPE SetMaxSearchTime(SHORT newVal) = 0;                 // 20
+  virtual HRESULT STDMETHODCALLTYPE SetUserPrivateOnly(VARIANT_BOOL newVal) = 0;        // 21
   virtual HRESULT STDMETHODCALLTYPE GetUserPrivateOnly(VARIANT_BOOL* pVal) = 0;        // 22
-  virtual HRESULT STDMETHODCALLTYPE Reserved23() = 0;                                  // 23
+  virtual HRESULT STDMETHODCALLTYPE SetUserPublicOnly(VARIANT_BOOL newVal) = 0;         // 23
   virtual HRESULT STDMETHODCALLTYPE GetUserPublicOnly(VARIANT_BOOL* pVal) = 0;         // 24
   virtual HRESULT STDMETHODCALLTYPE Reserved25() = 0;                                  // 25
   virtual HRESULT STDMETHODCALLTYPE Reserved26() = 0;                                  // 26
   virtual HRESULT STDMETHODCALLTYPE Reserved27() = 0;                                  // 27
   virtual HRESULT STDMETHODCALLTYPE Reserved28() = 0;                                  // 28
-  virtual HRESULT STDMETHODCALLTYPE Reserved29() = 0;                                  // 29
+  virtual HRESULT STDMETHODCALLTYPE SetDistanceStarting(double newVal) = 0;             // 29
   virtual HRESULT STDMETHODCALLTYPE GetDistanceStarting(double* pVal) = 0;             // 30
-  virtual HRESULT STDMETHODCALLTYPE Reserved31() = 0;                                  // 31
+  virtual HRESULT STDMETHODCALLTYPE SetCurrentHeadingDegrees(SHORT newVal) = 0;         // 31
   virtual HRESULT STDMETHODCALLTYPE GetCurrentHeadingDegrees(SHORT* pVal) = 0;         // 32
-  virtual HRESULT STDMETHODCALLTYPE Reserved33() = 0;                                  // 33
+  virtual HRESULT STDMETHODCALLTYPE SetSearchDirection(Directions newVal) = 0;          // 33
   virtual HRESULT STDMETHODCALLTYPE GetSearchDirection(Directions* pVal) = 0;          // 34
-  virtual HRESULT STDMETHODCALLTYPE Reserved35() = 0;                                  // 35
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) = 0;  // 35
   virtual HRESULT STDMETHODCALLTYPE IncludeUserPrivateAsWell(VARIANT_BOOL* pVal) = 0;  // 36
   virtual HRESULT STDMETHODCALLTYPE GetMainSearchString(BSTR* pVal) = 0;               // 37
 };
@@ -146,3 +159,111 @@ struct IAddressObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetCity(BSTR* pVal) = 0;                                         // 31
 };
 COM_DECLARE_IID(IAddressObject, "{AE31240F-2D55-44CC-97D6-BCAA9BBDC806}");
+
+// A point of interest: its name, description and position live in an inner
+// location object (slots 7 to 24 forward to it, in the location object's
+// order); then each property of the point's record, its get before its put.
+// Slots 7 to 83.
+struct IPOIObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) = 0;                                          // 7
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;                                                  // 8
+  virtual HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) = 0;                                                 // 9
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                           // 10
+  virtual HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) = 0;                                  // 11
+  virtual HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) = 0;                                           // 12
+  virtual HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) = 0;                                          // 13
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                          // 14
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                                  // 15
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                            // 16
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                           // 17
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0;        // 18
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to,
+                                                       BSTR* pVal) = 0;                                      // 19
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;                         // 20
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;                  // 21
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;              // 22
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to,
+                                                          BSTR* pVal) = 0;                                   // 23
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                            // 24
+  virtual HRESULT STDMETHODCALLTYPE GetKey(LONG* pVal) = 0;                                                   // 25
+  virtual HRESULT STDMETHODCALLTYPE SetKey(LONG newVal) = 0;                                                  // 26
+  virtual HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) = 0;                                       // 27
+  virtual HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) = 0;                                      // 28
+  virtual HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) = 0;                                    // 29
+  virtual HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) = 0;                                   // 30
+  virtual HRESULT STDMETHODCALLTYPE GetAuthor(BSTR* pVal) = 0;                                                // 31
+  virtual HRESULT STDMETHODCALLTYPE SetAuthor(BSTR newVal) = 0;                                               // 32
+  virtual HRESULT STDMETHODCALLTYPE GetDate(BSTR* pVal) = 0;                                                  // 33
+  virtual HRESULT STDMETHODCALLTYPE SetDate(BSTR newVal) = 0;                                                 // 34
+  virtual HRESULT STDMETHODCALLTYPE GetThirdPartyId(BSTR* pVal) = 0;                                          // 35
+  virtual HRESULT STDMETHODCALLTYPE SetThirdPartyId(BSTR newVal) = 0;                                         // 36
+  virtual HRESULT STDMETHODCALLTYPE GetTags(BSTR* pVal) = 0;                                                  // 37
+  virtual HRESULT STDMETHODCALLTYPE SetTags(BSTR newVal) = 0;                                                 // 38
+  virtual HRESULT STDMETHODCALLTYPE GetHoursOfOperation(BSTR* pVal) = 0;                                      // 39
+  virtual HRESULT STDMETHODCALLTYPE SetHoursOfOperation(BSTR newVal) = 0;                                     // 40
+  virtual HRESULT STDMETHODCALLTYPE GetAddressNumber(BSTR* pVal) = 0;                                         // 41
+  virtual HRESULT STDMETHODCALLTYPE SetAddressNumber(BSTR newVal) = 0;                                        // 42
+  virtual HRESULT STDMETHODCALLTYPE GetStreet(BSTR* pVal) = 0;                                                // 43
+  virtual HRESULT STDMETHODCALLTYPE SetStreet(BSTR newVal) = 0;                                               // 44
+  virtual HRESULT STDMETHODCALLTYPE GetCity(BSTR* pVal) = 0;                                                  // 45
+  virtual HRESULT STDMETHODCALLTYPE SetCity(BSTR newVal) = 0;                                                 // 46
+  virtual HRESULT STDMETHODCALLTYPE GetState(BSTR* pVal) = 0;                                                 // 47
+  virtual HRESULT STDMETHODCALLTYPE SetState(BSTR newVal) = 0;                                                // 48
+  virtual HRESULT STDMETHODCALLTYPE GetCountry(BSTR* pVal) = 0;                                               // 49
+  virtual HRESULT STDMETHODCALLTYPE SetCountry(BSTR newVal) = 0;                                              // 50
+  virtual HRESULT STDMETHODCALLTYPE GetZipCode(BSTR* pVal) = 0;                                               // 51
+  virtual HRESULT STDMETHODCALLTYPE SetZipCode(BSTR newVal) = 0;                                              // 52
+  virtual HRESULT STDMETHODCALLTYPE GetPhoneNumber(BSTR* pVal) = 0;                                           // 53
+  virtual HRESULT STDMETHODCALLTYPE SetPhoneNumber(BSTR newVal) = 0;                                          // 54
+  virtual HRESULT STDMETHODCALLTYPE GetFaxNumber(BSTR* pVal) = 0;                                             // 55
+  virtual HRESULT STDMETHODCALLTYPE SetFaxNumber(BSTR newVal) = 0;                                            // 56
+  virtual HRESULT STDMETHODCALLTYPE GetWebAddress(BSTR* pVal) = 0;                                            // 57
+  virtual HRESULT STDMETHODCALLTYPE SetWebAddress(BSTR newVal) = 0;                                           // 58
+  virtual HRESULT STDMETHODCALLTYPE GetEmail(BSTR* pVal) = 0;                                                 // 59
+  virtual HRESULT STDMETHODCALLTYPE SetEmail(BSTR newVal) = 0;                                                // 60
+  virtual HRESULT STDMETHODCALLTYPE GetMediaFile(BSTR* pVal) = 0;                                             // 61
+  virtual HRESULT STDMETHODCALLTYPE SetMediaFile(BSTR newVal) = 0;                                            // 62
+  virtual HRESULT STDMETHODCALLTYPE HasMediaFile(VARIANT_BOOL* pVal) = 0;                                     // 63
+  virtual HRESULT STDMETHODCALLTYPE IsUserPOI(VARIANT_BOOL* pVal) = 0;                                        // 64
+  virtual HRESULT STDMETHODCALLTYPE SetIsUserPOI(VARIANT_BOOL newVal) = 0;                                    // 65
+  virtual HRESULT STDMETHODCALLTYPE IsPrivate(VARIANT_BOOL* pVal) = 0;                                        // 66
+  virtual HRESULT STDMETHODCALLTYPE SetIsPrivate(VARIANT_BOOL newVal) = 0;                                    // 67
+  virtual HRESULT STDMETHODCALLTYPE GetLatitudeOffset(double* pVal) = 0;                                      // 68
+  virtual HRESULT STDMETHODCALLTYPE SetLatitudeOffset(double newVal) = 0;                                     // 69
+  virtual HRESULT STDMETHODCALLTYPE GetLongitudeOffset(double* pVal) = 0;                                     // 70
+  virtual HRESULT STDMETHODCALLTYPE SetLongitudeOffset(double newVal) = 0;                                    // 71
+  virtual HRESULT STDMETHODCALLTYPE GetCategory(IPOICategoryObject** pVal) = 0;                               // 72
+  virtual HRESULT STDMETHODCALLTYPE SetCategory(IPOICategoryObject* newVal) = 0;                              // 73
+  virtual HRESULT STDMETHODCALLTYPE GetSubCategory(IPOISubCategoryObject** pVal) = 0;                         // 74
+  virtual HRESULT STDMETHODCALLTYPE SetSubCategory(IPOISubCategoryObject* newVal) = 0;                        // 75
+  virtual HRESULT STDMETHODCALLTYPE GetPDBFile(BSTR* pVal) = 0;                                               // 76
+  virtual HRESULT STDMETHODCALLTYPE SetPDBFile(BSTR newVal) = 0;                                              // 77
+  virtual HRESULT STDMETHODCALLTYPE GetFoundIndex(LONG* pVal) = 0;                                            // 78
+  virtual HRESULT STDMETHODCALLTYPE SetFoundIndex(LONG newVal) = 0;                                           // 79
+  virtual HRESULT STDMETHODCALLTYPE CanModifyRMFFields(VARIANT_BOOL* pVal) = 0;                               // 80
+  virtual HRESULT STDMETHODCALLTYPE SetCanModifyRMFFields(VARIANT_BOOL newVal) = 0;                           // 81
+  virtual HRESULT STDMETHODCALLTYPE GetSideOfStreet(SideOfStreet* pVal) = 0;                                  // 82
+  virtual HRESULT STDMETHODCALLTYPE SetSideOfStreet(SideOfStreet newVal) = 0;                                 // 83
+};
+COM_DECLARE_IID(IPOIObject, "{1140F8EF-B2C0-4893-8C99-036A05491613}");
+
+// A point-of-interest category: its number and its spoken name. Slots 7 to 9.
+struct IPOICategoryObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) = 0;  // 7
+  virtual HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) = 0;  // 8
+  virtual HRESULT STDMETHODCALLTYPE GetCategoryName(BSTR* pVal) = 0;      // 9
+};
+COM_DECLARE_IID(IPOICategoryObject, "{A59EA57A-B2F6-429D-A1D8-96C15A7560D0}");
+
+// A subcategory of a point-of-interest category: the category's number, its
+// own number and its spoken name. Slots 7 to 11.
+struct IPOISubCategoryObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetMainCategoryNumber(SHORT* pVal) = 0;  // 7
+  virtual HRESULT STDMETHODCALLTYPE SetMainCategoryNumber(SHORT newVal) = 0;  // 8
+  virtual HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) = 0;    // 9
+  virtual HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) = 0;   // 10
+  virtual HRESULT STDMETHODCALLTYPE GetSubCategoryName(BSTR* pVal) = 0;       // 11
+};
+COM_DECLARE_IID(IPOISubCategoryObject, "{C00466C3-83EA-4B56-B271-504589C180C3}");

@@ -24,7 +24,10 @@ class TestSearchConfig : public com::ComClass<TestSearchConfig, IPOISearchConfig
   std::u16string text;
 
   HRESULT STDMETHODCALLTYPE GetMaxSearchResults(LONG* pVal) override { return Out(pVal, maxResults); }
-  HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMaxSearchResults(LONG newVal) override {
+    maxResults = newVal;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved11() override { return E_NOTIMPL; }
@@ -33,15 +36,30 @@ class TestSearchConfig : public com::ComClass<TestSearchConfig, IPOISearchConfig
   HRESULT STDMETHODCALLTYPE Reserved14() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) override { return Out(pVal, category); }
   HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) override { return Out(pVal, subcategory); }
-  HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved18() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) override {
+    category = newVal;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) override {
+    subcategory = newVal;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetMaxSearchTime(SHORT* pVal) override { return Out(pVal, maxTime); }
-  HRESULT STDMETHODCALLTYPE Reserved20() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved21() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMaxSearchTime(SHORT newVal) override {
+    maxTime = newVal;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetUserPrivateOnly(VARIANT_BOOL newVal) override {
+    privateOnly = newVal != 0;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetUserPrivateOnly(VARIANT_BOOL* pVal) override {
     return Out(pVal, static_cast<VARIANT_BOOL>(privateOnly ? VARIANT_TRUE : VARIANT_FALSE));
   }
-  HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetUserPublicOnly(VARIANT_BOOL newVal) override {
+    publicOnly = newVal != 0;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetUserPublicOnly(VARIANT_BOOL* pVal) override {
     return Out(pVal, static_cast<VARIANT_BOOL>(publicOnly ? VARIANT_TRUE : VARIANT_FALSE));
   }
@@ -49,15 +67,27 @@ class TestSearchConfig : public com::ComClass<TestSearchConfig, IPOISearchConfig
   HRESULT STDMETHODCALLTYPE Reserved26() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved27() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved28() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reserved29() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDistanceStarting(double newVal) override {
+    distanceStarting = newVal;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetDistanceStarting(double* pVal) override { return Out(pVal, distanceStarting); }
-  HRESULT STDMETHODCALLTYPE Reserved31() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetCurrentHeadingDegrees(SHORT newVal) override {
+    heading = newVal;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetCurrentHeadingDegrees(SHORT* pVal) override { return Out(pVal, heading); }
-  HRESULT STDMETHODCALLTYPE Reserved33() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSearchDirection(Directions newVal) override {
+    direction = newVal;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetSearchDirection(Directions* pVal) override {
     return Out(pVal, static_cast<Directions>(direction));
   }
-  HRESULT STDMETHODCALLTYPE Reserved35() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) override {
+    includePrivate = newVal != 0;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE IncludeUserPrivateAsWell(VARIANT_BOOL* pVal) override {
     return Out(pVal, static_cast<VARIANT_BOOL>(includePrivate ? VARIANT_TRUE : VARIANT_FALSE));
   }
