@@ -23,7 +23,6 @@
 #include "platform/os/module.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/extract_addresses.h"
-#include "tests/mapengine/object/test_search_config.h"
 
 #if !defined(POI_BENCH_MAP) || !defined(POI_BENCH_POI_MAP) || !defined(POI_BENCH_POI_DATABASE) || \
     !defined(POI_BENCH_OSM) || !defined(POI_BENCH_LANGUAGE) || !defined(POI_BENCH_VOV) || !defined(POI_BENCH_DORVANTA)
@@ -57,10 +56,11 @@ void BM_CategorySearchFromAnAddress(benchmark::State& state) {
   std::vector<OsmAddress> addresses = ReadExtractAddresses(POI_BENCH_OSM);
   std::shuffle(addresses.begin(), addresses.end(), std::mt19937(20261211));
   addresses.resize(std::min<std::size_t>(addresses.size(), kAddresses));
-  TestSearchConfig* config = nullptr;
+  IPOISearchConfigurationObject* config = nullptr;
   ILocationObject* location = nullptr;
   IFoundPOIIndexes* list = nullptr;
-  if (TestSearchConfig::CreateObject(&config) != S_OK ||
+  if (FAILED(CoCreateInstance(CLSID_POISearchConfigurationObject, nullptr, CLSCTX_ALL,
+                              IID_IPOISearchConfigurationObject, reinterpret_cast<void**>(&config))) ||
       FAILED(CoCreateInstance(CLSID_LocationObject, nullptr, CLSCTX_ALL, IID_ILocationObject,
                               reinterpret_cast<void**>(&location))) ||
       FAILED(CoCreateInstance(CLSID_FoundPOIIndexes, nullptr, CLSCTX_ALL, IID_IFoundPOIIndexes,
@@ -73,7 +73,7 @@ void BM_CategorySearchFromAnAddress(benchmark::State& state) {
   std::size_t searches = 0, withPoints = 0, points = 0;
   for (auto _ : state) {
     const OsmAddress& a = addresses[i % addresses.size()];
-    config->category = kCategories[i % std::size(kCategories)];
+    config->SetCategoryNumber(kCategories[i % std::size(kCategories)]);
     ++i;
     const DegreePoint at = MapUnitsToDegrees(a.point.x, a.point.y);
     location->SetLatitude(at.latitude);
@@ -82,8 +82,7 @@ void BM_CategorySearchFromAnAddress(benchmark::State& state) {
     IUnknown* found = list;
     double distance = 0.0;
     VARIANT_BOOL any = VARIANT_FALSE;
-    map.FindPOIs(location, static_cast<IPOISearchConfigurationObject*>(config), VARIANT_TRUE, &found, &distance,
-                 &any);
+    map.FindPOIs(location, config, VARIANT_TRUE, &found, &distance, &any);
     LONG count = 0;
     list->Count(&count);
     ++searches;

@@ -15,7 +15,10 @@
 // exploration operations of IMap: the street there, on to the next
 // intersection, across the street, round the block), and a walking and a
 // driving route to the next address told in steps (IMap::FindWalkingRoute,
-// FindDrivingRoute).
+// FindDrivingRoute), and what is near: the points of interest nearest the
+// address all round and ahead (IMap::FindPOIs with the navigation engine's
+// location and search configuration objects), each read back from its
+// point-of-interest database through the database server (Dorvanta).
 //
 //   cartovel-demo [--root DEVICE_ROOT] [--library PATH_TO_Cartovel.so]
 #include <algorithm>
@@ -35,6 +38,8 @@
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/StreetNames.h"
+#include "engine/core/VovLib.h"
+#include "outside/dorvanta/DorvantaLib.h"
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
@@ -461,6 +466,103 @@ void ShowWhereAmI(CMap& engine, const DemoAddress& a, std::int32_t heading) {
   SysFreeString(result);
 }
 
+// An object of a registered class, asked for `I`; null when it cannot be made.
+template <class I>
+I* Create(const CLSID& clsid) {
+  IUnknown* unknown = nullptr;
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&unknown)))) {
+    return nullptr;
+  }
+  I* object = nullptr;
+  if (FAILED(OleRun(unknown)) || FAILED(unknown->QueryInterface(IidOf<I>(), reinterpret_cast<void**>(&object)))) {
+    object = nullptr;
+  }
+  unknown->Release();
+  return object;
+}
+
+// The points of interest nearest an address, as the navigation engine asks
+// for them: at most `most` points from the address outwards, all round
+// (heading -1) or ahead along `heading`; each read back from its database
+// file through the database server and told with its category, its address
+// and how far it is in which direction.
+void ShowNearby(CMap& engine, IDatabase* database, const DemoAddress& a, std::int32_t heading, LONG most) {
+  ILocationObject* location = Create<ILocationObject>(CLSID_LocationObject);
+  IPOISearchConfigurationObject* config = Create<IPOISearchConfigurationObject>(CLSID_POISearchConfigurationObject);
+  IFoundPOIIndexes* list = Create<IFoundPOIIndexes>(CLSID_FoundPOIIndexes);
+  const char* where = heading < 0 ? "all round" : "ahead";
+  if (location == nullptr || config == nullptr || list == nullptr) {
+    std::printf("    near (%s): the engine's or the database server's objects cannot be made\n", where);
+  } else {
+    location->SetLatitude(a.lat);
+    location->SetLongitude(a.lon);
+    config->SetMaxSearchResults(most);
+    config->SetMaxSearchTime(0);
+    if (heading >= 0) {
+      config->SetSearchDirection(static_cast<Directions>(5));  // ahead of the heading
+      config->SetCurrentHeadingDegrees(static_cast<SHORT>(heading));
+    }
+    // Continued outwards until the points wanted are out: each call goes on
+    // from the distance the last one reached.
+    double distance = 0.0;
+    VARIANT_BOOL any = VARIANT_FALSE;
+    HRESULT hr = S_OK;
+    LONG count = 0;
+    for (int call = 0; call < 40 && count < most && distance < 16093.44 && SUCCEEDED(hr); ++call) {
+      IUnknown* found = list;
+      hr = static_cast<IMap&>(engine).FindPOIs(location, config, VARIANT_TRUE, &found, &distance, &any);
+      list->Count(&count);
+    }
+    if (count == 0) std::printf("    near (%s): nothing found (%s)\n", where, Hex(hr).c_str());
+    for (LONG i = 0; i < std::min(count, most); ++i) {
+      BSTR file = nullptr;
+      ULONG key = 0;
+      SHORT flag = 0;
+      if (list->Get(i, &file, &key, &flag) != S_OK) continue;
+      LONG opened = 0;
+      database->DbOpen(file, &opened);
+      IDispatch* object = nullptr;
+      VARIANT_BOOL read = VARIANT_FALSE;
+      database->DbPOIGetRecord(file, key, &object, &read);
+      IPOIObject* poi = nullptr;
+      if (object != nullptr) object->QueryInterface(IID_IPOIObject, reinterpret_cast<void**>(&poi));
+      if (poi == nullptr) {
+        std::printf("    near (%s): point %lu of %s: no record\n", where, static_cast<unsigned long>(key),
+                    Text(file).c_str());
+      } else {
+        BSTR name = nullptr, number = nullptr, street = nullptr;
+        SHORT category = 0, subcategory = 0;
+        double lat = 0, lon = 0;
+        poi->GetName(&name);
+        poi->GetAddressNumber(&number);
+        poi->GetStreet(&street);
+        poi->GetCategoryNumber(&category);
+        poi->GetSubCategoryNumber(&subcategory);
+        poi->GetLatitude(&lat);
+        poi->GetLongitude(&lon);
+        const std::string categoryName = platform::Utf16ToUtf8(engine.LoadResourceString((category + 59) * 500));
+        const std::string subcategoryName =
+            subcategory > 0 ? platform::Utf16ToUtf8(engine.LoadResourceString((category + 59) * 500 + subcategory))
+                            : std::string();
+        const std::int32_t bearing = BearingBetweenMapPoints(DegreesToMapUnits(a.lat, a.lon), DegreesToMapUnits(lat, lon));
+        std::string address = Text(street);
+        if (!address.empty() && SysStringLen(number) > 0) address = Text(number) + " " + address;
+        std::printf("    near (%s): \"%s\" (%s%s%s)%s%s, %.0f m at %d°\n", where,
+                    SysStringLen(name) > 0 ? Text(name).c_str() : "unnamed", categoryName.c_str(),
+                    subcategoryName.empty() ? "" : ", ", subcategoryName.c_str(), address.empty() ? "" : ", ",
+                    address.c_str(), DistanceMeters(a.lon, a.lat, lon, lat), static_cast<int>(bearing));
+        for (BSTR b : {name, number, street}) SysFreeString(b);
+        poi->Release();
+      }
+      if (object != nullptr) object->Release();
+      SysFreeString(file);
+    }
+  }
+  if (list != nullptr) list->Release();
+  if (config != nullptr) config->Release();
+  if (location != nullptr) location->Release();
+}
+
 void ShowAddresses(CMap& engine) {
   RmfReader* reader = engine.m_Rdr.get();
   if (reader == nullptr) {
@@ -468,6 +570,7 @@ void ShowAddresses(CMap& engine) {
     return;
   }
   std::printf("addresses (the map engine's library code, called directly):\n");
+  IDatabase* database = Create<IDatabase>(CLSID_Database);
   const std::size_t count = sizeof kAddresses / sizeof kAddresses[0];
   for (std::size_t i = 0; i < count; ++i) {
     const DemoAddress& a = kAddresses[i];
@@ -488,11 +591,21 @@ void ShowAddresses(CMap& engine) {
       // Both ways along the street, as a walker facing either way asks.
       for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
       ShowExploration(engine, a, foot);
+      if (database != nullptr) {
+        ShowNearby(engine, database, a, -1, 5);
+        ShowNearby(engine, database, a, bearing, 3);
+      }
     }
     const DemoAddress& b = kAddresses[(i + 1) % count];
     std::printf("    to %s %s:\n", b.street, b.number);
     ShowRoute(engine, true, a, b);
     ShowRoute(engine, false, a, b);
+  }
+  if (database == nullptr) {
+    std::printf("what is near: the database server's database object cannot be made\n");
+  } else {
+    database->DbClose();
+    database->Release();
   }
 }
 
@@ -517,6 +630,21 @@ CMap* OpenLinkedEngine() {
   return engine;
 }
 
+// Installs an in-process server as the phone's installer does: its
+// DllRegisterServer. CoCreateInstance loads the library again through the
+// registry; this handle is only for the registration.
+HRESULT RegisterServer(const std::string& library) {
+  HMODULE server = LoadLibraryW(platform::Utf8ToUtf16(library).c_str());
+  if (server == nullptr) {
+    std::fprintf(stderr, "cartovel-demo: cannot load %s: %s\n", library.c_str(), platform::LastModuleError());
+    return E_FAIL;
+  }
+  auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(server, "DllRegisterServer"));
+  const HRESULT hr = registerServer != nullptr ? registerServer() : E_FAIL;
+  FreeLibrary(server);
+  return hr;
+}
+
 int Fail(const char* what, HRESULT hr) {
   std::fprintf(stderr, "cartovel-demo: %s failed (%s)\n", what, Hex(hr).c_str());
   return 1;
@@ -539,18 +667,16 @@ int main(int argc, char** argv) {
   }
   std::printf("device root: %s\n", platform::DeviceRoot().c_str());
 
-  HMODULE server = LoadLibraryW(platform::Utf8ToUtf16(library).c_str());
-  if (server == nullptr) {
-    std::fprintf(stderr, "cartovel-demo: cannot load %s: %s\n", library.c_str(), platform::LastModuleError());
-    return 1;
-  }
-  auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(server, "DllRegisterServer"));
-  HRESULT hr = registerServer != nullptr ? registerServer() : E_FAIL;
-  // CoCreateInstance loads the library again through the registry; this
-  // handle was only for the registration.
-  FreeLibrary(server);
+  // The map engine, and the navigation engine and database server whose
+  // objects carry its point-of-interest searches.
+  HRESULT hr = RegisterServer(library);
   if (FAILED(hr)) return Fail("DllRegisterServer", hr);
   std::printf("registered: %s\n", library.c_str());
+  for (const char* name : {"VOV.so", "Dorvanta.so"}) {
+    const std::string path = ProgramFolder() + "/" + name;
+    if (FAILED(hr = RegisterServer(path))) return Fail(name, hr);
+    std::printf("registered: %s\n", path.c_str());
+  }
 
   hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(hr)) return Fail("CoInitializeEx", hr);

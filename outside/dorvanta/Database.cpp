@@ -8,9 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/core/VovLib.h"
 #include "outside/dorvanta/POISearchInfo.h"
 #include "platform/com/owners.h"
 #include "platform/os/device.h"
+#include "platform/os/text.h"
 
 namespace dorvanta {
 namespace {
@@ -45,6 +47,62 @@ HRESULT MakeSearchInfo(const PoiRecord& record, IDispatch** out) {
   info->put_Latitude(record.latitude);
   info->put_Longitude(record.longitude);
   *out = static_cast<IPOISearchInfo*>(info);
+  return S_OK;
+}
+
+// The user's own points are category 18: subcategory 1 private, 2 public.
+constexpr std::int16_t kUserPoiCategory = 18;
+constexpr std::int16_t kUserPoiPrivate = 1;
+
+// Puts one text of a record into a point-of-interest object's property.
+HRESULT PutText(IPOIObject* poi, HRESULT (STDMETHODCALLTYPE IPOIObject::*put)(BSTR), std::u16string_view text) {
+  com::Bstr value;
+  if (!value.Assign(text)) return E_OUTOFMEMORY;
+  return (poi->*put)(value);
+}
+
+HRESULT PutText(IPOIObject* poi, HRESULT (STDMETHODCALLTYPE IPOIObject::*put)(BSTR), const std::string& utf8) {
+  return PutText(poi, put, std::u16string_view(platform::Utf8ToUtf16(utf8)));
+}
+
+// A new point-of-interest object of the engine holding `record`, read from
+// the file the caller named `file`.
+HRESULT MakePOIObject(const PoiRecord& record, std::u16string_view file, IDispatch** out) {
+  *out = nullptr;
+  IUnknown* unknown = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_POIObject, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&unknown));
+  if (FAILED(hr)) return hr;
+  std::unique_ptr<IUnknown, com::Releaser> unknownOwner(unknown);
+  if (FAILED(hr = OleRun(unknown))) return hr;
+  IPOIObject* poi = nullptr;
+  if (FAILED(hr = unknown->QueryInterface(IID_IPOIObject, reinterpret_cast<void**>(&poi)))) return hr;
+  std::unique_ptr<IPOIObject, com::Releaser> owner(poi);
+
+  const bool userPoint = record.category == kUserPoiCategory;
+  const auto flag = [](bool value) { return static_cast<VARIANT_BOOL>(value ? VARIANT_TRUE : VARIANT_FALSE); };
+  const HRESULT steps[] = {
+      poi->SetKey(static_cast<LONG>(record.key)),
+      PutText(poi, &IPOIObject::SetName, record.name),
+      poi->SetLatitude(record.latitude),
+      poi->SetLongitude(record.longitude),
+      poi->SetCategoryNumber(record.category),
+      poi->SetSubCategoryNumber(record.subcategory),
+      PutText(poi, &IPOIObject::SetAddressNumber, record.houseNumber),
+      PutText(poi, &IPOIObject::SetStreet, record.street),
+      PutText(poi, &IPOIObject::SetCity, record.city),
+      PutText(poi, &IPOIObject::SetZipCode, record.postalCode),
+      PutText(poi, &IPOIObject::SetCountry, record.country),
+      PutText(poi, &IPOIObject::SetPhoneNumber, record.phone),
+      PutText(poi, &IPOIObject::SetPDBFile, file),
+      poi->SetIsUserPOI(flag(userPoint)),
+      poi->SetIsPrivate(flag(userPoint && record.subcategory == kUserPoiPrivate)),
+  };
+  for (HRESULT step : steps) {
+    if (FAILED(step)) return step;
+  }
+  IDispatch* dispatch = nullptr;
+  if (FAILED(hr = poi->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) return hr;
+  *out = dispatch;
   return S_OK;
 }
 
@@ -176,6 +234,24 @@ HRESULT CDatabase::DbPOIAcceptFound(BSTR inFile, ULONG inKey, VARIANT_BOOL* outA
       *outAccepted = VARIANT_TRUE;
     }
     return S_OK;
+  });
+}
+
+HRESULT CDatabase::DbPOIGetRecord(BSTR inFile, ULONG inKey, IDispatch** outPOI, VARIANT_BOOL* outSuccess) {
+  if (outPOI == nullptr || outSuccess == nullptr) return E_POINTER;
+  *outPOI = nullptr;
+  *outSuccess = VARIANT_FALSE;
+  return com::Guarded([&] {
+    PoiRecord record;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      PoiStore* store = Find(inFile);
+      if (store == nullptr || store->Get(inKey, record) != DorvantaResult::kOk) return S_OK;
+    }
+    // The engine's object is made outside the lock: its server may call back.
+    HRESULT hr = MakePOIObject(record, TextOf(inFile), outPOI);
+    if (SUCCEEDED(hr)) *outSuccess = VARIANT_TRUE;
+    return hr;
   });
 }
 

@@ -27,8 +27,15 @@ class CDatabase final : public com::ComClass<CDatabase, IDatabase> {
   HRESULT STDMETHODCALLTYPE DbClose() override;
   HRESULT STDMETHODCALLTYPE DbPOIListSearchInfos(BSTR inFile, VARIANT* inOutList, VARIANT_BOOL* outFound) override;
   HRESULT STDMETHODCALLTYPE DbPOIAcceptFound(BSTR inFile, ULONG inKey, VARIANT_BOOL* outAccepted) override;
+  // The record of a key as the navigation engine's point-of-interest object
+  // (VOV.POIObject, created through the registry), carrying the key, name,
+  // position, categories, address, phone and the file as the caller named
+  // it; category 18 marks a user point, subcategory 1 a private one. A file
+  // or key without a record answers S_OK with no object and the flag false;
+  // an object that cannot be made or filled answers its failure.
+  HRESULT STDMETHODCALLTYPE DbPOIGetRecord(BSTR inFile, ULONG inKey, IDispatch** outPOI,
+                                           VARIANT_BOOL* outSuccess) override;
 
-  HRESULT STDMETHODCALLTYPE DbPOIGetRecord(BSTR, ULONG, IDispatch**, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE DbPOIGetCategories(VARIANT*, LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE DbPOIGetSubCategories(SHORT, VARIANT*, LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE DbPOISetCachePages(SHORT) override { return E_NOTIMPL; }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/VovLib.h"
 #include "outside/dorvanta/DorvantaLib.h"
 #include "outside/dorvanta/PoiStore.h"
 #include "platform/com/runtime.h"
@@ -208,7 +209,18 @@ class DorvantaDatabase : public DorvantaServer {
   }
   void TearDown() override {
     if (db_ != nullptr) db_->Release();
+    if (engine_ != nullptr) FreeLibrary(engine_);
     DorvantaServer::TearDown();
+  }
+
+  // Registers the navigation engine's server, whose point-of-interest
+  // objects the database fills.
+  void RegisterEngine() {
+    engine_ = LoadLibraryW(platform::Utf8ToUtf16(VOV_LIBRARY_PATH).c_str());
+    ASSERT_NE(engine_, nullptr) << platform::LastModuleError();
+    auto registerEngine = reinterpret_cast<HRESULT (*)()>(GetProcAddress(engine_, "DllRegisterServer"));
+    ASSERT_NE(registerEngine, nullptr);
+    ASSERT_EQ(registerEngine(), S_OK);
   }
 
   static dorvanta::PoiRecord Record(std::uint32_t key, std::int16_t category, std::int16_t sub, double lat, double lon) {
@@ -249,6 +261,7 @@ class DorvantaDatabase : public DorvantaServer {
   std::filesystem::path folder_;
   std::vector<dorvanta::PoiRecord> points_;
   IDatabase* db_ = nullptr;
+  HMODULE engine_ = nullptr;
 };
 
 TEST_F(DorvantaDatabase, OpensTheDatabasesOfAFolderAndCountsTheirRecords) {
@@ -377,14 +390,117 @@ TEST_F(DorvantaDatabase, AcceptsAFoundEntryOnlyWhenItsFileHoldsTheKey) {
   EXPECT_EQ(Accepts(u"\\Maps\\NAME_POI_01.pdb", 7), VARIANT_FALSE);
 }
 
+// A text property of a point-of-interest object, as UTF-8.
+std::string Property(IPOIObject* poi, HRESULT (STDMETHODCALLTYPE IPOIObject::*get)(BSTR*)) {
+  BSTR text = nullptr;
+  EXPECT_EQ((poi->*get)(&text), S_OK);
+  std::string value = platform::Utf16ToUtf8(std::u16string_view(text == nullptr ? u"" : text, SysStringLen(text)));
+  SysFreeString(text);
+  return value;
+}
+
+TEST_F(DorvantaDatabase, ReadsARecordIntoTheEnginesPointOfInterestObject) {
+  dorvanta::PoiRecord shop = Record(9, 13, 2, 53.5561, 13.2608);
+  shop.name = "Bäckerei am Markt";
+  shop.houseNumber = "12a";
+  shop.street = "Treptower Straße";
+  shop.city = "Neubrandenburg";
+  shop.postalCode = "17033";
+  dorvanta::PoiRecord mine = Record(41, 18, 1, 53.5570, 13.2610);
+  mine.phone = "+49 395 555 0100";
+  mine.country = "Germany";
+  Write("Shops.pdb", {shop, mine});
+  ASSERT_EQ(Open(u"\\Maps"), 3);
+
+  const auto read = [this](const std::u16string& file, ULONG key, IPOIObject** out) {
+    Text text(file);
+    IDispatch* object = nullptr;
+    VARIANT_BOOL success = 1;
+    HRESULT hr = db_->DbPOIGetRecord(text, key, &object, &success);
+    *out = nullptr;
+    if (object != nullptr) {
+      EXPECT_EQ(object->QueryInterface(IID_IPOIObject, reinterpret_cast<void**>(out)), S_OK);
+      object->Release();
+    }
+    EXPECT_EQ(success != 0, *out != nullptr) << "the flag says whether an object came";
+    return hr;
+  };
+
+  // Without the engine's server there is no object to put a record in.
+  IPOIObject* poi = nullptr;
+  EXPECT_TRUE(FAILED(read(u"\\Maps\\Shops.pdb", 9, &poi)));
+  EXPECT_EQ(poi, nullptr);
+
+  ASSERT_NO_FATAL_FAILURE(RegisterEngine());
+
+  struct Row {
+    std::u16string file;
+    dorvanta::PoiRecord record;
+    bool userPoint;
+    bool privatePoint;
+  };
+  const Row rows[] = {{u"\\Maps\\Shops.pdb", shop, false, false},
+                      {u"\\maps\\SHOPS.pdb", mine, true, true},
+                      {u"\\Maps\\NAME_POI_01.pdb", points_[2], true, true},
+                      {u"\\Maps\\NAME_POI_01.pdb", points_[0], false, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(platform::Utf16ToUtf8(row.file) + " " + std::to_string(row.record.key));
+    ASSERT_EQ(read(row.file, row.record.key, &poi), S_OK);
+    ASSERT_NE(poi, nullptr);
+    LONG key = 0;
+    SHORT category = 0;
+    SHORT subcategory = 0;
+    double latitude = 0;
+    double longitude = 0;
+    VARIANT_BOOL user = 0;
+    VARIANT_BOOL privatePoint = 0;
+    EXPECT_EQ(poi->GetKey(&key), S_OK);
+    EXPECT_EQ(static_cast<ULONG>(key), row.record.key);
+    EXPECT_EQ(poi->GetCategoryNumber(&category), S_OK);
+    EXPECT_EQ(category, row.record.category);
+    EXPECT_EQ(poi->GetSubCategoryNumber(&subcategory), S_OK);
+    EXPECT_EQ(subcategory, row.record.subcategory);
+    EXPECT_EQ(poi->GetLatitude(&latitude), S_OK);
+    EXPECT_EQ(latitude, row.record.latitude);
+    EXPECT_EQ(poi->GetLongitude(&longitude), S_OK);
+    EXPECT_EQ(longitude, row.record.longitude);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetName), row.record.name);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetAddressNumber), row.record.houseNumber);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetStreet), row.record.street);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetCity), row.record.city);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetZipCode), row.record.postalCode);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetCountry), row.record.country);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetPhoneNumber), row.record.phone);
+    EXPECT_EQ(Property(poi, &IPOIObject::GetPDBFile), platform::Utf16ToUtf8(row.file));
+    EXPECT_EQ(poi->IsUserPOI(&user), S_OK);
+    EXPECT_EQ(user, row.userPoint ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(poi->IsPrivate(&privatePoint), S_OK);
+    EXPECT_EQ(privatePoint, row.privatePoint ? VARIANT_TRUE : VARIANT_FALSE);
+    poi->Release();
+  }
+
+  // Keys and files without a record: no object, the flag false, S_OK.
+  const std::pair<std::u16string, ULONG> missing[] = {{u"\\Maps\\Shops.pdb", 7},
+                                                      {u"\\Maps\\Empty.PDB", 9},
+                                                      {u"\\Maps\\Damaged.pdb", 9},
+                                                      {u"\\Maps\\Missing.pdb", 9},
+                                                      {u"", 9}};
+  for (const auto& [file, key] : missing) {
+    EXPECT_EQ(read(file, key, &poi), S_OK) << platform::Utf16ToUtf8(file) << " " << key;
+    EXPECT_EQ(poi, nullptr);
+  }
+  Text file(u"\\Maps\\Shops.pdb");
+  IDispatch* object = nullptr;
+  VARIANT_BOOL success = 0;
+  EXPECT_EQ(db_->DbPOIGetRecord(file, 9, nullptr, &success), E_POINTER);
+  EXPECT_EQ(db_->DbPOIGetRecord(file, 9, &object, nullptr), E_POINTER);
+}
+
 TEST_F(DorvantaDatabase, MethodsNotOfferedYetAnswerNotImplemented) {
   Text file(u"\\Maps\\NAME_POI_01.pdb");
-  IDispatch* poi = nullptr;
-  VARIANT_BOOL flag = 0;
   LONG value = 0;
   VARIANT list;
   VariantInit(&list);
-  EXPECT_EQ(db_->DbPOIGetRecord(file, 7, &poi, &flag), E_NOTIMPL);
   EXPECT_EQ(db_->DbPOIGetCategories(&list, &value), E_NOTIMPL);
   EXPECT_EQ(db_->DbPOISetCachePages(10), E_NOTIMPL);
   EXPECT_EQ(db_->DbPOINextFreeKey(file, &value), E_NOTIMPL);

@@ -5,7 +5,10 @@
 // hand out every point of the category once and no other, each search's
 // points nearest first; searches towards the east keep to the east; the
 // user's points of a database file, listed by the database server and
-// registered with the map engine, are found beside the map's.
+// registered with the map engine, are found beside the map's; every point
+// found, read back from its database file through the database server as
+// the engine's point-of-interest object, has the name and address of the
+// extract's object at its point (read with libosmium on their own).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,9 +27,11 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Utilities.h"
+#include "platform/os/text.h"
 #include "outside/dorvanta/PoiStore.h"
 #include "tests/mapengine/object/extract_addresses.h"
 #include "tests/mapengine/object/poi_search_fixture.h"
+#include "tests/tools/extract_tags.h"
 
 namespace {
 
@@ -109,16 +114,16 @@ TEST_F(DemoPOISearchTest, CategorySearchesHandOutEveryPointOnceNearestFirst) {
     for (const auto& [category, keys] : byCategory) {
       if (category == 0 || keys.size() < kFewestPoints) continue;
       for (const int direction : {0, 2}) {
-        TestSearchConfig* config = nullptr;
-        ASSERT_EQ(TestSearchConfig::CreateObject(&config), S_OK);
-        config->category = static_cast<SHORT>(category);
-        config->direction = direction;
+        IPOISearchConfigurationObject* config = NewConfig();
+        ASSERT_NE(config, nullptr);
+        config->SetCategoryNumber(static_cast<SHORT>(category));
+        config->SetSearchDirection(static_cast<Directions>(direction));
         std::vector<ULONG> found;
         double distance = 0.0;
         bool firstSearch = true;
         for (int call = 0; call < 400 && distance < kMaxDistanceKm; ++call) {
           const auto start = std::chrono::steady_clock::now();
-          const FoundPOIs result = Find(centre.latitude, centre.longitude, *config, true, distance);
+          const FoundPOIs result = Find(centre.latitude, centre.longitude, config, true, distance);
           millis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
           ASSERT_EQ(result.hr, S_OK);
           ASSERT_GT(result.distance, distance);
@@ -166,7 +171,6 @@ TEST_F(DemoPOISearchTest, CategorySearchesHandOutEveryPointOnceNearestFirst) {
             nearestFirst += result.points[0].key == nearest ? 1 : 0;
           }
         }
-        config->Release();
         EXPECT_EQ(distance, kMaxDistanceKm);
         ++runs;
         const std::set<ULONG> unique(found.begin(), found.end());
@@ -240,17 +244,16 @@ TEST_F(DemoPOISearchTest, UserPointsFromADatabaseFileAreFoundBesideTheMaps) {
   database->Release();
 
   // Every point, continued outwards: the map's and the user's, each once.
-  TestSearchConfig* config = nullptr;
-  ASSERT_EQ(TestSearchConfig::CreateObject(&config), S_OK);
+  IPOISearchConfigurationObject* config = NewConfig();
+  ASSERT_NE(config, nullptr);
   std::vector<FoundPOI> found;
   for (double distance = 0.0; distance < kMaxDistanceKm;) {
-    const FoundPOIs result = Find(latitude, longitude, *config, true, distance);
+    const FoundPOIs result = Find(latitude, longitude, config, true, distance);
     ASSERT_EQ(result.hr, S_OK);
     ASSERT_GT(result.distance, distance);
     distance = result.distance;
     found.insert(found.end(), result.points.begin(), result.points.end());
   }
-  config->Release();
   SysFreeString(path);
   std::vector<ULONG> user;
   std::set<ULONG> mapKeys;
@@ -264,6 +267,111 @@ TEST_F(DemoPOISearchTest, UserPointsFromADatabaseFileAreFoundBesideTheMaps) {
   EXPECT_EQ(user, (std::vector<ULONG>{501, 502, 503}));
   EXPECT_EQ(mapKeys.size() + user.size(), found.size());
   EXPECT_EQ(mapKeys.size(), points.size());
+}
+
+// A text property of a point-of-interest object, as UTF-8.
+std::string Text(IPOIObject* poi, HRESULT (STDMETHODCALLTYPE IPOIObject::*get)(BSTR*)) {
+  BSTR text = nullptr;
+  if ((poi->*get)(&text) != S_OK) return "(unreadable)";
+  std::string value = platform::Utf16ToUtf8(BstrView(text));
+  SysFreeString(text);
+  return value;
+}
+
+TEST_F(DemoPOISearchTest, EveryFoundPointIsReadBackWithTheExtractsNameAndAddress) {
+  std::vector<OsmAddress> addresses = ReadExtractAddresses(DEMO_OSM_PATH);
+  ASSERT_GE(addresses.size(), static_cast<std::size_t>(kCentres));
+  std::shuffle(addresses.begin(), addresses.end(), std::mt19937(kSeed + 1));
+  ASSERT_NO_FATAL_FAILURE(OpenMapFiles({DEMO_MAP_PATH, DEMO_POI_MAP_PATH, DEMO_POI_DATABASE_PATH}));
+  const std::map<ULONG, MapPoint> points = ReadPoints();
+  ExtractTags extract;
+  extract.Read(DEMO_OSM_PATH);
+  const std::string country = extract.Country();
+
+  IDatabase* database = Create<IDatabase>(CLSID_Database);
+  ASSERT_NE(database, nullptr);
+  std::set<std::string> opened;
+  std::size_t read = 0, matched = 0, areas = 0, wrong = 0;
+  for (int i = 0; i < kCentres; ++i) {
+    const DegreePoint centre = MapUnitsToDegrees(addresses[static_cast<std::size_t>(i)].point.x,
+                                                 addresses[static_cast<std::size_t>(i)].point.y);
+    // What is near: every category, continued outwards until the nearest
+    // 60 points are out.
+    IPOISearchConfigurationObject* config = NewConfig();
+    ASSERT_NE(config, nullptr);
+    std::vector<FoundPOI> found;
+    for (double distance = 0.0; distance < kMaxDistanceKm && found.size() < 60;) {
+      const FoundPOIs result = Find(centre.latitude, centre.longitude, config, true, distance);
+      ASSERT_EQ(result.hr, S_OK);
+      distance = result.distance;
+      found.insert(found.end(), result.points.begin(), result.points.end());
+    }
+    ASSERT_GE(found.size(), 60u);
+
+    for (const FoundPOI& entry : found) {
+      SCOPED_TRACE(entry.file + " " + std::to_string(entry.key));
+      BSTR file = SysAllocString(platform::Utf8ToUtf16(entry.file).c_str());
+      if (opened.insert(entry.file).second) {
+        LONG count = 0;
+        EXPECT_EQ(database->DbOpen(file, &count), S_OK);
+      }
+      IDispatch* object = nullptr;
+      VARIANT_BOOL success = VARIANT_FALSE;
+      const HRESULT hr = database->DbPOIGetRecord(file, entry.key, &object, &success);
+      SysFreeString(file);
+      ASSERT_EQ(hr, S_OK);
+      ASSERT_EQ(success, VARIANT_TRUE);
+      IPOIObject* poi = nullptr;
+      ASSERT_EQ(object->QueryInterface(IID_IPOIObject, reinterpret_cast<void**>(&poi)), S_OK);
+      object->Release();
+      ++read;
+
+      // The record is the map's point: its key, category and position.
+      const MapPoint& m = points.at(entry.key);
+      LONG key = 0;
+      SHORT category = 0;
+      double latitude = 0, longitude = 0;
+      poi->GetKey(&key);
+      poi->GetCategoryNumber(&category);
+      poi->GetLatitude(&latitude);
+      poi->GetLongitude(&longitude);
+      const TiPoint at{osm2rmf::LongitudeToUnits(longitude), osm2rmf::LatitudeToUnits(latitude)};
+      const bool samePoint = static_cast<ULONG>(key) == entry.key && category == m.category &&
+                             std::abs(latitude - m.latitude) < 1e-5 && std::abs(longitude - m.longitude) < 1e-5;
+
+      // Its name, address and phone are those of an object of the extract
+      // drawn at that point.
+      dorvanta::PoiRecord said;
+      said.name = Text(poi, &IPOIObject::GetName);
+      said.houseNumber = Text(poi, &IPOIObject::GetAddressNumber);
+      said.street = Text(poi, &IPOIObject::GetStreet);
+      said.city = Text(poi, &IPOIObject::GetCity);
+      said.postalCode = Text(poi, &IPOIObject::GetZipCode);
+      said.country = Text(poi, &IPOIObject::GetCountry);
+      said.phone = Text(poi, &IPOIObject::GetPhoneNumber);
+      EXPECT_EQ(Text(poi, &IPOIObject::GetPDBFile), entry.file);
+      poi->Release();
+      bool tagged = false;
+      const auto [from, to] = extract.At(at);
+      for (auto it = from; it != to && !tagged; ++it) tagged = SameAsTags(said, it->second, country);
+      if (samePoint && tagged) {
+        ++matched;
+      } else if (samePoint && from == to && extract.IsArea(said.name)) {
+        ++areas;  // a multipolygon's point, at the mean of its rings
+      } else if (++wrong <= 10) {
+        ADD_FAILURE() << "\"" << said.name << "\" " << said.houseNumber << " " << said.street << ", " << said.city
+                      << (samePoint ? ": not the tags of an object at its point" : ": not the map's point");
+      }
+    }
+  }
+  database->DbClose();
+  database->Release();
+  std::printf("%zu points found from %d addresses read back through the database server: %zu with the name, "
+              "address and phone of the extract's object at their point, %zu multipolygon points by name, %zu "
+              "wrong\n",
+              read, kCentres, matched, areas, wrong);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(matched + areas, read);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // What the point-of-interest search tests share: the navigation engine's and
 // the database server's libraries registered in the test's device root (the
 // search's location object and its lists are their objects, created through
-// the registry as on a device), a search configuration of the test's own
-// (the engine's own object gets its setters with the engine), and one call of
-// IMap::FindPOIs read back as (database file, key) entries.
+// the registry as on a device), the engine's search configurations, and one
+// call of IMap::FindPOIs read back as (database file, key) entries.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +16,6 @@
 #include "platform/com/atl.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/map_engine_fixture.h"
-#include "tests/mapengine/object/test_search_config.h"
 
 // One found point as the caller's list holds it.
 struct FoundPOI {
@@ -39,6 +37,20 @@ class POISearchTest : public MapEngineTest {
     MapEngineTest::SetUp();
     ASSERT_NO_FATAL_FAILURE(RegisterServers({VOV_LIBRARY_PATH, DORVANTA_LIBRARY_PATH}));
   }
+  void TearDown() override {
+    for (IPOISearchConfigurationObject* c : configs_) c->Release();
+    configs_.clear();
+    MapEngineTest::TearDown();
+  }
+
+  // A new search configuration of the navigation engine with the defaults
+  // of a new search; the test keeps it until it ends.
+  IPOISearchConfigurationObject* NewConfig() {
+    IPOISearchConfigurationObject* config =
+        Create<IPOISearchConfigurationObject>(CLSID_POISearchConfigurationObject);
+    if (config != nullptr) configs_.push_back(config);
+    return config;
+  }
 
   // An object of a registered class, asked for `I`.
   template <class I>
@@ -58,16 +70,20 @@ class POISearchTest : public MapEngineTest {
   }
 
   // One search from `latitude`, `longitude` starting at `distance` km.
-  FoundPOIs Find(double latitude, double longitude, TestSearchConfig& config, bool removeDuplicates,
+  FoundPOIs Find(double latitude, double longitude, IPOISearchConfigurationObject* config, bool removeDuplicates,
                  double distance) {
     FoundPOIs out;
     ILocationObject* location = Location(latitude, longitude);
     IFoundPOIIndexes* list = Create<IFoundPOIIndexes>(CLSID_FoundPOIIndexes);
-    if (location == nullptr || list == nullptr) return out;
+    if (location == nullptr || list == nullptr || config == nullptr) {
+      if (location != nullptr) location->Release();
+      if (list != nullptr) list->Release();
+      return out;
+    }
     IUnknown* found = list;
     VARIANT_BOOL any = VARIANT_FALSE;
     out.distance = distance;
-    out.hr = map_->FindPOIs(location, static_cast<IPOISearchConfigurationObject*>(&config),
+    out.hr = map_->FindPOIs(location, config,
                             removeDuplicates ? VARIANT_TRUE : VARIANT_FALSE, &found, &out.distance, &any);
     out.found = any != 0;
     LONG count = 0;
@@ -86,4 +102,5 @@ class POISearchTest : public MapEngineTest {
     return out;
   }
 
+  std::vector<IPOISearchConfigurationObject*> configs_;
 };

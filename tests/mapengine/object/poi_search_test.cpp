@@ -116,26 +116,15 @@ class FindPOIsTest : public POISearchTest {
     info->Release();
   }
 
-  FoundPOIs Find(TestSearchConfig& config, bool removeDuplicates = true, double distance = 0.0) {
+  FoundPOIs Find(IPOISearchConfigurationObject* config, bool removeDuplicates = true, double distance = 0.0) {
     return POISearchTest::Find(kCentreLatitude, kCentreLongitude, config, removeDuplicates, distance);
   }
-
-  TestSearchConfig* NewConfig() {
-    TestSearchConfig* config = nullptr;
-    EXPECT_EQ(TestSearchConfig::CreateObject(&config), S_OK);
-    configs_.push_back(config);
-    return config;
-  }
-  void TearDown() override {
-    for (TestSearchConfig* c : configs_) c->Release();
-    POISearchTest::TearDown();
-  }
-  std::vector<TestSearchConfig*> configs_;
 };
 
 TEST_F(FindPOIsTest, ContinuedSearchesGoOutwardsNearestFirstWithoutLossOrRepetition) {
   ASSERT_NO_FATAL_FAILURE(OpenTown());
-  TestSearchConfig& config = *NewConfig();
+  IPOISearchConfigurationObject* config = NewConfig();
+  ASSERT_NE(config, nullptr);
   std::vector<ULONG> all;
   double distance = 0.0;
   double previous = -1.0;
@@ -186,11 +175,12 @@ TEST_F(FindPOIsTest, CategoriesSubcategoriesAndDirectionsChooseThePoints) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TestSearchConfig& config = *NewConfig();
-    config.category = c.category;
-    config.subcategory = c.subcategory;
-    config.direction = c.direction;
-    config.heading = c.heading;
+    IPOISearchConfigurationObject* config = NewConfig();
+    ASSERT_NE(config, nullptr);
+    config->SetCategoryNumber(c.category);
+    config->SetSubCategoryNumber(c.subcategory);
+    config->SetSearchDirection(static_cast<Directions>(c.direction));
+    config->SetCurrentHeadingDegrees(c.heading);
     std::vector<ULONG> keys;
     double distance = 0.0;
     for (int searches = 0; searches < 50 && distance < kMaxDistanceKm; ++searches) {
@@ -209,16 +199,18 @@ TEST_F(FindPOIsTest, UserPointsAreFoundBesideTheMapsAndAloneWhenOnlyTheyAreAsked
   RegisterUser(u"\\CompactFlash\\Maps\\user.pdb", 77, 18, 1, -20, -20);  // about 28 m south-west
   RegisterUser(u"\\CompactFlash\\Maps\\user.pdb", 78, 3, 2, 0, 1000);    // 1 km north
 
-  TestSearchConfig& all = *NewConfig();
+  IPOISearchConfigurationObject* all = NewConfig();
+  ASSERT_NE(all, nullptr);
   const FoundPOIs near = Find(all);
   ASSERT_FALSE(near.points.empty());
   EXPECT_EQ(near.points[0], (FoundPOI{"\\CompactFlash\\Maps\\user.pdb", 77}));
   EXPECT_EQ(Keys(near), (std::vector<ULONG>{77, 5, 1}));
 
   // Category 3, subcategory 2 keeps the user point of that category.
-  TestSearchConfig& three = *NewConfig();
-  three.category = 3;
-  three.subcategory = 2;
+  IPOISearchConfigurationObject* three = NewConfig();
+  ASSERT_NE(three, nullptr);
+  three->SetCategoryNumber(3);
+  three->SetSubCategoryNumber(2);
   std::vector<ULONG> keys;
   for (double distance = 0.0; distance < kMaxDistanceKm;) {
     const FoundPOIs found = Find(three, true, distance);
@@ -230,16 +222,18 @@ TEST_F(FindPOIsTest, UserPointsAreFoundBesideTheMapsAndAloneWhenOnlyTheyAreAsked
 
   // Private only and public only together are public only: the user points
   // alone.
-  TestSearchConfig& users = *NewConfig();
-  users.privateOnly = true;
-  users.publicOnly = true;
+  IPOISearchConfigurationObject* users = NewConfig();
+  ASSERT_NE(users, nullptr);
+  users->SetUserPrivateOnly(VARIANT_TRUE);
+  users->SetUserPublicOnly(VARIANT_TRUE);
   const FoundPOIs own = Find(users);
   EXPECT_EQ(Keys(own), (std::vector<ULONG>{77, 78}));
 }
 
 TEST_F(FindPOIsTest, WithoutAnyPointOfInterestTheSearchEndsAtTheFarthestDistance) {
   ASSERT_NO_FATAL_FAILURE(OpenTown(false));
-  TestSearchConfig& config = *NewConfig();
+  IPOISearchConfigurationObject* config = NewConfig();
+  ASSERT_NE(config, nullptr);
   const FoundPOIs found = Find(config);
   EXPECT_EQ(found.hr, S_OK);
   EXPECT_FALSE(found.found);
@@ -262,8 +256,9 @@ TEST_F(FindPOIsTest, ATimeLimitStopsTheSearchWhereItGot) {
   ASSERT_NO_FATAL_FAILURE(OpenTown());
   RunningClock clock(SYSTEMTIME{2026, 12, 5, 11, 10, 59, 30, 0});
   platform::SetClock(&clock);
-  TestSearchConfig& config = *NewConfig();
-  config.maxTime = 2;
+  IPOISearchConfigurationObject* config = NewConfig();
+  ASSERT_NE(config, nullptr);
+  config->SetMaxSearchTime(2);
   const FoundPOIs found = Find(config);
   platform::SetClock(nullptr);
   EXPECT_EQ(found.hr, S_OK);
@@ -273,7 +268,8 @@ TEST_F(FindPOIsTest, ATimeLimitStopsTheSearchWhereItGot) {
 
 TEST_F(FindPOIsTest, ArgumentsAreChecked) {
   ASSERT_NO_FATAL_FAILURE(OpenTown());
-  TestSearchConfig& config = *NewConfig();
+  IPOISearchConfigurationObject* config = NewConfig();
+  ASSERT_NE(config, nullptr);
   ILocationObject* location = Location(kCentreLatitude, kCentreLongitude);
   IFoundPOIIndexes* list = Create<IFoundPOIIndexes>(CLSID_FoundPOIIndexes);
   ASSERT_NE(location, nullptr);
@@ -281,7 +277,7 @@ TEST_F(FindPOIsTest, ArgumentsAreChecked) {
   IUnknown* found = list;
   double distance = 0.0;
   VARIANT_BOOL any = VARIANT_TRUE;
-  IPOISearchConfigurationObject* c = &config;
+  IPOISearchConfigurationObject* c = config;
   EXPECT_EQ(map_->FindPOIs(nullptr, c, VARIANT_TRUE, &found, &distance, &any), E_POINTER);
   EXPECT_EQ(map_->FindPOIs(location, nullptr, VARIANT_TRUE, &found, &distance, &any), E_POINTER);
   EXPECT_EQ(map_->FindPOIs(location, c, VARIANT_TRUE, nullptr, &distance, &any), E_POINTER);
