@@ -1,27 +1,13 @@
 #include "engine/core/ValueObjects.h"
 
-namespace {
+#include <utility>
 
-template <class T>
-HRESULT ValueOut(T* out, T value) {
-  if (out == nullptr) return E_POINTER;
-  *out = value;
-  return S_OK;
-}
+#include "engine/core/ValueAccess.h"
 
-// A new copy of the text for the caller, who frees it.
-HRESULT TextOut(BSTR* out, const com::Bstr& text) {
-  if (out == nullptr) return E_POINTER;
-  *out = SysAllocStringLen(text, SysStringLen(text));
-  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
-}
-
-HRESULT TextIn(com::Bstr& field, BSTR text) {
-  return field.Assign(std::u16string_view(text == nullptr ? u"" : text, SysStringLen(text))) ? S_OK
-                                                                                            : E_OUTOFMEMORY;
-}
-
-}  // namespace
+using vov::detail::Flag;
+using vov::detail::TextIn;
+using vov::detail::TextOut;
+using vov::detail::ValueOut;
 
 // ---- CLocationObject ----------------------------------------------------------------
 
@@ -37,11 +23,33 @@ HRESULT CLocationObject::GetLongitudeDegrees(SHORT*) { return E_NOTIMPL; }
 HRESULT CLocationObject::GetLongitudeMinutes(SHORT*) { return E_NOTIMPL; }
 HRESULT CLocationObject::GetLongitudeSeconds(double*) { return E_NOTIMPL; }
 HRESULT CLocationObject::SetLongitudeDegreesMinutesSeconds(SHORT, SHORT, double) { return E_NOTIMPL; }
-HRESULT CLocationObject::SetDescription(BSTR) { return E_NOTIMPL; }
+HRESULT CLocationObject::SetDescription(BSTR newVal) { return TextIn(m_bstrDescription, newVal); }
 HRESULT CLocationObject::GetName(BSTR* pVal) { return TextOut(pVal, m_bstrName); }
 HRESULT CLocationObject::SetName(BSTR newVal) { return TextIn(m_bstrName, newVal); }
-HRESULT CLocationObject::GetDescription(BSTR*) { return E_NOTIMPL; }
-HRESULT CLocationObject::SetLocation(ILocationObject*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetDescription(BSTR* pVal) { return TextOut(pVal, m_bstrDescription); }
+// Everything is read from the other object before anything here changes, so a
+// failed read leaves this location as it was (and copying from itself works).
+HRESULT CLocationObject::SetLocation(ILocationObject* other) {
+  if (other == nullptr) return E_POINTER;
+  BSTR description = nullptr;
+  BSTR name = nullptr;
+  double latitude = 0.0;
+  double longitude = 0.0;
+  HRESULT hr = other->GetDescription(&description);
+  if (SUCCEEDED(hr)) hr = other->GetName(&name);
+  if (SUCCEEDED(hr)) hr = other->GetLatitude(&latitude);
+  if (SUCCEEDED(hr)) hr = other->GetLongitude(&longitude);
+  com::Bstr ownedDescription;
+  com::Bstr ownedName;
+  ownedDescription.Reset(description);
+  ownedName.Reset(name);
+  if (FAILED(hr)) return hr;
+  m_bstrDescription = std::move(ownedDescription);
+  m_bstrName = std::move(ownedName);
+  m_dLatitude = latitude;
+  m_dLongitude = longitude;
+  return S_OK;
+}
 HRESULT CLocationObject::SetLatitude(double newVal) {
   m_dLatitude = newVal;
   return S_OK;
@@ -50,8 +58,25 @@ HRESULT CLocationObject::SetLongitude(double newVal) {
   m_dLongitude = newVal;
   return S_OK;
 }
-HRESULT CLocationObject::IsValid(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLocation(ILocationObject**) { return E_NOTIMPL; }
+// (0, 0) is the "no position" value. A valid location answers 1 rather than
+// VARIANT_TRUE (-1): clients of the type library test for the value 1.
+HRESULT CLocationObject::IsValid(VARIANT_BOOL* pVal) {
+  return ValueOut(pVal, static_cast<VARIANT_BOOL>(m_dLatitude != 0.0 || m_dLongitude != 0.0 ? 1 : 0));
+}
+HRESULT CLocationObject::GetLocation(ILocationObject** pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  CLocationObject* copy = nullptr;
+  HRESULT hr = CreateObject(&copy);
+  if (FAILED(hr)) return hr;
+  hr = copy->SetLocation(this);
+  if (FAILED(hr)) {
+    copy->Release();
+    return hr;
+  }
+  *pVal = copy;
+  return S_OK;
+}
 HRESULT CLocationObject::GetLatitude(double* pVal) { return ValueOut(pVal, m_dLatitude); }
 HRESULT CLocationObject::GetLongitude(double* pVal) { return ValueOut(pVal, m_dLongitude); }
 HRESULT CLocationObject::GetBearing(HeadingType, ILocationObject*, BSTR*) { return E_NOTIMPL; }
@@ -152,11 +177,11 @@ HRESULT CPOISearchConfigurationObject::SetMaxSearchTime(SHORT newVal) {
   return S_OK;
 }
 HRESULT CPOISearchConfigurationObject::SetUserPrivateOnly(VARIANT_BOOL newVal) {
-  m_bUserPrivateOnly = newVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  m_bUserPrivateOnly = Flag(newVal);
   return S_OK;
 }
 HRESULT CPOISearchConfigurationObject::SetUserPublicOnly(VARIANT_BOOL newVal) {
-  m_bUserPublicOnly = newVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  m_bUserPublicOnly = Flag(newVal);
   return S_OK;
 }
 HRESULT CPOISearchConfigurationObject::SetDistanceStarting(double newVal) {
@@ -172,6 +197,6 @@ HRESULT CPOISearchConfigurationObject::SetSearchDirection(Directions newVal) {
   return S_OK;
 }
 HRESULT CPOISearchConfigurationObject::SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) {
-  m_bIncludeUserPrivateAsWell = newVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  m_bIncludeUserPrivateAsWell = Flag(newVal);
   return S_OK;
 }

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/core/VovLib.h"
 #include "platform/com/runtime.h"
@@ -28,6 +30,61 @@ class VovServer : public ComServerTest {
   VovServer() : ComServerTest(VOV_LIBRARY_PATH) {}
 };
 
+// One numeric or flag property of interface I, read and written through its
+// slots; every value travels as a double, which holds each of them exactly.
+// Each row names the value of a new object, then writes two values in turn and
+// names what must be read back.
+struct Written {
+  double value;
+  double read;
+};
+
+template <class I>
+struct NumberProperty {
+  const char* name;
+  std::function<HRESULT(I*, double)> set;
+  std::function<HRESULT(I*, double*)> get;  // a null out pointer is passed on as null
+  double fresh;
+  Written first;
+  Written second;
+};
+
+template <class T, class I, class Setter, class Getter>
+NumberProperty<I> Number(const char* name, Setter setter, Getter getter, double fresh, Written first,
+                         Written second) {
+  return {name, [setter](I* object, double value) { return (object->*setter)(static_cast<T>(value)); },
+          [getter](I* object, double* out) {
+            if (out == nullptr) return (object->*getter)(nullptr);
+            T value{};
+            HRESULT hr = (object->*getter)(&value);
+            *out = static_cast<double>(value);
+            return hr;
+          },
+          fresh, first, second};
+}
+
+// Reads the values of a new object, then writes every property of the table
+// before reading any back, once with the first values and once with the
+// second, so that two properties sharing one field show up. Null out pointers
+// answer E_POINTER.
+template <class I>
+void ExpectNumbersRoundTrip(I* object, const std::vector<NumberProperty<I>>& table) {
+  for (const NumberProperty<I>& row : table) {
+    double read = -12345.0;
+    EXPECT_EQ(row.get(object, &read), S_OK) << row.name;
+    EXPECT_EQ(read, row.fresh) << row.name << " of a new object";
+  }
+  for (Written NumberProperty<I>::*round : {&NumberProperty<I>::first, &NumberProperty<I>::second}) {
+    for (const NumberProperty<I>& row : table) EXPECT_EQ(row.set(object, (row.*round).value), S_OK) << row.name;
+    for (const NumberProperty<I>& row : table) {
+      double read = -12345.0;
+      EXPECT_EQ(row.get(object, &read), S_OK) << row.name;
+      EXPECT_EQ(read, (row.*round).read) << row.name;
+    }
+  }
+  for (const NumberProperty<I>& row : table) EXPECT_EQ(row.get(object, nullptr), E_POINTER) << row.name;
+}
+
 TEST_F(VovServer, RegistersEachValueObjectUnderItsProgIdAndUnregisters) {
   ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
   // A second process would find the registration on disk.
@@ -38,7 +95,10 @@ TEST_F(VovServer, RegistersEachValueObjectUnderItsProgIdAndUnregisters) {
   };
   const Row rows[] = {{u"VOV.AddressObject", CLSID_AddressObject},
                       {u"VOV.LocationObject", CLSID_LocationObject},
-                      {u"VOV.POISearchConfigurationObject", CLSID_POISearchConfigurationObject}};
+                      {u"VOV.POISearchConfigurationObject", CLSID_POISearchConfigurationObject},
+                      {u"VOV.POIObject", CLSID_POIObject},
+                      {u"VOV.POICategoryObject", CLSID_POICategoryObject},
+                      {u"VOV.POISubCategoryObject", CLSID_POISubCategoryObject}};
   for (const Row& row : rows) {
     SCOPED_TRACE(platform::Utf16ToUtf8(row.progId));
     CLSID found{};
@@ -151,6 +211,308 @@ TEST_F(VovServer, LocationAndSearchConfigurationAnswerTheirSlots) {
   EXPECT_EQ(Text(text), u"");
   EXPECT_EQ(config->GetMaxSearchResults(nullptr), E_POINTER);
   EXPECT_EQ(config->GetMainSearchString(nullptr), E_POINTER);
+  EXPECT_EQ(config->Release(), 0u);
+}
+
+struct TextProperty {
+  const char16_t* name;
+  HRESULT (IPOIObject::*set)(BSTR);
+  HRESULT (IPOIObject::*get)(BSTR*);
+};
+
+// The texts of a point, its name and description (kept by the inner location
+// object) among them.
+const TextProperty kPoiTexts[] = {
+    {u"Name", &IPOIObject::SetName, &IPOIObject::GetName},
+    {u"Description", &IPOIObject::SetDescription, &IPOIObject::GetDescription},
+    {u"Author", &IPOIObject::SetAuthor, &IPOIObject::GetAuthor},
+    {u"Date", &IPOIObject::SetDate, &IPOIObject::GetDate},
+    {u"ThirdPartyId", &IPOIObject::SetThirdPartyId, &IPOIObject::GetThirdPartyId},
+    {u"Tags", &IPOIObject::SetTags, &IPOIObject::GetTags},
+    {u"HoursOfOperation", &IPOIObject::SetHoursOfOperation, &IPOIObject::GetHoursOfOperation},
+    {u"AddressNumber", &IPOIObject::SetAddressNumber, &IPOIObject::GetAddressNumber},
+    {u"Street", &IPOIObject::SetStreet, &IPOIObject::GetStreet},
+    {u"City", &IPOIObject::SetCity, &IPOIObject::GetCity},
+    {u"State", &IPOIObject::SetState, &IPOIObject::GetState},
+    {u"Country", &IPOIObject::SetCountry, &IPOIObject::GetCountry},
+    {u"ZipCode", &IPOIObject::SetZipCode, &IPOIObject::GetZipCode},
+    {u"PhoneNumber", &IPOIObject::SetPhoneNumber, &IPOIObject::GetPhoneNumber},
+    {u"FaxNumber", &IPOIObject::SetFaxNumber, &IPOIObject::GetFaxNumber},
+    {u"WebAddress", &IPOIObject::SetWebAddress, &IPOIObject::GetWebAddress},
+    {u"Email", &IPOIObject::SetEmail, &IPOIObject::GetEmail},
+    {u"MediaFile", &IPOIObject::SetMediaFile, &IPOIObject::GetMediaFile},
+    {u"PDBFile", &IPOIObject::SetPDBFile, &IPOIObject::GetPDBFile},
+};
+
+std::u16string ReadText(IPOIObject* poi, const TextProperty& row) {
+  BSTR out = nullptr;
+  EXPECT_EQ((poi->*row.get)(&out), S_OK);
+  EXPECT_NE(out, nullptr);
+  return Text(out);
+}
+
+VARIANT_BOOL HasMedia(IPOIObject* poi) {
+  VARIANT_BOOL has = 7;
+  EXPECT_EQ(poi->HasMediaFile(&has), S_OK);
+  return has;
+}
+
+// What the database server writes into a point from a record, read back field
+// by field: each text lands in its own field, a copy of the caller's.
+TEST_F(VovServer, POIObjectStartsEmptyAndKeepsEachTextOfItsRecord) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IPOIObject* poi = nullptr;
+  ASSERT_EQ(Create(u"VOV.POIObject", &poi), S_OK);
+  for (const TextProperty& row : kPoiTexts) {
+    EXPECT_EQ(ReadText(poi, row), u"") << platform::Utf16ToUtf8(row.name);
+  }
+  EXPECT_EQ(HasMedia(poi), VARIANT_FALSE);
+
+  auto valueOf = [](const TextProperty& row) { return std::u16string(u"«") + row.name + u"» Straße 7"; };
+  for (const TextProperty& row : kPoiTexts) {
+    BSTR text = SysAllocString(valueOf(row).c_str());
+    EXPECT_EQ((poi->*row.set)(text), S_OK);
+    SysFreeString(text);
+  }
+  for (const TextProperty& row : kPoiTexts) {
+    EXPECT_EQ(ReadText(poi, row), valueOf(row)) << platform::Utf16ToUtf8(row.name);
+    EXPECT_EQ((poi->*row.get)(nullptr), E_POINTER) << platform::Utf16ToUtf8(row.name);
+  }
+  EXPECT_EQ(HasMedia(poi), VARIANT_TRUE);
+  EXPECT_EQ(poi->HasMediaFile(nullptr), E_POINTER);
+
+  // A null text empties a field, the media file's flag with it.
+  for (const TextProperty& row : kPoiTexts) {
+    EXPECT_EQ((poi->*row.set)(nullptr), S_OK);
+    EXPECT_EQ(ReadText(poi, row), u"") << platform::Utf16ToUtf8(row.name);
+  }
+  EXPECT_EQ(HasMedia(poi), VARIANT_FALSE);
+  EXPECT_EQ(poi->Release(), 0u);
+}
+
+// Numbers and flags start empty (key and found index -1, the rest 0 or false)
+// and each keeps its own value; flags come back as VARIANT_TRUE whatever
+// non-zero value was written.
+TEST_F(VovServer, POIObjectStartsEmptyAndKeepsItsNumbersAndFlags) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IPOIObject* poi = nullptr;
+  ASSERT_EQ(Create(u"VOV.POIObject", &poi), S_OK);
+  using P = IPOIObject;
+  const std::vector<NumberProperty<P>> table = {
+      Number<LONG, P>("Key", &P::SetKey, &P::GetKey, -1, {4711, 4711}, {-2147483647 - 1, -2147483647 - 1}),
+      Number<LONG, P>("FoundIndex", &P::SetFoundIndex, &P::GetFoundIndex, -1, {12, 12}, {0, 0}),
+      Number<SHORT, P>("CategoryNumber", &P::SetCategoryNumber, &P::GetCategoryNumber, 0, {18, 18}, {-32768, -32768}),
+      Number<SHORT, P>("SubCategoryNumber", &P::SetSubCategoryNumber, &P::GetSubCategoryNumber, 0, {2, 2},
+                       {32767, 32767}),
+      Number<VARIANT_BOOL, P>("IsUserPOI", &P::SetIsUserPOI, &P::IsUserPOI, 0, {5, VARIANT_TRUE}, {0, 0}),
+      Number<VARIANT_BOOL, P>("IsPrivate", &P::SetIsPrivate, &P::IsPrivate, 0, {0, 0}, {1, VARIANT_TRUE}),
+      Number<VARIANT_BOOL, P>("CanModifyRMFFields", &P::SetCanModifyRMFFields, &P::CanModifyRMFFields, 0,
+                              {VARIANT_TRUE, VARIANT_TRUE}, {0, 0}),
+      Number<double, P>("LatitudeOffset", &P::SetLatitudeOffset, &P::GetLatitudeOffset, 0, {0.25, 0.25},
+                        {-1e-7, -1e-7}),
+      Number<double, P>("LongitudeOffset", &P::SetLongitudeOffset, &P::GetLongitudeOffset, 0, {-0.5, -0.5},
+                        {3.75, 3.75}),
+      Number<double, P>("Latitude", &P::SetLatitude, &P::GetLatitude, 0, {53.5566, 53.5566}, {-33.25, -33.25}),
+      Number<double, P>("Longitude", &P::SetLongitude, &P::GetLongitude, 0, {13.2612, 13.2612}, {0, 0}),
+      Number<SideOfStreet, P>("SideOfStreet", &P::SetSideOfStreet, &P::GetSideOfStreet, UnknownSide,
+                              {RightSide, RightSide}, {LeftSide, LeftSide}),
+  };
+  ExpectNumbersRoundTrip(poi, table);
+  EXPECT_EQ(poi->Release(), 0u);
+}
+
+VARIANT_BOOL Validity(IPOIObject* poi) {
+  VARIANT_BOOL valid = 7;
+  EXPECT_EQ(poi->IsValid(&valid), S_OK);
+  return valid;
+}
+
+// Name, description and position live in the point's inner location object:
+// a copy handed out by GetLocation holds them, and SetLocation takes them from
+// another location object.
+TEST_F(VovServer, POIObjectKeepsItsPositionInItsInnerLocation) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IPOIObject* poi = nullptr;
+  ASSERT_EQ(Create(u"VOV.POIObject", &poi), S_OK);
+  EXPECT_EQ(Validity(poi), VARIANT_FALSE);
+
+  // Only (0, 0) means no position; a valid one answers 1, not VARIANT_TRUE.
+  struct Case {
+    double latitude;
+    double longitude;
+    VARIANT_BOOL valid;
+  };
+  for (const Case& c : {Case{0, 10, 1}, Case{-33.5, 0, 1}, Case{0, 0, 0}, Case{0.000001, -0.000001, 1}}) {
+    EXPECT_EQ(poi->SetLatitude(c.latitude), S_OK);
+    EXPECT_EQ(poi->SetLongitude(c.longitude), S_OK);
+    EXPECT_EQ(Validity(poi), c.valid) << c.latitude << ", " << c.longitude;
+  }
+  EXPECT_EQ(poi->IsValid(nullptr), E_POINTER);
+
+  BSTR name = SysAllocString(u"Marienkirche");
+  BSTR description = SysAllocString(u"Konzertkirche");
+  EXPECT_EQ(poi->SetName(name), S_OK);
+  EXPECT_EQ(poi->SetDescription(description), S_OK);
+  EXPECT_EQ(poi->SetLatitude(53.5574), S_OK);
+  EXPECT_EQ(poi->SetLongitude(13.2606), S_OK);
+  SysFreeString(name);
+  SysFreeString(description);
+
+  ILocationObject* copy = nullptr;
+  ASSERT_EQ(poi->GetLocation(&copy), S_OK);
+  ASSERT_NE(copy, nullptr);
+  // The copy is a location of its own: changing it leaves the point alone.
+  EXPECT_EQ(copy->SetLatitude(1.0), S_OK);
+  double latitude = 0.0, longitude = 0.0;
+  EXPECT_EQ(poi->GetLatitude(&latitude), S_OK);
+  EXPECT_EQ(latitude, 53.5574);
+  EXPECT_EQ(copy->SetLatitude(53.5574), S_OK);
+
+  IPOIObject* other = nullptr;
+  ASSERT_EQ(Create(u"VOV.POIObject", &other), S_OK);
+  ASSERT_EQ(other->SetLocation(copy), S_OK);
+  EXPECT_EQ(copy->Release(), 0u);
+  BSTR out = nullptr;
+  ASSERT_EQ(other->GetName(&out), S_OK);
+  EXPECT_EQ(Text(out), u"Marienkirche");
+  ASSERT_EQ(other->GetDescription(&out), S_OK);
+  EXPECT_EQ(Text(out), u"Konzertkirche");
+  EXPECT_EQ(other->GetLatitude(&latitude), S_OK);
+  EXPECT_EQ(other->GetLongitude(&longitude), S_OK);
+  EXPECT_EQ(latitude, 53.5574);
+  EXPECT_EQ(longitude, 13.2606);
+  EXPECT_EQ(Validity(other), 1);
+
+  EXPECT_EQ(other->SetLocation(nullptr), E_POINTER);
+  EXPECT_EQ(other->GetLocation(nullptr), E_POINTER);
+  EXPECT_EQ(other->GetLatitude(nullptr), E_POINTER);
+  EXPECT_EQ(other->Release(), 0u);
+  EXPECT_EQ(poi->Release(), 0u);
+}
+
+// A point holds exactly one reference to each of its category objects: Get
+// adds one for the caller, Set takes one on the new object and gives up the
+// old, also when the object set is the one held; a null object is refused.
+// Reference counts are read from AddRef/Release, which answer the new count.
+template <class I>
+void ExpectHeldObjectSwap(IPOIObject* poi, I* fresh, HRESULT (IPOIObject::*get)(I**),
+                          HRESULT (IPOIObject::*set)(I*)) {
+  I* original = nullptr;
+  ASSERT_EQ((poi->*get)(&original), S_OK);
+  ASSERT_NE(original, nullptr);
+  EXPECT_EQ(original->AddRef(), 3u);  // the point, this caller, this AddRef
+  EXPECT_EQ(original->Release(), 2u);
+
+  EXPECT_EQ((poi->*set)(fresh), S_OK);
+  EXPECT_EQ(original->Release(), 0u);  // the point let its old object go
+  EXPECT_EQ(fresh->AddRef(), 3u);      // the caller, the point, this AddRef
+  EXPECT_EQ(fresh->Release(), 2u);
+
+  EXPECT_EQ((poi->*set)(fresh), S_OK);  // setting the held object again
+  EXPECT_EQ((poi->*set)(nullptr), E_POINTER);
+  I* held = nullptr;
+  ASSERT_EQ((poi->*get)(&held), S_OK);
+  EXPECT_EQ(held, fresh);
+  EXPECT_EQ(held->Release(), 2u);
+  EXPECT_EQ((poi->*get)(nullptr), E_POINTER);
+}
+
+TEST_F(VovServer, POIObjectHoldsOneReferenceToEachCategoryObject) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IPOIObject* poi = nullptr;
+  IPOICategoryObject* category = nullptr;
+  IPOISubCategoryObject* subCategory = nullptr;
+  ASSERT_EQ(Create(u"VOV.POIObject", &poi), S_OK);
+  ASSERT_EQ(Create(u"VOV.POICategoryObject", &category), S_OK);
+  ASSERT_EQ(Create(u"VOV.POISubCategoryObject", &subCategory), S_OK);
+  {
+    SCOPED_TRACE("category");
+    ExpectHeldObjectSwap(poi, category, &IPOIObject::GetCategory, &IPOIObject::SetCategory);
+  }
+  {
+    SCOPED_TRACE("subcategory");
+    ExpectHeldObjectSwap(poi, subCategory, &IPOIObject::GetSubCategory, &IPOIObject::SetSubCategory);
+  }
+  // The point's own numbers are fields of their own, apart from the objects'.
+  EXPECT_EQ(category->SetCategoryNumber(4), S_OK);
+  SHORT number = -1;
+  EXPECT_EQ(poi->GetCategoryNumber(&number), S_OK);
+  EXPECT_EQ(number, 0);
+
+  EXPECT_EQ(poi->Release(), 0u);
+  EXPECT_EQ(category->Release(), 0u);
+  EXPECT_EQ(subCategory->Release(), 0u);
+}
+
+// The category objects a new point holds and those made through the registry
+// start empty (number 0, no name) and keep their numbers.
+TEST_F(VovServer, CategoryObjectsStartEmptyAndKeepTheirNumbers) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IPOIObject* poi = nullptr;
+  ASSERT_EQ(Create(u"VOV.POIObject", &poi), S_OK);
+  IPOICategoryObject* categories[2] = {};
+  IPOISubCategoryObject* subCategories[2] = {};
+  ASSERT_EQ(poi->GetCategory(&categories[0]), S_OK);
+  ASSERT_EQ(poi->GetSubCategory(&subCategories[0]), S_OK);
+  ASSERT_EQ(Create(u"VOV.POICategoryObject", &categories[1]), S_OK);
+  ASSERT_EQ(Create(u"VOV.POISubCategoryObject", &subCategories[1]), S_OK);
+  EXPECT_EQ(poi->Release(), 0u);
+
+  for (IPOICategoryObject* category : categories) {
+    BSTR name = nullptr;
+    ASSERT_EQ(category->GetCategoryName(&name), S_OK);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(Text(name), u"");
+    EXPECT_EQ(category->GetCategoryName(nullptr), E_POINTER);
+    using C = IPOICategoryObject;
+    ExpectNumbersRoundTrip<C>(
+        category, {Number<SHORT, C>("CategoryNumber", &C::SetCategoryNumber, &C::GetCategoryNumber, 0, {18, 18},
+                                    {-1, -1})});
+    EXPECT_EQ(category->Release(), 0u);
+  }
+  for (IPOISubCategoryObject* subCategory : subCategories) {
+    BSTR name = nullptr;
+    ASSERT_EQ(subCategory->GetSubCategoryName(&name), S_OK);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(Text(name), u"");
+    EXPECT_EQ(subCategory->GetSubCategoryName(nullptr), E_POINTER);
+    using S = IPOISubCategoryObject;
+    ExpectNumbersRoundTrip<S>(
+        subCategory,
+        {Number<SHORT, S>("MainCategoryNumber", &S::SetMainCategoryNumber, &S::GetMainCategoryNumber, 0, {18, 18},
+                          {3, 3}),
+         Number<SHORT, S>("SubCategoryNumber", &S::SetSubCategoryNumber, &S::GetSubCategoryNumber, 0, {1, 1},
+                          {2, 2})});
+    EXPECT_EQ(subCategory->Release(), 0u);
+  }
+}
+
+// What the user program's search dialog writes into a search configuration,
+// read back through the getters.
+TEST_F(VovServer, SearchConfigurationKeepsWhatItsSettersStore) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  IPOISearchConfigurationObject* config = nullptr;
+  ASSERT_EQ(Create(u"VOV.POISearchConfigurationObject", &config), S_OK);
+  using C = IPOISearchConfigurationObject;
+  const std::vector<NumberProperty<C>> table = {
+      Number<LONG, C>("MaxSearchResults", &C::SetMaxSearchResults, &C::GetMaxSearchResults, 25, {100, 100}, {1, 1}),
+      Number<SHORT, C>("CategoryNumber", &C::SetCategoryNumber, &C::GetCategoryNumber, 0, {18, 18}, {4, 4}),
+      Number<SHORT, C>("SubCategoryNumber", &C::SetSubCategoryNumber, &C::GetSubCategoryNumber, 0, {1, 1}, {2, 2}),
+      Number<SHORT, C>("MaxSearchTime", &C::SetMaxSearchTime, &C::GetMaxSearchTime, 10, {30, 30}, {0, 0}),
+      Number<VARIANT_BOOL, C>("UserPrivateOnly", &C::SetUserPrivateOnly, &C::GetUserPrivateOnly, 0,
+                              {1, VARIANT_TRUE}, {0, 0}),
+      Number<VARIANT_BOOL, C>("UserPublicOnly", &C::SetUserPublicOnly, &C::GetUserPublicOnly, 0, {0, 0},
+                              {VARIANT_TRUE, VARIANT_TRUE}),
+      Number<double, C>("DistanceStarting", &C::SetDistanceStarting, &C::GetDistanceStarting, -1, {0.75, 0.75},
+                        {-1, -1}),
+      Number<SHORT, C>("CurrentHeadingDegrees", &C::SetCurrentHeadingDegrees, &C::GetCurrentHeadingDegrees, -1,
+                       {359, 359}, {0, 0}),
+      Number<Directions, C>("SearchDirection", &C::SetSearchDirection, &C::GetSearchDirection, DirectionAll,
+                            {DirectionLeft, DirectionLeft}, {DirectionAll, DirectionAll}),
+      Number<VARIANT_BOOL, C>("IncludeUserPrivateAsWell", &C::SetIncludeUserPrivateAsWell,
+                              &C::IncludeUserPrivateAsWell, 0, {-2, VARIANT_TRUE}, {0, 0}),
+  };
+  ExpectNumbersRoundTrip(config, table);
   EXPECT_EQ(config->Release(), 0u);
 }
 
