@@ -27,6 +27,7 @@
 #include "platform/os/clock.h"
 #include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/RampLabels.h"
+#include "mapengine/object/RouteFilters.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
 #include "outside/dorvanta/DorvantaLib.h"
@@ -450,6 +451,13 @@ class CMap : public com::ComClass<CMap, IMap> {
     return reinterpret_cast<const volatile std::int8_t*>(&m_RouteCancel);
   }
   bool RouteCancelRequested() const noexcept { return m_RouteCancel.load() != 0; }
+  // Keeps a request's preferences for its street filters and gives the
+  // context to install them with: the map's own copy, which outlives the
+  // request (see m_RouteProfileOptions).
+  RouteRequestOptions* KeepRouteProfileOptions(const RouteRequestOptions& options) noexcept {
+    m_RouteProfileOptions = options;
+    return &m_RouteProfileOptions;
+  }
 
   // Route steps (RouteSteps.cpp). One step of a route as a WayPoint: its
   // point, the route points before and after it (for the orientations), its
@@ -595,4 +603,9 @@ class CMap : public com::ComClass<CMap, IMap> {
   std::mutex m_RouteRequestLock;
   std::atomic<std::int8_t> m_RouteCancel{0};
   static_assert(std::atomic<std::int8_t>::is_always_lock_free && sizeof(std::atomic<std::int8_t>) == 1);
+  // The preferences the street filters of the last route request read. The
+  // filters stay installed on the street reader after the request (and its
+  // object) are gone, and every later walk over the streets calls them, so
+  // their context lives as long as the reader does.
+  RouteRequestOptions m_RouteProfileOptions{};
 };

@@ -220,12 +220,15 @@ void CRouteThreadHelper::Run() {
   const std::int32_t* costs = ChooseRouteTurnCosts(type, m_Options.turnPreference, m_Options.vehicleMode);
   (void)RmfProfileReset(reader);
   (void)RmfRouteSetTurnCosts(route.get(), costs);
+  // The filters stay installed after this request: their context is the
+  // map's copy of the options, not this object's.
+  RouteRequestOptions* options = map.KeepRouteProfileOptions(m_Options);
   if (type == DrivingRoute) {
-    (void)RmfProfileSetCallbacks(reader, &DrivingFeatureFilter, &DrivingConnectionFilter, &m_Options,
+    (void)RmfProfileSetCallbacks(reader, &DrivingFeatureFilter, &DrivingConnectionFilter, options,
                                  kRmfProfileEngineLimit);
     map.Log(u"          RouteThread::SetRouteDriving done");
   } else {
-    (void)RmfProfileSetCallbacks(reader, &WalkingFeatureFilter, &WalkingConnectionFilter, &m_Options,
+    (void)RmfProfileSetCallbacks(reader, &WalkingFeatureFilter, &WalkingConnectionFilter, options,
                                  kRmfProfileEngineLimit);
     map.Log(u"          RouteThread::SetRouteWalking done");
     // A walking route never starts from a heading, and clears one that was set.

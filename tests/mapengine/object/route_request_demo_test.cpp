@@ -261,4 +261,42 @@ INSTANTIATE_TEST_SUITE_P(Modes, DemoRouteRequests, ::testing::Values(TravelMode:
                            return info.param == TravelMode::kWalking ? "Walking" : "Driving";
                          });
 
+// The street filters a route installs stay on the street reader after the
+// request object is gone, and every later walk along a street (the house
+// numbers of a where-am-I) calls them: what they read must outlive the
+// request. Under the address sanitizer a walk over the freed options of the
+// request fails here.
+TEST_P(DemoRouteRequests, TheStreetFiltersARouteLeavesInstalledStayUsable) {
+  const bool walking = GetParam() == TravelMode::kWalking;
+  ASSERT_NO_FATAL_FAILURE(LoadEnglish());
+  OpenMapFile(DEMO_MAP_PATH);
+  ASSERT_NE(map_->m_Rdr.get(), nullptr);
+  // From Ihlenfelder Straße 15 to Ravensburgstraße 14, then where am I there
+  // walking along the street.
+  const double fromLat = 53.5639666, fromLon = 13.2712675, toLat = 53.5628553, toLon = 13.2719177;
+  BSTR parameters = SysAllocString(u"");
+  VARIANT result;
+  VariantInit(&result);
+  const HRESULT hr =
+      walking ? map_->FindWalkingRoute(fromLat, fromLon, toLat, toLon, &parameters, CARTOVELRouteTurnAutomatic,
+                                       CARTOVELRouteRoundaboutNormal, &result)
+              : map_->FindDrivingRoute(fromLat, fromLon, toLat, toLon, &parameters, CARTOVELRouteVehicleModeFastest,
+                                       CARTOVELRouteTurnAutomatic, CARTOVELRouteFreewayNormal,
+                                       CARTOVELRouteRoundaboutNormal, CARTOVELRouteTollRoadNormal, &result);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(result.vt, VT_ARRAY | VT_VARIANT);
+  VariantClear(&result);
+  SysFreeString(parameters);
+
+  BSTR request = SysAllocString(u"STREET ADDRESS STREET NAME RAW");
+  BSTR description = nullptr;
+  BSTR status = nullptr;
+  EXPECT_EQ(map_->GetLocationDescription(toLat, toLon, 273, &request, &description, &status), S_OK);
+  EXPECT_NE(platform::Utf16ToUtf8(BstrView(description)).find("Ravensburgstraße"), std::string::npos)
+      << platform::Utf16ToUtf8(BstrView(description));
+  SysFreeString(request);
+  SysFreeString(description);
+  SysFreeString(status);
+}
+
 }  // namespace
