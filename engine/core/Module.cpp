@@ -1,5 +1,6 @@
 // The navigation engine's server module: its class-object map and the four
 // entry points through which COM creates, registers and unloads it.
+#include "engine/core/LocationObject.h"
 #include "engine/core/POIObjects.h"
 #include "engine/core/ValueObjects.h"
 #include "platform/com/atl.h"

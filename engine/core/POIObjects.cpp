@@ -1,7 +1,7 @@
 #include "engine/core/POIObjects.h"
 
 #include "engine/core/ValueAccess.h"
-#include "engine/core/ValueObjects.h"
+#include "engine/core/LocationObject.h"
 
 using vov::detail::Flag;
 using vov::detail::TextIn;

@@ -267,3 +267,7 @@ struct IPOISubCategoryObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetSubCategoryName(BSTR* pVal) = 0;       // 11
 };
 COM_DECLARE_IID(IPOISubCategoryObject, "{C00466C3-83EA-4B56-B271-504589C180C3}");
+
+// ---- settings objects ---------------------------------------------------------------
+
+// ---- further value objects ------------------------------------------------------------

@@ -1,0 +1,51 @@
+// The engine's one representation of a position: signed decimal degrees with
+// a name and a description. Every value object that carries a position holds
+// one and forwards its location methods to it.
+#pragma once
+
+#include "engine/core/VovLib.h"
+#include "platform/com/atl.h"
+#include "platform/com/owners.h"
+
+// A position in signed decimal degrees with a name and a description.
+class CLocationObject : public com::ComClass<CLocationObject, ILocationObject> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetLatitudeHemisphere(LatitudeHemisphere* pVal) override;
+  HRESULT STDMETHODCALLTYPE SetLatitudeHemisphere(LatitudeHemisphere newVal) override;
+  HRESULT STDMETHODCALLTYPE GetLongitudeHemisphere(LongitudeHemisphere* pVal) override;
+  HRESULT STDMETHODCALLTYPE SetLongitudeHemisphere(LongitudeHemisphere newVal) override;
+  HRESULT STDMETHODCALLTYPE GetLatitudeDegrees(SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLatitudeMinutes(SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLatitudeSeconds(double* pVal) override;
+  HRESULT STDMETHODCALLTYPE SetLatitudeDegreesMinutesSeconds(SHORT deg, SHORT min, double sec) override;
+  HRESULT STDMETHODCALLTYPE GetLongitudeDegrees(SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLongitudeMinutes(SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLongitudeSeconds(double* pVal) override;
+  HRESULT STDMETHODCALLTYPE SetLongitudeDegreesMinutesSeconds(SHORT deg, SHORT min, double sec) override;
+  HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) override;
+  HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) override;
+  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) override;
+  HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) override;
+  HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) override;
+  HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) override;
+  HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                         IDescriptionConfigurationObject* config,
+                                                         BSTR* pVal) override;
+
+ private:
+  double m_dLatitude = 0.0;
+  double m_dLongitude = 0.0;
+  com::Bstr m_bstrName;
+  com::Bstr m_bstrDescription;
+};
