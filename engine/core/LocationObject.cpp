@@ -1,7 +1,10 @@
 #include "engine/core/LocationObject.h"
 
+#include <cmath>
+#include <limits>
 #include <utility>
 
+#include "engine/core/GreatCircle.h"
 #include "engine/core/ValueAccess.h"
 
 using vov::detail::Flag;
@@ -9,20 +12,92 @@ using vov::detail::TextIn;
 using vov::detail::TextOut;
 using vov::detail::ValueOut;
 
+namespace vov {
+
+bool IsValidPosition(double latitude, double longitude) { return latitude != 0.0 || longitude != 0.0; }
+
+LONG DistanceInUnits(double nmi, INT units) {
+  constexpr INT kMetric = 0;
+  const double distance = nmi * (units == kMetric ? kMetresPerNm : kFeetPerNm);
+  // Half the earth's circumference is about 65.6 million feet, so only a
+  // position that is not a number gets here out of range.
+  if (!(distance >= 0.0 && distance <= std::numeric_limits<LONG>::max())) return -1;
+  return static_cast<LONG>(distance);
+}
+
+}  // namespace vov
+
+namespace {
+
+// The distance units of the system settings; Imperial (1) until the Utility singleton is wired in here.
+INT DistanceUnits() { return 1; }
+
+// Truncation towards zero into a 16-bit result. Degrees from a latitude or
+// longitude always fit; a value stored from elsewhere saturates (NaN gives 0)
+// rather than overflowing.
+SHORT TruncateToShort(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= std::numeric_limits<SHORT>::max()) return std::numeric_limits<SHORT>::max();
+  if (value <= std::numeric_limits<SHORT>::min()) return std::numeric_limits<SHORT>::min();
+  return static_cast<SHORT>(value);
+}
+
+// Degrees, minutes and seconds of the absolute value of a coordinate; the sign
+// is the hemisphere's business. Seconds keep their fraction.
+SHORT WholeDegrees(double coordinate) { return TruncateToShort(std::fabs(coordinate)); }
+double MinutesOf(double coordinate) {
+  const double magnitude = std::fabs(coordinate);
+  return (magnitude - std::trunc(magnitude)) * 60.0;
+}
+SHORT WholeMinutes(double coordinate) { return TruncateToShort(MinutesOf(coordinate)); }
+double SecondsOf(double coordinate) {
+  const double minutes = MinutesOf(coordinate);
+  return (minutes - std::trunc(minutes)) * 60.0;
+}
+double FromDegreesMinutesSeconds(SHORT deg, SHORT min, double sec) { return deg + min / 60.0 + sec / 3600.0; }
+
+// Makes the sign of a coordinate agree with a hemisphere: `negative` says the
+// hemisphere counts negative (south, west). Zero stays zero.
+HRESULT ApplyHemisphere(double& coordinate, INT hemisphere, INT positive, INT negative) {
+  if (hemisphere != positive && hemisphere != negative) return E_INVALIDARG;
+  const bool wantNegative = hemisphere == negative;
+  if (wantNegative ? coordinate > 0.0 : coordinate < 0.0) coordinate = -coordinate;
+  return S_OK;
+}
+
+}  // namespace
+
 // ---- CLocationObject ----------------------------------------------------------------
 
-HRESULT CLocationObject::GetLatitudeHemisphere(LatitudeHemisphere*) { return E_NOTIMPL; }
-HRESULT CLocationObject::SetLatitudeHemisphere(LatitudeHemisphere) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLongitudeHemisphere(LongitudeHemisphere*) { return E_NOTIMPL; }
-HRESULT CLocationObject::SetLongitudeHemisphere(LongitudeHemisphere) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLatitudeDegrees(SHORT*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLatitudeMinutes(SHORT*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLatitudeSeconds(double*) { return E_NOTIMPL; }
-HRESULT CLocationObject::SetLatitudeDegreesMinutesSeconds(SHORT, SHORT, double) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLongitudeDegrees(SHORT*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLongitudeMinutes(SHORT*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetLongitudeSeconds(double*) { return E_NOTIMPL; }
-HRESULT CLocationObject::SetLongitudeDegreesMinutesSeconds(SHORT, SHORT, double) { return E_NOTIMPL; }
+// Zero reports South and West: only a strictly positive coordinate is North or East.
+HRESULT CLocationObject::GetLatitudeHemisphere(LatitudeHemisphere* pVal) {
+  return ValueOut(pVal, m_dLatitude > 0.0 ? North : South);
+}
+HRESULT CLocationObject::SetLatitudeHemisphere(LatitudeHemisphere newVal) {
+  return ApplyHemisphere(m_dLatitude, newVal, North, South);
+}
+HRESULT CLocationObject::GetLongitudeHemisphere(LongitudeHemisphere* pVal) {
+  return ValueOut(pVal, m_dLongitude > 0.0 ? East : West);
+}
+HRESULT CLocationObject::SetLongitudeHemisphere(LongitudeHemisphere newVal) {
+  return ApplyHemisphere(m_dLongitude, newVal, East, West);
+}
+HRESULT CLocationObject::GetLatitudeDegrees(SHORT* pVal) { return ValueOut(pVal, WholeDegrees(m_dLatitude)); }
+HRESULT CLocationObject::GetLatitudeMinutes(SHORT* pVal) { return ValueOut(pVal, WholeMinutes(m_dLatitude)); }
+HRESULT CLocationObject::GetLatitudeSeconds(double* pVal) { return ValueOut(pVal, SecondsOf(m_dLatitude)); }
+// The result is north or east of the equator or meridian; the hemisphere is
+// set afterwards by its own method.
+HRESULT CLocationObject::SetLatitudeDegreesMinutesSeconds(SHORT deg, SHORT min, double sec) {
+  m_dLatitude = FromDegreesMinutesSeconds(deg, min, sec);
+  return S_OK;
+}
+HRESULT CLocationObject::GetLongitudeDegrees(SHORT* pVal) { return ValueOut(pVal, WholeDegrees(m_dLongitude)); }
+HRESULT CLocationObject::GetLongitudeMinutes(SHORT* pVal) { return ValueOut(pVal, WholeMinutes(m_dLongitude)); }
+HRESULT CLocationObject::GetLongitudeSeconds(double* pVal) { return ValueOut(pVal, SecondsOf(m_dLongitude)); }
+HRESULT CLocationObject::SetLongitudeDegreesMinutesSeconds(SHORT deg, SHORT min, double sec) {
+  m_dLongitude = FromDegreesMinutesSeconds(deg, min, sec);
+  return S_OK;
+}
 HRESULT CLocationObject::SetDescription(BSTR newVal) { return TextIn(m_bstrDescription, newVal); }
 HRESULT CLocationObject::GetName(BSTR* pVal) { return TextOut(pVal, m_bstrName); }
 HRESULT CLocationObject::SetName(BSTR newVal) { return TextIn(m_bstrName, newVal); }
@@ -61,7 +136,7 @@ HRESULT CLocationObject::SetLongitude(double newVal) {
 // (0, 0) is the "no position" value. A valid location answers 1 rather than
 // VARIANT_TRUE (-1): clients of the type library test for the value 1.
 HRESULT CLocationObject::IsValid(VARIANT_BOOL* pVal) {
-  return ValueOut(pVal, static_cast<VARIANT_BOOL>(m_dLatitude != 0.0 || m_dLongitude != 0.0 ? 1 : 0));
+  return ValueOut(pVal, static_cast<VARIANT_BOOL>(vov::IsValidPosition(m_dLatitude, m_dLongitude) ? 1 : 0));
 }
 HRESULT CLocationObject::GetLocation(ILocationObject** pVal) {
   if (pVal == nullptr) return E_POINTER;
@@ -81,8 +156,48 @@ HRESULT CLocationObject::GetLatitude(double* pVal) { return ValueOut(pVal, m_dLa
 HRESULT CLocationObject::GetLongitude(double* pVal) { return ValueOut(pVal, m_dLongitude); }
 HRESULT CLocationObject::GetBearing(HeadingType, ILocationObject*, BSTR*) { return E_NOTIMPL; }
 HRESULT CLocationObject::GetRelativeHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetDistance(ILocationObject*, LONG*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetBearingDegrees(ILocationObject*, SHORT*) { return E_NOTIMPL; }
+HRESULT CLocationObject::ReadPosition(ILocationObject* to, double* latitude, double* longitude) {
+  HRESULT hr = to->GetLatitude(latitude);
+  if (SUCCEEDED(hr)) hr = to->GetLongitude(longitude);
+  return hr;
+}
+double CLocationObject::DistanceNmTo(double latitude, double longitude) const {
+  return vov::GreatCircleDistanceNm(m_dLatitude * vov::kRadiansPerDegree, m_dLongitude * vov::kRadiansPerDegree,
+                                    latitude * vov::kRadiansPerDegree, longitude * vov::kRadiansPerDegree);
+}
+HRESULT CLocationObject::GetDistance(ILocationObject* to, LONG* pVal) {
+  if (to == nullptr || pVal == nullptr) return E_POINTER;
+  double latitude = 0.0;
+  double longitude = 0.0;
+  const HRESULT hr = ReadPosition(to, &latitude, &longitude);
+  if (FAILED(hr)) return hr;
+  if (!vov::IsValidPosition(m_dLatitude, m_dLongitude) || !vov::IsValidPosition(latitude, longitude)) {
+    *pVal = -1;
+    return S_OK;
+  }
+  *pVal = vov::DistanceInUnits(DistanceNmTo(latitude, longitude), DistanceUnits());
+  return S_OK;
+}
+// No bearing where the distance handed out is 0: two places closer than one
+// unit are the same place to the user.
+HRESULT CLocationObject::GetBearingDegrees(ILocationObject* to, SHORT* pVal) {
+  if (to == nullptr || pVal == nullptr) return E_POINTER;
+  double latitude = 0.0;
+  double longitude = 0.0;
+  const HRESULT hr = ReadPosition(to, &latitude, &longitude);
+  if (FAILED(hr)) return hr;
+  const double nmi = DistanceNmTo(latitude, longitude);
+  if (!vov::IsValidPosition(m_dLatitude, m_dLongitude) || !vov::IsValidPosition(latitude, longitude) ||
+      vov::DistanceInUnits(nmi, DistanceUnits()) <= 0) {
+    *pVal = -1;
+    return S_OK;
+  }
+  const double course = vov::InitialCourse(m_dLatitude * vov::kRadiansPerDegree, m_dLongitude * vov::kRadiansPerDegree,
+                                          latitude * vov::kRadiansPerDegree, longitude * vov::kRadiansPerDegree,
+                                          nmi * vov::kRadiansPerNm);
+  *pVal = static_cast<SHORT>(vov::WholeDegreeBearing(course));
+  return S_OK;
+}
 HRESULT CLocationObject::GetDistanceDescription(ILocationObject*, BSTR*) { return E_NOTIMPL; }
 HRESULT CLocationObject::GetDistanceAndHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
 HRESULT CLocationObject::GetDistanceAndHeadingAndName(SHORT, ILocationObject*, IDescriptionConfigurationObject*,

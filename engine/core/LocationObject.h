@@ -44,8 +44,25 @@ class CLocationObject : public com::ComClass<CLocationObject, ILocationObject> {
                                                          BSTR* pVal) override;
 
  private:
+  // Reads the other object's position; its failure is passed on.
+  static HRESULT ReadPosition(ILocationObject* to, double* latitude, double* longitude);
+  // The great-circle distance to a position in nautical miles.
+  double DistanceNmTo(double latitude, double longitude) const;
+
   double m_dLatitude = 0.0;
   double m_dLongitude = 0.0;
   com::Bstr m_bstrName;
   com::Bstr m_bstrDescription;
 };
+
+namespace vov {
+
+// (0, 0) is the "no position" value; any other pair is a position.
+[[nodiscard]] bool IsValidPosition(double latitude, double longitude);
+
+// A great-circle distance as the location object hands it out: whole metres
+// (truncated) for the system unit Metric (0), whole feet for every other unit.
+// -1 when the distance is not a number.
+[[nodiscard]] LONG DistanceInUnits(double nmi, INT units);
+
+}  // namespace vov

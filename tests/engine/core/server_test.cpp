@@ -214,6 +214,38 @@ TEST_F(VovServer, LocationAndSearchConfigurationAnswerTheirSlots) {
   EXPECT_EQ(config->Release(), 0u);
 }
 
+// A client measures between two locations it created, through the slots of
+// the type library: a kilometre north-east in Neubrandenburg.
+TEST_F(VovServer, LocationMeasuresDistanceAndBearingThroughItsSlots) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  ILocationObject* here = nullptr;
+  ILocationObject* there = nullptr;
+  ASSERT_EQ(Create(u"VOV.LocationObject", &here), S_OK);
+  ASSERT_EQ(Create(u"VOV.LocationObject", &there), S_OK);
+  EXPECT_EQ(here->SetLatitudeDegreesMinutesSeconds(53, 33, 0.0), S_OK);
+  EXPECT_EQ(here->SetLongitudeDegreesMinutesSeconds(13, 15, 0.0), S_OK);
+  EXPECT_EQ(there->SetLatitude(53.5566), S_OK);
+  EXPECT_EQ(there->SetLongitude(13.2612), S_OK);
+  EXPECT_EQ(there->SetLongitudeHemisphere(West), S_OK);
+  EXPECT_EQ(there->SetLongitudeHemisphere(East), S_OK);
+
+  LatitudeHemisphere hemisphere = South;
+  SHORT minutes = 0;
+  EXPECT_EQ(there->GetLatitudeHemisphere(&hemisphere), S_OK);
+  EXPECT_EQ(hemisphere, North);
+  EXPECT_EQ(there->GetLongitudeMinutes(&minutes), S_OK);
+  EXPECT_EQ(minutes, 15);
+  LONG feet = 0;
+  SHORT bearing = 0;
+  EXPECT_EQ(here->GetDistance(there, &feet), S_OK);
+  EXPECT_EQ(here->GetBearingDegrees(there, &bearing), S_OK);
+  // 3416.8 feet at 45.2 degrees, by the haversine and atan2 bearing.
+  EXPECT_EQ(feet, 3416);
+  EXPECT_EQ(bearing, 45);
+  EXPECT_EQ(here->Release(), 0u);
+  EXPECT_EQ(there->Release(), 0u);
+}
+
 struct TextProperty {
   const char16_t* name;
   HRESULT (IPOIObject::*set)(BSTR);
