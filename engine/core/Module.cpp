@@ -2,6 +2,8 @@
 // entry points through which COM creates, registers and unloads it.
 #include "engine/core/LocationObject.h"
 #include "engine/core/POIObjects.h"
+#include "engine/core/PlaceObjects.h"
+#include "engine/core/RouteValueObjects.h"
 #include "engine/core/ValueObjects.h"
 #include "platform/com/atl.h"
 
@@ -18,6 +20,25 @@ const com::ClassEntry kClassMap[] = {
      &CPOICategoryObject::CreateInstance},
     {&CLSID_POISubCategoryObject, u"VOV.POISubCategoryObject", u"POISubCategoryObject Class", u"Free",
      &CPOISubCategoryObject::CreateInstance},
+    {&CLSID_StreetObject, u"VOV.StreetObject", u"StreetObject Class", u"Free", &CStreetObject::CreateInstance},
+    {&CLSID_AddressSearchConfigurationObject, u"VOV.AddressSearchConfigurationObject",
+     u"AddressSearchConfigurationObject Class", u"Free", &CAddressSearchConfigurationObject::CreateInstance},
+    {&CLSID_DestinationObject, u"VOV.DestinationObject", u"DestinationObject Class", u"Free",
+     &CDestinationObject::CreateInstance},
+    {&CLSID_WhereAmIObject, u"VOV.WhereAmIObject", u"WhereAmIObject Class", u"Free", &CWhereAmIObject::CreateInstance},
+    {&CLSID_VirtualObject, u"VOV.VirtualObject", u"VirtualObject Class", u"Free", &CVirtualObject::CreateInstance},
+    {&CLSID_WaypointObject, u"VOV.WaypointObject", u"WaypointObject Class", u"Free", &CWaypointObject::CreateInstance},
+    {&CLSID_WaypointUserObject, u"VOV.WaypointUserObject", u"WaypointUserObject Class", u"Free",
+     &CWaypointUserObject::CreateInstance},
+    {&CLSID_TalkingLightObject, u"VOV.TalkingLightObject", u"TalkingLightObject Class", u"Free",
+     &CTalkingLightObject::CreateInstance},
+    {&CLSID_DescriptionConfigurationObject, u"VOV.DescriptionConfigurationObject",
+     u"DescriptionConfigurationObject Class", u"Free", &CDescriptionConfigurationObject::CreateInstance},
+    {&CLSID_POIDescriptionConfigurationObject, u"VOV.POIDescriptionConfigurationObject",
+     u"POIDescriptionConfigurationObject Class", u"Free", &CPOIDescriptionConfigurationObject::CreateInstance},
+    {&CLSID_WaypointConfigurationObject, u"VOV.WaypointConfigurationObject", u"WaypointConfigurationObject Class",
+     u"Free", &CWaypointConfigurationObject::CreateInstance},
+    {&CLSID_GPSTimeObject, u"VOV.GPSTimeObject", u"GPSTimeObject Class", u"Free", &CGPSTimeObject::CreateInstance},
 };
 
 }  // namespace

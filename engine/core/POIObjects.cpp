@@ -1,35 +1,15 @@
 #include "engine/core/POIObjects.h"
 
-#include "engine/core/ValueAccess.h"
 #include "engine/core/LocationObject.h"
+#include "engine/core/ValueAccess.h"
+#include "engine/core/ValueForwarding.h"
 
 using vov::detail::Flag;
+using vov::detail::ObjectIn;
+using vov::detail::ObjectOut;
 using vov::detail::TextIn;
 using vov::detail::TextOut;
 using vov::detail::ValueOut;
-
-namespace {
-
-// Hands out an added reference to `held`.
-template <class I>
-HRESULT ObjectOut(I** out, const std::unique_ptr<I, com::Releaser>& held) {
-  if (out == nullptr) return E_POINTER;
-  held->AddRef();
-  *out = held.get();
-  return S_OK;
-}
-
-// Takes a reference to `object` before giving up the held one, so setting the
-// object already held keeps it alive.
-template <class I>
-HRESULT ObjectIn(std::unique_ptr<I, com::Releaser>& held, I* object) {
-  if (object == nullptr) return E_POINTER;
-  object->AddRef();
-  held.reset(object);
-  return S_OK;
-}
-
-}  // namespace
 
 // ---- CPOICategoryObject ---------------------------------------------------------------
 

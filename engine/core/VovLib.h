@@ -89,16 +89,21 @@ struct ILocationObject : IDispatch {
 };
 COM_DECLARE_IID(ILocationObject, "{4437143B-68F7-4D1C-9224-FDA7752E86DC}");
 
-// The parameters of a point-of-interest search. Slots 7 to 37.
+enum POIFields : INT;
+
+// The parameters of a point-of-interest search. Slots 7 to 40. The map engine
+// reads slots 7, 15, 16, 19, 22, 24, 30, 32, 34, 36 and 37; the properties it
+// does not read sit in slots 9 to 14, 25 to 28 and from 38 on, each get before
+// its set. The category objects and numbers are those of the search object.
 struct IPOISearchConfigurationObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetMaxSearchResults(LONG* pVal) = 0;               // 7
   virtual HRESULT STDMETHODCALLTYPE SetMaxSearchResults(LONG newVal) = 0;               // 8
-  virtual HRESULT STDMETHODCALLTYPE Reserved9() = 0;                                   // 9
-  virtual HRESULT STDMETHODCALLTYPE Reserved10() = 0;                                  // 10
-  virtual HRESULT STDMETHODCALLTYPE Reserved11() = 0;                                  // 11
-  virtual HRESULT STDMETHODCALLTYPE Reserved12() = 0;                                  // 12
-  virtual HRESULT STDMETHODCALLTYPE Reserved13() = 0;                                  // 13
-  virtual HRESULT STDMETHODCALLTYPE Reserved14() = 0;                                  // 14
+  virtual HRESULT STDMETHODCALLTYPE GetPOISearchObject(IPOIObject** pVal) = 0;         // 9
+  virtual HRESULT STDMETHODCALLTYPE SetPOISearchObject(IPOIObject* newVal) = 0;         // 10
+  virtual HRESULT STDMETHODCALLTYPE GetPOICategory(IPOICategoryObject** pVal) = 0;     // 11
+  virtual HRESULT STDMETHODCALLTYPE SetPOICategory(IPOICategoryObject* newVal) = 0;     // 12
+  virtual HRESULT STDMETHODCALLTYPE GetPOISubCategory(IPOISubCategoryObject** pVal) = 0;  // 13
+  virtual HRESULT STDMETHODCALLTYPE SetPOISubCategory(IPOISubCategoryObject* newVal) = 0;  // 14
   virtual HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) = 0;                // 15
   virtual HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) = 0;             // 16
   virtual HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) = 0;                // 17
@@ -109,10 +114,10 @@ struct IPOISearchConfigurationObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetUserPrivateOnly(VARIANT_BOOL* pVal) = 0;        // 22
   virtual HRESULT STDMETHODCALLTYPE SetUserPublicOnly(VARIANT_BOOL newVal) = 0;         // 23
   virtual HRESULT STDMETHODCALLTYPE GetUserPublicOnly(VARIANT_BOOL* pVal) = 0;         // 24
-  virtual HRESULT STDMETHODCALLTYPE Reserved25() = 0;                                  // 25
-  virtual HRESULT STDMETHODCALLTYPE Reserved26() = 0;                                  // 26
-  virtual HRESULT STDMETHODCALLTYPE Reserved27() = 0;                                  // 27
-  virtual HRESULT STDMETHODCALLTYPE Reserved28() = 0;                                  // 28
+  virtual HRESULT STDMETHODCALLTYPE IsNewSearch(VARIANT_BOOL* pVal) = 0;               // 25
+  virtual HRESULT STDMETHODCALLTYPE SetNewSearch(VARIANT_BOOL newVal) = 0;              // 26
+  virtual HRESULT STDMETHODCALLTYPE GetStartsWithSearch(VARIANT_BOOL* pVal) = 0;       // 27
+  virtual HRESULT STDMETHODCALLTYPE SetStartsWithSearch(VARIANT_BOOL newVal) = 0;       // 28
   virtual HRESULT STDMETHODCALLTYPE SetDistanceStarting(double newVal) = 0;             // 29
   virtual HRESULT STDMETHODCALLTYPE GetDistanceStarting(double* pVal) = 0;             // 30
   virtual HRESULT STDMETHODCALLTYPE SetCurrentHeadingDegrees(SHORT newVal) = 0;         // 31
@@ -122,6 +127,9 @@ struct IPOISearchConfigurationObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) = 0;  // 35
   virtual HRESULT STDMETHODCALLTYPE IncludeUserPrivateAsWell(VARIANT_BOOL* pVal) = 0;  // 36
   virtual HRESULT STDMETHODCALLTYPE GetMainSearchString(BSTR* pVal) = 0;               // 37
+  virtual HRESULT STDMETHODCALLTYPE GetMainSearchField(POIFields* pVal) = 0;           // 38
+  virtual HRESULT STDMETHODCALLTYPE GetWholeWord(VARIANT_BOOL* pVal) = 0;              // 39
+  virtual HRESULT STDMETHODCALLTYPE SetWholeWord(VARIANT_BOOL newVal) = 0;              // 40
 };
 COM_DECLARE_IID(IPOISearchConfigurationObject, "{F259E50C-9F5C-4110-AF73-A1EFA57B4B2F}");
 
@@ -271,3 +279,403 @@ COM_DECLARE_IID(IPOISubCategoryObject, "{C00466C3-83EA-4B56-B271-504589C180C3}")
 // ---- settings objects ---------------------------------------------------------------
 
 // ---- further value objects ------------------------------------------------------------
+
+// The value objects the engine hands across its interfaces besides the
+// location and point-of-interest objects: streets and addresses, destinations,
+// where-am-I answers, the virtual position, route waypoints, Talking Lights
+// beacons, and the configuration objects of descriptions, waypoints and
+// address searches.
+
+inline constexpr CLSID CLSID_StreetObject = MakeGuid("{128E6822-50EB-4743-A835-AA4F3E266739}");
+inline constexpr CLSID CLSID_AddressSearchConfigurationObject = MakeGuid("{783E3264-17C3-4B2F-82DD-C896E38126D0}");
+inline constexpr CLSID CLSID_DestinationObject = MakeGuid("{86AC6B0B-8E5B-45BB-AC9E-31102DFCBCF4}");
+inline constexpr CLSID CLSID_WhereAmIObject = MakeGuid("{1C4C4EBB-C3EF-4079-AA17-EEEED5CC5C11}");
+inline constexpr CLSID CLSID_VirtualObject = MakeGuid("{28C826EA-9D78-430C-8879-F5EB7EF64457}");
+inline constexpr CLSID CLSID_WaypointObject = MakeGuid("{CFBB82BC-316A-4096-82D3-7BF52B158F02}");
+inline constexpr CLSID CLSID_WaypointUserObject = MakeGuid("{E76691EE-FAE5-4507-BBC9-BCB5BCA4385D}");
+inline constexpr CLSID CLSID_TalkingLightObject = MakeGuid("{80DCCD9C-ECA4-4CE0-8FED-FBB170A03CF0}");
+inline constexpr CLSID CLSID_DescriptionConfigurationObject = MakeGuid("{EA959BB7-9D69-42C4-8C5F-4452EC232FA6}");
+inline constexpr CLSID CLSID_POIDescriptionConfigurationObject =
+    MakeGuid("{0772D3AA-76E0-47DC-BA16-B687509B0FBE}");
+inline constexpr CLSID CLSID_WaypointConfigurationObject = MakeGuid("{877AB72E-675A-4546-AE8E-699148B765B4}");
+inline constexpr CLSID CLSID_GPSTimeObject = MakeGuid("{DCBBB1D8-8B66-4F50-9B90-11A257825A7D}");
+
+// The text field of a point-of-interest search object that a search looks in.
+// The address number, street, city, state, country and postal code together
+// are the address.
+enum POIFields : INT {
+  POI_FIELD_NAME = 0,
+  POI_FIELD_DESCRIPTION = 1,
+  POI_FIELD_AUTHOR = 2,
+  POI_FIELD_TAGS = 3,
+  POI_FIELD_ADDRESS = 4,
+  POI_FIELD_HOURS = 5,
+  POI_FIELD_PHONE = 6,
+  POI_FIELD_FAX = 7,
+  POI_FIELD_WEB = 8,
+  POI_FIELD_EMAIL = 9,
+  POI_FIELD_MEDIA = 10,
+};
+
+// What an address search answers with; its values come with the address search.
+enum AddressResults : INT {};
+
+// Whether the engine follows the receiver or the virtual position.
+enum Mode : INT {
+  GPSMode = 0,
+  VirtualMode = 1,
+};
+
+// The turn a user makes at a waypoint marked while recording a route.
+enum WaypointTurnType : INT {
+  NoTurn = 0,
+  StraightThrough = 1,
+  LeftTurn = 2,
+  RightTurn = 3,
+};
+
+// A street record: the map, city, street and postal code an address lies in.
+// Slots 7 to 14, in the order the map engine and the engine use them.
+struct IStreetObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetCity(BSTR* pVal) = 0;                                        // 7
+  virtual HRESULT STDMETHODCALLTYPE GetMap(BSTR* pVal) = 0;                                         // 8
+  virtual HRESULT STDMETHODCALLTYPE GetStreet(BSTR* pVal) = 0;                                      // 9
+  virtual HRESULT STDMETHODCALLTYPE GetZipPostalcode(BSTR* pVal) = 0;                               // 10
+  virtual HRESULT STDMETHODCALLTYPE SetMap(BSTR newVal) = 0;                                        // 11
+  virtual HRESULT STDMETHODCALLTYPE SetCity(BSTR newVal) = 0;                                       // 12
+  virtual HRESULT STDMETHODCALLTYPE SetZipPostalcode(BSTR newVal) = 0;                              // 13
+  virtual HRESULT STDMETHODCALLTYPE SetStreet(BSTR newVal) = 0;                                     // 14
+};
+COM_DECLARE_IID(IStreetObject, "{DDB01DF6-B874-406B-A525-379F926A3FF5}");
+
+// The parameters of an address search. Each property's get comes before its
+// set, properties in the order of the object's fields. Slots 7 to 20.
+struct IAddressSearchConfigurationObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetSearchName(BSTR* pVal) = 0;                                  // 7
+  virtual HRESULT STDMETHODCALLTYPE SetSearchName(BSTR newVal) = 0;                                 // 8
+  virtual HRESULT STDMETHODCALLTYPE GetLastSearchIndex(LONG* pVal) = 0;                             // 9
+  virtual HRESULT STDMETHODCALLTYPE SetLastSearchIndex(LONG newVal) = 0;                            // 10
+  virtual HRESULT STDMETHODCALLTYPE GetStartsWith(VARIANT_BOOL* pVal) = 0;                          // 11
+  virtual HRESULT STDMETHODCALLTYPE SetStartsWith(VARIANT_BOOL newVal) = 0;                         // 12
+  virtual HRESULT STDMETHODCALLTYPE GetStreetAddressNumber(BSTR* pVal) = 0;                         // 13
+  virtual HRESULT STDMETHODCALLTYPE SetStreetAddressNumber(BSTR newVal) = 0;                        // 14
+  virtual HRESULT STDMETHODCALLTYPE GetResultsType(AddressResults* pVal) = 0;                       // 15
+  virtual HRESULT STDMETHODCALLTYPE SetResultsType(AddressResults newVal) = 0;                      // 16
+  virtual HRESULT STDMETHODCALLTYPE GetAddressRangeIndicator(BSTR* pVal) = 0;                       // 17
+  virtual HRESULT STDMETHODCALLTYPE SetAddressRangeIndicator(BSTR newVal) = 0;                      // 18
+  virtual HRESULT STDMETHODCALLTYPE GetMaxItemsToReturn(LONG* pVal) = 0;                            // 19
+  virtual HRESULT STDMETHODCALLTYPE SetMaxItemsToReturn(LONG newVal) = 0;                           // 20
+};
+COM_DECLARE_IID(IAddressSearchConfigurationObject, "{01298BD1-11A0-40C2-8E2D-DCF9A58C9B4E}");
+
+// A destination: a position (slots 8 to 25 forward to its inner location
+// object) and the side of the street it lies on. Slots 7 to 26; the setter of
+// the side of the street follows the forwarded block.
+struct IDestinationObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetSideOfStreet(SideOfStreet* pVal) = 0;                        // 7
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) = 0;                                // 8
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;                                        // 9
+  virtual HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) = 0;                                       // 10
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                 // 11
+  virtual HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) = 0;                        // 12
+  virtual HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) = 0;                                 // 13
+  virtual HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) = 0;                                // 14
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 15
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 16
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 17
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 18
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 19
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to,
+                                                       BSTR* pVal) = 0;                             // 20
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 21
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 22
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 23
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to,
+                                                          BSTR* pVal) = 0;                          // 24
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 25
+  virtual HRESULT STDMETHODCALLTYPE SetSideOfStreet(SideOfStreet newVal) = 0;                       // 26
+};
+COM_DECLARE_IID(IDestinationObject, "{8CEF65D4-C4AB-46AF-AF30-78FE70E93DC0}");
+
+// The answer to "where am I": what the map says about a position. Slots 7 to
+// 31 read its fields (the engine fills them), slots 32 to 42 forward to its
+// inner location object.
+struct IWhereAmIObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetCity(BSTR* pVal) = 0;                                        // 7
+  virtual HRESULT STDMETHODCALLTYPE GetStreetName(BSTR* pVal) = 0;                                  // 8
+  virtual HRESULT STDMETHODCALLTYPE GetStreetNameShort(BSTR* pVal) = 0;                             // 9
+  virtual HRESULT STDMETHODCALLTYPE GetStreetNameDetailed(BSTR* pVal) = 0;                          // 10
+  virtual HRESULT STDMETHODCALLTYPE GetArea(BSTR* pVal) = 0;                                        // 11
+  virtual HRESULT STDMETHODCALLTYPE GetBorough(BSTR* pVal) = 0;                                     // 12
+  virtual HRESULT STDMETHODCALLTYPE GetCounty(BSTR* pVal) = 0;                                      // 13
+  virtual HRESULT STDMETHODCALLTYPE GetCountry(BSTR* pVal) = 0;                                     // 14
+  virtual HRESULT STDMETHODCALLTYPE GetRoadClassification(BSTR* pVal) = 0;                          // 15
+  virtual HRESULT STDMETHODCALLTYPE GetStateProvince(BSTR* pVal) = 0;                               // 16
+  virtual HRESULT STDMETHODCALLTYPE GetZipPostalcode(BSTR* pVal) = 0;                               // 17
+  virtual HRESULT STDMETHODCALLTYPE GetHouseNumber(BSTR* pVal) = 0;                                 // 18
+  virtual HRESULT STDMETHODCALLTYPE GetRoadSpeedLimit(SHORT* pVal) = 0;                             // 19
+  virtual HRESULT STDMETHODCALLTYPE GetNumberOfLanes(SHORT* pVal) = 0;                              // 20
+  virtual HRESULT STDMETHODCALLTYPE GetAddressLeftFrom(LONG* pVal) = 0;                             // 21
+  virtual HRESULT STDMETHODCALLTYPE GetAddressLeftTo(LONG* pVal) = 0;                               // 22
+  virtual HRESULT STDMETHODCALLTYPE GetAddressRightFrom(LONG* pVal) = 0;                            // 23
+  virtual HRESULT STDMETHODCALLTYPE GetAddressRightTo(LONG* pVal) = 0;                              // 24
+  virtual HRESULT STDMETHODCALLTYPE GetAddressLeftFromAlphanumeric(BSTR* pVal) = 0;                 // 25
+  virtual HRESULT STDMETHODCALLTYPE GetAddressLeftToAlphanumeric(BSTR* pVal) = 0;                   // 26
+  virtual HRESULT STDMETHODCALLTYPE GetAddressRightFromAlphanumeric(BSTR* pVal) = 0;                // 27
+  virtual HRESULT STDMETHODCALLTYPE GetAddressRightToAlphanumeric(BSTR* pVal) = 0;                  // 28
+  virtual HRESULT STDMETHODCALLTYPE GetMap(BSTR* pVal) = 0;                                         // 29
+  virtual HRESULT STDMETHODCALLTYPE GetMapNameOnly(BSTR* pVal) = 0;                                 // 30
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                 // 31
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 32
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 33
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 34
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 35
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 36
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to,
+                                                       BSTR* pVal) = 0;                             // 37
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 38
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 39
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 40
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to,
+                                                          BSTR* pVal) = 0;                          // 41
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 42
+};
+COM_DECLARE_IID(IWhereAmIObject, "{BC2A5BA0-A569-4A14-92C8-C5A06E9E0A4C}");
+
+// The virtual position of map exploration. Slots 7 to 14 are its own fields,
+// each get before its set (the heading's get gives words; its number is read
+// at slot 31); slots 15 to 30 forward to the inner location object: the
+// texts, SetLocation and the queries. The heading-relative queries take no
+// heading: the object passes its own.
+struct IVirtualObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetCurrentStreetName(BSTR* pVal) = 0;                           // 7
+  virtual HRESULT STDMETHODCALLTYPE SetCurrentStreetName(BSTR newVal) = 0;                          // 8
+  virtual HRESULT STDMETHODCALLTYPE GetHeading(HeadingType type, BSTR* pVal) = 0;                   // 9
+  virtual HRESULT STDMETHODCALLTYPE SetHeading(SHORT newVal) = 0;                                   // 10
+  virtual HRESULT STDMETHODCALLTYPE GetSideOfStreet(SideOfStreet* pVal) = 0;                        // 11
+  virtual HRESULT STDMETHODCALLTYPE SetSideOfStreet(SideOfStreet newVal) = 0;                       // 12
+  virtual HRESULT STDMETHODCALLTYPE GetMustCrossStreet(VARIANT_BOOL* pVal) = 0;                     // 13
+  virtual HRESULT STDMETHODCALLTYPE SetMustCrossStreet(VARIANT_BOOL newVal) = 0;                    // 14
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) = 0;                                // 15
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;                                        // 16
+  virtual HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) = 0;                                       // 17
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                 // 18
+  virtual HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) = 0;                        // 19
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 20
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 21
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 22
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 23
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 24
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(ILocationObject* to, BSTR* pVal) = 0;        // 25
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 26
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 27
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 28
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(ILocationObject* to, BSTR* pVal) = 0;     // 29
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 30
+  virtual HRESULT STDMETHODCALLTYPE GetHeadingDegrees(SHORT* pVal) = 0;                             // 31
+};
+COM_DECLARE_IID(IVirtualObject, "{B697F59D-4E10-45BB-97C2-CC424127000C}");
+
+// One waypoint of a route as it leaves the route model. Slots 7 to 24 are its
+// own, slots 25 to 42 forward to the inner location object, slots 43 to 51
+// are its own again. Waypoint indexes are 1-based; -1 means none.
+struct IWaypointObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetIndex(SHORT* pVal) = 0;                                      // 7
+  virtual HRESULT STDMETHODCALLTYPE GetStreetNameForward(BSTR* pVal) = 0;                           // 8
+  virtual HRESULT STDMETHODCALLTYPE IsTurningPoint(VARIANT_BOOL* pVal) = 0;                         // 9
+  virtual HRESULT STDMETHODCALLTYPE IsUserPoint(VARIANT_BOOL* pVal) = 0;                            // 10
+  virtual HRESULT STDMETHODCALLTYPE GetTurnCompleteHeadingDegrees(SHORT* pVal) = 0;                 // 11
+  virtual HRESULT STDMETHODCALLTYPE GetTurningInfo(SHORT currentHeading, BSTR* pVal) = 0;           // 12
+  virtual HRESULT STDMETHODCALLTYPE IsRouteEndPoint(VARIANT_BOOL* pVal) = 0;                        // 13
+  virtual HRESULT STDMETHODCALLTYPE IsRouteBeginningPoint(VARIANT_BOOL* pVal) = 0;                  // 14
+  virtual HRESULT STDMETHODCALLTYPE SetStreetNameForward(BSTR newVal) = 0;                          // 15
+  virtual HRESULT STDMETHODCALLTYPE GetNumberOfLanes(SHORT* pVal) = 0;                              // 16
+  virtual HRESULT STDMETHODCALLTYPE GetStreetOrientationForward(SHORT* pVal) = 0;                   // 17
+  virtual HRESULT STDMETHODCALLTYPE GetStreetOrientationReverse(SHORT* pVal) = 0;                   // 18
+  virtual HRESULT STDMETHODCALLTYPE GetWaypointName(Mode mode, BSTR* pVal) = 0;                     // 19
+  virtual HRESULT STDMETHODCALLTYPE SetTurningPoint(VARIANT_BOOL newVal) = 0;                       // 20
+  virtual HRESULT STDMETHODCALLTYPE SetUserPoint(VARIANT_BOOL newVal) = 0;                          // 21
+  virtual HRESULT STDMETHODCALLTYPE SetStreetOrientationForward(SHORT newVal) = 0;                  // 22
+  virtual HRESULT STDMETHODCALLTYPE SetStreetOrientationReverse(SHORT newVal) = 0;                  // 23
+  virtual HRESULT STDMETHODCALLTYPE SetNumberOfLanes(SHORT newVal) = 0;                             // 24
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) = 0;                                // 25
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;                                        // 26
+  virtual HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) = 0;                                       // 27
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                 // 28
+  virtual HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) = 0;                        // 29
+  virtual HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) = 0;                                 // 30
+  virtual HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) = 0;                                // 31
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 32
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 33
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 34
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 35
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 36
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to,
+                                                       BSTR* pVal) = 0;                             // 37
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 38
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 39
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 40
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to,
+                                                          BSTR* pVal) = 0;                          // 41
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 42
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceFromLastWaypoint(double* pVal) = 0;                  // 43
+  virtual HRESULT STDMETHODCALLTYPE SetDistanceFromLastWaypoint(double newVal) = 0;                 // 44
+  virtual HRESULT STDMETHODCALLTYPE GetStreetSpeed(SHORT* pVal) = 0;                                // 45
+  virtual HRESULT STDMETHODCALLTYPE SetStreetSpeed(SHORT newVal) = 0;                               // 46
+  virtual HRESULT STDMETHODCALLTYPE GetFeatureIndex(SHORT* pVal) = 0;                               // 47
+  virtual HRESULT STDMETHODCALLTYPE GetCrossStreet(BSTR* pVal) = 0;                                 // 48
+  virtual HRESULT STDMETHODCALLTYPE SetCrossStreet(BSTR newVal) = 0;                                // 49
+  virtual HRESULT STDMETHODCALLTYPE GetSideOfStreet(LONG* pVal) = 0;                                // 50
+  virtual HRESULT STDMETHODCALLTYPE SetSideOfStreet(LONG newVal) = 0;                               // 51
+};
+COM_DECLARE_IID(IWaypointObject, "{AF9A5B6C-E184-4EFD-B58E-F6E256A04D25}");
+
+// A waypoint the user marks while recording a route: where, the turn taken
+// there and the heading before it. Slots 7 to 11 are its own (the creator
+// first, then the fields in order, each get before its set); slots 12 to 29
+// forward to the inner location object.
+struct IWaypointUserObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE CreateUserWaypoint(ILocationObject* location, WaypointTurnType turnType,
+                                                       SHORT headingBeforeTurn) = 0;                // 7
+  virtual HRESULT STDMETHODCALLTYPE GetTurningInfo(WaypointTurnType* pVal) = 0;                     // 8
+  virtual HRESULT STDMETHODCALLTYPE GetHeadingWhenCreated(SHORT* pVal) = 0;                         // 9
+  virtual HRESULT STDMETHODCALLTYPE GetStreetNameForward(BSTR* pVal) = 0;                           // 10
+  virtual HRESULT STDMETHODCALLTYPE SetStreetNameForward(BSTR newVal) = 0;                          // 11
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) = 0;                                // 12
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;                                        // 13
+  virtual HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) = 0;                                       // 14
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                 // 15
+  virtual HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) = 0;                        // 16
+  virtual HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) = 0;                                 // 17
+  virtual HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) = 0;                                // 18
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 19
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 20
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 21
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 22
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 23
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to,
+                                                       BSTR* pVal) = 0;                             // 24
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 25
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 26
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 27
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to,
+                                                          BSTR* pVal) = 0;                          // 28
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 29
+};
+COM_DECLARE_IID(IWaypointUserObject, "{3443B243-F624-4D30-8D0A-EC349598E117}");
+
+// A Talking Lights beacon: a position (slots 7 to 24 forward to the inner
+// location object), an id and an amplitude, and the raw text form in which
+// beacons are stored. Slots 7 to 30.
+struct ITalkingLightObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) = 0;                                // 7
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;                                        // 8
+  virtual HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) = 0;                                       // 9
+  virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) = 0;                                 // 10
+  virtual HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) = 0;                        // 11
+  virtual HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) = 0;                                 // 12
+  virtual HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) = 0;                                // 13
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 14
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 15
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 16
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 17
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 18
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to,
+                                                       BSTR* pVal) = 0;                             // 19
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 20
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 21
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 22
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to,
+                                                          BSTR* pVal) = 0;                          // 23
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 24
+  virtual HRESULT STDMETHODCALLTYPE GetId(BSTR* pVal) = 0;                                          // 25
+  virtual HRESULT STDMETHODCALLTYPE SetId(BSTR newVal) = 0;                                         // 26
+  virtual HRESULT STDMETHODCALLTYPE GetAmplitude(LONG* pVal) = 0;                                   // 27
+  virtual HRESULT STDMETHODCALLTYPE SetAmplitude(LONG newVal) = 0;                                  // 28
+  virtual HRESULT STDMETHODCALLTYPE InternalGetRawData(BSTR* pVal) = 0;                             // 29
+  virtual HRESULT STDMETHODCALLTYPE InternalSetFromRawData(BSTR rawData) = 0;                       // 30
+};
+COM_DECLARE_IID(ITalkingLightObject, "{F6D88D3B-D5E5-42CE-B605-CAE55C90D78A}");
+
+// What a distance-and-heading text includes. Slots 7 to 12, each get before
+// its set.
+struct IDescriptionConfigurationObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeDescriptionDetails(VARIANT_BOOL* pVal) = 0;           // 7
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeDescriptionDetails(VARIANT_BOOL newVal) = 0;          // 8
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeCompassDirection(VARIANT_BOOL* pVal) = 0;             // 9
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeCompassDirection(VARIANT_BOOL newVal) = 0;            // 10
+  virtual HRESULT STDMETHODCALLTYPE GetDirectionInformationFirst(VARIANT_BOOL* pVal) = 0;           // 11
+  virtual HRESULT STDMETHODCALLTYPE SetDirectionInformationFirst(VARIANT_BOOL newVal) = 0;          // 12
+};
+COM_DECLARE_IID(IDescriptionConfigurationObject, "{4515FB15-CD82-48A4-BEC3-AB01286903BC}");
+
+// What a point-of-interest description includes. Slots 7 to 16, each get
+// before its set.
+struct IPOIDescriptionConfigurationObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetDescriptionDynamic(VARIANT_BOOL* pVal) = 0;                  // 7
+  virtual HRESULT STDMETHODCALLTYPE SetDescriptionDynamic(VARIANT_BOOL newVal) = 0;                 // 8
+  virtual HRESULT STDMETHODCALLTYPE GetNonDynamicIncludeAddress(VARIANT_BOOL* pVal) = 0;            // 9
+  virtual HRESULT STDMETHODCALLTYPE SetNonDynamicIncludeAddress(VARIANT_BOOL newVal) = 0;           // 10
+  virtual HRESULT STDMETHODCALLTYPE GetNonDynamicIncludeCategoryAndSubCategory(VARIANT_BOOL* pVal) = 0; // 11
+  virtual HRESULT STDMETHODCALLTYPE SetNonDynamicIncludeCategoryAndSubCategory(VARIANT_BOOL newVal) = 0; // 12
+  virtual HRESULT STDMETHODCALLTYPE GetNonDynamicIncludeDistance(VARIANT_BOOL* pVal) = 0;           // 13
+  virtual HRESULT STDMETHODCALLTYPE SetNonDynamicIncludeDistance(VARIANT_BOOL newVal) = 0;          // 14
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeTags(VARIANT_BOOL* pVal) = 0;                         // 15
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeTags(VARIANT_BOOL newVal) = 0;                        // 16
+};
+COM_DECLARE_IID(IPOIDescriptionConfigurationObject, "{BD323CD9-C142-408E-9F17-83378B2CC91A}");
+
+// What a waypoint announcement includes and the movement it is computed for.
+// Slots 7 to 24, each get before its set.
+struct IWaypointConfigurationObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeDistance(VARIANT_BOOL* pVal) = 0;                     // 7
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeDistance(VARIANT_BOOL newVal) = 0;                    // 8
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeETA(VARIANT_BOOL* pVal) = 0;                          // 9
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeETA(VARIANT_BOOL newVal) = 0;                         // 10
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeHeading(VARIANT_BOOL* pVal) = 0;                      // 11
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeHeading(VARIANT_BOOL newVal) = 0;                     // 12
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeTurningInstructions(VARIANT_BOOL* pVal) = 0;          // 13
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeTurningInstructions(VARIANT_BOOL newVal) = 0;         // 14
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeUserWaypointDescriptions(VARIANT_BOOL* pVal) = 0;     // 15
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeUserWaypointDescriptions(VARIANT_BOOL newVal) = 0;    // 16
+  virtual HRESULT STDMETHODCALLTYPE GetHeading(SHORT* pVal) = 0;                                    // 17
+  virtual HRESULT STDMETHODCALLTYPE SetHeading(SHORT newVal) = 0;                                   // 18
+  virtual HRESULT STDMETHODCALLTYPE GetSpeed(double* pVal) = 0;                                     // 19
+  virtual HRESULT STDMETHODCALLTYPE SetSpeed(double newVal) = 0;                                    // 20
+  virtual HRESULT STDMETHODCALLTYPE GetMode(Mode* pVal) = 0;                                        // 21
+  virtual HRESULT STDMETHODCALLTYPE SetMode(Mode newVal) = 0;                                       // 22
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceNextWP(double* pVal) = 0;                            // 23
+  virtual HRESULT STDMETHODCALLTYPE SetDistanceNextWP(double newVal) = 0;                           // 24
+};
+COM_DECLARE_IID(IWaypointConfigurationObject, "{B58C5126-DE98-43BF-BA80-570E3B4FA127}");
+
+// The receiver's date and time of day. Slots 7 to 19: each field's get before
+// its set, then the validity test.
+struct IGPSTimeObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetYear(SHORT* pVal) = 0;                                       // 7
+  virtual HRESULT STDMETHODCALLTYPE SetYear(SHORT newVal) = 0;                                      // 8
+  virtual HRESULT STDMETHODCALLTYPE GetMonth(SHORT* pVal) = 0;                                      // 9
+  virtual HRESULT STDMETHODCALLTYPE SetMonth(SHORT newVal) = 0;                                     // 10
+  virtual HRESULT STDMETHODCALLTYPE GetDay(SHORT* pVal) = 0;                                        // 11
+  virtual HRESULT STDMETHODCALLTYPE SetDay(SHORT newVal) = 0;                                       // 12
+  virtual HRESULT STDMETHODCALLTYPE GetHour(SHORT* pVal) = 0;                                       // 13
+  virtual HRESULT STDMETHODCALLTYPE SetHour(SHORT newVal) = 0;                                      // 14
+  virtual HRESULT STDMETHODCALLTYPE GetMinutes(SHORT* pVal) = 0;                                    // 15
+  virtual HRESULT STDMETHODCALLTYPE SetMinutes(SHORT newVal) = 0;                                   // 16
+  virtual HRESULT STDMETHODCALLTYPE GetSeconds(SHORT* pVal) = 0;                                    // 17
+  virtual HRESULT STDMETHODCALLTYPE SetSeconds(SHORT newVal) = 0;                                   // 18
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 19
+};
+COM_DECLARE_IID(IGPSTimeObject, "{B475ED0D-1881-4A0A-AB7D-766189E8E11D}");
