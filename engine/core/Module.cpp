@@ -2,6 +2,7 @@
 // entry points through which COM creates, registers and unloads it.
 #include "engine/core/LocationObject.h"
 #include "engine/core/POIObjects.h"
+#include "engine/core/SettingsObjects.h"
 #include "engine/core/ValueObjects.h"
 #include "platform/com/atl.h"
 
@@ -18,6 +19,14 @@ const com::ClassEntry kClassMap[] = {
      &CPOICategoryObject::CreateInstance},
     {&CLSID_POISubCategoryObject, u"VOV.POISubCategoryObject", u"POISubCategoryObject Class", u"Free",
      &CPOISubCategoryObject::CreateInstance},
+    {&CLSID_SystemSettingsObject, u"VOV.SystemSettingsObject", u"SystemSettingsObject Class", u"Free",
+     &CSystemSettingsObject::CreateInstance},
+    {&CLSID_GPSSettingsObject, u"VOV.GPSSettingsObject", u"GPSSettingsObject Class", u"Free",
+     &CGPSSettingsObject::CreateInstance},
+    {&CLSID_LookaroundSettingsObject, u"VOV.LookaroundSettingsObject", u"LookaroundSettingsObject Class", u"Free",
+     &CLookaroundSettingsObject::CreateInstance},
+    {&CLSID_RouteSettingsObject, u"VOV.RouteSettingsObject", u"RouteSettingsObject Class", u"Free",
+     &CRouteSettingsObject::CreateInstance},
 };
 
 }  // namespace
