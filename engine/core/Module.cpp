@@ -4,6 +4,7 @@
 #include "engine/core/POIObjects.h"
 #include "engine/core/PlaceObjects.h"
 #include "engine/core/RouteValueObjects.h"
+#include "engine/core/SettingsObjects.h"
 #include "engine/core/ValueObjects.h"
 #include "platform/com/atl.h"
 
@@ -39,6 +40,14 @@ const com::ClassEntry kClassMap[] = {
     {&CLSID_WaypointConfigurationObject, u"VOV.WaypointConfigurationObject", u"WaypointConfigurationObject Class",
      u"Free", &CWaypointConfigurationObject::CreateInstance},
     {&CLSID_GPSTimeObject, u"VOV.GPSTimeObject", u"GPSTimeObject Class", u"Free", &CGPSTimeObject::CreateInstance},
+    {&CLSID_SystemSettingsObject, u"VOV.SystemSettingsObject", u"SystemSettingsObject Class", u"Free",
+     &CSystemSettingsObject::CreateInstance},
+    {&CLSID_GPSSettingsObject, u"VOV.GPSSettingsObject", u"GPSSettingsObject Class", u"Free",
+     &CGPSSettingsObject::CreateInstance},
+    {&CLSID_LookaroundSettingsObject, u"VOV.LookaroundSettingsObject", u"LookaroundSettingsObject Class", u"Free",
+     &CLookaroundSettingsObject::CreateInstance},
+    {&CLSID_RouteSettingsObject, u"VOV.RouteSettingsObject", u"RouteSettingsObject Class", u"Free",
+     &CRouteSettingsObject::CreateInstance},
 };
 
 }  // namespace

@@ -14,6 +14,11 @@ inline constexpr CLSID CLSID_POISearchConfigurationObject = MakeGuid("{0D0DF853-
 inline constexpr CLSID CLSID_POIObject = MakeGuid("{FEA29E6B-E212-43A5-8307-F4562F399549}");
 inline constexpr CLSID CLSID_POICategoryObject = MakeGuid("{2C0C3853-43D0-4E04-B03B-B66504368122}");
 inline constexpr CLSID CLSID_POISubCategoryObject = MakeGuid("{8CDC6294-075C-4170-B774-5C8F3BC0E722}");
+inline constexpr CLSID CLSID_SystemSettingsObject = MakeGuid("{28919FF3-7B1B-4310-848C-B88E3918B109}");
+inline constexpr CLSID CLSID_GPSSettingsObject = MakeGuid("{3313AD28-44FD-4E77-A83B-FC636B0D21C1}");
+inline constexpr CLSID CLSID_LookaroundSettingsObject = MakeGuid("{8695220B-DF44-4636-9681-48491B67E50B}");
+inline constexpr CLSID CLSID_RouteSettingsObject = MakeGuid("{BA194E67-DDAD-48B2-89CF-145C4B5C92BF}");
+inline constexpr CLSID CLSID_BluetoothDeviceObject = MakeGuid("{901DFFBD-37D5-4DDF-B4FF-D884A3413A1A}");
 
 // ---- enumerations -------------------------------------------------------------
 
@@ -278,6 +283,199 @@ COM_DECLARE_IID(IPOISubCategoryObject, "{C00466C3-83EA-4B56-B271-504589C180C3}")
 
 // ---- settings objects ---------------------------------------------------------------
 
+// Units of distances at the interfaces; inside the engine distances are feet.
+enum Units : INT {
+  Metric = 0,
+  Imperial = 1,
+  Nautical = 2,
+  BritishNautical = 3,
+};
+
+// How a direction relative to the user's heading is put in words.
+enum RelativeHeadingType : INT {
+  ClockFace = 0,
+  AheadLeft = 1,
+  Combo = 2,
+  LeftRightDegreesCompass = 3,
+};
+
+// How long the engine's descriptions are.
+enum SystemDescriptions : INT {
+  Short = 0,
+  Full = 1,
+  Both = 2,
+};
+
+// The kind of receiver, and so the source the engine reads positions from.
+enum GPSType : INT {
+  GPSTypeNone = 0,
+  GPSTypeSimulated = 1,
+  GPSTypeBlueTooth = 2,
+  GPSTypeSerial = 3,
+  GPSTypeCompactFlash = 4,
+  GPSTypePCSlot = 5,
+  GPSTypeCustom = 6,
+  GPSTypeInertial = 7,
+  GPSTypeNorthernHeadingsWhenStopped = 8,
+  GPSTypeExternal = 9,
+  GPSTypeTalkingLights = 10,
+};
+
+// How the heading is averaged from successive positions.
+enum HeadingAveraging : INT {
+  InstantaneousHeadings = 0,
+  AutomaticHeadings = 1,
+  BigCityHeadings = 2,
+  ManualHeadings = 3,
+};
+
+// Which route steps count as waypoints: every step, or only the turns.
+enum WaypointMode : INT {
+  WaypointModeAll = 0,
+  WaypointModeTurnsOnly = 1,
+};
+
+// Which look-around announcements run while a route is followed.
+enum LookaroundRouteOptions : INT {
+  LookaroundRouteOnly = 0,
+  LookaroundCustom = 1,
+  LookaroundRouteAndIntersectionsOnly = 2,
+  LookaroundRouteAndPOIsOnly = 3,
+};
+
+// Whether the engine follows the receiver or a virtual position.
+enum Mode : INT {
+  GPSMode = 0,
+  VirtualMode = 1,
+};
+
+// A paired Bluetooth device as the receiver settings take it: its name and the
+// serial port it is reached on. Slots 7 to 9.
+struct IBluetoothDeviceObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;        // 7
+  virtual HRESULT STDMETHODCALLTYPE GetPortName(BSTR* pVal) = 0;    // 8
+  virtual HRESULT STDMETHODCALLTYPE GetPortNumber(SHORT* pVal) = 0;  // 9
+};
+COM_DECLARE_IID(IBluetoothDeviceObject, "{3AE1C528-6777-477A-9768-C4AC42DC3990}");
+
+// The engine's general settings. Distances are kept in feet; the units
+// argument says what the caller gives or wants. Slots 7 to 33.
+struct ISystemSettingsObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetHeadingMode(RelativeHeadingType* pVal) = 0;               // 7
+  virtual HRESULT STDMETHODCALLTYPE SetHeadingMode(RelativeHeadingType newVal) = 0;              // 8
+  virtual HRESULT STDMETHODCALLTYPE GetUnits(Units* pVal) = 0;                                   // 9
+  virtual HRESULT STDMETHODCALLTYPE SetUnits(Units newVal) = 0;                                  // 10
+  virtual HRESULT STDMETHODCALLTYPE GetMapPOIDirectory(BSTR* pVal) = 0;                          // 11
+  virtual HRESULT STDMETHODCALLTYPE SetMapPOIDirectory(BSTR newVal) = 0;                         // 12
+  virtual HRESULT STDMETHODCALLTYPE GetSettingsDirectory(BSTR* pVal) = 0;                        // 13
+  virtual HRESULT STDMETHODCALLTYPE SetSettingsDirectory(BSTR newVal) = 0;                       // 14
+  virtual HRESULT STDMETHODCALLTYPE GetStreetNamesDetailed(VARIANT_BOOL* pVal) = 0;              // 15
+  virtual HRESULT STDMETHODCALLTYPE SetStreetNamesDetailed(VARIANT_BOOL newVal) = 0;             // 16
+  virtual HRESULT STDMETHODCALLTYPE GetIncludeSpellDecorators(VARIANT_BOOL* pVal) = 0;           // 17
+  virtual HRESULT STDMETHODCALLTYPE SetIncludeSpellDecorators(VARIANT_BOOL newVal) = 0;          // 18
+  virtual HRESULT STDMETHODCALLTYPE GetArrivalDistance(Units units, LONG* pVal) = 0;             // 19
+  virtual HRESULT STDMETHODCALLTYPE SetArrivalDistance(Units units, LONG newVal) = 0;            // 20
+  virtual HRESULT STDMETHODCALLTYPE GetDefaultCompassDescriptions(SystemDescriptions* pVal) = 0;  // 21
+  virtual HRESULT STDMETHODCALLTYPE SetDefaultCompassDescriptions(SystemDescriptions newVal) = 0;  // 22
+  virtual HRESULT STDMETHODCALLTYPE GetArrivedNearThreshold(Units units, LONG* pVal) = 0;        // 23
+  virtual HRESULT STDMETHODCALLTYPE SetArrivedNearThreshold(Units units, LONG newVal) = 0;       // 24
+  virtual HRESULT STDMETHODCALLTYPE GetDebugDirectory(BSTR* pVal) = 0;                           // 25
+  virtual HRESULT STDMETHODCALLTYPE GetSearchOtherMapDirectories(VARIANT_BOOL* pVal) = 0;        // 26
+  virtual HRESULT STDMETHODCALLTYPE SetSearchOtherMapDirectories(VARIANT_BOOL newVal) = 0;       // 27
+  virtual HRESULT STDMETHODCALLTYPE ShouldCheckForNewMaps(VARIANT_BOOL* pVal) = 0;               // 28
+  virtual HRESULT STDMETHODCALLTYPE SetForceNewMapPOIFolder(VARIANT_BOOL newVal) = 0;            // 29
+  virtual HRESULT STDMETHODCALLTYPE GetPOIAuthor(BSTR* pVal) = 0;                                // 30
+  virtual HRESULT STDMETHODCALLTYPE SetPOIAuthor(BSTR newVal) = 0;                               // 31
+  virtual HRESULT STDMETHODCALLTYPE GetVirtualSideOfStreetTracking(VARIANT_BOOL* pVal) = 0;      // 32
+  virtual HRESULT STDMETHODCALLTYPE SetVirtualSideOfStreetTracking(VARIANT_BOOL newVal) = 0;     // 33
+};
+COM_DECLARE_IID(ISystemSettingsObject, "{BA7B22F3-7E8D-46DB-BAD6-F07EA209321F}");
+
+// The receiver settings: which source the engine reads and how it averages
+// headings. Slots 7 to 29.
+struct IGPSSettingsObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetGPSBaudRate(LONG* pVal) = 0;                          // 7
+  virtual HRESULT STDMETHODCALLTYPE SetGPSBaudRate(LONG newVal) = 0;                         // 8
+  virtual HRESULT STDMETHODCALLTYPE GetGPSPortName(BSTR* pVal) = 0;                          // 9
+  virtual HRESULT STDMETHODCALLTYPE SetGPSPortName(BSTR newVal) = 0;                         // 10
+  virtual HRESULT STDMETHODCALLTYPE GetGPSPortNumber(SHORT* pVal) = 0;                       // 11
+  virtual HRESULT STDMETHODCALLTYPE SetGPSPortNumber(SHORT newVal) = 0;                      // 12
+  virtual HRESULT STDMETHODCALLTYPE GetGPSReceiverType(GPSType* pVal) = 0;                   // 13
+  virtual HRESULT STDMETHODCALLTYPE SetGPSReceiverType(GPSType newVal) = 0;                  // 14
+  virtual HRESULT STDMETHODCALLTYPE GetSimulatedGPSFile(BSTR* pVal) = 0;                     // 15
+  virtual HRESULT STDMETHODCALLTYPE SetSimulatedGPSFile(BSTR newVal) = 0;                    // 16
+  virtual HRESULT STDMETHODCALLTYPE GetGPSReceiverName(BSTR* pVal) = 0;                      // 17
+  virtual HRESULT STDMETHODCALLTYPE SetGPSReceiverName(BSTR newVal) = 0;                     // 18
+  virtual HRESULT STDMETHODCALLTYPE GetGPSLastLatitude(double* pVal) = 0;                    // 19
+  virtual HRESULT STDMETHODCALLTYPE SetGPSLastLatitude(double newVal) = 0;                   // 20
+  virtual HRESULT STDMETHODCALLTYPE GetGPSLastLongitude(double* pVal) = 0;                   // 21
+  virtual HRESULT STDMETHODCALLTYPE SetGPSLastLongitude(double newVal) = 0;                  // 22
+  virtual HRESULT STDMETHODCALLTYPE GetHeadingAveragingMode(HeadingAveraging* pVal) = 0;     // 23
+  virtual HRESULT STDMETHODCALLTYPE SetHeadingAveragingMode(HeadingAveraging newVal) = 0;    // 24
+  virtual HRESULT STDMETHODCALLTYPE GetPedestrianHeadingAveragingSeconds(SHORT* pVal) = 0;   // 25
+  virtual HRESULT STDMETHODCALLTYPE SetPedestrianHeadingAveragingSeconds(SHORT newVal) = 0;  // 26
+  virtual HRESULT STDMETHODCALLTYPE GetInertialReceiverUserHeight(double* pVal) = 0;         // 27
+  virtual HRESULT STDMETHODCALLTYPE SetInertialReceiverUserHeight(double newVal) = 0;        // 28
+  virtual HRESULT STDMETHODCALLTYPE SetUpBluetoothReceiver(IBluetoothDeviceObject* device) = 0;  // 29
+};
+COM_DECLARE_IID(IGPSSettingsObject, "{778D5F1A-1B5D-4622-85D8-BCE66ECA0C63}");
+
+// The look-around settings: which automatic announcements run, and the
+// point-of-interest category they scan for. Slots 7 to 40.
+struct ILookaroundSettingsObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetCommercialCategoryToScanFor(IPOICategoryObject** pVal) = 0;        // 7
+  virtual HRESULT STDMETHODCALLTYPE SetCommercialCategoryToScanFor(IPOICategoryObject* newVal) = 0;       // 8
+  virtual HRESULT STDMETHODCALLTYPE GetCommercialSubCategoryToScanFor(IPOISubCategoryObject** pVal) = 0;  // 9
+  virtual HRESULT STDMETHODCALLTYPE SetCommercialSubCategoryToScanFor(IPOISubCategoryObject* newVal) = 0;  // 10
+  virtual HRESULT STDMETHODCALLTYPE IsCommercialPOIsEnabled(VARIANT_BOOL* pVal) = 0;                      // 11
+  virtual HRESULT STDMETHODCALLTYPE EnableCommercialPOIs(VARIANT_BOOL newVal) = 0;                        // 12
+  virtual HRESULT STDMETHODCALLTYPE IsIntersectionsEnabled(VARIANT_BOOL* pVal) = 0;                       // 13
+  virtual HRESULT STDMETHODCALLTYPE EnableIntersections(VARIANT_BOOL newVal) = 0;                         // 14
+  virtual HRESULT STDMETHODCALLTYPE IsLookaroundEnabled(VARIANT_BOOL* pVal) = 0;                          // 15
+  virtual HRESULT STDMETHODCALLTYPE EnableLookaround(VARIANT_BOOL newVal) = 0;                            // 16
+  virtual HRESULT STDMETHODCALLTYPE IsUserPrivatePOIsEnabled(VARIANT_BOOL* pVal) = 0;                     // 17
+  virtual HRESULT STDMETHODCALLTYPE EnableUserPrivatePOIs(VARIANT_BOOL newVal) = 0;                       // 18
+  virtual HRESULT STDMETHODCALLTYPE IsTalkingLightsEnabled(VARIANT_BOOL* pVal) = 0;                       // 19
+  virtual HRESULT STDMETHODCALLTYPE EnableTalkingLights(VARIANT_BOOL newVal) = 0;                         // 20
+  virtual HRESULT STDMETHODCALLTYPE IsStreetChangesEnabled(VARIANT_BOOL* pVal) = 0;                       // 21
+  virtual HRESULT STDMETHODCALLTYPE EnableStreetChanges(VARIANT_BOOL newVal) = 0;                         // 22
+  virtual HRESULT STDMETHODCALLTYPE IsCityChangesEnabled(VARIANT_BOOL* pVal) = 0;                         // 23
+  virtual HRESULT STDMETHODCALLTYPE EnableCityChanges(VARIANT_BOOL newVal) = 0;                           // 24
+  virtual HRESULT STDMETHODCALLTYPE IsMapChangesEnabled(VARIANT_BOOL* pVal) = 0;                          // 25
+  virtual HRESULT STDMETHODCALLTYPE EnableMapChanges(VARIANT_BOOL newVal) = 0;                            // 26
+  virtual HRESULT STDMETHODCALLTYPE GetStartDelayForLookaroundEvents(LONG* pVal) = 0;                     // 27
+  virtual HRESULT STDMETHODCALLTYPE SetStartDelayForLookaroundEvents(LONG newVal) = 0;                    // 28
+  virtual HRESULT STDMETHODCALLTYPE GetPOISearchDirection(Directions* pVal) = 0;                          // 29
+  virtual HRESULT STDMETHODCALLTYPE SetPOISearchDirection(Directions newVal) = 0;                         // 30
+  virtual HRESULT STDMETHODCALLTYPE GetIntersectionMaxSpeedForReporting(LONG* pVal) = 0;                  // 31
+  virtual HRESULT STDMETHODCALLTYPE SetIntersectionMaxSpeedForReporting(LONG newVal) = 0;                 // 32
+  virtual HRESULT STDMETHODCALLTYPE GetLookaroundReportingInterval(LONG* pVal) = 0;                       // 33
+  virtual HRESULT STDMETHODCALLTYPE SetLookaroundReportingInterval(LONG newVal) = 0;                      // 34
+  virtual HRESULT STDMETHODCALLTYPE GetPOIIncludeTags(VARIANT_BOOL* pVal) = 0;                            // 35
+  virtual HRESULT STDMETHODCALLTYPE SetPOIIncludeTags(VARIANT_BOOL newVal) = 0;                           // 36
+  virtual HRESULT STDMETHODCALLTYPE GetPOIIncludeDistanceDirection(VARIANT_BOOL* pVal) = 0;               // 37
+  virtual HRESULT STDMETHODCALLTYPE SetPOIIncludeDistanceDirection(VARIANT_BOOL newVal) = 0;              // 38
+  virtual HRESULT STDMETHODCALLTYPE GetRouteOptions(LookaroundRouteOptions* pVal) = 0;                    // 39
+  virtual HRESULT STDMETHODCALLTYPE SetRouteOptions(LookaroundRouteOptions newVal) = 0;                   // 40
+};
+COM_DECLARE_IID(ILookaroundSettingsObject, "{4B838A49-96E9-4CB0-814F-1E705FDDCF3B}");
+
+// How routes are followed in one mode. Slots 7 to 16.
+struct IRouteSettingsObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetWaypointMode(WaypointMode* pVal) = 0;                   // 7
+  virtual HRESULT STDMETHODCALLTYPE SetWaypointMode(WaypointMode newVal) = 0;                  // 8
+  virtual HRESULT STDMETHODCALLTYPE IsAutoIncrementWaypointsWhenReachedOn(VARIANT_BOOL* pVal) = 0;  // 9
+  virtual HRESULT STDMETHODCALLTYPE SetAutoIncrementWaypointsWhenReachedOn(VARIANT_BOOL newVal) = 0;  // 10
+  virtual HRESULT STDMETHODCALLTYPE IsForceSequentialRouteFollowingOn(VARIANT_BOOL* pVal) = 0;  // 11
+  virtual HRESULT STDMETHODCALLTYPE SetForceSequentialRouteFollowingOn(VARIANT_BOOL newVal) = 0;  // 12
+  virtual HRESULT STDMETHODCALLTYPE IsWaypointNumberingOn(VARIANT_BOOL* pVal) = 0;              // 13
+  virtual HRESULT STDMETHODCALLTYPE SetWaypointNumberingOn(VARIANT_BOOL newVal) = 0;            // 14
+  virtual HRESULT STDMETHODCALLTYPE GetNumberingDescriptions(SystemDescriptions* pVal) = 0;     // 15
+  virtual HRESULT STDMETHODCALLTYPE SetNumberingDescriptions(SystemDescriptions newVal) = 0;    // 16
+};
+COM_DECLARE_IID(IRouteSettingsObject, "{92997D43-C011-4EBB-B375-EC105C9D4864}");
+
+
 // ---- further value objects ------------------------------------------------------------
 
 // The value objects the engine hands across its interfaces besides the
@@ -319,12 +517,6 @@ enum POIFields : INT {
 
 // What an address search answers with; its values come with the address search.
 enum AddressResults : INT {};
-
-// Whether the engine follows the receiver or the virtual position.
-enum Mode : INT {
-  GPSMode = 0,
-  VirtualMode = 1,
-};
 
 // The turn a user makes at a waypoint marked while recording a route.
 enum WaypointTurnType : INT {

@@ -1,15 +1,8 @@
 // The map engine's reading of numbered texts from the language library: the
-// standard walk of a string table held as RT_STRING resources.
+// standard walk of a string table held as RT_STRING resources, which the
+// platform layer provides for every module that reads a language library.
 #pragma once
 
-#include <string>
+#include "platform/os/resource.h"
 
-#include "platform/com/types.h"
-#include "platform/os/module.h"
-
-// Text `id` of the module's string table: block (id / 16) + 1 of type
-// RT_STRING, whose entries are a 16-bit length followed by that many UTF-16
-// characters; the text is entry id % 16. Gives "" when there is no module, no
-// such block, the block ends before the entry, or the entry is empty. Never
-// reads past the resource's size, whatever the block holds.
-std::u16string LoadStringResource(HMODULE module, UINT id);
+using platform::LoadStringResource;

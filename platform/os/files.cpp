@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -346,3 +347,93 @@ BOOL CloseHandle(HANDLE hObject) {
   }
   return TRUE;  // the descriptor closes when the last reader lets go
 }
+
+// ---- whole files -----------------------------------------------------------------------
+
+namespace {
+
+std::atomic<long> g_replaceCrashAfter{-1};
+
+// Closes a POSIX descriptor when it goes.
+struct FdOwner {
+  int fd = -1;
+  explicit FdOwner(int f) : fd(f) {}
+  FdOwner(const FdOwner&) = delete;
+  FdOwner& operator=(const FdOwner&) = delete;
+  ~FdOwner() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool Close() {
+    const int f = fd;
+    fd = -1;
+    return f < 0 || ::close(f) == 0;
+  }
+};
+
+bool WriteAllBytes(int fd, std::string_view bytes) {
+  const long crashAfter = g_replaceCrashAfter.exchange(-1);
+  std::size_t written = 0;
+  for (;;) {
+    if (crashAfter >= 0 && written >= static_cast<std::size_t>(crashAfter)) ::_exit(9);
+    if (written == bytes.size()) return true;
+    std::size_t chunk = bytes.size() - written;
+    if (crashAfter >= 0) chunk = std::min(chunk, static_cast<std::size_t>(crashAfter) - written);
+    const ssize_t n = ::write(fd, bytes.data() + written, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+namespace platform {
+
+WholeFileRead ReadWholeFile(std::u16string_view phonePath, std::size_t maxBytes, std::string& bytes) {
+  bytes.clear();
+  const std::string host = HostPath(phonePath);
+  FdOwner file(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.fd < 0) return errno == ENOENT || errno == ENOTDIR ? WholeFileRead::kMissing : WholeFileRead::kUnreadable;
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return WholeFileRead::kUnreadable;
+  // Read one byte past the bound, so a file that grew since fstat is still
+  // found too large rather than cut.
+  char buffer[16384];
+  for (;;) {
+    const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      bytes.clear();
+      return WholeFileRead::kUnreadable;
+    }
+    if (n == 0) return WholeFileRead::kRead;
+    if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+      bytes.clear();
+      return WholeFileRead::kTooLarge;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool ReplaceWholeFile(std::u16string_view phonePath, std::string_view bytes) {
+  const std::string host = HostPath(phonePath);
+  const std::string temp = host + ".tmp";
+  FdOwner file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (file.fd < 0) return false;
+  bool ok = WriteAllBytes(file.fd, bytes) && ::fsync(file.fd) == 0;
+  ok = file.Close() && ok;
+  if (!ok || ::rename(temp.c_str(), host.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // The rename lasts through a power cut only once the folder is flushed.
+  const std::size_t slash = host.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : host.substr(0, slash == 0 ? 1 : slash);
+  FdOwner dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd >= 0) ::fsync(dir.fd);
+  return true;
+}
+
+void SetReplaceCrashAfterBytesForTest(long bytes) { g_replaceCrashAfter.store(bytes); }
+
+}  // namespace platform

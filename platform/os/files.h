@@ -9,8 +9,11 @@
 // that runs are repeatable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/os/wintypes.h"
 
@@ -94,3 +97,33 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* l
               void* lpOverlapped);
 // Closes a handle from CreateFileW; FALSE for any other value.
 BOOL CloseHandle(HANDLE hObject);
+
+// ---- whole files -------------------------------------------------------------------
+//
+// Small files the programs keep (settings) are read whole and replaced whole.
+
+namespace platform {
+
+enum class WholeFileRead {
+  kRead,        // `bytes` holds the whole file
+  kMissing,     // no such file
+  kTooLarge,    // the file holds more than the bound; `bytes` is empty
+  kUnreadable,  // it exists but could not be opened or read (a folder, no access)
+};
+
+// Reads the file at a phone path into `bytes`, refusing files larger than
+// `maxBytes` without reading them into memory past the bound.
+[[nodiscard]] WholeFileRead ReadWholeFile(std::u16string_view phonePath, std::size_t maxBytes, std::string& bytes);
+
+// Replaces the file at a phone path with `bytes`: they go to "<file>.tmp" in
+// the same folder, which is flushed and renamed over the file, then the folder
+// is flushed. A crash at any point leaves either the old file or the new one,
+// never a mix; a leftover "<file>.tmp" is replaced by the next write. False
+// (the old file untouched) when the folder does not exist or a step fails.
+[[nodiscard]] bool ReplaceWholeFile(std::u16string_view phonePath, std::string_view bytes);
+
+// Test hook: when set, the next ReplaceWholeFile stops the process with
+// _exit(9) after this many bytes of the temporary file are written.
+void SetReplaceCrashAfterBytesForTest(long bytes);
+
+}  // namespace platform

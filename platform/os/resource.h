@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/os/wintypes.h"
 #include "platform/os/module.h"
@@ -92,3 +93,14 @@ struct ResourceDirectory {
   const ResourceDirectory TirvaneResourceDirectory = {                                                     \
       kResourceDirectoryMagic, kResourceDirectoryVersion,                                                   \
       static_cast<std::uint32_t>(sizeof(entryArray) / sizeof((entryArray)[0])), (entryArray)}
+
+namespace platform {
+
+// Text `id` of a module's string table: block (id / 16) + 1 of type RT_STRING,
+// whose entries are a 16-bit length followed by that many UTF-16 characters;
+// the text is entry id % 16. Gives "" when there is no module, no such block,
+// the block ends before the entry, or the entry is empty. Never reads past the
+// resource's size, whatever the block holds.
+std::u16string LoadStringResource(HMODULE module, UINT id);
+
+}  // namespace platform

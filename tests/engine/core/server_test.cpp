@@ -105,7 +105,11 @@ TEST_F(VovServer, RegistersEachValueObjectUnderItsProgIdAndUnregisters) {
                       {u"VOV.POISearchConfigurationObject", CLSID_POISearchConfigurationObject},
                       {u"VOV.POIObject", CLSID_POIObject},
                       {u"VOV.POICategoryObject", CLSID_POICategoryObject},
-                      {u"VOV.POISubCategoryObject", CLSID_POISubCategoryObject}};
+                      {u"VOV.POISubCategoryObject", CLSID_POISubCategoryObject},
+                      {u"VOV.SystemSettingsObject", CLSID_SystemSettingsObject},
+                      {u"VOV.GPSSettingsObject", CLSID_GPSSettingsObject},
+                      {u"VOV.LookaroundSettingsObject", CLSID_LookaroundSettingsObject},
+                      {u"VOV.RouteSettingsObject", CLSID_RouteSettingsObject}};
   for (const Row& row : rows) {
     SCOPED_TRACE(platform::Utf16ToUtf8(row.progId));
     CLSID found{};
@@ -1119,6 +1123,72 @@ TEST_F(VovServer, SearchConfigurationWorksOnItsSearchObject) {
   EXPECT_EQ(config->GetMainSearchString(nullptr), E_POINTER);
   EXPECT_EQ(config->Release(), 0u);
   EXPECT_EQ(search->Release(), 0u);
+}
+
+// Settings objects made by the user program start with the defaults of their
+// files and keep what their setters store.
+TEST_F(VovServer, SettingsObjectsStartWithTheirDefaults) {
+  ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
+  ISystemSettingsObject* system = nullptr;
+  IGPSSettingsObject* gps = nullptr;
+  ILookaroundSettingsObject* lookaround = nullptr;
+  IRouteSettingsObject* route = nullptr;
+  ASSERT_EQ(Create(u"VOV.SystemSettingsObject", &system), S_OK);
+  ASSERT_EQ(Create(u"VOV.GPSSettingsObject", &gps), S_OK);
+  ASSERT_EQ(Create(u"VOV.LookaroundSettingsObject", &lookaround), S_OK);
+  ASSERT_EQ(Create(u"VOV.RouteSettingsObject", &route), S_OK);
+
+  LONG distance = 0;
+  EXPECT_EQ(system->GetArrivalDistance(Imperial, &distance), S_OK);
+  EXPECT_EQ(distance, 50);
+  EXPECT_EQ(system->GetArrivedNearThreshold(Metric, &distance), S_OK);
+  EXPECT_EQ(distance, 4);  // 12 ft
+  Units units = Metric;
+  EXPECT_EQ(system->GetUnits(&units), S_OK);
+  EXPECT_EQ(units, Imperial);
+  BSTR text = nullptr;
+  EXPECT_EQ(system->GetMapPOIDirectory(&text), S_OK);
+  EXPECT_EQ(Text(text), u"\\CompactFlash\\maps");
+  VARIANT_BOOL flag = VARIANT_FALSE;
+  EXPECT_EQ(system->GetSearchOtherMapDirectories(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_TRUE);
+
+  LONG baud = 0;
+  EXPECT_EQ(gps->GetGPSBaudRate(&baud), S_OK);
+  EXPECT_EQ(baud, 4800);
+  EXPECT_EQ(gps->GetGPSPortName(&text), S_OK);
+  EXPECT_EQ(Text(text), u"BSP");
+  double height = 0;
+  EXPECT_EQ(gps->GetInertialReceiverUserHeight(&height), S_OK);
+  EXPECT_EQ(height, 1.803);
+  EXPECT_EQ(gps->GetGPSBaudRate(nullptr), E_POINTER);
+
+  LONG interval = 0;
+  EXPECT_EQ(lookaround->GetLookaroundReportingInterval(&interval), S_OK);
+  EXPECT_EQ(interval, 12);
+  EXPECT_EQ(lookaround->SetLookaroundReportingInterval(2), S_OK);
+  EXPECT_EQ(lookaround->GetLookaroundReportingInterval(&interval), S_OK);
+  EXPECT_EQ(interval, 5);
+  LookaroundRouteOptions options = LookaroundRouteOnly;
+  EXPECT_EQ(lookaround->GetRouteOptions(&options), S_OK);
+  EXPECT_EQ(options, LookaroundRouteAndIntersectionsOnly);
+  IPOICategoryObject* category = nullptr;
+  EXPECT_EQ(lookaround->GetCommercialCategoryToScanFor(&category), S_OK);
+  ASSERT_NE(category, nullptr);
+  category->Release();
+
+  WaypointMode mode = WaypointModeAll;
+  EXPECT_EQ(route->GetWaypointMode(&mode), S_OK);
+  EXPECT_EQ(mode, WaypointModeTurnsOnly);
+  EXPECT_EQ(route->IsWaypointNumberingOn(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_TRUE);
+  EXPECT_EQ(route->IsForceSequentialRouteFollowingOn(&flag), S_OK);
+  EXPECT_EQ(flag, VARIANT_FALSE);
+
+  system->Release();
+  gps->Release();
+  lookaround->Release();
+  route->Release();
 }
 
 }  // namespace
