@@ -39,7 +39,8 @@ class Utility {
   static constexpr std::size_t kMaxFormattedLength = 2000;
 
   // The one Utility, made with default settings and the default language
-  // library on the first call.
+  // library on the first call (std::bad_alloc when memory runs out; callers
+  // at a COM edge run it through com::Guarded).
   static Utility& Instance();
   // Destroys the Utility (settings held and language library freed); the next
   // Instance() makes a new one.
