@@ -13,7 +13,7 @@ build=${FUZZ_BUILD_DIR:-build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTIRVANE_FUZZ=ON -DTIRVANE_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build "$build" --target rmf_reader_fuzz rmf_route_fuzz rmfbuild-cli
+cmake --build "$build" --target rmf_reader_fuzz rmf_route_fuzz settings_files_fuzz rmfbuild-cli
 
 seeds="$build/seeds/rmf_reader"
 corpus="$build/corpus/rmf_reader"
@@ -32,7 +32,7 @@ done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-for target in rmf_reader rmf_route; do
+for target in rmf_reader rmf_route settings_files; do
   regressions=fuzz/regressions/$target
   if compgen -G "$regressions/*" > /dev/null; then
     echo "replaying $(ls "$regressions" | wc -l) kept inputs of $target"
@@ -40,8 +40,9 @@ for target in rmf_reader rmf_route; do
   fi
 done
 if [ "$seconds" -gt 0 ]; then
-  route_seconds=$((seconds / 3))
-  reader_seconds=$((seconds - route_seconds))
+  route_seconds=$((seconds / 4))
+  settings_seconds=$((seconds / 4))
+  reader_seconds=$((seconds - route_seconds - settings_seconds))
   "$build/bin/rmf_reader_fuzz" -max_total_time="$reader_seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$seeds"
   if [ "$route_seconds" -gt 0 ]; then
@@ -49,5 +50,11 @@ if [ "$seconds" -gt 0 ]; then
     mkdir -p "$route_corpus"
     "$build/bin/rmf_route_fuzz" -max_total_time="$route_seconds" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$findings/" -print_final_stats=1 "$route_corpus"
+  fi
+  if [ "$settings_seconds" -gt 0 ]; then
+    settings_corpus="$build/corpus/settings_files"
+    mkdir -p "$settings_corpus"
+    "$build/bin/settings_files_fuzz" -max_total_time="$settings_seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$findings/" -print_final_stats=1 "$settings_corpus"
   fi
 fi
