@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/core/GreatCircle.h"
+#include "engine/core/Utility.h"
 #include "engine/core/ValueAccess.h"
 
 using vov::detail::Flag;
@@ -16,9 +17,8 @@ namespace vov {
 
 bool IsValidPosition(double latitude, double longitude) { return latitude != 0.0 || longitude != 0.0; }
 
-LONG DistanceInUnits(double nmi, INT units) {
-  constexpr INT kMetric = 0;
-  const double distance = nmi * (units == kMetric ? kMetresPerNm : kFeetPerNm);
+LONG DistanceInUnits(double nmi, Units units) {
+  const double distance = nmi * (units == Metric ? kMetresPerNm : kFeetPerNm);
   // Half the earth's circumference is about 65.6 million feet, so only a
   // position that is not a number gets here out of range.
   if (!(distance >= 0.0 && distance <= std::numeric_limits<LONG>::max())) return -1;
@@ -29,8 +29,12 @@ LONG DistanceInUnits(double nmi, INT units) {
 
 namespace {
 
-// The distance units of the system settings; Imperial (1) until the Utility singleton is wired in here.
-INT DistanceUnits() { return 1; }
+// The distance units of the system settings the engine holds.
+Units DistanceUnits() {
+  Units units = Imperial;
+  static_cast<void>(vov::Utility::Instance().SystemSettings().GetUnits(&units));
+  return units;
+}
 
 // Truncation towards zero into a 16-bit result. Degrees from a latitude or
 // longitude always fit; a value stored from elsewhere saturates (NaN gives 0)

@@ -63,6 +63,6 @@ namespace vov {
 // A great-circle distance as the location object hands it out: whole metres
 // (truncated) for the system unit Metric (0), whole feet for every other unit.
 // -1 when the distance is not a number.
-[[nodiscard]] LONG DistanceInUnits(double nmi, INT units);
+[[nodiscard]] LONG DistanceInUnits(double nmi, Units units);
 
 }  // namespace vov

@@ -13,6 +13,7 @@
 
 #include "engine/core/GreatCircle.h"
 #include "engine/core/LocationObject.h"
+#include "engine/core/Utility.h"
 
 namespace {
 
@@ -216,21 +217,50 @@ TEST(LocationObject, DistanceInFeetAndTruncatedBearingToAnotherLocation) {
 TEST(LocationObject, DistanceUnitsAreMetresForMetricAndFeetOtherwise) {
   struct Row {
     double nmi;
-    INT units;
+    Units units;
     LONG distance;
   };
   const double halfCircumference = std::numbers::pi * vov::kEarthRadiusNm;
   const Row rows[] = {
-      {1.0, 0, 1852},      {1.0, 1, 6076},       {1.0, 2, 6076},      {1.0, 3, 6076},
-      {0.0005, 0, 0},      {0.0005, 1, 3},       {0.0, 0, 0},         {0.0, 2, 0},
-      {halfCircumference, 0, 20002520},          {halfCircumference, 1, 65625067},
-      {std::numeric_limits<double>::quiet_NaN(), 0, -1},
-      {std::numeric_limits<double>::quiet_NaN(), 1, -1},
+      {1.0, Metric, 1852},      {1.0, Imperial, 6076},    {1.0, Nautical, 6076}, {1.0, BritishNautical, 6076},
+      {0.0005, Metric, 0},      {0.0005, Imperial, 3},    {0.0, Metric, 0},      {0.0, Nautical, 0},
+      {halfCircumference, Metric, 20002520},              {halfCircumference, Imperial, 65625067},
+      {std::numeric_limits<double>::quiet_NaN(), Metric, -1},
+      {std::numeric_limits<double>::quiet_NaN(), Imperial, -1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.nmi << " nmi in units " << row.units);
     EXPECT_EQ(vov::DistanceInUnits(row.nmi, row.units), row.distance);
   }
+}
+
+// The location object measures in the units of the system settings the
+// engine holds: metres once they are Metric, feet again for Nautical.
+TEST(LocationObject, GetDistanceFollowsTheSystemSettingsUnits) {
+  vov::Utility::Release();
+  CLocationObject* from = nullptr;
+  CLocationObject* to = nullptr;
+  ASSERT_EQ(CLocationObject::CreateObject(&from), S_OK);
+  ASSERT_EQ(CLocationObject::CreateObject(&to), S_OK);
+  from->SetLatitude(53.5570);
+  from->SetLongitude(13.2610);
+  to->SetLatitude(53.5570 + 1.0 / 60.0);  // one arc minute north: about a nautical mile
+  to->SetLongitude(13.2610);
+  const struct {
+    Units units;
+    LONG low, high;
+  } rows[] = {{Imperial, 6070, 6080}, {Metric, 1849, 1853}, {Nautical, 6070, 6080}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.units);
+    ASSERT_EQ(vov::Utility::Instance().SystemSettings().SetUnits(row.units), S_OK);
+    LONG distance = 0;
+    ASSERT_EQ(from->GetDistance(to, &distance), S_OK);
+    EXPECT_GE(distance, row.low);
+    EXPECT_LE(distance, row.high);
+  }
+  from->Release();
+  to->Release();
+  vov::Utility::Release();
 }
 
 TEST(GreatCircle, PolesAntipodesAndCoursesOutOfRange) {
