@@ -29,10 +29,13 @@ LONG DistanceInUnits(double nmi, Units units) {
 
 namespace {
 
-// The distance units of the system settings the engine holds.
+// The distance units of the system settings the engine holds; before the
+// engine has made its Utility, the default units (Imperial).
 Units DistanceUnits() {
   Units units = Imperial;
-  static_cast<void>(vov::Utility::Instance().SystemSettings().GetUnits(&units));
+  if (vov::Utility* utility = vov::Utility::Existing(); utility != nullptr) {
+    static_cast<void>(utility->SystemSettings().GetUnits(&units));
+  }
   return units;
 }
 

@@ -72,6 +72,11 @@ Utility& Utility::Instance() {
   return *g_instance;
 }
 
+Utility* Utility::Existing() {
+  std::lock_guard<std::mutex> hold(g_instanceLock);
+  return g_instance;
+}
+
 void Utility::Release() {
   Utility* instance = nullptr;
   {

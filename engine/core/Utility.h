@@ -42,6 +42,10 @@ class Utility {
   // library on the first call (std::bad_alloc when memory runs out; callers
   // at a COM edge run it through com::Guarded).
   static Utility& Instance();
+  // The Utility when one has been made, else null: for code that only reads
+  // settings and, before the engine has started, takes their defaults rather
+  // than making the Utility (and loading a language) as a side effect.
+  static Utility* Existing();
   // Destroys the Utility (settings held and language library freed); the next
   // Instance() makes a new one.
   static void Release();
