@@ -23,6 +23,23 @@
 
 namespace vov {
 
+// How far and in which direction a place lies: the bearing in whole degrees
+// (-1 unknown), the relative-heading words, and the distance in the engine's
+// distance unit (metres when the system units are Metric, else feet; -1
+// unknown).
+struct DistanceHeadingRecord {
+  LONG bearing = -1;
+  std::u16string relativeHeading;
+  LONG distance = -1;
+};
+
+// Two positions are one place when their latitudes and longitudes, each
+// times 10^10 and truncated to 64-bit integers, are equal.
+bool IsSameLocation(double latitude1, double longitude1, double latitude2, double longitude2);
+// The same test against a location object's position (false when it cannot
+// be read).
+bool IsSameLocation(double latitude, double longitude, ILocationObject* location);
+
 // True when the text ends in "/" or "\".
 bool EndsWithPathSeparator(std::u16string_view text);
 
@@ -73,6 +90,57 @@ class Utility {
   std::u16string GetOrdinalSuffix(LONG n) const;
   std::u16string DefaultCategoryName() const { return LoadResourceString(kDefaultCategoryName); }
   std::u16string DefaultSubCategoryName() const { return LoadResourceString(kDefaultSubCategoryName); }
+
+  // ---- description words ----
+  // Every text comes from the language library; a missing text gives an
+  // empty sentence. Names are spell-decorated ("<<name>>") where the system
+  // setting IncludeSpellDecorators asks for it.
+
+  // A distance in words: `distance` in metres when the system units are
+  // Metric, else in feet; `rounded` chooses the approximate wording.
+  std::u16string DistanceDescription(LONG distance, bool rounded) const;
+  // A heading: the compass word with `compass`, else the degrees as digits;
+  // -1 gives the "unknown" word.
+  std::u16string HeadingDescription(LONG degrees, bool compass) const;
+  // The compass word of a bearing in the wording of the system setting
+  // DefaultCompassDescriptions.
+  std::u16string CompassPointName(LONG degrees) const;
+  // Where a bearing lies seen from a heading, in the words of the system
+  // setting HeadingMode (clock face, ahead/left, ...); -1.0: no heading.
+  std::u16string RelativeHeadingDescription(double heading, LONG bearing, bool turnWords) const;
+  // The distance, bearing and relative heading of `to` seen from `from`
+  // with `currentHeading` (-1 none), as the from location reports them.
+  DistanceHeadingRecord NewDistanceHeadingRecord(ILocationObject* from, ILocationObject* to,
+                                                 SHORT currentHeading) const;
+  DistanceHeadingRecord NewWaypointDistanceHeadingRecord(ILocationObject* from, IWaypointObject* waypoint,
+                                                         SHORT currentHeading) const;
+  // True when `distance` (in the system units) is at most the arrived-near
+  // threshold of the system settings.
+  bool IsWithinArrivedNearThreshold(LONG distance) const;
+
+  // Spell decorators: the marks that tell the screen reader to spell a name.
+  std::u16string AddSpellDecorators(std::u16string_view name) const;
+  static std::u16string RemoveSpellDecorators(std::u16string_view text);
+  std::u16string DecorateName(std::u16string_view name) const;
+  std::u16string UndecorateName(std::u16string_view text) const;
+
+  // The template expanders. Each fetches text `templateId` and fills its
+  // "$" codes; objects that are absent give empty insertions.
+  std::u16string ExpandDescriptionTemplate(UINT templateId, ILocationObject* place,
+                                           const DistanceHeadingRecord* record, IWaypointObject* waypoint,
+                                           Mode mode, IWaypointObject* otherWaypoint,
+                                           std::u16string_view extra) const;
+  std::u16string ExpandSimpleTemplate(UINT templateId, std::u16string_view textT, std::u16string_view textF,
+                                      std::u16string_view textH) const;
+  std::u16string WaypointExploreDescription(UINT templateId, std::u16string_view textd,
+                                            std::u16string_view textD, std::u16string_view textW,
+                                            std::u16string_view textT, std::u16string_view textE,
+                                            std::u16string_view textU) const;
+  // The spoken name of a waypoint in `mode`; empty for none.
+  std::u16string WaypointNameText(IWaypointObject* waypoint, Mode mode) const;
+  // False when the text holds one of the direction keywords (or the heading
+  // mode or receiver makes them meaningless); true otherwise.
+  bool ContainsKeyword(std::u16string_view text) const;
 
   // ---- settings held ----
   CSystemSettingsObject& SystemSettings() { return *m_systemSettings; }
