@@ -6,6 +6,7 @@
 
 #include "engine/core/GreatCircle.h"
 #include "engine/core/Utility.h"
+#include "platform/com/guard.h"
 #include "engine/core/ValueAccess.h"
 
 using vov::detail::Flag;
@@ -161,8 +162,27 @@ HRESULT CLocationObject::GetLocation(ILocationObject** pVal) {
 }
 HRESULT CLocationObject::GetLatitude(double* pVal) { return ValueOut(pVal, m_dLatitude); }
 HRESULT CLocationObject::GetLongitude(double* pVal) { return ValueOut(pVal, m_dLongitude); }
-HRESULT CLocationObject::GetBearing(HeadingType, ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetRelativeHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
+HRESULT CLocationObject::GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) {
+  return SpeakAbout(to, pVal, [&](const vov::Utility& utility, double latitude, double longitude) {
+    if (vov::IsSameLocation(m_dLatitude, m_dLongitude, latitude, longitude)) {
+      return utility.LoadResourceString(kTextNoDirection);
+    }
+    SHORT bearing = -1;
+    static_cast<void>(GetBearingDegrees(to, &bearing));
+    return utility.HeadingDescription(bearing, type == HeadingCompass);
+  });
+}
+HRESULT CLocationObject::GetRelativeHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) {
+  return SpeakAbout(to, pVal, [&](const vov::Utility& utility, double latitude, double longitude) {
+    if (vov::IsSameLocation(m_dLatitude, m_dLongitude, latitude, longitude)) {
+      return utility.LoadResourceString(kTextNoDirection);
+    }
+    SHORT bearing = -1;
+    static_cast<void>(GetBearingDegrees(to, &bearing));
+    if (currentHeading == -1) return utility.CompassPointName(bearing);
+    return utility.RelativeHeadingDescription(currentHeading, bearing, false);
+  });
+}
 HRESULT CLocationObject::ReadPosition(ILocationObject* to, double* latitude, double* longitude) {
   HRESULT hr = to->GetLatitude(latitude);
   if (SUCCEEDED(hr)) hr = to->GetLongitude(longitude);
@@ -205,10 +225,120 @@ HRESULT CLocationObject::GetBearingDegrees(ILocationObject* to, SHORT* pVal) {
   *pVal = static_cast<SHORT>(vov::WholeDegreeBearing(course));
   return S_OK;
 }
-HRESULT CLocationObject::GetDistanceDescription(ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetDistanceAndHeading(SHORT, ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CLocationObject::GetDistanceAndHeadingAndName(SHORT, ILocationObject*, IDescriptionConfigurationObject*,
-                                                      BSTR*) {
-  return E_NOTIMPL;
+HRESULT CLocationObject::GetDistanceDescription(ILocationObject* to, BSTR* pVal) {
+  return SpeakAbout(to, pVal, [&](const vov::Utility& utility, double, double) {
+    LONG distance = -1;
+    static_cast<void>(GetDistance(to, &distance));
+    return utility.DistanceDescription(distance, false);
+  });
+}
+HRESULT CLocationObject::GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) {
+  return DistanceAndHeadingText(currentHeading, to, SentenceParts{}, pVal);
+}
+HRESULT CLocationObject::GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
+                                                      IDescriptionConfigurationObject* config, BSTR* pVal) {
+  SentenceParts parts;
+  parts.name = true;
+  if (config != nullptr) {
+    VARIANT_BOOL flag = VARIANT_FALSE;
+    HRESULT hr = config->GetIncludeDescriptionDetails(&flag);
+    parts.description = SUCCEEDED(hr) && flag != 0;
+    flag = VARIANT_FALSE;
+    hr = config->GetIncludeCompassDirection(&flag);
+    parts.compass = SUCCEEDED(hr) && flag != 0;
+    flag = VARIANT_FALSE;
+    hr = config->GetDirectionInformationFirst(&flag);
+    parts.directionFirst = SUCCEEDED(hr) && flag != 0;
+  }
+  return DistanceAndHeadingText(currentHeading, to, parts, pVal);
+}
+
+template <class Words>
+HRESULT CLocationObject::SpeakAbout(ILocationObject* to, BSTR* pVal, Words words) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  if (to == nullptr) return E_POINTER;
+  return com::Guarded([&] {
+    double latitude = 0.0;
+    double longitude = 0.0;
+    HRESULT hr = ReadPosition(to, &latitude, &longitude);
+    if (FAILED(hr)) return hr;
+    const vov::Utility& utility = vov::Utility::Instance();
+    const std::u16string text = !vov::IsValidPosition(m_dLatitude, m_dLongitude) ||
+                                        !vov::IsValidPosition(latitude, longitude)
+                                    ? utility.LoadResourceString(kTextNoPosition)
+                                    : words(utility, latitude, longitude);
+    return TextOut(pVal, text);
+  });
+}
+
+HRESULT CLocationObject::DistanceAndHeadingText(SHORT currentHeading, ILocationObject* to, SentenceParts parts,
+                                                BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  if (to == nullptr) return E_POINTER;
+  return com::Guarded([&] {
+    double latitude = 0.0;
+    double longitude = 0.0;
+    HRESULT hr = ReadPosition(to, &latitude, &longitude);
+    if (FAILED(hr)) return hr;
+    vov::Utility& utility = vov::Utility::Instance();
+    RelativeHeadingType headingMode = AheadLeft;
+    static_cast<void>(utility.SystemSettings().GetHeadingMode(&headingMode));
+    if (currentHeading != -1 && headingMode == LeftRightDegreesCompass) parts.compass = false;
+
+    BSTR rawName = nullptr;
+    BSTR rawDescription = nullptr;
+    hr = to->GetName(&rawName);
+    com::Bstr name;
+    name.Reset(rawName);
+    if (FAILED(hr)) return hr;
+    hr = to->GetDescription(&rawDescription);
+    com::Bstr description;
+    description.Reset(rawDescription);
+    if (FAILED(hr)) return hr;
+    const std::u16string_view nameText(name == nullptr ? u"" : static_cast<BSTR>(name), SysStringLen(name));
+    const std::u16string_view descriptionText(description == nullptr ? u"" : static_cast<BSTR>(description),
+                                              SysStringLen(description));
+    // The description is told only when it says more than the name.
+    parts.description = parts.description && !descriptionText.empty() &&
+                        nameText.find(descriptionText) == std::u16string_view::npos;
+
+    const bool here = vov::IsValidPosition(m_dLatitude, m_dLongitude);
+    const bool there = vov::IsValidPosition(latitude, longitude);
+    std::u16string text;
+    if (here && there) {
+      const vov::DistanceHeadingRecord record = utility.NewDistanceHeadingRecord(this, to, currentHeading);
+      const bool arrived = utility.IsWithinArrivedNearThreshold(record.distance);
+      UINT id = 0;
+      if (parts.description) {
+        id = nameText.empty() ? (arrived ? kTextHere : kTextDistanceDirection)
+                              : (arrived ? kTextNameDescriptionHere
+                                         : parts.directionFirst ? kTextNameDescriptionDirectionFirst
+                                                                : kTextNameDescriptionDistanceDirection);
+      } else if (!parts.name || nameText.empty()) {
+        id = arrived ? kTextHere : kTextDistanceDirection;
+      } else {
+        id = arrived ? kTextNameHere
+                     : parts.directionFirst ? kTextNameDirectionFirst : kTextNameDistanceDirection;
+      }
+      text = utility.ExpandDescriptionTemplate(id, to, &record, nullptr, GPSMode, nullptr, u"");
+      if (parts.compass && !arrived && currentHeading != -1) {
+        text += u", ";
+        text += utility.CompassPointName(record.bearing);
+      }
+    } else if (here) {
+      text = parts.name ? utility.ExpandDescriptionTemplate(kTextNameNoPosition, to, nullptr, nullptr, GPSMode,
+                                                            nullptr, u"")
+                        : utility.LoadResourceString(kTextPositionUnknown);
+    } else if (!parts.name && !parts.description) {
+      text = utility.LoadResourceString(kTextPositionUnknown);
+    } else {
+      text = utility.ExpandDescriptionTemplate(
+          parts.description ? kTextNameDescriptionOwnPositionUnknown : kTextNameOwnPositionUnknown, to, nullptr,
+          nullptr, GPSMode, nullptr, u"");
+    }
+    return TextOut(pVal, text);
+  });
 }
 

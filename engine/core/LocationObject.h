@@ -44,6 +44,38 @@ class CLocationObject : public com::ComClass<CLocationObject, ILocationObject> {
                                                          BSTR* pVal) override;
 
  private:
+  // Language texts read here.
+  static constexpr UINT kTextNoDirection = 20169;        // same place, no direction
+  static constexpr UINT kTextNoPosition = 20734;         // one of the two positions unknown
+  static constexpr UINT kTextPositionUnknown = 20178;
+  static constexpr UINT kTextNameNoPosition = 20179;     // $N: the target's position unknown
+  static constexpr UINT kTextNameOwnPositionUnknown = 20180;
+  static constexpr UINT kTextNameDescriptionHere = 22000;
+  static constexpr UINT kTextNameHere = 22001;
+  static constexpr UINT kTextHere = 22002;
+  static constexpr UINT kTextDistanceDirection = 22003;
+  static constexpr UINT kTextNameDescriptionDistanceDirection = 22004;
+  static constexpr UINT kTextNameDescriptionDirectionFirst = 22005;
+  static constexpr UINT kTextNameDistanceDirection = 22006;
+  static constexpr UINT kTextNameDirectionFirst = 22007;
+  static constexpr UINT kTextNameDescriptionOwnPositionUnknown = 22010;
+
+  // What a distance-and-heading sentence tells besides distance and direction.
+  struct SentenceParts {
+    bool name = false;
+    bool description = false;
+    bool compass = false;
+    bool directionFirst = false;
+  };
+
+  // A text about `to` for the caller: the "position unknown" text when either
+  // position is not valid, else what `words` (utility, latitude, longitude of
+  // `to`) says.
+  template <class Words>
+  HRESULT SpeakAbout(ILocationObject* to, BSTR* pVal, Words words);
+  // The distance-and-heading sentence of `to` seen from here.
+  HRESULT DistanceAndHeadingText(SHORT currentHeading, ILocationObject* to, SentenceParts parts, BSTR* pVal);
+
   // Reads the other object's position; its failure is passed on.
   static HRESULT ReadPosition(ILocationObject* to, double* latitude, double* longitude);
   // The great-circle distance to a position in nautical miles.

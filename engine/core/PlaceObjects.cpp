@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/core/Utility.h"
 #include "engine/core/ValueAccess.h"
+#include "platform/com/guard.h"
 
 using vov::detail::TextIn;
 using vov::detail::TextOut;
@@ -48,9 +50,12 @@ HRESULT CWhereAmIObject::GetDescription(BSTR* pVal) { return TextOut(pVal, m_fie
 
 // ---- CVirtualObject ---------------------------------------------------------------------
 
-HRESULT CVirtualObject::GetHeading(HeadingType, BSTR* pVal) {
-  if (pVal != nullptr) *pVal = nullptr;
-  return E_NOTIMPL;
+HRESULT CVirtualObject::GetHeading(HeadingType type, BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  return com::Guarded([&] {
+    return TextOut(pVal, vov::Utility::Instance().HeadingDescription(m_nHeading, type == HeadingCompass));
+  });
 }
 HRESULT CVirtualObject::SetHeading(SHORT newVal) {
   // Widened first: the magnitude of -32768 does not fit in 16 bits.

@@ -1,8 +1,14 @@
 #include "engine/core/RouteValueObjects.h"
 
+#include <cstdlib>
+#include <string>
+
+#include "engine/core/Utility.h"
 #include "engine/core/ValueAccess.h"
+#include "platform/com/guard.h"
 
 using vov::detail::Flag;
+using vov::detail::TextOut;
 using vov::detail::ValueOut;
 
 // ---- CWaypointObject --------------------------------------------------------------------
@@ -19,9 +25,22 @@ HRESULT CWaypointObject::SetUserPoint(VARIANT_BOOL newVal) {
   return S_OK;
 }
 HRESULT CWaypointObject::GetTurnCompleteHeadingDegrees(SHORT* pVal) { return ValueOut(pVal, m_nTurnCompleteHeading); }
-HRESULT CWaypointObject::GetTurningInfo(SHORT, BSTR* pVal) {
-  if (pVal != nullptr) *pVal = nullptr;
-  return E_NOTIMPL;
+// The turn to make at a turning point, seen from the heading the walker
+// comes along (the heading given, else the way along the street into the
+// waypoint): "continue" words when the turn is within 23 degrees of that
+// heading, "turn" words otherwise; empty where there is no turn to tell.
+HRESULT CWaypointObject::GetTurningInfo(SHORT currentHeading, BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  return com::Guarded([&] {
+    if (m_bTurningPoint == VARIANT_FALSE || m_nTurnCompleteHeading == -1) return TextOut(pVal, std::u16string_view());
+    const INT heading = currentHeading != -1 ? currentHeading : (m_nStreetOrientationReverse + 180) % 360;
+    const INT difference = std::abs(m_nTurnCompleteHeading - heading);
+    const bool straightOn = difference < kStraightOnDegrees || 360 - difference < kStraightOnDegrees;
+    const vov::Utility& utility = vov::Utility::Instance();
+    const std::u16string words = utility.RelativeHeadingDescription(heading, m_nTurnCompleteHeading, true);
+    return TextOut(pVal, utility.FormatResourceString(straightOn ? kTextContinue : kTextTurn, {words}));
+  });
 }
 HRESULT CWaypointObject::GetWaypointName(Mode, BSTR* pVal) {
   if (pVal != nullptr) *pVal = nullptr;

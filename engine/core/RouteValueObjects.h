@@ -55,6 +55,10 @@ class CWaypointObject : public com::ComClass<CWaypointObject, IWaypointObject> {
   VARIANT_BOOL m_bTurningPoint = VARIANT_FALSE;
   com::Bstr m_bstrStreetNameForward;
   SHORT m_nIndex = -1;
+  // Language texts of the turning info, and how close a turn is to going on.
+  static constexpr UINT kTextTurn = 21009;
+  static constexpr UINT kTextContinue = 21010;
+  static constexpr INT kStraightOnDegrees = 23;
   SHORT m_nTurnCompleteHeading = -1;
   VARIANT_BOOL m_bBeginningPoint = VARIANT_FALSE;
   VARIANT_BOOL m_bEndPoint = VARIANT_FALSE;

@@ -26,6 +26,14 @@ inline HRESULT TextOut(BSTR* out, const com::Bstr& text) {
   return *out == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
+// A new copy of a text the engine built, for the caller, who frees it.
+inline HRESULT TextOut(BSTR* out, std::u16string_view text) {
+  if (out == nullptr) return E_POINTER;
+  if (text.size() > 0x3FFFFFFFu) return E_OUTOFMEMORY;
+  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
 // Copies the caller's text (a null BSTR is the empty text) into the field; the
 // field keeps its old text when memory runs out.
 inline HRESULT TextIn(com::Bstr& field, std::u16string_view text) {

@@ -734,26 +734,17 @@ TEST_F(VovServer, EveryValueObjectStartsWithItsDefaults) {
   }
 }
 
-// The spoken texts are built by a later layer; until then the objects say so
-// and hand out no text.
-TEST_F(VovServer, SpokenTextMethodsAreNotThereYet) {
+// A waypoint's spoken name comes with the route descriptions; until then the
+// waypoint says so and hands out no text.
+TEST_F(VovServer, WaypointNameIsNotThereYet) {
   ASSERT_EQ(CallEntry("DllRegisterServer"), S_OK);
-  IVirtualObject* virtualPosition = nullptr;
   IWaypointObject* waypoint = nullptr;
-  ASSERT_EQ(Create(u"VOV.VirtualObject", &virtualPosition), S_OK);
   ASSERT_EQ(Create(u"VOV.WaypointObject", &waypoint), S_OK);
   BSTR text = SysAllocString(u"stale");
   BSTR caller = text;
-  EXPECT_EQ(virtualPosition->GetHeading(HeadingType{}, &text), E_NOTIMPL);
-  EXPECT_EQ(text, nullptr);
-  text = caller;
-  EXPECT_EQ(waypoint->GetTurningInfo(-1, &text), E_NOTIMPL);
-  EXPECT_EQ(text, nullptr);
-  text = caller;
   EXPECT_EQ(waypoint->GetWaypointName(GPSMode, &text), E_NOTIMPL);
   EXPECT_EQ(text, nullptr);
   SysFreeString(caller);
-  EXPECT_EQ(virtualPosition->Release(), 0u);
   EXPECT_EQ(waypoint->Release(), 0u);
 }
 
