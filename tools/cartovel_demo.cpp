@@ -482,15 +482,18 @@ I* Create(const CLSID& clsid) {
 }
 
 // The points of interest nearest an address, as the navigation engine asks
-// for them: at most `most` points from the address outwards, all round
-// (heading -1) or ahead along `heading`; each read back from its database
-// file through the database server and told with its category, its address
-// and how far it is in which direction.
-void ShowNearby(CMap& engine, IDatabase* database, const DemoAddress& a, std::int32_t heading, LONG most) {
+// for them: at most `most` points from the address outwards, all round or
+// only ahead, for a walker at the address heading `heading`; each read back
+// from its database file through the database server and told with its
+// category and its address, and how far it is in which direction as the
+// engine's location object says it (in the engine's default units and
+// heading words).
+void ShowNearby(CMap& engine, IDatabase* database, const DemoAddress& a, std::int32_t heading, bool ahead,
+                LONG most) {
   ILocationObject* location = Create<ILocationObject>(CLSID_LocationObject);
   IPOISearchConfigurationObject* config = Create<IPOISearchConfigurationObject>(CLSID_POISearchConfigurationObject);
   IFoundPOIIndexes* list = Create<IFoundPOIIndexes>(CLSID_FoundPOIIndexes);
-  const char* where = heading < 0 ? "all round" : "ahead";
+  const char* where = ahead ? "ahead" : "all round";
   if (location == nullptr || config == nullptr || list == nullptr) {
     std::printf("    near (%s): the engine's or the database server's objects cannot be made\n", where);
   } else {
@@ -498,7 +501,7 @@ void ShowNearby(CMap& engine, IDatabase* database, const DemoAddress& a, std::in
     location->SetLongitude(a.lon);
     config->SetMaxSearchResults(most);
     config->SetMaxSearchTime(0);
-    if (heading >= 0) {
+    if (ahead) {
       config->SetSearchDirection(static_cast<Directions>(5));  // ahead of the heading
       config->SetCurrentHeadingDegrees(static_cast<SHORT>(heading));
     }
@@ -544,13 +547,21 @@ void ShowNearby(CMap& engine, IDatabase* database, const DemoAddress& a, std::in
         const std::string subcategoryName =
             subcategory > 0 ? platform::Utf16ToUtf8(engine.LoadResourceString((category + 59) * 500 + subcategory))
                             : std::string();
-        const std::int32_t bearing = BearingBetweenMapPoints(DegreesToMapUnits(a.lat, a.lon), DegreesToMapUnits(lat, lon));
         std::string address = Text(street);
         if (!address.empty() && SysStringLen(number) > 0) address = Text(number) + " " + address;
-        std::printf("    near (%s): \"%s\" (%s%s%s)%s%s, %.0f m at %d°\n", where,
+        // How far and where, in the engine's words: from the address to the
+        // point's own location, for the walker's heading.
+        ILocationObject* there = nullptr;
+        BSTR words = nullptr;
+        if (SUCCEEDED(poi->GetLocation(&there)) && there != nullptr) {
+          location->GetDistanceAndHeading(static_cast<SHORT>(heading), there, &words);
+          there->Release();
+        }
+        std::printf("    near (%s): \"%s\" (%s%s%s)%s%s: %s (%.0f m)\n", where,
                     SysStringLen(name) > 0 ? Text(name).c_str() : "unnamed", categoryName.c_str(),
                     subcategoryName.empty() ? "" : ", ", subcategoryName.c_str(), address.empty() ? "" : ", ",
-                    address.c_str(), DistanceMeters(a.lon, a.lat, lon, lat), static_cast<int>(bearing));
+                    address.c_str(), Text(words).c_str(), DistanceMeters(a.lon, a.lat, lon, lat));
+        SysFreeString(words);
         for (BSTR b : {name, number, street}) SysFreeString(b);
         poi->Release();
       }
@@ -592,8 +603,8 @@ void ShowAddresses(CMap& engine) {
       for (const std::int32_t heading : {bearing, (bearing + 180) % 360}) ShowCrossStreets(engine, a, heading);
       ShowExploration(engine, a, foot);
       if (database != nullptr) {
-        ShowNearby(engine, database, a, -1, 5);
-        ShowNearby(engine, database, a, bearing, 3);
+        ShowNearby(engine, database, a, bearing, false, 5);
+        ShowNearby(engine, database, a, bearing, true, 3);
       }
     }
     const DemoAddress& b = kAddresses[(i + 1) % count];
