@@ -32,8 +32,12 @@ enum LongitudeHemisphere : INT {
   West = 1,
 };
 
-// How a bearing is put in words; its values come with the heading words.
-enum HeadingType : INT {};
+// How a bearing or heading is put in words: as its number of degrees in
+// digits, or as the compass word ("north", "southwest").
+enum HeadingType : INT {
+  HeadingDegrees = 0,
+  HeadingCompass = 1,
+};
 
 // The direction a point-of-interest search looks in, 0 to 8.
 enum Directions : INT {
