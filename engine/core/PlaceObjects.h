@@ -106,8 +106,8 @@ class CVirtualObject : public com::ComClass<CVirtualObject, IVirtualObject> {
   HRESULT FinalConstruct() { return vov::detail::CreateInnerLocation(m_pLocation); }
 
   VOV_TEXT_PROPERTY(CurrentStreetName, m_bstrCurrentStreetName)
-  // The heading in words needs the engine's texts, which this object cannot
-  // reach yet: E_NOTIMPL, with a null result.
+  // The heading in words: the compass word for HeadingCompass, else the
+  // degrees; "direction unknown" without a heading.
   HRESULT STDMETHODCALLTYPE GetHeading(HeadingType type, BSTR* pVal) override;
   // -1 (no heading) is kept as it is; any other value is stored as its
   // magnitude modulo 360, so -30 is 30 and 725 is 5.

@@ -27,9 +27,11 @@ class CWaypointObject : public com::ComClass<CWaypointObject, IWaypointObject> {
   HRESULT STDMETHODCALLTYPE IsUserPoint(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE SetUserPoint(VARIANT_BOOL newVal) override;
   HRESULT STDMETHODCALLTYPE GetTurnCompleteHeadingDegrees(SHORT* pVal) override;
-  // The spoken texts need the engine's texts, which this object cannot reach
-  // yet: E_NOTIMPL, with a null result.
+  // The turn to make here in words ("Turn to the right"); empty unless this
+  // is a turning point with a known heading after the turn.
   HRESULT STDMETHODCALLTYPE GetTurningInfo(SHORT currentHeading, BSTR* pVal) override;
+  // The waypoint's spoken name comes with the route descriptions: E_NOTIMPL,
+  // with a null result, until then.
   HRESULT STDMETHODCALLTYPE GetWaypointName(Mode mode, BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE IsRouteEndPoint(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE IsRouteBeginningPoint(VARIANT_BOOL* pVal) override;

@@ -93,7 +93,10 @@ void Utility::SetDefaultLanguageLibrary(std::u16string path) {
 
 // The library is loaded before the settings are made, so that the default
 // look-around category names come in the user's language.
+// The settings it holds are the engine's own state, not objects in
+// circulation: they are made as internal objects (see com::InternalObjects).
 Utility::Utility() {
+  const com::InternalObjects internal;
   SetResources(DefaultLanguagePath());
   CSystemSettingsObject* system = nullptr;
   CLookaroundSettingsObject* lookaround = nullptr;
@@ -180,6 +183,7 @@ HRESULT Utility::NewDefaultLookaroundSettings(CLookaroundSettingsObject** out) c
 }
 
 HRESULT Utility::LoadSystemSettings(std::u16string_view folder, SettingsReadReport* report) {
+  const com::InternalObjects internal;  // held, as the ones they replace
   CSystemSettingsObject* raw = nullptr;
   HRESULT hr = NewDefaultSystemSettings(&raw);
   if (FAILED(hr)) return hr;
@@ -195,6 +199,7 @@ HRESULT Utility::LoadSystemSettings(std::u16string_view folder, SettingsReadRepo
 }
 
 HRESULT Utility::LoadGPSSettings(SettingsReadReport* report) {
+  const com::InternalObjects internal;  // held, as the ones they replace
   CGPSSettingsObject* raw = nullptr;
   HRESULT hr = NewDefaultGPSSettings(&raw);
   if (FAILED(hr)) return hr;
@@ -209,6 +214,7 @@ HRESULT Utility::LoadGPSSettings(SettingsReadReport* report) {
 }
 
 HRESULT Utility::LoadLookaroundSettings(SettingsReadReport* report) {
+  const com::InternalObjects internal;  // held, as the ones they replace
   CLookaroundSettingsObject* raw = nullptr;
   HRESULT hr = NewDefaultLookaroundSettings(&raw);
   if (FAILED(hr)) return hr;
@@ -226,6 +232,7 @@ HRESULT Utility::LoadLookaroundSettings(SettingsReadReport* report) {
 }
 
 HRESULT Utility::LoadRouteSettings(SettingsReadReport* report) {
+  const com::InternalObjects internal;  // held, as the ones they replace
   Held<CRouteSettingsObject> gpsMode, virtualMode;
   return com::Guarded([&] {
     gpsMode.reset(Make<CRouteSettingsObject>());

@@ -60,7 +60,8 @@ void* FindInterface(Self* self, REFIID riid) {
 // Base of a COM class `T` that implements the interfaces `Is...`. It provides
 // IUnknown (atomic reference count, QueryInterface over the listed interfaces)
 // and E_NOTIMPL answers for the four IDispatch slots, counts the object in the
-// process-wide live-object counter and in this module's lock count, and makes
+// process-wide live-object counter (unless it is made inside an
+// InternalObjects scope) and in this module's lock count, and makes
 // instances with CreateInstance. T may add `HRESULT FinalConstruct()` (called
 // once after construction, a failure destroys the object) and may answer more
 // identities by defining `void* QueryInterfaceExtra(REFIID)`.
@@ -77,8 +78,8 @@ class ComClass : public Is... {
   using Primary = typename detail::First<Is...>::type;
 
  public:
-  ComClass() {
-    NoteObjectCreated();
+  ComClass() : counted_(!MakingInternalObjects()) {
+    if (counted_) NoteObjectCreated();
     ModuleLock();
   }
   ComClass(const ComClass&) = delete;
@@ -168,11 +169,12 @@ class ComClass : public Is... {
  protected:
   virtual ~ComClass() {
     ModuleUnlock();
-    NoteObjectDestroyed();
+    if (counted_) NoteObjectDestroyed();
   }
 
  private:
   std::atomic<ULONG> refs_{0};
+  const bool counted_;  // in the live-object count (not made as a module's internal state)
 };
 
 // One row of a server's class-object map.

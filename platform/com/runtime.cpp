@@ -198,6 +198,14 @@ bool ReadClassesRootText(const std::u16string& subKey, std::u16string& text) {
 
 }  // namespace detail
 
+namespace {
+thread_local int t_internalObjectScopes = 0;
+}  // namespace
+
+InternalObjects::InternalObjects() { ++t_internalObjectScopes; }
+InternalObjects::~InternalObjects() { --t_internalObjectScopes; }
+bool MakingInternalObjects() { return t_internalObjectScopes > 0; }
+
 long LiveObjectCount() { return g_liveObjects.load(std::memory_order_acquire); }
 void NoteObjectCreated() { g_liveObjects.fetch_add(1, std::memory_order_relaxed); }
 void NoteObjectDestroyed() { g_liveObjects.fetch_sub(1, std::memory_order_acq_rel); }

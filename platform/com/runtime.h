@@ -61,6 +61,21 @@ long LiveObjectCount();
 void NoteObjectCreated();
 void NoteObjectDestroyed();
 
+// Objects a module makes as its own lasting state (a singleton's settings)
+// rather than for a caller are made while an InternalObjects scope lives on
+// the thread: they stay out of the live-object count, which counts the
+// objects in circulation, so that a scenario that only made the module keep
+// its state leaves the count as it found it.
+class InternalObjects {
+ public:
+  InternalObjects();
+  ~InternalObjects();
+  InternalObjects(const InternalObjects&) = delete;
+  InternalObjects& operator=(const InternalObjects&) = delete;
+};
+// True while an InternalObjects scope lives on this thread.
+bool MakingInternalObjects();
+
 namespace detail {
 // The default value of HKEY_CLASSES_ROOT\<subKey> as text, without trailing
 // NULs (the stored data need not be terminated). False when the key or value

@@ -90,6 +90,40 @@ TEST(ComHelper, LastReleaseDestroysTheMostDerivedObject) {
   EXPECT_EQ(com::LiveObjectCount(), start);
 }
 
+// Objects made as a module's own state (inside an InternalObjects scope, on
+// this thread) stay out of the live-object count for their whole life; those
+// made before, after or on another thread are counted.
+TEST(ComHelper, InternalObjectsStayOutOfTheLiveCount) {
+  const long start = com::LiveObjectCount();
+  CTestCounter* internal = nullptr;
+  CTestCounter* nested = nullptr;
+  CTestCounter* fromOtherThread = nullptr;
+  {
+    const com::InternalObjects scope;
+    EXPECT_TRUE(com::MakingInternalObjects());
+    ASSERT_EQ(CTestCounter::CreateObject(&internal), S_OK);
+    {
+      const com::InternalObjects inner;
+      ASSERT_EQ(CTestCounter::CreateObject(&nested), S_OK);
+    }
+    EXPECT_TRUE(com::MakingInternalObjects()) << "the outer scope still lives";
+    std::thread other([&fromOtherThread] { EXPECT_EQ(CTestCounter::CreateObject(&fromOtherThread), S_OK); });
+    other.join();
+  }
+  EXPECT_FALSE(com::MakingInternalObjects());
+  EXPECT_EQ(com::LiveObjectCount(), start + 1) << "only the other thread's object is counted";
+  CTestCounter* counted = nullptr;
+  ASSERT_EQ(CTestCounter::CreateObject(&counted), S_OK);
+  EXPECT_EQ(com::LiveObjectCount(), start + 2);
+  // Destroying an internal object leaves the count of the others alone.
+  EXPECT_EQ(internal->Release(), 0u);
+  EXPECT_EQ(nested->Release(), 0u);
+  EXPECT_EQ(com::LiveObjectCount(), start + 2);
+  EXPECT_EQ(counted->Release(), 0u);
+  EXPECT_EQ(fromOtherThread->Release(), 0u);
+  EXPECT_EQ(com::LiveObjectCount(), start);
+}
+
 TEST(ComHelper, ExceptionsWhileMakingAnObjectBecomeErrors) {
   const long start = com::LiveObjectCount();
   const long moduleLocks = com::ModuleLockCount();

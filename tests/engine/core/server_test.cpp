@@ -253,6 +253,13 @@ TEST_F(VovServer, LocationMeasuresDistanceAndBearingThroughItsSlots) {
   // 3416.8 feet at 45.2 degrees, by the haversine and atan2 bearing.
   EXPECT_EQ(feet, 3416);
   EXPECT_EQ(bearing, 45);
+
+  // In words: the engine makes its Utility (settings and language) for that,
+  // which it keeps as its own state: no object in circulation is left when
+  // the caller has released its own (the fixture counts them).
+  BSTR said = nullptr;
+  EXPECT_EQ(here->GetDistanceAndHeading(0, there, &said), S_OK);
+  EXPECT_EQ(Text(said), u"0.64 miles ahead to the right");  // Text frees it
   EXPECT_EQ(here->Release(), 0u);
   EXPECT_EQ(there->Release(), 0u);
 }
