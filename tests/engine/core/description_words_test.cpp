@@ -16,18 +16,9 @@
 #include "engine/core/Utility.h"
 #include "platform/com/owners.h"
 #include "platform/os/text.h"
+#include "tests/engine/core/engine_objects.h"
 
 namespace {
-
-template <class T>
-using Held = std::unique_ptr<T, com::Releaser>;
-
-template <class T>
-Held<T> Make() {
-  T* object = nullptr;
-  EXPECT_EQ(T::CreateObject(&object), S_OK);
-  return Held<T>(object);
-}
 
 std::string Utf8(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
 

@@ -15,18 +15,9 @@
 #include "engine/core/ValueObjects.h"
 #include "platform/com/owners.h"
 #include "platform/os/text.h"
+#include "tests/engine/core/engine_objects.h"
 
 namespace {
-
-template <class T>
-using Held = std::unique_ptr<T, com::Releaser>;
-
-template <class T>
-Held<T> Make() {
-  T* object = nullptr;
-  EXPECT_EQ(T::CreateObject(&object), S_OK);
-  return Held<T>(object);
-}
 
 // Takes a text the callee handed out.
 std::string Taken(BSTR text) {

@@ -17,6 +17,7 @@
 #include "platform/os/debug.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
+#include "tests/engine/core/engine_objects.h"
 
 namespace {
 
@@ -26,16 +27,6 @@ std::u16string Take(BSTR text) {
   std::u16string copy(text == nullptr ? u"" : text, SysStringLen(text));
   SysFreeString(text);
   return copy;
-}
-
-template <class T>
-using Held = std::unique_ptr<T, com::Releaser>;
-
-template <class T>
-Held<T> Make() {
-  T* object = nullptr;
-  EXPECT_EQ(T::CreateObject(&object), S_OK);
-  return Held<T>(object);
 }
 
 // A device root of its own with a settings folder, and a fresh Utility.
