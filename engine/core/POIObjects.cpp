@@ -56,38 +56,6 @@ HRESULT CPOIObject::FinalConstruct() {
   return S_OK;
 }
 
-HRESULT CPOIObject::SetDescription(BSTR newVal) { return m_pLocation->SetDescription(newVal); }
-HRESULT CPOIObject::GetName(BSTR* pVal) { return m_pLocation->GetName(pVal); }
-HRESULT CPOIObject::SetName(BSTR newVal) { return m_pLocation->SetName(newVal); }
-HRESULT CPOIObject::GetDescription(BSTR* pVal) { return m_pLocation->GetDescription(pVal); }
-HRESULT CPOIObject::SetLocation(ILocationObject* other) { return m_pLocation->SetLocation(other); }
-HRESULT CPOIObject::SetLatitude(double newVal) { return m_pLocation->SetLatitude(newVal); }
-HRESULT CPOIObject::SetLongitude(double newVal) { return m_pLocation->SetLongitude(newVal); }
-HRESULT CPOIObject::IsValid(VARIANT_BOOL* pVal) { return m_pLocation->IsValid(pVal); }
-HRESULT CPOIObject::GetLocation(ILocationObject** pVal) { return m_pLocation->GetLocation(pVal); }
-HRESULT CPOIObject::GetLatitude(double* pVal) { return m_pLocation->GetLatitude(pVal); }
-HRESULT CPOIObject::GetLongitude(double* pVal) { return m_pLocation->GetLongitude(pVal); }
-HRESULT CPOIObject::GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) {
-  return m_pLocation->GetBearing(type, to, pVal);
-}
-HRESULT CPOIObject::GetRelativeHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) {
-  return m_pLocation->GetRelativeHeading(currentHeading, to, pVal);
-}
-HRESULT CPOIObject::GetDistance(ILocationObject* to, LONG* pVal) { return m_pLocation->GetDistance(to, pVal); }
-HRESULT CPOIObject::GetBearingDegrees(ILocationObject* to, SHORT* pVal) {
-  return m_pLocation->GetBearingDegrees(to, pVal);
-}
-HRESULT CPOIObject::GetDistanceDescription(ILocationObject* to, BSTR* pVal) {
-  return m_pLocation->GetDistanceDescription(to, pVal);
-}
-HRESULT CPOIObject::GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) {
-  return m_pLocation->GetDistanceAndHeading(currentHeading, to, pVal);
-}
-HRESULT CPOIObject::GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
-                                                 IDescriptionConfigurationObject* config, BSTR* pVal) {
-  return m_pLocation->GetDistanceAndHeadingAndName(currentHeading, to, config, pVal);
-}
-
 HRESULT CPOIObject::GetKey(LONG* pVal) { return ValueOut(pVal, m_nKey); }
 HRESULT CPOIObject::SetKey(LONG newVal) {
   m_nKey = newVal;

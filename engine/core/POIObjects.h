@@ -8,6 +8,7 @@
 #include <memory>
 #include <string_view>
 
+#include "engine/core/ValueForwarding.h"
 #include "engine/core/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
@@ -63,26 +64,7 @@ class CPOIObject : public com::ComClass<CPOIObject, IPOIObject> {
   HRESULT FinalConstruct();
 
   // Forwarded to the inner location object.
-  HRESULT STDMETHODCALLTYPE SetDescription(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetName(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetLocation(ILocationObject* other) override;
-  HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) override;
-  HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) override;
-  HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) override;
-  HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetRelativeHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(SHORT currentHeading, ILocationObject* to, BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
-                                                         IDescriptionConfigurationObject* config,
-                                                         BSTR* pVal) override;
+  VOV_FORWARD_LOCATION(m_pLocation)
 
   HRESULT STDMETHODCALLTYPE GetKey(LONG* pVal) override;
   HRESULT STDMETHODCALLTYPE SetKey(LONG newVal) override;
