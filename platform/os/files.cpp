@@ -3,7 +3,8 @@
 // phone's wildcards (ignoring case), sorts it and keeps the list in the
 // handle, so a search sees one consistent listing however the folder changes.
 // File reading (CreateFileW and the calls on its handles) maps the phone path
-// to the host and reads with pread at a position the handle keeps.
+// to the host and reads with pread at a position the handle keeps. The table
+// of handles lives here too, for files and serial ports (serial.cpp) alike.
 #include "platform/os/files.h"
 
 #include <dirent.h>
@@ -25,6 +26,7 @@
 
 #include "platform/os/device.h"
 #include "platform/os/dir_owner.h"
+#include "platform/os/handles.h"
 #include "platform/os/text.h"
 
 namespace {
@@ -219,34 +221,66 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 
 // ---- reading files ---------------------------------------------------------------
 
+namespace platform::detail {
+
+OpenHandle::~OpenHandle() { ::close(fd_); }
+
+namespace {
+std::mutex g_openLock;
+std::map<void*, std::shared_ptr<OpenHandle>> g_open;
+}  // namespace
+
+HANDLE AddHandle(std::shared_ptr<OpenHandle> object) {
+  void* handle = object.get();
+  std::lock_guard<std::mutex> hold(g_openLock);
+  g_open.emplace(handle, std::move(object));
+  return handle;
+}
+
+std::shared_ptr<OpenHandle> LookUpHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> hold(g_openLock);
+  auto it = g_open.find(handle);
+  return it == g_open.end() ? nullptr : it->second;
+}
+
+}  // namespace platform::detail
+
 namespace {
 
-// What a file HANDLE points to. The descriptor closes with the last owner, so
-// a read that looked the handle up before a concurrent CloseHandle finishes
-// on an open descriptor.
-class OpenFile {
+using platform::detail::OpenHandle;
+
+// A plain file, read with pread at a position the handle keeps.
+class OpenFile final : public OpenHandle {
  public:
-  explicit OpenFile(int fd) : fd_(fd) {}
-  ~OpenFile() { ::close(fd_); }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
+  using OpenHandle::OpenHandle;
 
-  int fd() const { return fd_; }
-  std::mutex& lock() { return lock_; }
+  BOOL Read(void* buffer, DWORD count, DWORD& done) override {
+    std::lock_guard<std::mutex> hold(lock());
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (done < count) {
+      const ssize_t got = ::pread(fd(), out + done, count - done, static_cast<off_t>(position_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return FALSE;
+      if (got == 0) break;  // end of file
+      done += static_cast<DWORD>(got);
+      position_ += got;
+    }
+    return TRUE;
+  }
+  BOOL Write(const void*, DWORD, DWORD&) override { return FALSE; }  // opened for reading only
+  BOOL Flush() override { return TRUE; }
+
   std::int64_t position_ = 0;  // guarded by lock()
-
- private:
-  int fd_;
-  std::mutex lock_;
 };
 
-std::mutex g_filesLock;
-std::map<void*, std::shared_ptr<OpenFile>> g_files;
-
 std::shared_ptr<OpenFile> LookUpFile(HANDLE handle) {
-  std::lock_guard<std::mutex> hold(g_filesLock);
-  auto it = g_files.find(handle);
-  return it == g_files.end() ? nullptr : it->second;
+  return std::dynamic_pointer_cast<OpenFile>(platform::detail::LookUpHandle(handle));
+}
+
+// "COM4:" and every other name that ends in a colon and has no folder in it
+// names a device, never a file.
+bool IsDeviceName(std::u16string_view name) {
+  return !name.empty() && name.back() == u':' && name.find_first_of(u"\\/") == std::u16string_view::npos;
 }
 
 }  // namespace
@@ -254,13 +288,18 @@ std::shared_ptr<OpenFile> LookUpFile(HANDLE handle) {
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* /*lpSecurityAttributes*/,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
   if (lpFileName == nullptr) return INVALID_HANDLE_VALUE;
+  const std::u16string_view name(lpFileName, platform::BoundedLength(lpFileName, kMaxPathUnits));
+  if (IsDeviceName(name)) {
+    return platform::detail::OpenSerialPort(name, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                                            dwFlagsAndAttributes);
+  }
   if (dwDesiredAccess != GENERIC_READ || (dwShareMode & ~FILE_SHARE_READ) != 0 ||
       dwCreationDisposition != OPEN_EXISTING ||
       (dwFlagsAndAttributes & ~(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS)) != 0) {
     return INVALID_HANDLE_VALUE;
   }
   try {
-    const std::string path = platform::HostPathUtf8(PathArgument(lpFileName));
+    const std::string path = platform::HostPathUtf8(platform::Utf16ToUtf8(name));
     int fd;
     do {
       fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -275,10 +314,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return INVALID_HANDLE_VALUE;
-    void* handle = file.get();
-    std::lock_guard<std::mutex> hold(g_filesLock);
-    g_files.emplace(handle, std::move(file));
-    return handle;
+    return platform::detail::AddHandle(std::move(file));
   } catch (...) {
     return INVALID_HANDLE_VALUE;
   }
@@ -314,38 +350,43 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
               void* lpOverlapped) {
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-  std::shared_ptr<OpenFile> file = LookUpFile(hFile);
-  if (file == nullptr || lpOverlapped != nullptr) return FALSE;
+  std::shared_ptr<OpenHandle> object = platform::detail::LookUpHandle(hFile);
+  if (object == nullptr || lpOverlapped != nullptr) return FALSE;
   if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return FALSE;
-  std::lock_guard<std::mutex> hold(file->lock());
-  auto* out = static_cast<unsigned char*>(lpBuffer);
   DWORD done = 0;
-  while (done < nNumberOfBytesToRead) {
-    const ssize_t got = ::pread(file->fd(), out + done, nNumberOfBytesToRead - done,
-                                static_cast<off_t>(file->position_));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
-      return FALSE;
-    }
-    if (got == 0) break;  // end of file
-    done += static_cast<DWORD>(got);
-    file->position_ += got;
-  }
+  const BOOL ok = object->Read(lpBuffer, nNumberOfBytesToRead, done);
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
-  return TRUE;
+  return ok;
+}
+
+BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten,
+               void* lpOverlapped) {
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+  std::shared_ptr<OpenHandle> object = platform::detail::LookUpHandle(hFile);
+  if (object == nullptr || lpOverlapped != nullptr) return FALSE;
+  if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) return FALSE;
+  DWORD done = 0;
+  const BOOL ok = object->Write(lpBuffer, nNumberOfBytesToWrite, done);
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;
+  return ok;
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  std::shared_ptr<OpenHandle> object = platform::detail::LookUpHandle(hFile);
+  return object == nullptr ? FALSE : object->Flush();
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-  std::shared_ptr<OpenFile> file;
+  std::shared_ptr<OpenHandle> object;
   {
-    std::lock_guard<std::mutex> hold(g_filesLock);
-    auto it = g_files.find(hObject);
-    if (it == g_files.end()) return FALSE;
-    file = std::move(it->second);
-    g_files.erase(it);
+    std::lock_guard<std::mutex> hold(platform::detail::g_openLock);
+    auto it = platform::detail::g_open.find(hObject);
+    if (it == platform::detail::g_open.end()) return FALSE;
+    object = std::move(it->second);
+    platform::detail::g_open.erase(it);
   }
-  return TRUE;  // the descriptor closes when the last reader lets go
+  object->Closing();
+  return TRUE;  // the descriptor closes when the last caller lets go
 }
 
 // ---- whole files -----------------------------------------------------------------------

@@ -57,16 +57,19 @@ using FindOwner = std::unique_ptr<void, FindCloser>;
 // INVALID_FILE_ATTRIBUTES when the path does not exist.
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
 
-// ---- reading files ---------------------------------------------------------------
+// ---- reading files and serial ports ------------------------------------------------
 //
 // The subset the map reader's file pool uses: existing files opened for
 // reading, shared for reading, positioned from their start and read. Other
 // access, creation or attribute values are refused (INVALID_HANDLE_VALUE), so
 // a caller that needs more finds out at once instead of getting something
-// else. Handles are checked before use: a closed or foreign handle gives
+// else. The same calls read and write serial ports, opened by their port names
+// ("COM4:"; see serial.h for the names, their devices and the port's own
+// calls). Handles are checked before use: a closed or foreign handle gives
 // FALSE (or INVALID_SET_FILE_POINTER) rather than a use after free.
 
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
@@ -79,10 +82,11 @@ inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 // dwCreationDisposition OPEN_EXISTING, and dwFlagsAndAttributes at most
 // FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS; the security attributes and
 // the template are ignored. Folders are not opened. INVALID_HANDLE_VALUE when
-// the file does not exist or cannot be read.
+// the file does not exist or cannot be read. A port name opens a serial port
+// under the rules in serial.h instead.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
-// Moves the file position: with lpDistanceToMoveHigh null the distance is the
+// Moves the file position (not on a serial port): with lpDistanceToMoveHigh null the distance is the
 // signed 32-bit lDistanceToMove, otherwise the signed 64-bit value of both
 // words (the high word comes back through the pointer). Returns the low word
 // of the new position; INVALID_SET_FILE_POINTER for a bad handle or method or
@@ -92,10 +96,26 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 // Reads up to nNumberOfBytesToRead bytes at the file position and advances
 // it. TRUE with *lpNumberOfBytesRead = 0 at the end of the file; FALSE for a
 // bad handle, a null buffer with a non-zero count, a non-null lpOverlapped or
-// a read error. lpNumberOfBytesRead may be null.
+// a read error. lpNumberOfBytesRead may be null. On a serial port the read
+// takes at most nNumberOfBytesToRead bytes of what the device holds and waits
+// only as the port's time-outs say; 0 bytes with TRUE means none came in time.
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
               void* lpOverlapped);
-// Closes a handle from CreateFileW; FALSE for any other value.
+// Writes to a serial port, waiting only as its write time-outs say; TRUE with
+// fewer bytes written when the time-out passed first. FALSE for a file (files
+// are opened only for reading), a bad handle, a null buffer with a non-zero
+// count, a non-null lpOverlapped or a write error. lpNumberOfBytesWritten may
+// be null.
+BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten,
+               void* lpOverlapped);
+// On a file: nothing is held back, TRUE. On a serial port it DISCARDS the
+// input the device holds (as PurgeComm with PURGE_RXCLEAR) and leaves the
+// output alone: the engine calls it when the receiver's input floods faster
+// than it is read, to drop the backlog rather than read it without bound, and
+// waiting for the output to drain could block on a device that has gone.
+BOOL FlushFileBuffers(HANDLE hFile);
+// Closes a handle from CreateFileW; FALSE for any other value, also for a
+// handle already closed. A read or write still waiting on a port gives up.
 BOOL CloseHandle(HANDLE hObject);
 
 // ---- whole files -------------------------------------------------------------------
