@@ -17,8 +17,7 @@
 // through the interface; the engine that builds the object sets it.
 class CPOICategoryObject : public com::ComClass<CPOICategoryObject, IPOICategoryObject> {
  public:
-  HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) override;
+  VOV_VALUE_PROPERTY(CategoryNumber, SHORT, m_nCategoryNumber)
   // An empty text while no name was set.
   HRESULT STDMETHODCALLTYPE GetCategoryName(BSTR* pVal) override;
 
@@ -34,10 +33,8 @@ class CPOICategoryObject : public com::ComClass<CPOICategoryObject, IPOICategory
 // name is read-only through the interface; the engine sets it.
 class CPOISubCategoryObject : public com::ComClass<CPOISubCategoryObject, IPOISubCategoryObject> {
  public:
-  HRESULT STDMETHODCALLTYPE GetMainCategoryNumber(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetMainCategoryNumber(SHORT newVal) override;
-  HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) override;
+  VOV_VALUE_PROPERTY(MainCategoryNumber, SHORT, m_nMainCategoryNumber)
+  VOV_VALUE_PROPERTY(SubCategoryNumber, SHORT, m_nSubCategoryNumber)
   // An empty text while no name was set.
   HRESULT STDMETHODCALLTYPE GetSubCategoryName(BSTR* pVal) override;
 
@@ -66,54 +63,33 @@ class CPOIObject : public com::ComClass<CPOIObject, IPOIObject> {
   // Forwarded to the inner location object.
   VOV_FORWARD_LOCATION(m_pLocation)
 
-  HRESULT STDMETHODCALLTYPE GetKey(LONG* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetKey(LONG newVal) override;
-  HRESULT STDMETHODCALLTYPE GetCategoryNumber(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetCategoryNumber(SHORT newVal) override;
-  HRESULT STDMETHODCALLTYPE GetSubCategoryNumber(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetSubCategoryNumber(SHORT newVal) override;
-  HRESULT STDMETHODCALLTYPE GetAuthor(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetAuthor(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetDate(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetDate(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetThirdPartyId(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetThirdPartyId(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetTags(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetTags(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetHoursOfOperation(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetHoursOfOperation(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetAddressNumber(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetAddressNumber(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetStreet(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetStreet(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetCity(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetCity(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetState(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetState(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetCountry(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetCountry(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetZipCode(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetZipCode(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetPhoneNumber(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetPhoneNumber(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetFaxNumber(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetFaxNumber(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetWebAddress(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetWebAddress(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetEmail(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetEmail(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetMediaFile(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetMediaFile(BSTR newVal) override;
+  VOV_VALUE_PROPERTY(Key, LONG, m_nKey)
+  VOV_VALUE_PROPERTY(CategoryNumber, SHORT, m_nCategoryNumber)
+  VOV_VALUE_PROPERTY(SubCategoryNumber, SHORT, m_nSubCategoryNumber)
+  VOV_TEXT_PROPERTY(Author, m_texts.author)
+  VOV_TEXT_PROPERTY(Date, m_texts.date)
+  VOV_TEXT_PROPERTY(ThirdPartyId, m_texts.thirdPartyId)
+  VOV_TEXT_PROPERTY(Tags, m_texts.tags)
+  VOV_TEXT_PROPERTY(HoursOfOperation, m_texts.hoursOfOperation)
+  VOV_TEXT_PROPERTY(AddressNumber, m_texts.addressNumber)
+  VOV_TEXT_PROPERTY(Street, m_texts.street)
+  VOV_TEXT_PROPERTY(City, m_texts.city)
+  VOV_TEXT_PROPERTY(State, m_texts.state)
+  VOV_TEXT_PROPERTY(Country, m_texts.country)
+  VOV_TEXT_PROPERTY(ZipCode, m_texts.zipCode)
+  VOV_TEXT_PROPERTY(PhoneNumber, m_texts.phoneNumber)
+  VOV_TEXT_PROPERTY(FaxNumber, m_texts.faxNumber)
+  VOV_TEXT_PROPERTY(WebAddress, m_texts.webAddress)
+  VOV_TEXT_PROPERTY(Email, m_texts.email)
+  VOV_TEXT_PROPERTY(MediaFile, m_texts.mediaFile)
   // True while the media file text is not empty.
   HRESULT STDMETHODCALLTYPE HasMediaFile(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE IsUserPOI(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE SetIsUserPOI(VARIANT_BOOL newVal) override;
   HRESULT STDMETHODCALLTYPE IsPrivate(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE SetIsPrivate(VARIANT_BOOL newVal) override;
-  HRESULT STDMETHODCALLTYPE GetLatitudeOffset(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetLatitudeOffset(double newVal) override;
-  HRESULT STDMETHODCALLTYPE GetLongitudeOffset(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetLongitudeOffset(double newVal) override;
+  VOV_VALUE_PROPERTY(LatitudeOffset, double, m_dLatitudeOffset)
+  VOV_VALUE_PROPERTY(LongitudeOffset, double, m_dLongitudeOffset)
   // Get hands out an added reference to the held object. Set takes a
   // reference to the new object and gives up the old one; a null object is
   // refused with E_POINTER and the held one is kept, so a point always has one.
@@ -121,14 +97,11 @@ class CPOIObject : public com::ComClass<CPOIObject, IPOIObject> {
   HRESULT STDMETHODCALLTYPE SetCategory(IPOICategoryObject* newVal) override;
   HRESULT STDMETHODCALLTYPE GetSubCategory(IPOISubCategoryObject** pVal) override;
   HRESULT STDMETHODCALLTYPE SetSubCategory(IPOISubCategoryObject* newVal) override;
-  HRESULT STDMETHODCALLTYPE GetPDBFile(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetPDBFile(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE GetFoundIndex(LONG* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetFoundIndex(LONG newVal) override;
+  VOV_TEXT_PROPERTY(PDBFile, m_texts.pdbFile)
+  VOV_VALUE_PROPERTY(FoundIndex, LONG, m_nFoundIndex)
   HRESULT STDMETHODCALLTYPE CanModifyRMFFields(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE SetCanModifyRMFFields(VARIANT_BOOL newVal) override;
-  HRESULT STDMETHODCALLTYPE GetSideOfStreet(SideOfStreet* pVal) override;
-  HRESULT STDMETHODCALLTYPE SetSideOfStreet(SideOfStreet newVal) override;
+  VOV_VALUE_PROPERTY(SideOfStreet, SideOfStreet, m_eSideOfStreet)
 
  private:
   // The texts of the point's record besides its name and description.
