@@ -1,12 +1,24 @@
 #include "engine/core/EngineUtilities.h"
 
 #include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "platform/os/clock.h"
+#include "platform/os/device.h"
+#include "platform/os/files.h"
+#include "platform/os/format.h"
+#include "platform/os/text.h"
 
 namespace vov {
 
 namespace {
 
+// inertialWithoutSatellites of the fix-quality update.
 std::atomic<bool> g_manualFix{false};
+
+enum DebugLogState { kUndecided, kOn, kOff };
+std::atomic<int> g_debugLogState{kUndecided};
 
 }  // namespace
 
@@ -23,5 +35,44 @@ INT GetClockFaceDirection(INT heading, INT bearing) {
 bool IsManualFix() { return g_manualFix.load(std::memory_order_relaxed); }
 
 void SetManualFix(bool manual) { g_manualFix.store(manual, std::memory_order_relaxed); }
+
+void WriteDebugLog(std::u16string_view debugFolder, std::u16string_view text, bool withTime, bool withDate) {
+  try {
+    int state = g_debugLogState.load(std::memory_order_relaxed);
+    if (state == kUndecided) {
+      if (debugFolder.empty()) return;
+      const std::u16string folder(debugFolder);
+      const DWORD attributes = GetFileAttributesW(folder.c_str());
+      state = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kOn : kOff;
+      g_debugLogState.store(state, std::memory_order_relaxed);
+    }
+    if (state != kOn || debugFolder.empty()) return;
+
+    std::u16string line;
+    if (withTime || withDate) {
+      SYSTEMTIME now{};
+      GetLocalTime(&now);
+      line = withDate ? platform::FormatW(u"<%02u %02u %4u %02u:%02u:%02u> ",
+                                          {now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond})
+                      : platform::FormatW(u"<%02u:%02u:%02u> ", {now.wHour, now.wMinute, now.wSecond});
+    }
+    // The text is appended, never used as a template: a '%' in it stays.
+    line.append(text);
+    line.push_back(u'\n');
+    const std::string bytes = platform::Utf16ToUtf8(line);
+
+    std::u16string path(debugFolder);
+    path.append(u"/gpsDebug.txt");
+    std::FILE* file = std::fopen(platform::HostPath(path).c_str(), "a+");
+    if (file == nullptr) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fflush(file);
+    std::fclose(file);
+  } catch (...) {
+    // A log line is never worth more than the caller's work.
+  }
+}
+
+void ResetDebugLogDecision() { g_debugLogState.store(kUndecided, std::memory_order_relaxed); }
 
 }  // namespace vov

@@ -359,6 +359,7 @@ struct IBluetoothDeviceObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) = 0;        // 7
   virtual HRESULT STDMETHODCALLTYPE GetPortName(BSTR* pVal) = 0;    // 8
   virtual HRESULT STDMETHODCALLTYPE GetPortNumber(SHORT* pVal) = 0;  // 9
+  virtual HRESULT STDMETHODCALLTYPE IsActive(SHORT* pVal) = 0;       // 10
 };
 COM_DECLARE_IID(IBluetoothDeviceObject, "{3AE1C528-6777-477A-9768-C4AC42DC3990}");
 
@@ -875,3 +876,72 @@ struct IGPSTimeObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 19
 };
 COM_DECLARE_IID(IGPSTimeObject, "{B475ED0D-1881-4A0A-AB7D-766189E8E11D}");
+
+// ---- the receiver's fix ----------------------------------------------------------
+
+inline constexpr CLSID CLSID_GPSObject = MakeGuid("{B80814EC-2108-4C65-B5C5-EFB0E4D8466E}");
+inline constexpr CLSID CLSID_GPSStatusObject = MakeGuid("{4A7C2B57-E980-4BB2-859F-5275883AF2FC}");
+
+// How good the current fix is: no receiver heard, heard but no fix, then by
+// the estimated accuracy; an inertial receiver's own positions last. 0 and 1
+// are no usable fix.
+enum GPSQuality : INT {
+  GPSQualityNoGPS = 0,
+  GPSQualityNoFix = 1,
+  GPSQualityPoor = 2,
+  GPSQualityFair = 3,
+  GPSQualityGood = 4,
+  GPSQualityEnhanced = 5,
+  GPSQualityInertial = 6,
+};
+
+// The receiver's current fix: its own readings (slots 7 to 18, 28, 31, 32)
+// and, in slots 19 to 27, 29 and 30, the location queries of the inner
+// location object. The heading-relative queries take no heading: the object
+// passes its own.
+struct IGPSObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetAltitude(LONG* pVal) = 0;                                    // 7
+  virtual HRESULT STDMETHODCALLTYPE GetHeading(HeadingType type, BSTR* pVal) = 0;                   // 8
+  virtual HRESULT STDMETHODCALLTYPE GetHeadingDegrees(SHORT* pVal) = 0;                             // 9
+  virtual HRESULT STDMETHODCALLTYPE GetSpeed(SHORT* pVal) = 0;                                      // 10
+  virtual HRESULT STDMETHODCALLTYPE GetEstimatedAccuracyDescription(BSTR* pVal) = 0;                // 11
+  virtual HRESULT STDMETHODCALLTYPE GetFixQuality(GPSQuality* pVal) = 0;                            // 12
+  virtual HRESULT STDMETHODCALLTYPE GetHDOP(double* pVal) = 0;                                      // 13
+  virtual HRESULT STDMETHODCALLTYPE GetVDOP(double* pVal) = 0;                                      // 14
+  virtual HRESULT STDMETHODCALLTYPE GetNumberOfSatellites(SHORT* pVal) = 0;                         // 15
+  virtual HRESULT STDMETHODCALLTYPE HasGPSFix(VARIANT_BOOL* pVal) = 0;                              // 16
+  virtual HRESULT STDMETHODCALLTYPE IsDifferentialEnabled(VARIANT_BOOL* pVal) = 0;                  // 17
+  virtual HRESULT STDMETHODCALLTYPE GetEstimatedAccuracy(SHORT* pVal) = 0;                          // 18
+  virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 19
+  virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 20
+  virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 21
+  virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 22
+  virtual HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) = 0; // 23
+  virtual HRESULT STDMETHODCALLTYPE GetRelativeHeading(ILocationObject* to, BSTR* pVal) = 0;        // 24
+  virtual HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) = 0;               // 25
+  virtual HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) = 0;        // 26
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) = 0;    // 27
+  virtual HRESULT STDMETHODCALLTYPE IsHeadingValid(VARIANT_BOOL* pVal) = 0;                         // 28
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(ILocationObject* to, BSTR* pVal) = 0;     // 29
+  virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(ILocationObject* to,
+                                                                 IDescriptionConfigurationObject* config,
+                                                                 BSTR* pVal) = 0;                   // 30
+  virtual HRESULT STDMETHODCALLTYPE GetSpeedDouble(double* pVal) = 0;                               // 31
+  virtual HRESULT STDMETHODCALLTYPE GetInstantaneousHeadingDegrees(SHORT* pVal) = 0;                // 32
+};
+COM_DECLARE_IID(IGPSObject, "{9FC44F10-1CF5-42C5-A1CC-5B9B8CC839E1}");
+
+// A snapshot of the fix's state: quality, differential correction,
+// satellites, dilutions and the estimated accuracy in metres (-1.0 unknown),
+// and the accuracy told in words as the fix object tells it. Slots 7 to 14.
+struct IGPSStatusObject : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE GetFixQuality(GPSQuality* pVal) = 0;                            // 7
+  virtual HRESULT STDMETHODCALLTYPE HasGPSFix(VARIANT_BOOL* pVal) = 0;                              // 8
+  virtual HRESULT STDMETHODCALLTYPE IsDifferentialEnabled(VARIANT_BOOL* pVal) = 0;                  // 9
+  virtual HRESULT STDMETHODCALLTYPE GetNumberOfSatellites(SHORT* pVal) = 0;                         // 10
+  virtual HRESULT STDMETHODCALLTYPE GetHDOP(double* pVal) = 0;                                      // 11
+  virtual HRESULT STDMETHODCALLTYPE GetVDOP(double* pVal) = 0;                                      // 12
+  virtual HRESULT STDMETHODCALLTYPE GetEstimatedAccuracy(double* pVal) = 0;                         // 13
+  virtual HRESULT STDMETHODCALLTYPE GetEstimatedAccuracyDescription(BSTR* pVal) = 0;                // 14
+};
+COM_DECLARE_IID(IGPSStatusObject, "{69D54F9E-0350-4C39-A12A-BDFD05942C70}");

@@ -249,10 +249,11 @@ namespace {
 
 using platform::detail::OpenHandle;
 
-// A plain file, read with pread at a position the handle keeps.
+// A plain file, read with pread and written with pwrite at a position the
+// handle keeps.
 class OpenFile final : public OpenHandle {
  public:
-  using OpenHandle::OpenHandle;
+  OpenFile(int fd, bool writable) : OpenHandle(fd), writable_(writable) {}
 
   BOOL Read(void* buffer, DWORD count, DWORD& done) override {
     std::lock_guard<std::mutex> hold(lock());
@@ -267,11 +268,56 @@ class OpenFile final : public OpenHandle {
     }
     return TRUE;
   }
-  BOOL Write(const void*, DWORD, DWORD&) override { return FALSE; }  // opened for reading only
-  BOOL Flush() override { return TRUE; }
+  BOOL Write(const void* buffer, DWORD count, DWORD& done) override {
+    if (!writable_) return FALSE;
+    std::lock_guard<std::mutex> hold(lock());
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    while (done < count) {
+      const ssize_t put = ::pwrite(fd(), in + done, count - done, static_cast<off_t>(position_));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return FALSE;  // a full disk or an I/O error
+      done += static_cast<DWORD>(put);
+      position_ += put;
+    }
+    return TRUE;
+  }
+  BOOL Flush() override {
+    if (!writable_) return TRUE;
+    return ::fsync(fd()) == 0 ? TRUE : FALSE;
+  }
 
   std::int64_t position_ = 0;  // guarded by lock()
+
+ private:
+  const bool writable_;
 };
+
+// The open(2) flags for CreateFileW's access and creation values; false for
+// combinations files do not take here.
+bool FileOpenFlags(DWORD access, DWORD shareMode, DWORD creation, DWORD flagsAndAttributes, int& flags) {
+  if ((shareMode & ~(FILE_SHARE_READ | FILE_SHARE_WRITE)) != 0) return false;
+  if ((flagsAndAttributes & ~(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS)) != 0) return false;
+  const bool read = (access & GENERIC_READ) != 0;
+  const bool write = (access & GENERIC_WRITE) != 0;
+  if ((access & ~(GENERIC_READ | GENERIC_WRITE)) != 0 || (!read && !write)) return false;
+  flags = (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  switch (creation) {
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      if (!write) return false;
+      flags |= O_CREAT;
+      break;
+    case CREATE_ALWAYS:
+      if (!write) return false;
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    default:
+      return false;
+  }
+  flags |= O_CLOEXEC;
+  return true;
+}
 
 std::shared_ptr<OpenFile> LookUpFile(HANDLE handle) {
   return std::dynamic_pointer_cast<OpenFile>(platform::detail::LookUpHandle(handle));
@@ -293,21 +339,23 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return platform::detail::OpenSerialPort(name, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                                             dwFlagsAndAttributes);
   }
-  if (dwDesiredAccess != GENERIC_READ || (dwShareMode & ~FILE_SHARE_READ) != 0 ||
-      dwCreationDisposition != OPEN_EXISTING ||
-      (dwFlagsAndAttributes & ~(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS)) != 0) {
+  int flags = 0;
+  if (!FileOpenFlags(dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes, flags)) {
     return INVALID_HANDLE_VALUE;
   }
   try {
     const std::string path = platform::HostPathUtf8(platform::Utf16ToUtf8(name));
+    // A folder is refused before anything could empty or create it.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) == 0 && S_ISDIR(before.st_mode)) return INVALID_HANDLE_VALUE;
     int fd;
     do {
-      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      fd = ::open(path.c_str(), flags, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     std::shared_ptr<OpenFile> file;
     try {
-      file = std::make_shared<OpenFile>(fd);  // owns fd from here on
+      file = std::make_shared<OpenFile>(fd, (dwDesiredAccess & GENERIC_WRITE) != 0);  // owns fd from here on
     } catch (...) {
       ::close(fd);  // without memory for its owner the descriptor goes at once
       throw;

@@ -57,13 +57,13 @@ using FindOwner = std::unique_ptr<void, FindCloser>;
 // INVALID_FILE_ATTRIBUTES when the path does not exist.
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
 
-// ---- reading files and serial ports ------------------------------------------------
+// ---- reading and writing files and serial ports -----------------------------------
 //
-// The subset the map reader's file pool uses: existing files opened for
-// reading, shared for reading, positioned from their start and read. Other
-// access, creation or attribute values are refused (INVALID_HANDLE_VALUE), so
-// a caller that needs more finds out at once instead of getting something
-// else. The same calls read and write serial ports, opened by their port names
+// The subset the programs use: files opened for reading (the map reader's
+// file pool) or for writing (trace recordings, which are appended to), shared
+// for reading and writing, positioned and read or written. Other access,
+// creation or attribute values are refused (INVALID_HANDLE_VALUE), so a caller
+// that needs more finds out at once instead of getting something else. The same calls read and write serial ports, opened by their port names
 // ("COM4:"; see serial.h for the names, their devices and the port's own
 // calls). Handles are checked before use: a closed or foreign handle gives
 // FALSE (or INVALID_SET_FILE_POINTER) rather than a use after free.
@@ -71,18 +71,25 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName);
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
+inline constexpr DWORD CREATE_ALWAYS = 2;
 inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
 inline constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
 inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 
-// dwDesiredAccess must be GENERIC_READ, dwShareMode 0 or FILE_SHARE_READ,
-// dwCreationDisposition OPEN_EXISTING, and dwFlagsAndAttributes at most
-// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS; the security attributes and
-// the template are ignored. Folders are not opened. INVALID_HANDLE_VALUE when
-// the file does not exist or cannot be read. A port name opens a serial port
+// dwDesiredAccess is GENERIC_READ, GENERIC_WRITE or both; dwShareMode at most
+// FILE_SHARE_READ | FILE_SHARE_WRITE (files are never locked here: the share
+// mode is accepted, not enforced); dwCreationDisposition OPEN_EXISTING, or,
+// with GENERIC_WRITE, OPEN_ALWAYS (created when missing, kept when present) or
+// CREATE_ALWAYS (created or emptied); dwFlagsAndAttributes at most
+// FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS. The security attributes and
+// the template are ignored. A new file starts at position 0. Folders are not
+// opened. INVALID_HANDLE_VALUE when the file does not exist (OPEN_EXISTING),
+// its folder does not exist, or it cannot be opened as asked. A port name opens a serial port
 // under the rules in serial.h instead.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -101,14 +108,16 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 // only as the port's time-outs say; 0 bytes with TRUE means none came in time.
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
               void* lpOverlapped);
-// Writes to a serial port, waiting only as its write time-outs say; TRUE with
-// fewer bytes written when the time-out passed first. FALSE for a file (files
-// are opened only for reading), a bad handle, a null buffer with a non-zero
-// count, a non-null lpOverlapped or a write error. lpNumberOfBytesWritten may
-// be null.
+// Writes at the file position and advances it, or to a serial port, waiting
+// only as its write time-outs say (TRUE with fewer bytes written when the
+// time-out passed first). FALSE for a file opened without GENERIC_WRITE, a bad
+// handle, a null buffer with a non-zero count, a non-null lpOverlapped or a
+// write error (a full disk: the bytes that fit are counted).
+// lpNumberOfBytesWritten may be null.
 BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten,
                void* lpOverlapped);
-// On a file: nothing is held back, TRUE. On a serial port it DISCARDS the
+// On a file: what was written is pushed to the storage (fsync); FALSE when
+// that fails. On a serial port it DISCARDS the
 // input the device holds (as PurgeComm with PURGE_RXCLEAR) and leaves the
 // output alone: the engine calls it when the receiver's input floods faster
 // than it is read, to drop the backlog rather than read it without bound, and

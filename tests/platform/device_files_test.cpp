@@ -72,6 +72,10 @@ class DeviceTest : public ::testing::Test {
     std::ofstream(root_ + "/" + relative, std::ios::binary) << content;
   }
   void MakeDir(const std::string& relative) { fs::create_directories(root_ + "/" + relative); }
+  std::string ReadHost(const std::string& relative) const {
+    std::ifstream in(root_ + "/" + relative, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
   std::string root_;
 };
@@ -402,7 +406,7 @@ TEST_F(ReadFileTest, PositionsBeyondTwoGigabytesNeedTheHighWord) {
   EXPECT_TRUE(CloseHandle(h));
 }
 
-TEST_F(ReadFileTest, OnlyExistingFilesOpenForReading) {
+TEST_F(ReadFileTest, OnlyTheAccessAndCreationValuesFilesTakeOpen) {
   EXPECT_EQ(Open(u"\\maps\\missing.rmf"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Open(u"\\maps\\folder.rmf"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(Open(nullptr), INVALID_HANDLE_VALUE);
@@ -411,9 +415,13 @@ TEST_F(ReadFileTest, OnlyExistingFilesOpenForReading) {
     DWORD access, share, disposition, flags;
   };
   const Row refused[] = {
-      {GENERIC_READ | 0x40000000u, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},  // writing
-      {GENERIC_READ, FILE_SHARE_READ | 0x2, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},          // sharing writes
-      {GENERIC_READ, FILE_SHARE_READ, 2, FILE_ATTRIBUTE_NORMAL},                            // creating
+      {0, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},                           // no access
+      {GENERIC_READ | 0x20000000u, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},  // executing
+      {GENERIC_READ, FILE_SHARE_READ | 0x4, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},          // sharing deletes
+      {GENERIC_READ, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL},                // creating to read
+      {GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL},
+      {GENERIC_WRITE, FILE_SHARE_READ, 1, FILE_ATTRIBUTE_NORMAL},                           // create new
+      {GENERIC_WRITE, FILE_SHARE_READ, 5, FILE_ATTRIBUTE_NORMAL},                           // truncate existing
       {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0x40000000u},                          // overlapped
   };
   for (const Row& row : refused) {
@@ -423,7 +431,50 @@ TEST_F(ReadFileTest, OnlyExistingFilesOpenForReading) {
   }
   HANDLE plain = CreateFileW(berlin, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(plain, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(WriteFile(plain, "x", 1, nullptr, nullptr));  // opened for reading only
   EXPECT_TRUE(CloseHandle(plain));
+  EXPECT_EQ(ReadHost("Maps/Berlin.RMF"), "0123456789");
+}
+
+TEST_F(ReadFileTest, FilesOpenedForWritingAppendCreateAndEmpty) {
+  auto openWrite = [](const char16_t* path, DWORD disposition) {
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  // Appending as a recording does: opened (kept), positioned at its end.
+  HANDLE h = openWrite(u"\\maps\\berlin.rmf", OPEN_ALWAYS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), 10u);
+  DWORD put = 0;
+  EXPECT_TRUE(WriteFile(h, "ab", 2, &put, nullptr));
+  EXPECT_EQ(put, 2u);
+  EXPECT_TRUE(FlushFileBuffers(h));
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(WriteFile(h, "c", 1, &put, nullptr));  // closed
+  EXPECT_EQ(ReadHost("Maps/Berlin.RMF"), "0123456789ab");
+
+  // A missing file is created; writing advances the position.
+  h = openWrite(u"\\maps\\New.trc", OPEN_ALWAYS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(WriteFile(h, "$GP", 3, nullptr, nullptr));
+  EXPECT_TRUE(WriteFile(h, "RMC", 3, nullptr, nullptr));
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(ReadHost("Maps/New.trc"), "$GPRMC");
+
+  // CREATE_ALWAYS empties; reading and writing share one position.
+  h = CreateFileW(u"\\maps\\new.trc", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(WriteFile(h, "xyz", 3, nullptr, nullptr));
+  EXPECT_EQ(SetFilePointer(h, 1, nullptr, FILE_BEGIN), 1u);
+  EXPECT_EQ(Read(h, 5), "yz");
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(ReadHost("Maps/New.trc"), "xyz");
+
+  // Nothing is made where there is no folder, and a folder is never a file.
+  EXPECT_EQ(openWrite(u"\\missing\\new.trc", OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(openWrite(u"\\maps\\folder.rmf", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(fs::is_directory(root_ + "/Maps/Folder.rmf"));
+  EXPECT_EQ(openWrite(u"\\maps\\absent.trc", OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(fs::exists(root_ + "/Maps/absent.trc"));
 }
 
 TEST_F(ReadFileTest, HandlesAreCheckedBeforeUse) {

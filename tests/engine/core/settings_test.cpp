@@ -146,6 +146,10 @@ class FakeBluetoothDevice : public com::ComClass<FakeBluetoothDevice, IBluetooth
     *pVal = 8;
     return S_OK;
   }
+  HRESULT STDMETHODCALLTYPE IsActive(SHORT* pVal) override {
+    *pVal = -1;
+    return S_OK;
+  }
   bool failPort = false;
 
  private:
