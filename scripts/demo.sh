@@ -13,3 +13,15 @@ maps="device/Storage Card/Maps"
 mkdir -p "$maps"
 cp "$build"/demo-maps/* "$maps/"
 "$build/bin/cartovel-demo" --root device
+
+# The receiver: the demo walk through Neubrandenburg and a real multi-constellation
+# receiver's log replayed through the engine's receiver input, one tick a second.
+echo
+echo "== The demo walk replayed through the navigation engine's receiver input (nmea-replay):"
+echo "   the first ticks, every 300th, and the last, where the receiver falls silent"
+walk=$("$build/bin/nmea-replay" data/nmea/neubrandenburg-walk.nmea)
+printf '%s\n' "$walk" | awk -v last="$(printf '%s\n' "$walk" | wc -l)" 'NR <= 5 || NR % 300 == 0 || NR > last - 10'
+echo
+echo "== A u-blox receiver's log with \$GN talkers (first ticks):"
+ublox=$("$build/bin/nmea-replay" data/nmea/gpsd/ublox-8.log)
+printf '%s\n' "$ublox" | awk 'NR <= 8'

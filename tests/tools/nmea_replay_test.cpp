@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -62,6 +63,11 @@ std::vector<Rmc> ReadRmcs(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A receiver's binary output may run into a sentence on the same line:
+    // the sentence starts at its "$".
+    const auto dollar = line.rfind('$');
+    if (dollar == std::string::npos) continue;
+    line.erase(0, dollar);
     if (line.size() < 7 || line.compare(3, 3, "RMC") != 0 || !ChecksumGood(line)) continue;
     const std::vector<std::string> f = Split(line.substr(0, line.rfind('*')), ',');
     if (f.size() < 10 || f[2] != "A") continue;
@@ -149,7 +155,9 @@ ReplayCheck ReplayAndMatch(const std::string& name) {
   EXPECT_EQ(status, 0) << name;
   std::size_t from = 0;
   for (const Tick& tick : check.ticks) {
-    if (tick.Number("lat") == 0.0 && tick.Number("lon") == 0.0) {
+    // No position yet, or the fix was cleared (the position stays, the time
+    // of the fix goes).
+    if ((tick.Number("lat") == 0.0 && tick.Number("lon") == 0.0) || tick.fields.at("utc") == "00:00:00") {
       check.matched.push_back(-1);
       continue;
     }
@@ -186,7 +194,6 @@ TEST(NmeaReplay, TheDemoWalkGivesEveryFixOnceInOrderWithItsSpeedAndCourse) {
   // as good as it gets, until the file ends and the receiver goes silent.
   ASSERT_GT(check.ticks.size(), 10u);
   EXPECT_EQ(check.ticks[0].fields.at("state"), "no-receiver");
-  EXPECT_EQ(check.ticks[1].fields.at("state"), "no-receiver");
   EXPECT_EQ(check.ticks[2].fields.at("state"), "enhanced");
   EXPECT_EQ(check.ticks.back().fields.at("state"), "no-receiver");
 
@@ -214,17 +221,65 @@ TEST(NmeaReplay, FastReceiversAndTheirTalkersGiveTheirFixesInOrder) {
   for (const char* name : {"stationary-bt-receiver.nmea", "gpsd/ublox-8.log"}) {
     const ReplayCheck check = ReplayAndMatch(name);
     ASSERT_FALSE(check.rmcs.empty()) << name;
-    long last = -1;
+    const Tick* last = nullptr;
     int good = 0;
     for (std::size_t t = 0; t < check.ticks.size(); ++t) {
-      if (check.matched[t] >= 0) last = check.matched[t];
+      if (check.matched[t] >= 0) last = &check.ticks[t];
       const std::string& state = check.ticks[t].fields.at("state");
       if (state != "no-receiver" && state != "no-fix") ++good;
     }
-    EXPECT_EQ(last, static_cast<long>(check.rmcs.size()) - 1) << name << ": the last fix is the file's last";
+    // Five fixes a second carry one whole second and one position, so the
+    // last fix shown is told by its time and place: the file's last.
+    ASSERT_NE(last, nullptr) << name;
+    EXPECT_EQ(last->fields.at("utc"), check.rmcs.back().utc) << name;
+    EXPECT_LT(MetresBetween(last->Number("lat"), last->Number("lon"), check.rmcs.back().latitude,
+                            check.rmcs.back().longitude),
+              1.0)
+        << name;
     EXPECT_GT(good, 0) << name;
     EXPECT_EQ(check.ticks.back().fields.at("state"), "no-receiver") << name;
   }
+}
+
+TEST(NmeaReplay, ATraceWithAnnotationsTellsEachOnceWhereItWasRecorded) {
+  // A trace as the engine records it: the receiver's bytes with annotation
+  // blocks between them, the texts in the phone's 8-bit code page.
+  std::ifstream walk(std::string(NMEA_DATA_DIR) + "/neubrandenburg-walk.nmea", std::ios::binary);
+  std::string line, trace;
+  const std::vector<std::string> texts = {"Start at the corner", "Stra\xDF" "e crossed",  // "Straße" in Windows-1252
+                                          "Bench on the left"};
+  int rmcs = 0;
+  while (std::getline(walk, line) && rmcs < 40) {
+    if (line.compare(0, 6, "$GPRMC") == 0) {
+      ++rmcs;
+      if (rmcs == 5 || rmcs == 20 || rmcs == 35) trace += "\n\n<Ann>" + texts[static_cast<std::size_t>(rmcs / 15)] + "</Ann>\n\n";
+    }
+    trace += line + "\n";
+  }
+  char folder[] = "/tmp/nmea-replay-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/walk.TRC";
+  std::ofstream(path, std::ios::binary) << trace;
+
+  int status = -1;
+  const std::vector<Tick> ticks = RunReplay(path, &status);
+  EXPECT_EQ(status, 0);
+  std::vector<std::string> told;
+  std::vector<std::string> utcs;
+  for (const Tick& tick : ticks) {
+    for (const std::string& text : tick.annotations) {
+      told.push_back(text);
+      utcs.push_back(tick.fields.at("utc"));
+    }
+  }
+  EXPECT_EQ(told, (std::vector<std::string>{"Start at the corner", "Stra\u00DFe crossed", "Bench on the left"}));
+  // Each is told on the tick that reads the fix recorded just before it
+  // (the 4th, 19th and 34th second of the walk) or the next.
+  ASSERT_EQ(utcs.size(), 3u);
+  EXPECT_TRUE(utcs[0] == "12:00:03" || utcs[0] == "12:00:04") << utcs[0];
+  EXPECT_TRUE(utcs[1] == "12:00:18" || utcs[1] == "12:00:19") << utcs[1];
+  EXPECT_TRUE(utcs[2] == "12:00:33" || utcs[2] == "12:00:34") << utcs[2];
+  std::filesystem::remove_all(folder);
 }
 
 TEST(NmeaReplay, AReceiverSpeakingItsBinaryProtocolGivesNoFix) {
