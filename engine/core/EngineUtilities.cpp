@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 
+#include "engine/core/Utility.h"
 #include "platform/os/clock.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
@@ -20,7 +23,67 @@ std::atomic<bool> g_manualFix{false};
 enum DebugLogState { kUndecided, kOn, kOff };
 std::atomic<int> g_debugLogState{kUndecided};
 
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
 }  // namespace
+
+std::u16string MakeDirectoryPath(std::u16string_view folder) {
+  std::u16string path(folder);
+  if (!EndsWithPathSeparator(path)) path.push_back(u'\\');
+  return path;
+}
+
+com::Bstr MakeDirectoryPath(BSTR folder) {
+  const std::u16string path =
+      MakeDirectoryPath(std::u16string_view(folder == nullptr ? u"" : folder, SysStringLen(folder)));
+  com::Bstr text;
+  if (!text.Assign(path)) throw std::bad_alloc();
+  return text;
+}
+
+std::u16string StripTrailingSeparator(std::u16string_view path) {
+  if (EndsWithPathSeparator(path)) path.remove_suffix(1);
+  return std::u16string(path);
+}
+
+// The name is taken first and cut at its own last point, so that a point in a
+// folder name ("\My.Folder\file") never cuts the path inside the folder.
+std::u16string GetBaseNameWithoutExtension(std::u16string_view path) {
+  std::size_t start = path.size();
+  while (start > 0 && !IsSeparator(path[start - 1])) --start;
+  std::u16string_view name = path.substr(start);
+  const std::size_t dot = name.rfind(u'.');
+  if (dot != std::u16string_view::npos) name = name.substr(0, dot);
+  return std::u16string(name);
+}
+
+bool FileExists(std::u16string_view path) {
+  const std::u16string pattern(path);
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+// In 64 bits, so that no pair of ints overflows the difference.
+bool IsAngleWithinTolerance(INT a, INT b, INT tolerance) {
+  const long long apart = std::llabs(static_cast<long long>(a) - b);
+  return apart < tolerance || std::llabs(360 - apart) < tolerance;
+}
+
+std::u16string ExtractTagText(std::u16string_view text, std::u16string_view tag) {
+  std::u16string opening = u"<";
+  opening.append(tag).push_back(u'>');
+  std::u16string closing = u"</";
+  closing.append(tag).push_back(u'>');
+  const std::size_t open = text.find(opening);
+  if (open == std::u16string_view::npos) return {};
+  const std::size_t start = open + opening.size();
+  const std::size_t close = text.find(closing, start);
+  if (close == std::u16string_view::npos) return {};
+  return std::u16string(text.substr(start, close - start));
+}
 
 // Each hour covers 30 degrees centred on its own direction; 12 o'clock runs
 // from 346 through 15. The sum is taken in 64 bits so that no heading or

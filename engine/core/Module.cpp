@@ -1,5 +1,6 @@
 // The navigation engine's server module: its class-object map and the four
 // entry points through which COM creates, registers and unloads it.
+#include "engine/core/BluetoothDevices.h"
 #include "engine/core/LocationObject.h"
 #include "engine/core/POIObjects.h"
 #include "engine/core/PlaceObjects.h"
@@ -48,6 +49,8 @@ const com::ClassEntry kClassMap[] = {
      &CLookaroundSettingsObject::CreateInstance},
     {&CLSID_RouteSettingsObject, u"VOV.RouteSettingsObject", u"RouteSettingsObject Class", u"Free",
      &CRouteSettingsObject::CreateInstance},
+    {&CLSID_BluetoothDeviceObject, u"VOV.BluetoothDeviceObject", u"BluetoothDeviceObject Class", u"Free",
+     &CBluetoothDeviceObject::CreateInstance},
 };
 
 }  // namespace

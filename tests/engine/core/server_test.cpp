@@ -109,7 +109,8 @@ TEST_F(VovServer, RegistersEachValueObjectUnderItsProgIdAndUnregisters) {
                       {u"VOV.SystemSettingsObject", CLSID_SystemSettingsObject},
                       {u"VOV.GPSSettingsObject", CLSID_GPSSettingsObject},
                       {u"VOV.LookaroundSettingsObject", CLSID_LookaroundSettingsObject},
-                      {u"VOV.RouteSettingsObject", CLSID_RouteSettingsObject}};
+                      {u"VOV.RouteSettingsObject", CLSID_RouteSettingsObject},
+                      {u"VOV.BluetoothDeviceObject", CLSID_BluetoothDeviceObject}};
   for (const Row& row : rows) {
     SCOPED_TRACE(platform::Utf16ToUtf8(row.progId));
     CLSID found{};
@@ -634,6 +635,7 @@ TEST_F(VovServer, EveryValueObjectStartsWithItsDefaults) {
   using Tim = IGPSTimeObject;
   using Psc = IPOISearchConfigurationObject;
   using Adr = IAddressObject;
+  using Btd = IBluetoothDeviceObject;
   const std::u16string none;
   const DefaultRow rows[] = {
       {u"VOV.AddressObject", "Address", Getter(&Adr::GetAddress), none},
@@ -728,6 +730,10 @@ TEST_F(VovServer, EveryValueObjectStartsWithItsDefaults) {
       {u"VOV.POISearchConfigurationObject", "StartsWithSearch", Getter(&Psc::GetStartsWithSearch), VARIANT_FALSE},
       {u"VOV.POISearchConfigurationObject", "WholeWord", Getter(&Psc::GetWholeWord), VARIANT_FALSE},
       {u"VOV.POISearchConfigurationObject", "MainSearchField", Getter(&Psc::GetMainSearchField), POI_FIELD_NAME},
+      {u"VOV.BluetoothDeviceObject", "Name", Getter(&Btd::GetName), none},
+      {u"VOV.BluetoothDeviceObject", "PortName", Getter(&Btd::GetPortName), none},
+      {u"VOV.BluetoothDeviceObject", "PortNumber", Getter(&Btd::GetPortNumber), -1},
+      {u"VOV.BluetoothDeviceObject", "IsActive", Getter(&Btd::IsActive), 0},
   };
   for (const DefaultRow& row : rows) {
     SCOPED_TRACE(platform::Utf16ToUtf8(row.progId) + " " + row.property);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/BluetoothDevices.h"
 #include "engine/core/SettingsObjects.h"
 #include "engine/core/Utility.h"
 #include "platform/com/owners.h"
@@ -136,21 +137,16 @@ TEST_F(Settings, LookaroundClampsAndSettingsFolderMakesTheDebugFolder) {
   }
 }
 
-// A paired device as the map engine's neighbours would hand it in.
+// A paired device whose port number cannot be read.
 class FakeBluetoothDevice : public com::ComClass<FakeBluetoothDevice, IBluetoothDeviceObject> {
  public:
   HRESULT STDMETHODCALLTYPE GetName(BSTR* pVal) override { return Out(pVal, u"Holux GR-231"); }
   HRESULT STDMETHODCALLTYPE GetPortName(BSTR* pVal) override { return Out(pVal, u"COM"); }
-  HRESULT STDMETHODCALLTYPE GetPortNumber(SHORT* pVal) override {
-    if (failPort) return E_FAIL;
-    *pVal = 8;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetPortNumber(SHORT*) override { return E_FAIL; }
   HRESULT STDMETHODCALLTYPE IsActive(SHORT* pVal) override {
     *pVal = -1;
     return S_OK;
   }
-  bool failPort = false;
 
  private:
   static HRESULT Out(BSTR* out, const char16_t* text) {
@@ -166,14 +162,17 @@ TEST_F(Settings, BluetoothReceiverTakesTheDevicesPortAndNothingElseWhenItFails) 
   gps->Record().receiverType = GPSTypeSimulated;
   gps->Record().baudRate = 9600;
   auto device = Make<FakeBluetoothDevice>();
-  device->failPort = true;
   const vov::GPSSettings before = gps->Record();
   EXPECT_EQ(gps->SetUpBluetoothReceiver(device.get()), E_FAIL);
   EXPECT_EQ(gps->Record(), before);
   EXPECT_EQ(gps->SetUpBluetoothReceiver(nullptr), E_POINTER);
 
-  device->failPort = false;
-  EXPECT_EQ(gps->SetUpBluetoothReceiver(device.get()), S_OK);
+  auto paired = Make<CBluetoothDeviceObject>();
+  ASSERT_TRUE(paired->m_bstrName.Assign(u"Holux GR-231"));
+  ASSERT_TRUE(paired->m_bstrPortName.Assign(u"COM"));
+  paired->m_nPortNumber = 8;
+  paired->m_nActive = -1;
+  EXPECT_EQ(gps->SetUpBluetoothReceiver(paired.get()), S_OK);
   vov::GPSSettings expected = before;
   expected.receiverName = u"Holux GR-231";
   expected.portName = u"COM";
