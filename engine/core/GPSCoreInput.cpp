@@ -40,7 +40,9 @@ constexpr DWORD kRetryWaitMs = 2000;
 constexpr char16_t kFloodMessage[] = u"Max attempts to read COMM port.  FlushFileBuffers";
 constexpr char16_t kSilentMessage[] = u"GPS receiver silent";
 
-std::u16string_view View(BSTR text) { return text == nullptr ? std::u16string_view() : std::u16string_view(text, SysStringLen(text)); }
+std::u16string_view View(BSTR text) {
+  return text == nullptr ? std::u16string_view() : std::u16string_view(text, SysStringLen(text));
+}
 
 bool IsValid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE; }
 
@@ -343,8 +345,8 @@ void GPSCore::ExtractAnnotation(const char* chunk, DWORD count) {
     // An end tag with no start before it is the tail of an annotation whose
     // start was lost; it is not raised.
     if (hasStart && start < end && end - start > kAnnotationStart.size()) {
-      const std::string_view text = bytes.substr(start + kAnnotationStart.size(), end - start - kAnnotationStart.size());
-      SimulationAnnotationReached(platform::Cp1252ToUtf16(text));
+      const std::size_t textStart = start + kAnnotationStart.size();
+      SimulationAnnotationReached(platform::Cp1252ToUtf16(bytes.substr(textStart, end - textStart)));
     }
     return;
   }
