@@ -80,8 +80,8 @@ struct FixSnapshot {
 class ReceiverInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/gps-input-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    std::string pattern = (fs::temp_directory_path() / "gps-input-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
