@@ -1,7 +1,104 @@
-// The fix object and its status snapshot.
+// The fix object and its status snapshot: the fix's fields in the system
+// units, the location queries answered by the inner location, and the
+// accuracy in words, which both objects tell alike.
 #include "engine/core/GPSObject.h"
 
-#include "engine/core/ValueForwarding.h"
+#include <cmath>
+#include <limits>
+
+#include "engine/core/Utility.h"
+#include "engine/core/ValueAccess.h"
+#include "platform/com/guard.h"
+
+using vov::detail::TextOut;
+using vov::detail::ValueOut;
+
+namespace {
+
+// Language texts of the accuracy description.
+constexpr UINT kTextNoReceiver = 20733;             // no receiver chosen
+constexpr UINT kTextNoSignalFrom = 20016;           // %s: the receiver's name
+constexpr UINT kTextNoSignal = 20009;
+constexpr UINT kTextMetres = 20611;
+constexpr UINT kTextFeet = 20612;
+constexpr UINT kTextDifferential = 20622;
+constexpr UINT kTextAccuracyNoSatellites = 20617;   // %s differential, %d accuracy, %s unit
+constexpr UINT kTextAccuracy = 20615;               // the same, then %d satellites
+constexpr UINT kTextSatellitesOnly = 20616;         // %d satellites
+
+constexpr double kMetresPerFoot = 0.304799999536704;
+constexpr double kFeetPerMetre = 3.2808399;
+constexpr double kKmhPerMph = 1.609344;
+constexpr double kKnotsPerMph = 0.868976240408186;
+constexpr double kBritishKnotsPerMph = 0.8684210526279225;
+
+// The system units of the Utility; before the engine has made it, the
+// default units (Imperial).
+Units SystemUnits() {
+  Units units = Imperial;
+  if (vov::Utility* utility = vov::Utility::Existing(); utility != nullptr) {
+    static_cast<void>(utility->SystemSettings().GetUnits(&units));
+  }
+  return units;
+}
+
+// Truncation towards zero that saturates instead of overflowing.
+template <class Int>
+Int Truncate(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= static_cast<double>(std::numeric_limits<Int>::max())) return std::numeric_limits<Int>::max();
+  if (value <= static_cast<double>(std::numeric_limits<Int>::min())) return std::numeric_limits<Int>::min();
+  return static_cast<Int>(value);
+}
+
+// Miles per hour in the system units; 0 without a speed.
+double SpeedInUnits(double mph, Units units) {
+  if (!(mph > 0.0)) return 0.0;
+  switch (units) {
+    case Metric:
+      return mph * kKmhPerMph;
+    case Nautical:
+      return mph * kKnotsPerMph;
+    case BritishNautical:
+      return mph * kBritishKnotsPerMph;
+    case Imperial:
+      break;
+  }
+  return mph;
+}
+
+VARIANT_BOOL Bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+}  // namespace
+
+namespace vov {
+
+std::u16string EstimatedAccuracyDescription(const AccuracyState& state) {
+  Utility& utility = Utility::Instance();
+  const GPSSettings& receiver = utility.GPSSettings().Record();
+  if (receiver.receiverType == GPSTypeNone) return utility.LoadResourceString(kTextNoReceiver);
+  if (state.fixQuality == GPSQualityNoGPS) {
+    if (!receiver.receiverName.empty()) return utility.FormatResourceString(kTextNoSignalFrom, {receiver.receiverName});
+    return utility.LoadResourceString(kTextNoSignal);
+  }
+  if (state.estimatedAccuracy >= 0.0 && state.fixQuality >= GPSQualityPoor) {
+    Units units = Imperial;
+    static_cast<void>(utility.SystemSettings().GetUnits(&units));
+    const bool metric = units == Metric;
+    const LONG accuracy = Truncate<LONG>(metric ? state.estimatedAccuracy : state.estimatedAccuracy * kFeetPerMetre);
+    const std::u16string unit = utility.LoadResourceString(metric ? kTextMetres : kTextFeet);
+    const std::u16string differential = state.differential ? utility.LoadResourceString(kTextDifferential) : u"";
+    if (state.fixQuality == GPSQualityInertial && state.satellites == 0) {
+      return utility.FormatResourceString(kTextAccuracyNoSatellites, {differential, accuracy, unit});
+    }
+    return utility.FormatResourceString(kTextAccuracy, {differential, accuracy, unit, state.satellites});
+  }
+  return utility.FormatResourceString(kTextSatellitesOnly, {state.satellites});
+}
+
+}  // namespace vov
+
+// ---- CGPSObject -------------------------------------------------------------------------
 
 HRESULT CGPSObject::FinalConstruct() { return vov::detail::CreateInnerLocation(m_pLocation); }
 
@@ -11,47 +108,148 @@ void CGPSObject::ResetFix() {
   m_fix.estimatedAccuracy = accuracy;
 }
 
-// ---- to be written: the getters below answer E_NOTIMPL until then ----
-HRESULT CGPSObject::GetAltitude(LONG*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetHeading(HeadingType, BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetHeadingDegrees(SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetSpeed(SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetEstimatedAccuracyDescription(BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetFixQuality(GPSQuality*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetHDOP(double*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetVDOP(double*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetNumberOfSatellites(SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSObject::HasGPSFix(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CGPSObject::IsDifferentialEnabled(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetEstimatedAccuracy(SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSObject::IsValid(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetLocation(ILocationObject**) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetLatitude(double*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetLongitude(double*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetBearing(HeadingType, ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetRelativeHeading(ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetDistance(ILocationObject*, LONG*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetBearingDegrees(ILocationObject*, SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetDistanceDescription(ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::IsHeadingValid(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetDistanceAndHeading(ILocationObject*, BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetDistanceAndHeadingAndName(ILocationObject*, IDescriptionConfigurationObject*, BSTR*) {
-  return E_NOTIMPL;
+HRESULT CGPSObject::GetAltitude(LONG* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const LONG feet = m_fix.altitude;
+  if (feet == -1 || feet == 0 || SystemUnits() != Metric) {
+    *pVal = feet;
+  } else {
+    *pVal = Truncate<LONG>(feet * kMetresPerFoot + 0.5);
+  }
+  return S_OK;
 }
-HRESULT CGPSObject::GetSpeedDouble(double*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetInstantaneousHeadingDegrees(SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetName(BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::SetName(BSTR) { return E_NOTIMPL; }
-HRESULT CGPSObject::GetDescription(BSTR*) { return E_NOTIMPL; }
-HRESULT CGPSObject::SetLocation(ILocationObject*) { return E_NOTIMPL; }
-HRESULT CGPSObject::SetLongitude(double) { return E_NOTIMPL; }
-HRESULT CGPSObject::SetLatitude(double) { return E_NOTIMPL; }
 
-HRESULT CGPSStatusObject::GetFixQuality(GPSQuality*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::HasGPSFix(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::IsDifferentialEnabled(VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::GetNumberOfSatellites(SHORT*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::GetHDOP(double*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::GetVDOP(double*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::GetEstimatedAccuracy(double*) { return E_NOTIMPL; }
-HRESULT CGPSStatusObject::GetEstimatedAccuracyDescription(BSTR*) { return E_NOTIMPL; }
+HRESULT CGPSObject::GetHeading(HeadingType type, BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  return com::Guarded([&] {
+    std::lock_guard<std::recursive_mutex> hold(m_lock);
+    return TextOut(pVal, vov::Utility::Instance().HeadingDescription(m_fix.heading, type == HeadingCompass));
+  });
+}
+
+HRESULT CGPSObject::GetHeadingDegrees(SHORT* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, m_fix.heading);
+}
+
+HRESULT CGPSObject::GetSpeed(SHORT* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  *pVal = Truncate<SHORT>(SpeedInUnits(m_fix.speed, SystemUnits()) + 0.5);
+  return S_OK;
+}
+
+HRESULT CGPSObject::GetSpeedDouble(double* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  *pVal = std::trunc(SpeedInUnits(m_fix.speed, SystemUnits()) * 10.0) * 0.1;
+  return S_OK;
+}
+
+HRESULT CGPSObject::GetEstimatedAccuracyDescription(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  return com::Guarded([&] {
+    vov::AccuracyState state;
+    {
+      std::lock_guard<std::recursive_mutex> hold(m_lock);
+      state.fixQuality = m_fix.fixQuality;
+      state.estimatedAccuracy = m_fix.estimatedAccuracy;
+      state.differential = m_fix.ggaQuality == 2;
+      state.satellites = m_fix.satellites;
+    }
+    return TextOut(pVal, vov::EstimatedAccuracyDescription(state));
+  });
+}
+
+HRESULT CGPSObject::GetFixQuality(GPSQuality* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, m_fix.fixQuality);
+}
+HRESULT CGPSObject::GetHDOP(double* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, m_fix.hdop);
+}
+HRESULT CGPSObject::GetVDOP(double* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, m_fix.vdop);
+}
+HRESULT CGPSObject::GetNumberOfSatellites(SHORT* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, m_fix.satellites);
+}
+HRESULT CGPSObject::HasGPSFix(VARIANT_BOOL* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, Bool(m_fix.fixQuality > GPSQualityNoFix));
+}
+HRESULT CGPSObject::IsDifferentialEnabled(VARIANT_BOOL* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, Bool(m_fix.ggaQuality == 2));
+}
+
+HRESULT CGPSObject::GetEstimatedAccuracy(SHORT* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  const double metres = m_fix.estimatedAccuracy;
+  if (metres < 0.0) {
+    *pVal = -1;
+  } else {
+    *pVal = Truncate<SHORT>(SystemUnits() == Metric ? metres : metres * kFeetPerMetre);
+  }
+  return S_OK;
+}
+
+HRESULT CGPSObject::IsHeadingValid(VARIANT_BOOL* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, Bool(m_fix.heading != -1));
+}
+HRESULT CGPSObject::GetInstantaneousHeadingDegrees(SHORT* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return ValueOut(pVal, m_fix.instantaneousHeading);
+}
+
+HRESULT CGPSObject::GetRelativeHeading(ILocationObject* to, BSTR* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return m_pLocation->GetRelativeHeading(m_fix.heading, to, pVal);
+}
+HRESULT CGPSObject::GetDistanceAndHeading(ILocationObject* to, BSTR* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return m_pLocation->GetDistanceAndHeading(m_fix.heading, to, pVal);
+}
+HRESULT CGPSObject::GetDistanceAndHeadingAndName(ILocationObject* to, IDescriptionConfigurationObject* config,
+                                                 BSTR* pVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  return m_pLocation->GetDistanceAndHeadingAndName(m_fix.heading, to, config, pVal);
+}
+
+HRESULT CGPSObject::GetName(BSTR* pVal) { return LockedLocation()->GetName(pVal); }
+HRESULT CGPSObject::SetName(BSTR newVal) { return LockedLocation()->SetName(newVal); }
+HRESULT CGPSObject::GetDescription(BSTR* pVal) { return LockedLocation()->GetDescription(pVal); }
+HRESULT CGPSObject::SetLocation(ILocationObject* other) { return LockedLocation()->SetLocation(other); }
+HRESULT CGPSObject::SetLongitude(double newVal) { return LockedLocation()->SetLongitude(newVal); }
+HRESULT CGPSObject::SetLatitude(double newVal) { return LockedLocation()->SetLatitude(newVal); }
+
+// ---- CGPSStatusObject -------------------------------------------------------------------
+
+HRESULT CGPSStatusObject::GetFixQuality(GPSQuality* pVal) { return ValueOut(pVal, m_eFixQuality); }
+HRESULT CGPSStatusObject::HasGPSFix(VARIANT_BOOL* pVal) { return ValueOut(pVal, Bool(m_bHasFix)); }
+HRESULT CGPSStatusObject::IsDifferentialEnabled(VARIANT_BOOL* pVal) { return ValueOut(pVal, Bool(m_bDifferential)); }
+HRESULT CGPSStatusObject::GetNumberOfSatellites(SHORT* pVal) { return ValueOut(pVal, m_nSatellites); }
+HRESULT CGPSStatusObject::GetHDOP(double* pVal) { return ValueOut(pVal, m_dHDOP); }
+HRESULT CGPSStatusObject::GetVDOP(double* pVal) { return ValueOut(pVal, m_dVDOP); }
+HRESULT CGPSStatusObject::GetEstimatedAccuracy(double* pVal) { return ValueOut(pVal, m_dEstimatedAccuracy); }
+
+HRESULT CGPSStatusObject::GetEstimatedAccuracyDescription(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  return com::Guarded([&] {
+    vov::AccuracyState state;
+    state.fixQuality = m_eFixQuality;
+    state.estimatedAccuracy = m_dEstimatedAccuracy;
+    state.differential = m_bDifferential;
+    state.satellites = m_nSatellites;
+    return TextOut(pVal, vov::EstimatedAccuracyDescription(state));
+  });
+}

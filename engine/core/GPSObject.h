@@ -5,8 +5,10 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "engine/core/LocationObject.h"
+#include "engine/core/ValueForwarding.h"
 #include "engine/core/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
@@ -32,6 +34,20 @@ struct GPSFix {
   double estimatedAccuracy = -1.0;   // metres; -1.0 unknown
 };
 
+// What the accuracy of a fix is told from.
+struct AccuracyState {
+  GPSQuality fixQuality = GPSQualityNoGPS;
+  double estimatedAccuracy = -1.0;  // metres; -1.0 unknown
+  bool differential = false;
+  SHORT satellites = 0;
+};
+
+// The accuracy of a fix in words, in the system units: no receiver chosen, no
+// receiver heard, the accuracy with the satellites in use, or only the
+// satellites while there is no fix. Reads the receiver and system settings
+// of the Utility (made when there is none); may throw std::bad_alloc.
+std::u16string EstimatedAccuracyDescription(const AccuracyState& state);
+
 }  // namespace vov
 
 class CGPSObject : public com::ComClass<CGPSObject, IGPSObject> {
@@ -50,15 +66,11 @@ class CGPSObject : public com::ComClass<CGPSObject, IGPSObject> {
   HRESULT STDMETHODCALLTYPE HasGPSFix(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE IsDifferentialEnabled(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE GetEstimatedAccuracy(SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) override;
-  HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetBearing(HeadingType type, ILocationObject* to, BSTR* pVal) override;
+  // The location queries answer from the inner location while holding the
+  // lock, so a reader never sees a new latitude with the old longitude.
+  VOV_FORWARD_LOCATION_QUERIES(LockedLocation())
+  // The heading-relative queries pass the object's own heading.
   HRESULT STDMETHODCALLTYPE GetRelativeHeading(ILocationObject* to, BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetDistance(ILocationObject* to, LONG* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetBearingDegrees(ILocationObject* to, SHORT* pVal) override;
-  HRESULT STDMETHODCALLTYPE GetDistanceDescription(ILocationObject* to, BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE IsHeadingValid(VARIANT_BOOL* pVal) override;
   HRESULT STDMETHODCALLTYPE GetDistanceAndHeading(ILocationObject* to, BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(ILocationObject* to, IDescriptionConfigurationObject* config,
@@ -87,6 +99,19 @@ class CGPSObject : public com::ComClass<CGPSObject, IGPSObject> {
   void ResetFix();
 
  private:
+  // The inner location for one call, with the lock held until the end of
+  // the full expression that uses it.
+  class LocationHold {
+   public:
+    explicit LocationHold(const CGPSObject& owner) : m_hold(owner.m_lock), m_location(owner.m_pLocation.get()) {}
+    ILocationObject* operator->() const { return m_location; }
+
+   private:
+    std::lock_guard<std::recursive_mutex> m_hold;
+    ILocationObject* m_location;
+  };
+  LocationHold LockedLocation() const { return LocationHold(*this); }
+
   mutable std::recursive_mutex m_lock;
   vov::GPSFix m_fix;
   std::unique_ptr<ILocationObject, com::Releaser> m_pLocation;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -113,6 +114,14 @@ std::atomic<Clock*> g_current{nullptr};
 
 }  // namespace
 
+void Clock::Sleep(std::uint32_t milliseconds) {
+  if (milliseconds == 0) {
+    std::this_thread::yield();
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 Clock& RealClock() {
   static HostClock clock;
   return clock;
@@ -142,6 +151,8 @@ void VirtualClock::Advance(std::uint32_t milliseconds) {
   epochMs_ += milliseconds;
 }
 
+void VirtualClock::Sleep(std::uint32_t milliseconds) { Advance(milliseconds); }
+
 void SetClock(Clock* clock) { g_current.store(clock); }
 
 Clock& CurrentClock() {
@@ -162,3 +173,5 @@ void GetSystemTime(SYSTEMTIME* lpSystemTime) {
   if (lpSystemTime == nullptr) return;
   *lpSystemTime = platform::CurrentClock().SystemTime();
 }
+
+void Sleep(DWORD dwMilliseconds) { platform::CurrentClock().Sleep(dwMilliseconds); }

@@ -22,6 +22,11 @@ struct SYSTEMTIME {
 DWORD GetTickCount();
 void GetLocalTime(SYSTEMTIME* lpSystemTime);
 void GetSystemTime(SYSTEMTIME* lpSystemTime);
+// Waits `dwMilliseconds` on the current clock: the real clock sleeps (0 only
+// yields the processor), a virtual one moves on by that much at once, so code
+// that waits (a port given time to close) runs at full speed under test and
+// sees the time pass in its tick counts.
+void Sleep(DWORD dwMilliseconds);
 
 namespace platform {
 
@@ -31,6 +36,8 @@ class Clock {
   virtual std::uint32_t TickCount() = 0;
   virtual SYSTEMTIME LocalTime() = 0;
   virtual SYSTEMTIME SystemTime() = 0;
+  // Lets `milliseconds` pass on this clock; the base class sleeps for real.
+  virtual void Sleep(std::uint32_t milliseconds);
 };
 
 // The real clock: monotonic ticks, the host's time zone for local time.
@@ -44,6 +51,8 @@ class VirtualClock : public Clock {
   std::uint32_t TickCount() override;
   SYSTEMTIME LocalTime() override;
   SYSTEMTIME SystemTime() override;
+  // Advances instead of sleeping.
+  void Sleep(std::uint32_t milliseconds) override;
   void Advance(std::uint32_t milliseconds);
 
  private:
