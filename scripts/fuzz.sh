@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, replays the kept regression inputs, and fuzzes
-# for FUZZ_SECONDS (default 60) in all, shared between the map reader (two
-# thirds, from seeds made by the map-file builder) and the router on damaged
-# street maps (a third, from the undamaged map). New crashing inputs are
-# left in build/fuzz/findings.
+# for FUZZ_SECONDS (default 60) in all, shared between the map reader (from
+# seeds made by the map-file builder), the router on damaged street maps (a
+# quarter, from the undamaged map), the settings file readers (a quarter) and
+# the NMEA sentence parser (an eighth, from the real sentences kept in
+# fuzz/seeds/nmea_sentence). New crashing inputs are left in
+# build/fuzz/findings.
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh     # a longer run by hand
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +15,7 @@ build=${FUZZ_BUILD_DIR:-build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTIRVANE_FUZZ=ON -DTIRVANE_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build "$build" --target rmf_reader_fuzz rmf_route_fuzz settings_files_fuzz rmfbuild-cli
+cmake --build "$build" --target rmf_reader_fuzz rmf_route_fuzz settings_files_fuzz nmea_sentence_fuzz rmfbuild-cli
 
 seeds="$build/seeds/rmf_reader"
 corpus="$build/corpus/rmf_reader"
@@ -32,7 +34,7 @@ done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-for target in rmf_reader rmf_route settings_files; do
+for target in rmf_reader rmf_route settings_files nmea_sentence; do
   regressions=fuzz/regressions/$target
   if compgen -G "$regressions/*" > /dev/null; then
     echo "replaying $(ls "$regressions" | wc -l) kept inputs of $target"
@@ -42,7 +44,8 @@ done
 if [ "$seconds" -gt 0 ]; then
   route_seconds=$((seconds / 4))
   settings_seconds=$((seconds / 4))
-  reader_seconds=$((seconds - route_seconds - settings_seconds))
+  nmea_seconds=$((seconds / 8))
+  reader_seconds=$((seconds - route_seconds - settings_seconds - nmea_seconds))
   "$build/bin/rmf_reader_fuzz" -max_total_time="$reader_seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$seeds"
   if [ "$route_seconds" -gt 0 ]; then
@@ -56,5 +59,11 @@ if [ "$seconds" -gt 0 ]; then
     mkdir -p "$settings_corpus"
     "$build/bin/settings_files_fuzz" -max_total_time="$settings_seconds" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$findings/" -print_final_stats=1 "$settings_corpus"
+  fi
+  if [ "$nmea_seconds" -gt 0 ]; then
+    nmea_corpus="$build/corpus/nmea_sentence"
+    mkdir -p "$nmea_corpus"
+    "$build/bin/nmea_sentence_fuzz" -max_total_time="$nmea_seconds" -timeout=10 -rss_limit_mb=2048 \
+      -max_len=10240 -artifact_prefix="$findings/" -print_final_stats=1 "$nmea_corpus" fuzz/seeds/nmea_sentence
   fi
 fi

@@ -19,6 +19,7 @@
 #include "platform/os/debug.h"
 #include "platform/os/text.h"
 #include "tests/engine/core/engine_objects.h"
+#include "tests/engine/core/fake_map.h"
 
 namespace {
 
@@ -609,6 +610,87 @@ TEST_F(Nmea, WalkingHeadingIgnoresJumps) {
 TEST_F(Nmea, StreetNamesWithoutAMapAreEmpty) {
   ASSERT_EQ(m_pCartovel, nullptr);
   EXPECT_EQ(core_.GetStreetNameAt(53.55, 13.26, 90), u"");
+}
+
+// The heading code with a map engine that knows one street.
+class NmeaWithMap : public Nmea {
+ protected:
+  void SetUp() override {
+    Nmea::SetUp();
+    map_ = Make<FakeMap>();
+    m_pCartovel = map_.get();
+  }
+  void TearDown() override {
+    m_pCartovel = nullptr;
+    Nmea::TearDown();
+  }
+  Held<FakeMap> map_;
+};
+
+TEST_F(NmeaWithMap, StreetNameIsTheFirstAnswersStreet) {
+  map_->streetAt = [](double latitude, double) { return latitude > 53.0 ? u"Friedrich-Engels-Ring" : u""; };
+  EXPECT_EQ(core_.GetStreetNameAt(53.55, 13.26, 90), u"Friedrich-Engels-Ring");
+  EXPECT_EQ(core_.GetStreetNameAt(52.0, 13.26, -1), u"");  // an empty list: no street
+  ASSERT_EQ(map_->requests.size(), 2u);
+  EXPECT_EQ(map_->requests[0], u"STREET NAME RAW");
+  EXPECT_EQ(map_->requestHeadings[0], 90);
+  EXPECT_EQ(map_->requestHeadings[1], -1);
+}
+
+TEST_F(NmeaWithMap, BigCityHeadingSnapsToTheStreet) {
+  // Walking east along one street: after four heading updates from positions
+  // the heading is the street's direction nearest the receiver's course.
+  struct Row {
+    const char* what;
+    SHORT course;
+    SHORT orientation;
+    HRESULT result;
+    bool oneStreet;
+    bool snapped;
+    SHORT heading;  // when snapped
+  };
+  const Row rows[] = {
+      {"orientation along the course", 80, 93, S_OK, true, true, 93},
+      {"orientation given the other way round", 80, 273, S_OK, true, true, 93},
+      {"course within 90 degrees of the orientation", 200, 273, S_OK, true, true, 273},
+      {"a different street at the start", 80, 93, S_OK, false, false, 0},
+      {"no orientation: the heading from positions stays", 80, -1, E_FAIL, true, false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    core_.ResetGPSFix();
+    core_.m_eHeadingAveragingMode = BigCityHeadings;
+    map_->orientation = row.orientation;
+    map_->orientationResult = row.result;
+    map_->orientationQuestions = 0;
+    const double startLongitude = 13.2610;
+    map_->streetAt = [&](double, double longitude) {
+      return row.oneStreet || longitude > startLongitude + 1e-7 ? u"Main Street" : u"Side Street";
+    };
+    const double latitude = 53.5570;
+    double longitude = startLongitude;
+    const double metresPerDegreeLongitude = 111195.0 * std::cos(latitude * 3.141592653589793 / 180.0);
+    for (int second = 0; second < 10; ++second) {
+      core_.UpdateHeadingFromFixes(row.course, latitude, longitude, 2.7, Gps());
+      longitude += 1.4 / metresPerDegreeLongitude;
+    }
+    EXPECT_EQ(map_->orientationQuestions, row.oneStreet ? 1 : 0);
+    const SHORT heading = Fix().heading;
+    if (row.snapped) {
+      EXPECT_EQ(heading, row.heading);
+    } else {
+      EXPECT_GE(heading, 89);
+      EXPECT_LE(heading, 90);
+    }
+    // The history is whole afterwards: turning north moves the heading at
+    // the next two updates from positions.
+    double northLatitude = latitude;
+    for (int second = 0; second < 4; ++second) {
+      northLatitude += 1.4 * kDegreesPerMetre;
+      core_.UpdateHeadingFromFixes(row.course, northLatitude, longitude, 2.7, Gps());
+    }
+    EXPECT_NE(Fix().heading, heading);
+  }
 }
 
 }  // namespace

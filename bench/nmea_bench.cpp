@@ -1,0 +1,66 @@
+// The sentence parser on a real walk: every sentence of a 1 Hz replay ($GPRMC,
+// $GPGGA, $GPVTG, $GPGSA) through GPSCore::DispatchNMEASentence into one fix
+// object, as the tick hands them over (CR kept, one sentence at a time).
+// Reported: sentences per second, and a check sum of the fixes (position,
+// heading, quality) so that a faster parser cannot pass for a wrong one.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/core/GPSCore.h"
+#include "engine/core/GPSObject.h"
+
+#ifndef NMEA_BENCH_WALK
+#error "NMEA_BENCH_WALK must name the replay of the walk"
+#endif
+
+namespace {
+
+std::vector<std::string> ReadSentences() {
+  std::vector<std::string> sentences;
+  std::ifstream in(NMEA_BENCH_WALK);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() != '\r') line.push_back('\r');
+    if (line.size() > 1) sentences.push_back(line);
+  }
+  return sentences;
+}
+
+void BM_DispatchWalk(benchmark::State& state) {
+  static const std::vector<std::string> sentences = ReadSentences();
+  if (sentences.empty()) {
+    state.SkipWithError("the walk replay " NMEA_BENCH_WALK " could not be read");
+    return;
+  }
+  GPSCore core;
+  CGPSObject* gps = nullptr;
+  if (FAILED(CGPSObject::CreateObject(&gps))) {
+    state.SkipWithError("no fix object");
+    return;
+  }
+  core.m_pGPS.reset(gps);
+  std::int64_t rmc = 0;
+  double check = 0.0;
+  for (auto _ : state) {
+    core.ResetGPSFix();
+    core.m_nFirstRmcCountdown = 2;
+    for (const std::string& sentence : sentences) rmc += core.DispatchNMEASentence(sentence.c_str(), gps);
+    double latitude = 0.0;
+    gps->GetLatitude(&latitude);
+    std::lock_guard<std::recursive_mutex> hold(gps->Lock());
+    check = latitude * 1e6 + gps->Fix().heading + static_cast<int>(gps->Fix().fixQuality);
+    benchmark::DoNotOptimize(check);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sentences.size()));
+  state.counters["good_rmc_per_pass"] = static_cast<double>(rmc) / static_cast<double>(state.iterations());
+  state.counters["fix_check"] = check;
+}
+BENCHMARK(BM_DispatchWalk)->Unit(benchmark::kMillisecond);
+
+}  // namespace
