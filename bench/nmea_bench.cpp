@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -62,5 +64,42 @@ void BM_DispatchWalk(benchmark::State& state) {
   state.counters["fix_check"] = check;
 }
 BENCHMARK(BM_DispatchWalk)->Unit(benchmark::kMillisecond);
+
+// The same walk as the receiver's byte stream, cut into sentences from chunks
+// of the size a poll reads, then dispatched: the whole of the input's work
+// per sentence.
+void BM_AssembleWalk(benchmark::State& state) {
+  std::ifstream in(NMEA_BENCH_WALK, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<std::string> sentences = ReadSentences();
+  if (bytes.empty()) {
+    state.SkipWithError("the walk replay " NMEA_BENCH_WALK " could not be read");
+    return;
+  }
+  GPSCore core;
+  CGPSObject* gps = nullptr;
+  if (FAILED(CGPSObject::CreateObject(&gps))) {
+    state.SkipWithError("no fix object");
+    return;
+  }
+  core.m_pGPS.reset(gps);
+  std::int64_t rmc = 0;
+  for (auto _ : state) {
+    core.ResetGPSFix();
+    core.m_nFirstRmcCountdown = 2;
+    core.m_nSerialPosition = 0;
+    core.m_bSerialInSentence = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += GPSCore::kChunkBytes) {
+      const auto count = static_cast<DWORD>(std::min<std::size_t>(GPSCore::kChunkBytes, bytes.size() - at));
+      rmc += core.AssembleNMEASentences(bytes.data() + at, count, core.m_serialSentence.data(),
+                                        GPSCore::kSentenceCapacity, core.m_nSerialPosition,
+                                        core.m_bSerialInSentence, gps);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sentences.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+  state.counters["chunks_with_good_rmc_per_pass"] = static_cast<double>(rmc) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_AssembleWalk)->Unit(benchmark::kMillisecond);
 
 }  // namespace

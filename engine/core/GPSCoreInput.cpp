@@ -26,10 +26,12 @@ constexpr std::string_view kAnnotationEnd = "</Ann>";
 // What a trace holds around an annotation's text.
 constexpr std::string_view kAnnotationBlockStart = "\n\n<Ann>";
 constexpr std::string_view kAnnotationBlockEnd = "</Ann>\n\n";
-// A start tag and its text carried over from one replayed chunk are joined to
-// the next only when they stay under this many bytes; nothing longer can be
-// raised, so nothing longer is kept.
-constexpr std::size_t kMaxJoinedAnnotation = 200;
+// The longest annotation text raised: a start tag and its text stay under
+// 200 bytes. The recorder writes at most 190 characters, one byte each.
+constexpr std::size_t kMaxAnnotationText = 194;
+// What is carried from one replayed chunk to the next at most: a start tag,
+// the longest text and an end tag cut before its last byte.
+constexpr std::size_t kMaxPendingAnnotation = 5 + kMaxAnnotationText + 5;
 
 // Waits after closing a port or a trace, so the driver has let the device go
 // before it is opened again, and before the one retry of a port that did not
@@ -92,6 +94,9 @@ BOOL GPSCore::OpenGPSSource(SHORT firstRmcCount) {
   const std::u16string portName = settings.portName;
   const GPSType type = settings.receiverType;
   SHORT portNumber = settings.portNumber;
+  // The parser keeps its own copy of the receiver's kind and heading rules.
+  m_eReceiverType = type;
+  m_eHeadingAveragingMode = settings.headingAveragingMode;
 
   if (!EnumerateGPSPorts(portNumber)) return FALSE;
   if (type == GPSTypeTalkingLights) return OpenSerialPort(m_hTalkingLights, portName, portNumber, baudRate);
@@ -298,7 +303,10 @@ BOOL GPSCore::AssembleNMEASentences(const char* bytes, DWORD count, char* senten
   for (DWORD i = 0; i < count; ++i) {
     const char byte = bytes[i];
     if (byte != '\n') {
-      if (byte == '$' || byte == 'L') {
+      // "$" starts a sentence wherever it comes; "L" (the lines a trace may
+      // hold besides NMEA) only outside one, since the talkers of other
+      // constellations ($GLRMC) and some sentences ($GPGLL) carry it.
+      if (byte == '$' || (byte == 'L' && inSentence == 0)) {
         position = 0;
         inSentence = 1;
       }
@@ -326,51 +334,47 @@ BOOL GPSCore::AssembleNMEASentences(const char* bytes, DWORD count, char* senten
 
 // ---- annotations on replay --------------------------------------------------------
 
+// The replayed bytes are searched as one stream: what a chunk ends with that
+// may still become an annotation (a start tag and the text after it, or the
+// first bytes of a start tag) is carried into the next chunk, so every block
+// is told once wherever the chunk borders cut it. The carry is bounded: a
+// start whose end tag has not come within the longest text is given up.
 void GPSCore::ExtractAnnotation(const char* chunk, DWORD count) {
   if (chunk == nullptr) return;
-  const std::string_view bytes(chunk, count);
-  const std::size_t start = bytes.find(kAnnotationStart);
-  const std::size_t end = bytes.find(kAnnotationEnd);
-  const bool hasStart = start != std::string_view::npos;
-  const bool hasEnd = end != std::string_view::npos;
-  const bool pending = !m_pendingAnnotation.empty();
-
-  if (!hasStart && !pending) {
-    // A start tag cut off by the end of the chunk: "<", "<A" or "<An".
-    const std::size_t open = bytes.find('<');
-    if (open != std::string_view::npos && bytes.size() - open <= 3) m_pendingAnnotation.assign(bytes.substr(open));
-    return;
-  }
-  if (hasEnd && !pending) {
-    // An end tag with no start before it is the tail of an annotation whose
-    // start was lost; it is not raised.
-    if (hasStart && start < end && end - start > kAnnotationStart.size()) {
-      const std::size_t textStart = start + kAnnotationStart.size();
-      SimulationAnnotationReached(platform::Cp1252ToUtf16(bytes.substr(textStart, end - textStart)));
+  std::string data;
+  data.swap(m_pendingAnnotation);
+  data.append(chunk, count);
+  std::string_view rest(data);
+  for (;;) {
+    const std::size_t start = rest.find(kAnnotationStart);
+    if (start == std::string_view::npos) {
+      // Keep the longest tail that could grow into a start tag ("<", "<A",
+      // "<An", "<Ann").
+      for (std::size_t keep = std::min(kAnnotationStart.size() - 1, rest.size()); keep > 0; --keep) {
+        if (kAnnotationStart.starts_with(rest.substr(rest.size() - keep))) {
+          m_pendingAnnotation.assign(rest.substr(rest.size() - keep));
+          break;
+        }
+      }
+      return;
     }
-    return;
-  }
-  if (hasEnd && pending) {
-    std::string joined;
-    joined.swap(m_pendingAnnotation);
-    if (joined.size() + end < kMaxJoinedAnnotation) {
-      joined.append(bytes.substr(0, end));
-      if (joined.size() > kAnnotationStart.size() && joined.starts_with(kAnnotationStart))
-        SimulationAnnotationReached(platform::Cp1252ToUtf16(std::string_view(joined).substr(kAnnotationStart.size())));
+    const std::size_t textStart = start + kAnnotationStart.size();
+    const std::size_t end = rest.find(kAnnotationEnd, textStart);
+    if (end == std::string_view::npos) {
+      if (rest.size() - start <= kMaxPendingAnnotation) {
+        m_pendingAnnotation.assign(rest.substr(start));
+        return;
+      }
+      // No end tag within reach: this start is given up, and the search goes
+      // on after it.
+      rest.remove_prefix(textStart);
+      continue;
     }
-    return;
+    const std::size_t length = end - textStart;
+    if (length > 0 && length <= kMaxAnnotationText)
+      SimulationAnnotationReached(platform::Cp1252ToUtf16(rest.substr(textStart, length)));
+    rest.remove_prefix(end + kAnnotationEnd.size());
   }
-  if (hasStart && !hasEnd) {
-    const std::string_view rest = bytes.substr(start);
-    if (rest.size() < kMaxJoinedAnnotation)
-      m_pendingAnnotation.assign(rest);
-    else
-      m_pendingAnnotation.clear();
-    return;
-  }
-  // The end tag did not come in the chunk after the start: the annotation is
-  // given up.
-  m_pendingAnnotation.clear();
 }
 
 // ---- outside calls ----------------------------------------------------------------
