@@ -1,7 +1,11 @@
-// Fuzz target of the sentence parser: the input, cut at its first zero byte,
+// Fuzz target of the receiver input: the input, cut at its first zero byte,
 // is one sentence handed to the dispatcher as it stands and once more with a
 // checksum that fits, so the fuzzer reaches the sentence readers and not only
-// the checksum. The fix must stay within what its fields can mean.
+// the checksum. The fix must stay within what its fields can mean. Then the
+// whole input, zero bytes and all, is the byte stream of a replayed trace:
+// cut into chunks of the sizes its first byte picks, through the sentence
+// assembler and the annotation search, whose carry must stay bounded.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (core.DispatchNMEASentence(sentence.c_str(), gps) != FALSE) {
     // Only a position sentence of a known talker reports itself.
     if (sentence.compare(0, 2, "$G") != 0 || sentence.compare(3, 3, "RMC") != 0) std::abort();
+  }
+  CheckFix(gps);
+
+  // The stream: chunk sizes 1 to 199 from the first byte.
+  const std::size_t chunk = size == 0 ? 1 : 1 + data[0] % GPSCore::kChunkBytes;
+  for (std::size_t at = 0; at < size; at += chunk) {
+    const auto count = static_cast<DWORD>(std::min(chunk, size - at));
+    core.AssembleNMEASentences(reinterpret_cast<const char*>(data) + at, count, core.m_traceSentence.data(),
+                               GPSCore::kSentenceCapacity, core.m_nTracePosition, core.m_bTraceInSentence, gps);
+    core.ExtractAnnotation(reinterpret_cast<const char*>(data) + at, count);
+    if (core.m_nTracePosition > GPSCore::kSentenceCapacity || core.m_pendingAnnotation.size() > 204) std::abort();
   }
   CheckFix(gps);
   return 0;
