@@ -34,6 +34,14 @@ std::vector<std::string> ReadSentences() {
   return sentences;
 }
 
+// A new fix object, held by the engine; null when none could be made.
+CGPSObject* GiveFixObject(GPSCore& core) {
+  CGPSObject* gps = nullptr;
+  if (FAILED(CGPSObject::CreateObject(&gps))) return nullptr;
+  core.m_pGPS.reset(gps);
+  return gps;
+}
+
 void BM_DispatchWalk(benchmark::State& state) {
   static const std::vector<std::string> sentences = ReadSentences();
   if (sentences.empty()) {
@@ -41,12 +49,11 @@ void BM_DispatchWalk(benchmark::State& state) {
     return;
   }
   GPSCore core;
-  CGPSObject* gps = nullptr;
-  if (FAILED(CGPSObject::CreateObject(&gps))) {
+  CGPSObject* gps = GiveFixObject(core);
+  if (gps == nullptr) {
     state.SkipWithError("no fix object");
     return;
   }
-  core.m_pGPS.reset(gps);
   std::int64_t rmc = 0;
   double check = 0.0;
   for (auto _ : state) {
@@ -77,12 +84,11 @@ void BM_AssembleWalk(benchmark::State& state) {
     return;
   }
   GPSCore core;
-  CGPSObject* gps = nullptr;
-  if (FAILED(CGPSObject::CreateObject(&gps))) {
+  CGPSObject* gps = GiveFixObject(core);
+  if (gps == nullptr) {
     state.SkipWithError("no fix object");
     return;
   }
-  core.m_pGPS.reset(gps);
   std::int64_t rmc = 0;
   for (auto _ : state) {
     core.ResetGPSFix();

@@ -57,6 +57,9 @@ class GPSCore {
   BOOL OpenSerialPort(HANDLE& handle, std::u16string_view portName, SHORT portNumber, DWORD baudRate);
   static BOOL CloseGPSHandle(HANDLE& handle);
   void InitGPSPortState();
+  // Empties both sentence buffers and the annotation carry and zeroes the
+  // silence counter: nothing read from an earlier source lingers.
+  void ClearSentenceState();
   // Once a tick: reads what the source has, at most six chunks.
   BOOL PollGPSInput();
   BOOL ReadGPSInput(HANDLE& handle, char* sentenceBuffer, DWORD capacity, DWORD& position, BYTE& inSentence,

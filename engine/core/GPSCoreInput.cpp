@@ -105,14 +105,7 @@ BOOL GPSCore::OpenGPSSource(SHORT firstRmcCount) {
   if (CloseGPSHandle(m_hTrace)) Sleep(kCloseWaitMs);
 
   m_nFirstRmcCountdown = firstRmcCount;
-  m_nSilenceCounter = 0;
-  m_serialSentence.fill(0);
-  m_nSerialPosition = 0;
-  m_bSerialInSentence = 0;
-  m_traceSentence.fill(0);
-  m_nTracePosition = 0;
-  m_bTraceInSentence = 0;
-  m_pendingAnnotation.clear();
+  ClearSentenceState();
 
   // No receiver: nothing to open, and nothing failed.
   if (type == GPSTypeNone) return TRUE;
@@ -207,6 +200,11 @@ void GPSCore::InitGPSPortState() {
   CloseGPSHandle(m_hTalkingLights);
   CloseGPSHandle(m_hTrace);
   CloseGPSHandle(m_hRecording);
+  ClearSentenceState();
+  m_nFirstRmcCountdown = 2;
+}
+
+void GPSCore::ClearSentenceState() {
   m_serialSentence.fill(0);
   m_nSerialPosition = 0;
   m_bSerialInSentence = 0;
@@ -214,7 +212,6 @@ void GPSCore::InitGPSPortState() {
   m_nTracePosition = 0;
   m_bTraceInSentence = 0;
   m_nSilenceCounter = 0;
-  m_nFirstRmcCountdown = 2;
   m_pendingAnnotation.clear();
 }
 

@@ -24,6 +24,7 @@
 #include "platform/os/registry.h"
 #include "platform/os/serial.h"
 #include "platform/os/text.h"
+#include "tests/platform/serial_port_names.h"
 
 namespace {
 
@@ -125,15 +126,7 @@ class SerialPortTest : public ::testing::Test {
   }
 
   static void MapPort(const std::u16string& name, const std::string& device) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\SerialPorts", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const std::u16string path = platform::Utf8ToUtf16(device);
-    const LONG set = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                                    static_cast<DWORD>((path.size() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
-    ASSERT_EQ(set, ERROR_SUCCESS);
+    testing_support::MapSerialPort(name, device);
   }
 
   termios DeviceSettings() const {
