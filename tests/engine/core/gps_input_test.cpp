@@ -625,33 +625,53 @@ TEST_F(ReceiverOnPort, TheTalkingLightsPortOpensAlone) {
 }
 
 // Six chunks in one poll: the rest of the input is discarded with the
-// sentence it cut through; what the receiver sends next is read whole.
-TEST_F(ReceiverOnPort, AFloodIsPurgedAndTheReceiverReadAgain) {
-  UsePort(4, 4800);
-  ASSERT_TRUE(core_->StartGPSReceiver(2));
-  const std::string bad = Nmea("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1", true);
-  std::string flood;
-  while (flood.size() < 3000) flood += bad;
-  const std::size_t read = 6 * GPSCore::kChunkBytes;
-  Send(flood, read + 1);
-  EXPECT_TRUE(core_->PollGPSInput());
-  EXPECT_EQ(DebugCount(u"Max attempts to read COMM port.  FlushFileBuffers"), 1);
-  EXPECT_EQ(Occurrences(LogText(), "Max attempts to read COMM port.  FlushFileBuffers\n"), 1);
-  EXPECT_EQ(core_->m_nSerialPosition, 0u);
-  const std::size_t whole = read / bad.size();  // sentences complete in what was read
-  EXPECT_EQ(CsumLines().size(), whole);
+// sentence it cut through; what the receiver sends next is read whole. Then
+// the receiver falls silent: its fix goes at the seventh poll, told once. At
+// both rates receivers of today use.
+TEST_F(ReceiverOnPort, AFloodIsPurgedAndASilenceClearsTheFix) {
+  for (const LONG baud : {4800L, 38400L}) {
+    SCOPED_TRACE(baud);
+    debug_.clear();
+    core_ = std::make_unique<GPSCore>();
+    UsePort(4, baud);
+    ASSERT_TRUE(core_->StartGPSReceiver(0));
+    const std::string bad = Nmea("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1", true);
+    std::string flood;
+    while (flood.size() < 3000) flood += bad;
+    const std::size_t read = 6 * GPSCore::kChunkBytes;
+    Send(flood, read + 1);
+    EXPECT_TRUE(core_->PollGPSInput());
+    EXPECT_EQ(DebugCount(u"Max attempts to read COMM port.  FlushFileBuffers"), 1);
+    EXPECT_EQ(core_->m_nSerialPosition, 0u);
+    const std::size_t whole = read / bad.size();  // sentences complete in what was read
+    EXPECT_EQ(CsumLines().size(), whole);
 
-  // Purged: the next poll finds nothing, though far more was sent.
-  EXPECT_FALSE(core_->PollGPSInput());
+    // Purged: the next poll finds nothing, though far more was sent.
+    EXPECT_FALSE(core_->PollGPSInput());
 
-  // The rest of the sentence that was cut comes first; it is not a sentence.
-  debug_.clear();
-  core_->m_nSilenceCounter = 0;
-  Send(bad.substr(20) + kGoodRmc);
-  EXPECT_TRUE(core_->PollGPSInput());
-  EXPECT_EQ(DebugCount(u"Max attempts"), 0);
-  EXPECT_TRUE(CsumLines().empty());
-  EXPECT_EQ(core_->m_nSilenceCounter, 6);
+    // The rest of the sentence that was cut comes first; it is not a sentence.
+    debug_.clear();
+    core_->m_nSilenceCounter = 0;
+    Send(bad.substr(20) + kGoodRmc);
+    EXPECT_TRUE(core_->PollGPSInput());
+    EXPECT_EQ(DebugCount(u"Max attempts"), 0);
+    EXPECT_TRUE(CsumLines().empty());
+    EXPECT_EQ(core_->m_nSilenceCounter, 6);
+    EXPECT_EQ(Fix().hasFix, 1);
+
+    // Silence: nothing more comes. The fix holds six polls and goes at the
+    // seventh after the poll that read the last sentence.
+    for (int poll = 1; poll <= 6; ++poll) {
+      EXPECT_FALSE(core_->PollGPSInput());
+      EXPECT_EQ(Fix().hasFix, 1) << poll;
+    }
+    EXPECT_FALSE(core_->PollGPSInput());
+    EXPECT_EQ(Fix().hasFix, 0);
+    EXPECT_EQ(Fix().quality, GPSQualityNoGPS);
+    EXPECT_FALSE(core_->PollGPSInput());
+    EXPECT_EQ(DebugCount(u"GPS receiver silent"), 1);
+  }
+  EXPECT_EQ(Occurrences(LogText(), "Max attempts to read COMM port.  FlushFileBuffers\n"), 2);
 }
 
 // A receiver that only sends bad checksums is as good as silent.
