@@ -2,7 +2,8 @@
 // through the navigation engine's receiver input and sentence parser, one
 // engine poll per second of a virtual clock, as fast as the machine runs, and
 // prints one line per tick: the fix state, position, speed, heading, course,
-// quality, satellites, HDOP, the fix's UTC time and the annotations met.
+// quality, satellites, HDOP, the fix's UTC time, the distance the pedometer
+// has counted and the annotations met.
 //
 //   nmea-replay [--after N] FILE
 //
@@ -13,7 +14,8 @@
 // Line format (fields separated by blanks, every field always present):
 //   tick=<n> state=<no-receiver|no-fix|poor|fair|good|enhanced|inertial>
 //   lat=<deg> lon=<deg> speed_mph=<mph> heading=<deg> course=<deg>
-//   quality=<0-6> sats=<n> hdop=<x> utc=<hh:mm:ss> [ann="<text>"]...
+//   quality=<0-6> sats=<n> hdop=<x> utc=<hh:mm:ss> walked_m=<metres>
+//   [ann="<text>"]...
 // Speed is -1.000 and the headings -1 when there is no value.
 #include <cstdio>
 #include <cstdlib>
@@ -112,7 +114,9 @@ int Replay(const std::string& file, int after) {
       for (long tick = 1; left >= 0; ++tick) {
         clock.Advance(1000);
         annotations.clear();
+        // What the engine's tick does with the receiver: poll, then the pedometer.
         core.PollGPSInput();
+        core.UpdatePedometer(false);
         if (core.m_hTrace == INVALID_HANDLE_VALUE) --left;
 
         CGPSObject* gps = core.m_pGPS.get();
@@ -122,10 +126,10 @@ int Replay(const std::string& file, int after) {
         gps->Location()->GetLatitude(&latitude);
         gps->Location()->GetLongitude(&longitude);
         std::printf("tick=%ld state=%s lat=%.7f lon=%.7f speed_mph=%.3f heading=%d course=%d quality=%d sats=%d "
-                    "hdop=%.2f utc=%02d:%02d:%02d",
+                    "hdop=%.2f utc=%02d:%02d:%02d walked_m=%.1f",
                     tick, StateWord(fix.fixQuality), latitude, longitude, fix.speed, fix.heading,
                     fix.instantaneousHeading, static_cast<int>(fix.fixQuality), fix.satellites, fix.hdop, fix.hour,
-                    fix.minute, fix.second);
+                    fix.minute, fix.second, core.m_dPedometerMetres);
         for (const std::u16string& text : annotations) std::printf(" ann=%s", Quoted(text).c_str());
         std::printf("\n");
       }

@@ -40,6 +40,8 @@ class GPSCore {
   static constexpr SHORT kSilencePolls = 7;        // polls without a good sentence before the receiver is silent
   static constexpr int kMaxAnnotationCharacters = 190;  // longer annotations are not recorded
   static constexpr int kMaxBluetoothDevices = 100;
+  // The fix keeps its speed in miles per hour; receivers give knots.
+  static constexpr double kMphPerKnot = 1.15077945;
 
   GPSCore();
   ~GPSCore();
@@ -111,6 +113,16 @@ class GPSCore {
   void FindAvailableBluetoothDevicesInternal(
       std::vector<std::unique_ptr<IBluetoothDeviceObject, com::Releaser>>& devices);
 
+  // ---- pedometer ----
+  // While the fix is usable and the user moves faster than the heading
+  // averaging's minimum speed, adds the distance from the last sample to the
+  // fix (every sixth call; `force` samples at once) to the receiver-mode
+  // total, and keeps a copy of the fix's position as the next last sample.
+  void UpdatePedometer(bool force);
+  // The walked distance of `mode` in words (the receiver mode's brought up to
+  // date first), in the units of the system settings.
+  std::u16string GetPedometerDescription(Mode mode);
+
   // ---- events of the input ----
   // A replayed trace reached an annotation. Until automatic events are
   // delivered to the user program, the text goes to the observer below.
@@ -160,4 +172,11 @@ class GPSCore {
   double m_dP2Latitude = 0.0, m_dP2Longitude = 0.0;
   std::u16string m_currentStreet;
   std::u16string m_previousStreet;
+
+  // Pedometer. The totals are kept in metres whatever the units the user
+  // hears, so a change of units never mixes feet into metres.
+  double m_dPedometerMetres = 0.0;         // receiver mode
+  double m_dPedometerVirtualMetres = 0.0;  // virtual mode
+  std::unique_ptr<ILocationObject, com::Releaser> m_pPedometerLast;  // own copy, never the fix's location
+  LONG m_nPedometerCountdown = 0;
 };

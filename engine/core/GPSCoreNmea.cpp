@@ -111,8 +111,7 @@ using vov::SkipFields;
 // hands over more, and a longer line is garbage whose start says enough.
 constexpr std::size_t kMaxLoggedCharacters = GPSCore::kSentenceCapacity;
 
-// Knots to miles per hour, and metres to feet as the altitude is kept.
-constexpr double kMphPerKnot = 1.15077945;
+// Metres to feet as the altitude is kept.
 constexpr double kFeetPerMetreAltitude = 3.28;
 // Feet per nautical mile of the walking-speed headings.
 constexpr double kHeadingFeetPerNm = 6076.1;
@@ -268,7 +267,7 @@ void GPSCore::HandleGPRMC(const char* sentence, CGPSObject* gps) {
   f.second = second;
   gps->Location()->SetLatitude(latitude);
   gps->Location()->SetLongitude(longitude);
-  f.speed = knots * kMphPerKnot;
+  f.speed = knots * GPSCore::kMphPerKnot;
   UpdateFixQuality(gps);
   UpdateHeadingFromFixes(WholeCourse(course), latitude, longitude, knots, gps);
 }

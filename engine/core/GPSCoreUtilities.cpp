@@ -5,8 +5,10 @@
 // fix fields are read.
 #include "engine/core/GPSCore.h"
 
+#include <algorithm>
 #include <new>
 
+#include "engine/core/GreatCircle.h"
 #include "engine/core/PlaceObjects.h"
 #include "engine/core/Utility.h"
 #include "engine/core/ValueObjects.h"
@@ -174,4 +176,17 @@ HRESULT GPSCore::GPSGetStatusInternal(IGPSStatusObject** status) {
   }
   *status = snapshot.release();
   return S_OK;
+}
+
+std::u16string GPSCore::GetPedometerDescription(Mode mode) {
+  vov::Utility* utility = vov::Utility::Existing();
+  if (utility == nullptr) return {};
+  double metres = m_dPedometerVirtualMetres;
+  if (mode == GPSMode) {
+    UpdatePedometer(true);
+    metres = m_dPedometerMetres;
+  }
+  const double inUnits =
+      utility->SystemSettings().Record().units == Metric ? metres : metres * vov::kFeetPerNm / vov::kMetresPerNm;
+  return utility->DistanceDescription(static_cast<LONG>(std::min(inUnits, 2.0e9)), false);
 }

@@ -213,6 +213,17 @@ TEST(NmeaReplay, TheDemoWalkGivesEveryFixOnceInOrderWithItsSpeedAndCourse) {
   }
   ASSERT_GT(straight, 100);
   EXPECT_GE(agreeing * 10, straight * 9) << agreeing << " of " << straight;
+
+  // The pedometer samples every sixth tick while walking: it counts the
+  // walk's length (the receiver's speed over each second: the positions are
+  // rounded to 1.8 m, so summing them would count the rounding too) but for
+  // the corners its chords cut.
+  double metres = 0.0;
+  for (const Rmc& rmc : check.rmcs) metres += rmc.knots * 1852.0 / 3600.0;
+  const double walked = check.ticks.back().Number("walked_m");
+  EXPECT_GT(metres, 4000.0);
+  EXPECT_LT(walked, 1.01 * metres) << walked << " of " << metres;
+  EXPECT_GT(walked, 0.97 * metres) << walked << " of " << metres;
 }
 
 TEST(NmeaReplay, FastReceiversAndTheirTalkersGiveTheirFixesInOrder) {

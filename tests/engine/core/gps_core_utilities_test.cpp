@@ -313,3 +313,57 @@ TEST_F(CoreUtilities, StatusIsASnapshotOfTheFix) {
 }
 
 }  // namespace
+
+// The walked distance: sampled every sixth call while moving with a usable
+// fix, from a copy of the last sample's position (a shared one would move
+// with the fix and never count a step), kept in metres and told in the units
+// the user hears.
+TEST_F(CoreUtilities, ThePedometerSamplesWhileMovingFromItsOwnCopyOfTheLastPosition) {
+  Receive(GPSQualityGood, 1, 1);
+  auto setSpeed = [this](double mph) {
+    std::lock_guard<std::recursive_mutex> hold(core_.m_pGPS->Lock());
+    Fix().speed = mph;
+  };
+  // 0.001 degree of latitude on the engine's sphere (radius 3437.905
+  // nautical miles): 111.125 metres.
+  constexpr double kStep = 0.001, kStepMetres = kStep * 3.141592653589793 / 180.0 * 3437.90496760259 * 1852.0;
+  setSpeed(3.0);
+  PlaceFix(kLatitude, kLongitude);
+  core_.UpdatePedometer(false);  // the first sample
+  EXPECT_EQ(core_.m_dPedometerMetres, 0.0);
+  PlaceFix(kLatitude + kStep, kLongitude);
+  for (int tick = 1; tick <= 5; ++tick) {
+    core_.UpdatePedometer(false);
+    EXPECT_EQ(core_.m_dPedometerMetres, 0.0) << tick;
+  }
+  core_.UpdatePedometer(false);
+  EXPECT_NEAR(core_.m_dPedometerMetres, kStepMetres, 0.01);
+  PlaceFix(kLatitude + 2 * kStep, kLongitude);
+  core_.UpdatePedometer(true);
+  EXPECT_NEAR(core_.m_dPedometerMetres, 2 * kStepMetres, 0.01);
+
+  // Below the minimum speed (0.8 knots: 0.92 mph) or without a usable fix
+  // nothing is added; the walk resumes from the last sample.
+  setSpeed(0.9);
+  PlaceFix(kLatitude + 3 * kStep, kLongitude);
+  core_.UpdatePedometer(true);
+  EXPECT_NEAR(core_.m_dPedometerMetres, 2 * kStepMetres, 0.01);
+  setSpeed(3.0);
+  Receive(GPSQualityNoFix, 1, 0);
+  core_.UpdatePedometer(true);
+  EXPECT_NEAR(core_.m_dPedometerMetres, 2 * kStepMetres, 0.01);
+  Receive(GPSQualityGood, 1, 1);
+
+  // Told in feet or metres; telling brings the walk up to date first.
+  const double walked = 3 * kStepMetres;
+  vov::Utility& utility = vov::Utility::Instance();
+  utility.SystemSettings().Record().units = Imperial;
+  EXPECT_EQ(Narrow(core_.GetPedometerDescription(GPSMode)),
+            Narrow(utility.DistanceDescription(static_cast<LONG>(walked / 0.3048), false)));
+  EXPECT_NEAR(core_.m_dPedometerMetres, walked, 0.01);
+  utility.SystemSettings().Record().units = Metric;
+  EXPECT_EQ(Narrow(core_.GetPedometerDescription(GPSMode)),
+            Narrow(utility.DistanceDescription(static_cast<LONG>(walked), false)));
+  core_.m_dPedometerVirtualMetres = 1500.0;
+  EXPECT_EQ(Narrow(core_.GetPedometerDescription(VirtualMode)), Narrow(utility.DistanceDescription(1500, false)));
+}
