@@ -34,26 +34,27 @@ std::vector<std::string> ReadSentences() {
   return sentences;
 }
 
-// A new fix object, held by the engine; null when none could be made.
-CGPSObject* GiveFixObject(GPSCore& core) {
+// A new fix object, held by the engine, once the walk has been read; null
+// (and the benchmark skipped with the reason) otherwise.
+CGPSObject* Prepare(benchmark::State& state, bool walkRead, GPSCore& core) {
+  if (!walkRead) {
+    state.SkipWithError("the walk replay " NMEA_BENCH_WALK " could not be read");
+    return nullptr;
+  }
   CGPSObject* gps = nullptr;
-  if (FAILED(CGPSObject::CreateObject(&gps))) return nullptr;
+  if (FAILED(CGPSObject::CreateObject(&gps))) {
+    state.SkipWithError("no fix object");
+    return nullptr;
+  }
   core.m_pGPS.reset(gps);
   return gps;
 }
 
 void BM_DispatchWalk(benchmark::State& state) {
   static const std::vector<std::string> sentences = ReadSentences();
-  if (sentences.empty()) {
-    state.SkipWithError("the walk replay " NMEA_BENCH_WALK " could not be read");
-    return;
-  }
   GPSCore core;
-  CGPSObject* gps = GiveFixObject(core);
-  if (gps == nullptr) {
-    state.SkipWithError("no fix object");
-    return;
-  }
+  CGPSObject* gps = Prepare(state, !sentences.empty(), core);
+  if (gps == nullptr) return;
   std::int64_t rmc = 0;
   double check = 0.0;
   for (auto _ : state) {
@@ -79,16 +80,9 @@ void BM_AssembleWalk(benchmark::State& state) {
   std::ifstream in(NMEA_BENCH_WALK, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::vector<std::string> sentences = ReadSentences();
-  if (bytes.empty()) {
-    state.SkipWithError("the walk replay " NMEA_BENCH_WALK " could not be read");
-    return;
-  }
   GPSCore core;
-  CGPSObject* gps = GiveFixObject(core);
-  if (gps == nullptr) {
-    state.SkipWithError("no fix object");
-    return;
-  }
+  CGPSObject* gps = Prepare(state, !bytes.empty(), core);
+  if (gps == nullptr) return;
   std::int64_t rmc = 0;
   for (auto _ : state) {
     core.ResetGPSFix();
