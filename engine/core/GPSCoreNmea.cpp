@@ -172,13 +172,6 @@ SHORT WholeCourse(double course) {
 
 double EstimatedAccuracyOf(const vov::GPSFix& fix) { return fix.hdop * 2.0 * (fix.ggaQuality == 2 ? 2.0 : 3.3); }
 
-// True when two headings in degrees lie less than `tolerance` apart, either
-// way round north.
-bool WithinDegrees(int a, int b, int tolerance) {
-  const int difference = std::abs(a - b);
-  return difference < tolerance || std::abs(360 - difference) < tolerance;
-}
-
 // Great-circle distance in whole feet and bearing in whole degrees between
 // two positions in radians.
 LONG FeetBetween(double lat1, double lon1, double lat2, double lon2) {
@@ -439,7 +432,7 @@ void GPSCore::UpdateHeadingFromFixes(SHORT course, double latitude, double longi
     if (d12 > shortest && d12 < longest && d23 < longest) {
       const int b12 = BearingBetween(m_dP1Latitude, m_dP1Longitude, m_dP2Latitude, m_dP2Longitude);
       const int b23 = BearingBetween(m_dP2Latitude, m_dP2Longitude, lat, lon);
-      if (WithinDegrees(b12, b23, 25)) {
+      if (vov::IsAngleWithinTolerance(b12, b23, 25)) {
         AverageHeadings(static_cast<SHORT>(b12), gps);
         AverageHeadings(static_cast<SHORT>(b23), gps);
       } else {
@@ -468,7 +461,7 @@ void GPSCore::UpdateHeadingFromFixes(SHORT course, double latitude, double longi
     }
     // An unknown orientation would fill the history with "no heading".
     if (orientation < 0 || orientation >= 360) return;
-    if (course != -1 && !WithinDegrees(course, orientation, 90)) {
+    if (course != -1 && !vov::IsAngleWithinTolerance(course, orientation, 90)) {
       orientation = static_cast<SHORT>((orientation + 180) % 360);
     }
     for (int i = 0; i < 5; ++i) AverageHeadings(orientation, gps);
