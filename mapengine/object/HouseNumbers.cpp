@@ -285,7 +285,7 @@ int Decode(View<Char> orientation, View<Char> scheme, View<Char> rangeText, Hous
     return kHouseNumberRangeExplicit;
   }
   const Values v = DecodeScheme(At(scheme, 0), At(scheme, 1), ReadFields(rangeText));
-  std::array<std::int64_t, 4> placed;
+  std::array<std::int64_t, 4> placed{};
   Orient(o1, o2, v.from1, v.to1, v.from2, v.to2, placed);
   out = {Clamp32(placed[0]), Clamp32(placed[1]), Clamp32(placed[2]), Clamp32(placed[3])};
   return kHouseNumberRangeDecoded;
