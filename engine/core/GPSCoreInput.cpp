@@ -338,10 +338,15 @@ BOOL GPSCore::AssembleNMEASentences(const char* bytes, DWORD count, char* senten
 // start whose end tag has not come within the longest text is given up.
 void GPSCore::ExtractAnnotation(const char* chunk, DWORD count) {
   if (chunk == nullptr) return;
+  // Only a carried start is joined to the chunk; most chunks carry nothing
+  // and are searched where they lie, without a copy.
   std::string data;
   data.swap(m_pendingAnnotation);
-  data.append(chunk, count);
-  std::string_view rest(data);
+  std::string_view rest(chunk, count);
+  if (!data.empty()) {
+    data.append(chunk, count);
+    rest = data;
+  }
   for (;;) {
     const std::size_t start = rest.find(kAnnotationStart);
     if (start == std::string_view::npos) {
