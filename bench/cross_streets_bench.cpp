@@ -23,7 +23,7 @@
 
 #include "bench/MapEngineOnDevice.h"
 #include "mapengine/object/CMap.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "bench/MapEngineOnDevice.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Geometry.h"
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/DorvantaLib.h"
 #include "platform/com/oleauto.h"
 #include "platform/os/module.h"
 #include "platform/os/text.h"

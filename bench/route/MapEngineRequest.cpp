@@ -5,7 +5,7 @@
 
 #include "bench/MapEngineOnDevice.h"
 #include "mapengine/object/CMap.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "platform/com/oleauto.h"
 #include "tests/mapengine/object/route_step_list.h"
 

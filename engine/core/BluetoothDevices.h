@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 

@@ -19,7 +19,7 @@
 
 #include "engine/core/EngineUtilities.h"
 #include "engine/core/GPSObject.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/owners.h"
 #include "platform/os/files.h"
 #include "platform/os/format.h"

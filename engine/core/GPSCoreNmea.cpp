@@ -18,7 +18,7 @@
 
 #include "engine/core/GPSCore.h"
 #include "engine/core/GreatCircle.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "platform/os/debug.h"
 #include "platform/os/format.h"
 #include "platform/os/text.h"

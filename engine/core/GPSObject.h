@@ -9,7 +9,7 @@
 
 #include "engine/core/LocationObject.h"
 #include "engine/core/ValueForwarding.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 

@@ -3,7 +3,7 @@
 // one and forwards its location methods to it.
 #pragma once
 
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "engine/core/ValueForwarding.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "engine/core/VovResult.h"
 
 namespace vov {

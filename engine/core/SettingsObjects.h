@@ -15,7 +15,7 @@
 
 #include "engine/core/POIObjects.h"
 #include "engine/core/SettingsFiles.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "engine/core/SettingsObjects.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "engine/core/VovResult.h"
 #include "platform/com/owners.h"
 #include "platform/os/format.h"

@@ -8,7 +8,7 @@
 
 #include "engine/core/LocationObject.h"
 #include "engine/core/ValueAccess.h"
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/owners.h"
 
 namespace vov::detail {

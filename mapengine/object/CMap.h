@@ -22,19 +22,18 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
-#include "engine/core/VovLib.h"
-#include "outside/dorvanta/DorvantaLib.h"
 #include "platform/os/clock.h"
-#include "mapengine/object/CartovelLib.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/RouteFilters.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
-#include "outside/dorvanta/DorvantaLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 #include "platform/os/format.h"
 #include "platform/os/module.h"
+#include "typelib/CartovelLib.h"
+#include "typelib/DorvantaLib.h"
+#include "typelib/VovLib.h"
 
 // The last answer of the next-intersection search.
 struct NextIntersectionCache {

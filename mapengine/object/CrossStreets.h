@@ -12,7 +12,7 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/ResultObjects.h"
 #include "platform/com/owners.h"
 

@@ -22,7 +22,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Utilities.h"
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/DorvantaLib.h"
 #include "platform/com/guard.h"
 #include "platform/com/owners.h"
 #include "platform/os/clock.h"

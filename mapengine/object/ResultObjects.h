@@ -10,7 +10,7 @@
 // empty text, so a caller may print it as it is).
 #pragma once
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/atl.h"
 

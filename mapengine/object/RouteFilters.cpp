@@ -11,7 +11,7 @@
 #include <limits>
 #include <string_view>
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 
 namespace {
 

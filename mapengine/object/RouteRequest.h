@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/RouteFilters.h"
 #include "mapengine/object/RouteSteps.h"
 #include "platform/com/atl.h"

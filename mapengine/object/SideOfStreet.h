@@ -3,7 +3,7 @@
 // the numbers at the user's position and asks SideOfStreetForParity).
 #pragma once
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/StreetWalk.h"
 #include "platform/os/wintypes.h"
 

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "outside/dorvanta/POISearchInfo.h"
 #include "platform/com/owners.h"
 #include "platform/os/device.h"

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/DorvantaLib.h"
 #include "outside/dorvanta/PoiStore.h"
 #include "platform/com/atl.h"
 

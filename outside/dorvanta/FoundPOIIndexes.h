@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/DorvantaLib.h"
 #include "platform/com/atl.h"
 
 namespace dorvanta {

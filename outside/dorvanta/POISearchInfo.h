@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/DorvantaLib.h"
 #include "platform/com/atl.h"
 
 namespace dorvanta {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VovLib.h"
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/VovLib.h"
+#include "typelib/DorvantaLib.h"
 #include "outside/dorvanta/PoiStore.h"
 #include "platform/com/runtime.h"
 #include "platform/os/text.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/oleauto.h"
 

@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/module.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/VovLib.h"
+#include "typelib/VovLib.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Geometry.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/oleauto.h"

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/core/VovLib.h"
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/VovLib.h"
+#include "typelib/DorvantaLib.h"
 #include "platform/com/atl.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/map_engine_fixture.h"

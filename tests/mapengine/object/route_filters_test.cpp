@@ -16,7 +16,7 @@
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/RouteFilters.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"

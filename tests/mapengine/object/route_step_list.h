@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/oleauto.h"
 #include "platform/os/text.h"

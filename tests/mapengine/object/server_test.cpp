@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/module.h"

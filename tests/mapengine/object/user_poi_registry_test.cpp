@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "mapengine/object/CMap.h"
-#include "outside/dorvanta/DorvantaLib.h"
+#include "typelib/DorvantaLib.h"
 #include "platform/com/atl.h"
 #include "platform/com/owners.h"
 #include "tests/mapengine/object/map_engine_fixture.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "mapengine/format/base/TiTypes.h"
-#include "mapengine/object/CartovelLib.h"
+#include "typelib/CartovelLib.h"
 #include "mapengine/object/Utilities.h"
 #include "tests/mapengine/object/cross_street_list.h"
 
