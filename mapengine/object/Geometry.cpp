@@ -368,11 +368,6 @@ void SetStreetClassQuery(RmfReader* reader, const char* classes) {
   RmfQueryStart(reader);
 }
 
-void ClearPointBuffer(PointBuffer& buffer) {
-  std::vector<TiPoint>().swap(buffer.data);
-  buffer.count = 0;
-}
-
 TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet) {
   constexpr double kRadiansPerDegree = 0.017453292519943295;
   constexpr double kNauticalMilesPerFoot = 0.00016457883357315844;

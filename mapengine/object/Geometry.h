@@ -197,11 +197,3 @@ RmfFeatureRef NearestPiece(RmfReader* reader, const RmfFeatureRef& reference, Ti
 // Sets the class filter of the near-point search (category 'R') to `classes`
 // (for example "567") and restarts the reader's query.
 void SetStreetClassQuery(RmfReader* reader, const char* classes);
-
-// A growable buffer of map points.
-struct PointBuffer {
-  std::int32_t count = 0;
-  std::vector<TiPoint> data;
-};
-// Frees the data and sets the count to 0.
-void ClearPointBuffer(PointBuffer& buffer);

@@ -692,10 +692,6 @@ struct Judge {
 
 }  // namespace
 
-std::uint32_t ConnectionTypeMask(std::int32_t type) {
-  return type >= 0 && type < kRmfConnectionTypes ? kTypeMasks[type] : 0;
-}
-
 std::int32_t TurnSector(std::int32_t angle) {
   return static_cast<std::int32_t>((std::int64_t{angle} + 0x800000) >> 24) & 15;
 }
