@@ -12,11 +12,11 @@
 
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/object/CMap.h"
-#include "mapengine/object/ResourceStrings.h"
 #include "platform/com/guard.h"
 #include "platform/os/files.h"
 #include "platform/os/format.h"
 #include "platform/os/memory.h"
+#include "platform/os/resource.h"
 #include "platform/os/text.h"
 
 namespace {
@@ -367,7 +367,7 @@ void CMap::CountMapKind(std::u16string_view fileName) {
 
 // ---- the language library and the word tables ---------------------------------------------
 
-std::u16string CMap::LoadResourceString(UINT id) const { return LoadStringResource(m_hResources.get(), id); }
+std::u16string CMap::LoadResourceString(UINT id) const { return platform::LoadStringResource(m_hResources.get(), id); }
 
 std::unique_ptr<CKeyValueTable> CMap::BuildWordTable(const UINT* ids) const {
   int count = 0;
