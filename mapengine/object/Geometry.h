@@ -17,12 +17,9 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
+#include "mapengine/format/base/TiUnits.h"
 
 // ---- conversions ---------------------------------------------------------------
-
-// Map units per degree (2^28 / 360) and degrees per map unit.
-inline constexpr double kMapUnitsPerDegree = 745654.0444444445;
-inline constexpr double kDegreesPerMapUnit = 1.341104507446289e-6;
 
 // A point in degrees, longitude first.
 struct DegreePoint {

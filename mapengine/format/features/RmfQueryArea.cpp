@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "mapengine/format/base/TiGeometry.h"
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfClip.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/features/RmfQueryInternal.h"
@@ -21,10 +22,8 @@ namespace {
 using rmf::detail::FailWith;
 using rmf::detail::ReaderAlive;
 
-constexpr double kUnitsPerDegree = 745654.0444444445;  // 2^28 / 360
-constexpr double kDegreesPerUnit = 1.341104507446289e-6;
-constexpr std::int32_t kNorthPole = 0x4000000;
-constexpr std::int32_t kDateLine = 0x8000000;
+constexpr std::int32_t kNorthPole = kTiQuarterTurn;
+constexpr std::int32_t kDateLine = kTiHalfTurn;
 constexpr std::uint32_t kCornerGap = 100;  // between the edges' stretches of boundary positions
 // Records and points of a query polygon (at most 16 corners) cut to a box.
 constexpr std::int32_t kCutRecords = 4 * kRmfMaxQueryCorners + 8;
@@ -126,10 +125,11 @@ void DisableSources(RmfReader* reader) {
   }
 }
 
+// A corner of a degree rectangle in map units. An infinite degree value gives
+// 0 here, where the shared conversion would saturate it.
 std::int32_t ToUnits(double degrees) {
   if (!std::isfinite(degrees)) return 0;
-  const double units = degrees * kUnitsPerDegree + (degrees >= 0 ? 0.5 : -0.5);
-  return static_cast<std::int32_t>(std::clamp(std::trunc(units), -2147483648.0, 2147483647.0));
+  return TiDegreesToUnits(degrees);
 }
 
 }  // namespace
@@ -226,8 +226,8 @@ std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char
   if (points == nullptr) return n;
   double(*degrees)[2] = reader->queryWork.degrees;
   for (std::int32_t i = 0; i < n && i < kRmfPointBufferPoints; ++i) {
-    degrees[i][0] = units[i].x * kDegreesPerUnit;
-    degrees[i][1] = units[i].y * kDegreesPerUnit;
+    degrees[i][0] = units[i].x * kTiDegreesPerUnit;
+    degrees[i][1] = units[i].y * kTiDegreesPerUnit;
   }
   *points = &degrees[0][0];
   return n;
@@ -258,10 +258,10 @@ void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
     return;
   }
   RmfReaderGetBounds(reader, &low, &high);
-  min[0] = low.x * kDegreesPerUnit;
-  min[1] = low.y * kDegreesPerUnit;
-  max[0] = high.x * kDegreesPerUnit;
-  max[1] = high.y * kDegreesPerUnit;
+  min[0] = low.x * kTiDegreesPerUnit;
+  min[1] = low.y * kTiDegreesPerUnit;
+  max[0] = high.x * kTiDegreesPerUnit;
+  max[1] = high.y * kTiDegreesPerUnit;
 }
 
 std::int32_t RmfReaderSourceCount(RmfReader* reader) { return ReaderAlive(reader) ? reader->sourceCount : -1; }
