@@ -383,7 +383,7 @@ TiPoint CMap::GetNextIntersectionPoint(double latitude, double longitude, std::i
   if (IsNullFeatureRef(street)) return none;
   std::int32_t searchHeading = heading;
   const TiPoint found = FindBestIntersection(*this, point, u"", street, &searchHeading, false, false);
-  if (found.x == none.x && found.y == none.y) return none;
+  if (TiSamePoint(found, none)) return none;
   m_NextIntersectionCache = NextIntersectionCache{latitude, longitude, heading, street, found.x, found.y};
   return found;
 }

@@ -101,8 +101,6 @@ TiVector Between(const TiPoint& from, std::int32_t toX, std::int32_t toY) {
   return TiVector{Difference(toX, from.x), Difference(toY, from.y)};
 }
 
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-
 // +1 when the polygon runs counter-clockwise, -1 clockwise, taken at its
 // lowest (then leftmost) vertex, where a simple polygon always turns the way
 // it runs. Degenerate shapes fall back to the first real turn, and a polygon
@@ -117,11 +115,11 @@ int Orientation(const TiPoint* points, std::int32_t count) {
   std::int32_t next = low;
   for (std::int32_t step = 1; step < count; ++step) {
     prev = (low - step + count) % count;
-    if (!SamePoint(points[prev], points[low])) break;
+    if (!TiSamePoint(points[prev], points[low])) break;
   }
   for (std::int32_t step = 1; step < count; ++step) {
     next = (low + step) % count;
-    if (!SamePoint(points[next], points[low])) break;
+    if (!TiSamePoint(points[next], points[low])) break;
   }
   const TiVector in = Between(points[prev], points[low].x, points[low].y);
   const TiVector out = Between(points[low], points[next].x, points[next].y);

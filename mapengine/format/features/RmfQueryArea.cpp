@@ -29,8 +29,6 @@ constexpr std::uint32_t kCornerGap = 100;  // between the edges' stretches of bo
 constexpr std::int32_t kCutRecords = 4 * kRmfMaxQueryCorners + 8;
 constexpr std::int32_t kCutPoints = kRmfMaxQueryCorners + 8;
 
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-
 bool InBox(const TiPoint& p, const TiRect& b) { return p.x >= b.x1 && p.x <= b.x2 && p.y >= b.y1 && p.y <= b.y2; }
 
 std::uint32_t EdgeLength(const TiPoint& a, const TiPoint& b) {
@@ -89,7 +87,7 @@ std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int
     }
     use = cut;
   }
-  if (n > 1 && SamePoint(use[n - 1], use[0])) --n;
+  if (n > 1 && TiSamePoint(use[n - 1], use[0])) --n;
   if (n < 1) {
     source->queryAreaCount = 0;
     return 0;
@@ -155,7 +153,7 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
   if (points == nullptr || count < 1) return fail(kRmfBadArgument);
   reader->lastError = 0;
   std::int32_t n = count;
-  if (n > 1 && SamePoint(points[n - 1], points[0])) --n;
+  if (n > 1 && TiSamePoint(points[n - 1], points[0])) --n;
 
   // Counter-clockwise as given, or reversed.
   const TiPoint* polygon = points;
@@ -168,7 +166,7 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
   }
   if (n < 3 || n > kRmfMaxQueryCorners) return fail(kRmfBadArgument);
   for (std::int32_t i = 0; i < n; ++i) {
-    if (SamePoint(polygon[i], polygon[(i + 1) % n])) return fail(kRmfBadArgument);
+    if (TiSamePoint(polygon[i], polygon[(i + 1) % n])) return fail(kRmfBadArgument);
   }
 
   TiRect box{polygon[0].x, polygon[0].y, polygon[0].x, polygon[0].y};
