@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/rmfbuild/RmfBuilder.h"
@@ -130,7 +131,7 @@ void Query(benchmark::State& state, std::int32_t size, bool degrees) {
   const std::int32_t cx = kOriginX + kSide * kCell / 2;
   const std::int32_t cy = kOriginY + kSide * kCell / 2;
   if (degrees) {
-    const double k = 1.341104507446289e-6;
+    const double k = kTiDegreesPerUnit;
     RmfQuerySetRectDegrees(r.reader, (cx - size / 2) * k, (cy - size / 2) * k, (cx + size / 2) * k,
                            (cy + size / 2) * k);
   } else {

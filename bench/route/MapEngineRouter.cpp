@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/route/RmfRoute.h"
@@ -16,7 +17,6 @@
 namespace routebench {
 namespace {
 
-constexpr double kUnitsPerDegree = 268435456.0 / 360.0;
 // Map units to metres: 2^28 units to the 40,000 km the library's distances
 // take for the earth's circumference.
 constexpr double kMetresPerUnit = 40000000.0 / 268435456.0;
@@ -25,8 +25,8 @@ constexpr double kMetresPerUnit = 40000000.0 / 268435456.0;
 constexpr std::int32_t kArenaBytes = 16 << 20;
 
 TiPoint Units(LatLon p) {
-  return TiPoint{static_cast<std::int32_t>(std::lround(p.lon * kUnitsPerDegree)),
-                 static_cast<std::int32_t>(std::lround(p.lat * kUnitsPerDegree))};
+  return TiPoint{static_cast<std::int32_t>(std::lround(p.lon * kTiUnitsPerDegree)),
+                 static_cast<std::int32_t>(std::lround(p.lat * kTiUnitsPerDegree))};
 }
 
 class MapEngineRouter : public BenchRouter {

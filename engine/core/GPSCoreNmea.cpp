@@ -132,12 +132,8 @@ Sentence SentenceKind(const char* sentence) {
   return Sentence::kOther;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return 0;  // any other character counts as 0
-}
+// Any character that is not a hexadecimal digit counts as 0.
+int HexDigit(char c) { return std::max(0, platform::HexDigit(c)); }
 
 // True when the sentence carries "*hh" at its end (only CR or LF may follow)
 // and hh matches the XOR of every byte between the first character and "*".

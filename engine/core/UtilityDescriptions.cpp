@@ -10,6 +10,7 @@
 #include "engine/core/EngineUtilities.h"
 #include "engine/core/Utility.h"
 #include "platform/com/owners.h"
+#include "platform/os/dollar_template.h"
 #include "platform/os/format.h"
 
 namespace vov {
@@ -389,8 +390,7 @@ std::u16string Utility::ExpandDescriptionTemplate(UINT templateId, ILocationObje
                                                   Mode mode, IWaypointObject* otherWaypoint,
                                                   std::u16string_view extra) const {
   const std::u16string pattern = LoadResourceString(templateId);
-  std::u16string out;
-  if (pattern.empty()) return out;
+  if (pattern.empty()) return {};
   const vov::SystemSettings& settings = m_systemSettings->Record();
   const vov::RouteSettings& route = (mode == VirtualMode ? m_virtualRouteSettings : m_gpsRouteSettings)->Record();
   const bool spell = settings.includeSpellDecorators;
@@ -405,16 +405,8 @@ std::u16string Utility::ExpandDescriptionTemplate(UINT templateId, ILocationObje
     return waypointLocation.get();
   };
 
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] != u'$') {
-      out += pattern[i];
-      continue;
-    }
-    if (++i == pattern.size()) break;  // a "$" that ends the template is dropped
-    switch (pattern[i]) {
-      case u'$':
-        out += u'$';
-        break;
+  return platform::ExpandDollarTemplate(pattern, [&](char16_t code, std::u16string& out, std::u16string_view) {
+    switch (code) {
       case u'W':
         out += WaypointNameText(waypoint, mode);
         break;
@@ -472,46 +464,30 @@ std::u16string Utility::ExpandDescriptionTemplate(UINT templateId, ILocationObje
       default:
         break;  // an unknown code says nothing
     }
-  }
-  return out;
+    return std::size_t{0};
+  });
 }
 
 std::u16string Utility::ExpandSimpleTemplate(UINT templateId, std::u16string_view textT, std::u16string_view textF,
                                              std::u16string_view textH) const {
-  const std::u16string pattern = LoadResourceString(templateId);
-  std::u16string out;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] != u'$') {
-      out += pattern[i];
-      continue;
-    }
-    if (++i == pattern.size()) break;
-    switch (pattern[i]) {
-      case u'$': out += u'$'; break;
+  const auto onCode = [&](char16_t code, std::u16string& out, std::u16string_view) -> std::size_t {
+    switch (code) {
       case u'T': out += textT; break;
       case u'F': out += textF; break;
       case u'H': out += textH; break;
       default: break;
     }
-  }
-  return out;
+    return 0;
+  };
+  return platform::ExpandDollarTemplate(LoadResourceString(templateId), onCode);
 }
 
 std::u16string Utility::WaypointExploreDescription(UINT templateId, std::u16string_view textd,
                                                    std::u16string_view textD, std::u16string_view textW,
                                                    std::u16string_view textT, std::u16string_view textE,
                                                    std::u16string_view textU) const {
-  const std::u16string pattern = LoadResourceString(templateId);
-  std::u16string out;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] != u'$') {
-      out += pattern[i];
-      continue;
-    }
-    if (++i == pattern.size()) break;
-    const char16_t code = pattern[i];
+  const auto onCode = [&](char16_t code, std::u16string& out, std::u16string_view rest) -> std::size_t {
     switch (code) {
-      case u'$': out += u'$'; break;
       case u'W': out += textW; break;
       case u'T': InsertOrTrim(out, textT); break;
       case u'E': InsertOrTrim(out, textE); break;
@@ -524,14 +500,16 @@ std::u16string Utility::WaypointExploreDescription(UINT templateId, std::u16stri
           break;
         }
         // An empty distance or direction takes the ", " that follows it along.
-        if (i + 1 < pattern.size() && pattern[i + 1] == u',') ++i;
-        if (i + 1 < pattern.size() && pattern[i + 1] == u' ') ++i;
-        break;
+        std::size_t taken = 0;
+        if (taken < rest.size() && rest[taken] == u',') ++taken;
+        if (taken < rest.size() && rest[taken] == u' ') ++taken;
+        return taken;
       }
       default: break;
     }
-  }
-  return out;
+    return 0;
+  };
+  return platform::ExpandDollarTemplate(LoadResourceString(templateId), onCode);
 }
 
 std::u16string Utility::WaypointNameText(IWaypointObject* waypoint, Mode mode) const {

@@ -69,8 +69,6 @@ bool SplitAddressRangeText(std::u16string_view text, AddressRangeParts* out) {
   return true;
 }
 
-bool SamePoint(TiPoint a, TiPoint b) { return a.x == b.x && a.y == b.y; }
-
 DegreePoint ToDegrees(TiPoint p) { return MapUnitsToDegrees(p.x, p.y); }
 
 // The house number at `fraction` along the range, on the second side (side
@@ -277,8 +275,8 @@ std::vector<RmfFeatureRef> CMap::CollectConnectedPieces(const RmfFeatureRef& fea
         }
         const std::int32_t m = GetFeaturePointsCapped(reader, next, ends);
         if (m < 2 || !belongs(next)) continue;
-        const bool startsHere = SamePoint(ends[0], end);
-        const bool endsHere = SamePoint(ends[m - 1], end);
+        const bool startsHere = TiSamePoint(ends[0], end);
+        const bool endsHere = TiSamePoint(ends[m - 1], end);
         if (!startsHere && !endsHere) continue;
         RmfFeatureRef oriented = next;
         // Forward the feature must leave the end; backward it must arrive there.
@@ -472,7 +470,7 @@ HRESULT CMap::GetAddress(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3, 
       for (std::size_t i = first; i <= last; ++i) {
         const std::int32_t n = GetFeaturePointsCapped(reader, pieces[i], points);
         for (std::int32_t p = 0; p < n; ++p) {
-          if (!run.empty() && SamePoint(run.back(), points[p])) continue;
+          if (!run.empty() && TiSamePoint(run.back(), points[p])) continue;
           run.push_back(points[p]);
         }
       }

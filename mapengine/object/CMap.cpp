@@ -1,7 +1,8 @@
 // CMap construction, lifetime, the settings operations and the small
-// map-folder and load-count properties (map loading itself is in
-// MapLoading.cpp, street names in StreetNames.cpp). The operations that
-// describe places, search, explore and route answer E_NOTIMPL in this build.
+// map-folder and load-count properties. Every other operation has the file of
+// its own job: map loading in MapLoading.cpp, the map folder search in
+// MapFolder.cpp, the language library in LanguageLibrary.cpp, street names in
+// StreetNames.cpp, and so on.
 #include "mapengine/object/CMap.h"
 
 #include <new>

@@ -1,13 +1,16 @@
-// The map engine's debug log. Every line goes to the debugger output; while the
-// debug folder exists it is also appended, time-stamped, to "gpsDebug.txt"
-// there. Whether the folder exists is asked once per process and remembered
-// for every map engine object until CleanUp forgets it, because the phone's
-// file system is slow to ask and the log is written from hot paths.
+// The map engine's debug log: plain lines, formatted lines and the memory
+// report. Every line goes to the debugger output; while the debug folder
+// exists it is also appended, time-stamped, to "gpsDebug.txt" there. Whether
+// the folder exists is asked once per process and remembered for every map
+// engine object until CleanUp forgets it, because the phone's file system is
+// slow to ask and the log is written from hot paths.
 #include <atomic>
 
 #include "mapengine/object/CMap.h"
 #include "platform/os/debug.h"
 #include "platform/os/files.h"
+#include "platform/os/format.h"
+#include "platform/os/memory.h"
 
 namespace {
 
@@ -41,3 +44,17 @@ void CMap::Log(const char16_t* text) const noexcept {
 }
 
 void CMap::ClearDebugLogFlag() { g_logState.store(kUnknown, std::memory_order_relaxed); }
+
+void CMap::LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const noexcept {
+  try {
+    Log(platform::FormatW(tmpl, args).c_str());
+  } catch (...) {
+    // Without memory for the line, the line is dropped (see Log).
+  }
+}
+
+void CMap::LogMemoryStatus(const char16_t* tmpl) const {
+  MEMORYSTATUS status{};
+  GlobalMemoryStatus(&status);
+  LogFormat(tmpl, {static_cast<int>(100 - status.dwMemoryLoad), static_cast<long long>(status.dwAvailPhys / 1024)});
+}

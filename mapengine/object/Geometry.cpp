@@ -21,7 +21,6 @@ const LatitudeBandScale LatitudeBandScales[kLatitudeBands] = {
 
 namespace {
 
-constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kEarthRadiusMiles = 3963.1;
 constexpr double kFeetPerMile = 5280.0;
 constexpr double kMetersPerMile = 1609.344;
@@ -36,11 +35,6 @@ std::int32_t TruncateToI32(double value) {
   if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
   if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
   return static_cast<std::int32_t>(value);
-}
-
-std::int32_t RoundToMapUnits(double degrees) {
-  const double units = degrees * kMapUnitsPerDegree;
-  return TruncateToI32(degrees >= 0 ? units + 0.5 : units - 0.5);
 }
 
 // The local-feet angle counter-clockwise from east between two points; false
@@ -78,13 +72,13 @@ bool IsFinite(DegreePoint p) { return std::isfinite(p.longitude) && std::isfinit
 // ---- conversions ---------------------------------------------------------------
 
 TiPoint DegreesToMapUnits(double latitude, double longitude) {
-  return TiPoint{RoundToMapUnits(longitude), RoundToMapUnits(latitude)};
+  return TiPoint{TiDegreesToUnits(longitude), TiDegreesToUnits(latitude)};
 }
 
 TiPoint LonLatToMapUnits(double longitude, double latitude) { return DegreesToMapUnits(latitude, longitude); }
 
 DegreePoint MapUnitsToDegrees(std::int32_t x, std::int32_t y) {
-  return DegreePoint{x * kDegreesPerMapUnit, y * kDegreesPerMapUnit};
+  return DegreePoint{x * kTiDegreesPerUnit, y * kTiDegreesPerUnit};
 }
 
 int DegreesToLocalFeet(double latitude, double longitude, double* north, double* east) {
@@ -103,10 +97,10 @@ int DegreesToLocalFeet(double latitude, double longitude, double* north, double*
 // ---- distances -------------------------------------------------------------------
 
 double DistanceMiles(double lon1, double lat1, double lon2, double lat2) {
-  lon1 *= kRadiansPerDegree;
-  lat1 *= kRadiansPerDegree;
-  lon2 *= kRadiansPerDegree;
-  lat2 *= kRadiansPerDegree;
+  lon1 *= kTiRadiansPerDegree;
+  lat1 *= kTiRadiansPerDegree;
+  lon2 *= kTiRadiansPerDegree;
+  lat2 *= kTiRadiansPerDegree;
   if (lat1 == lat2 && lon1 == lon2) return 0.0;
   double k = std::cos(lat1) * std::cos(lon1) * std::cos(lat2) * std::cos(lon2) +
              std::cos(lat1) * std::sin(lon1) * std::cos(lat2) * std::sin(lon2) + std::sin(lat1) * std::sin(lat2);
@@ -368,30 +362,23 @@ void SetStreetClassQuery(RmfReader* reader, const char* classes) {
   RmfQueryStart(reader);
 }
 
-void ClearPointBuffer(PointBuffer& buffer) {
-  std::vector<TiPoint>().swap(buffer.data);
-  buffer.count = 0;
-}
-
 TiPoint ProjectPoint(TiPoint point, std::int32_t heading, std::int32_t feet) {
-  constexpr double kRadiansPerDegree = 0.017453292519943295;
   constexpr double kNauticalMilesPerFoot = 0.00016457883357315844;
   constexpr double kRadiansPerNauticalMile = 0.0002908882086657216;
-  constexpr double kPi = 3.14159265358979323846;
   const DegreePoint start = MapUnitsToDegrees(point.x, point.y);
-  const double lat1 = start.latitude * kRadiansPerDegree;
-  const double lon1 = start.longitude * kRadiansPerDegree;
+  const double lat1 = start.latitude * kTiRadiansPerDegree;
+  const double lon1 = start.longitude * kTiRadiansPerDegree;
   const double d = feet * kNauticalMilesPerFoot * kRadiansPerNauticalMile;
   // The course counts west-positive, as the formula's longitudes do.
-  const double t = (360 - heading) * kRadiansPerDegree;
+  const double t = (360 - heading) * kTiRadiansPerDegree;
   const double lat = std::asin(std::sin(lat1) * std::cos(d) + std::cos(lat1) * std::sin(d) * std::cos(t));
   double lon = lon1;
   if (std::cos(lat) != 0) {
     // Wrapped into -pi..pi with a remainder that never goes negative, so a
     // step westwards across the antimeridian (a dividend below 0) lands near
     // +180 rather than beyond -180.
-    const double shifted = lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + kPi;
-    lon = shifted - 2 * kPi * std::floor(shifted / (2 * kPi)) - kPi;
+    const double shifted = lon1 - std::asin(std::sin(t) * std::sin(d) / std::cos(lat)) + std::numbers::pi;
+    lon = shifted - 2 * std::numbers::pi * std::floor(shifted / (2 * std::numbers::pi)) - std::numbers::pi;
   }
-  return DegreesToMapUnits(lat * 57.29577951308232, lon * 57.29577951308232);
+  return DegreesToMapUnits(lat * kTiDegreesPerRadian, lon * kTiDegreesPerRadian);
 }

@@ -17,12 +17,9 @@
 
 #include "mapengine/format/RmfTypes.h"
 #include "mapengine/format/base/TiTypes.h"
+#include "mapengine/format/base/TiUnits.h"
 
 // ---- conversions ---------------------------------------------------------------
-
-// Map units per degree (2^28 / 360) and degrees per map unit.
-inline constexpr double kMapUnitsPerDegree = 745654.0444444445;
-inline constexpr double kDegreesPerMapUnit = 1.341104507446289e-6;
 
 // A point in degrees, longitude first.
 struct DegreePoint {
@@ -197,11 +194,3 @@ RmfFeatureRef NearestPiece(RmfReader* reader, const RmfFeatureRef& reference, Ti
 // Sets the class filter of the near-point search (category 'R') to `classes`
 // (for example "567") and restarts the reader's query.
 void SetStreetClassQuery(RmfReader* reader, const char* classes);
-
-// A growable buffer of map points.
-struct PointBuffer {
-  std::int32_t count = 0;
-  std::vector<TiPoint> data;
-};
-// Frees the data and sets the count to 0.
-void ClearPointBuffer(PointBuffer& buffer);

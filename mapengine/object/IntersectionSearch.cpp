@@ -90,7 +90,7 @@ TiPoint FindBestIntersection(CMap& map, TiPoint point, std::u16string_view stree
       const bool ahead =
           AreHeadingAndOrientationSimilar(userHeading, BearingBetweenMapPoints(start, end), kAheadTolerance);
       anyAhead = anyAhead || ahead;
-      const bool atStart = userHeading != -1 && end.x == start.x && end.y == start.y;
+      const bool atStart = userHeading != -1 && TiSamePoint(end, start);
       if (ahead && !atStart) {
         AddVisitedPoint(open, end.x, end.y, userHeading);
       } else {

@@ -1,9 +1,8 @@
 // Map loading: Initalize chooses the map folder, creates the map reader and
 // the point-of-interest reader in memory blocks of the configured size, opens
 // every "*.rmf" of the folder into one of them and builds the word tables from
-// the language library; CleanUp undoes it. Also the load counters' companions:
-// the language library (SetResources), the search of loaded maps by name and
-// the lookup of a map's number by its name.
+// the language library; CleanUp undoes it. Also the search of the loaded maps
+// by name and the lookup of a map's number by its name.
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -12,48 +11,20 @@
 
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/object/CMap.h"
-#include "mapengine/object/ResourceStrings.h"
 #include "platform/com/guard.h"
 #include "platform/os/files.h"
 #include "platform/os/format.h"
-#include "platform/os/memory.h"
 #include "platform/os/text.h"
 
 namespace {
 
-// Folders tried in this order, each after m_BaseMapPath, when the given folder
-// holds no map.
-const char16_t* const kMapFolderSearchList[] = {
-    u"\\CompactFlash\\Maps\\",  u"\\Compact Flash\\Maps\\",  u"\\SD Card\\Maps\\",  u"\\PC Card\\Maps\\",
-    u"\\Storage Card\\Maps\\",  u"\\CompactFlash2\\Maps\\", u"\\Compact Flash2\\Maps\\", u"\\SD Card2\\Maps\\",
-    u"\\PC Card2\\Maps\\",      u"\\Storage Card2\\Maps\\",
-};
-
-// The string ids of the five word tables, each list ending in 0.
-const UINT kWordTable1[] = {23007, 23008, 23009, 23010, 23012, 23011, 23013, 23014, 23015, 23016, 23017, 0};
-const UINT kWordTable2[] = {23018, 23019, 23020, 23021, 23022, 23023, 23024,
-                            23025, 23026, 23027, 23028, 23029, 23030, 0};
-const UINT kWordTable4[] = {25001, 25000, 25002, 25003, 25004, 25005, 25006, 25007, 25008, 25009, 25010, 25011, 0};
-const UINT kWordTable5[] = {23031, 23032, 23033, 23034, 0};
-
-std::vector<UINT> StateNameIds() {
-  std::vector<UINT> ids;
-  for (UINT id = 23035; id <= 23093; ++id) ids.push_back(id);
-  for (UINT id = 24000; id <= 24012; ++id) ids.push_back(id);
-  ids.push_back(0);
-  return ids;
-}
-
 // The map-name table and the map-file list hold this many names; maps beyond
 // it could not be named back, so they are not opened.
 constexpr int kMapNameCapacity = 255;
-constexpr std::size_t kMaxKeyLength = 19;
-constexpr std::size_t kMaxValueLength = 99;
 // Longest path the map library is given, in bytes without the NUL.
 constexpr std::size_t kMaxAnsiPath = 259;
 
 std::u16string Lower(std::u16string_view text) { return LowerCaseText(text); }
-
 
 // The names FindFirstFileW gives for `pattern`, in its order.
 std::vector<std::u16string> ListFiles(const std::u16string& pattern) {
@@ -71,20 +42,6 @@ std::vector<std::u16string> ListFiles(const std::u16string& pattern) {
 }  // namespace
 
 void ReaderCloser::operator()(RmfReader* reader) const noexcept { RmfReaderClose(reader); }
-
-void CMap::LogFormat(std::u16string_view tmpl, std::initializer_list<platform::FormatArg> args) const noexcept {
-  try {
-    Log(platform::FormatW(tmpl, args).c_str());
-  } catch (...) {
-    // Without memory for the line, the line is dropped (see Log).
-  }
-}
-
-void CMap::LogMemoryStatus(const char16_t* tmpl) const {
-  MEMORYSTATUS status{};
-  GlobalMemoryStatus(&status);
-  LogFormat(tmpl, {static_cast<int>(100 - status.dwMemoryLoad), static_cast<long long>(status.dwAvailPhys / 1024)});
-}
 
 // ---- Initalize and CleanUp -----------------------------------------------------------
 
@@ -235,42 +192,6 @@ HRESULT CMap::CleanUp() {
   return S_OK;
 }
 
-// ---- the map folder ----------------------------------------------------------------------
-
-bool CMap::DirectoryHasMaps(const char16_t* pattern) const {
-  std::u16string path = platform::FormatW(u"%s%s", {BstrView(m_MapPath), pattern});
-  WIN32_FIND_DATAW data{};
-  HANDLE find = FindFirstFileW(path.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  FindClose(find);
-  return true;
-}
-
-bool CMap::TryMapDirectory(const char16_t* folder) {
-  SetMapDirectory(m_BaseMapPath, folder);
-  if (DirectoryHasMaps(u"*.rmf")) return true;
-  Log(u"No Map not found in:");
-  Log(folder);
-  return false;
-}
-
-bool CMap::FindMapDirectory(std::u16string_view folder, bool searchOtherFolders) {
-  if (!folder.empty()) {
-    std::u16string given(folder);
-    SetMapDirectory(u"", given.c_str());
-    if (DirectoryHasMaps(u"*.rmf")) return true;
-    if (SysStringLen(m_MapPath) != 0) {
-      Log(u"No Default Map not found in:");
-      Log(given.c_str());
-    }
-  }
-  if (!searchOtherFolders) return false;
-  for (const char16_t* candidate : kMapFolderSearchList)
-    if (TryMapDirectory(candidate)) return true;
-  m_MapPath.Reset();
-  return false;
-}
-
 // ---- one file -------------------------------------------------------------------------------
 
 void CMap::LoadMap_POI(const std::u16string& fullPath, const std::u16string& fileName) {
@@ -363,63 +284,6 @@ void CMap::CountMapKind(std::u16string_view fileName) {
     }
   }
   ++m_nLoadedStateMaps;
-}
-
-// ---- the language library and the word tables ---------------------------------------------
-
-std::u16string CMap::LoadResourceString(UINT id) const { return LoadStringResource(m_hResources.get(), id); }
-
-std::unique_ptr<CKeyValueTable> CMap::BuildWordTable(const UINT* ids) const {
-  int count = 0;
-  while (ids[count] != 0) ++count;
-  auto table = std::make_unique<CKeyValueTable>(count);
-  for (int i = 0; i < count; ++i) {
-    std::u16string text = LoadResourceString(ids[i]);
-    if (text.empty()) continue;
-    std::size_t comma = text.find(u',');
-    if (comma == std::u16string::npos) return std::make_unique<CKeyValueTable>(0);
-    std::u16string_view key = std::u16string_view(text).substr(0, comma).substr(0, kMaxKeyLength);
-    std::u16string_view value = std::u16string_view(text).substr(comma + 1).substr(0, kMaxValueLength);
-    // The table has a slot for every id: a refusal means memory ran out.
-    if (!table->Add(key, value)) throw std::bad_alloc();
-  }
-  return table;
-}
-
-void CMap::BuildWordTables() {
-  const std::vector<UINT> stateIds = StateNameIds();
-  const UINT* lists[5] = {kWordTable1, kWordTable2, stateIds.data(), kWordTable4, kWordTable5};
-  std::unique_ptr<CKeyValueTable> built[5];
-  for (int slot = 0; slot < 5; ++slot) built[slot] = BuildWordTable(lists[slot]);
-  for (int slot = 0; slot < 5; ++slot) m_pWordTables[slot] = std::move(built[slot]);
-}
-
-HRESULT CMap::SetResources(BSTR inResourcesToLoad, VARIANT_BOOL* outResourceLoaded) {
-  if (outResourceLoaded != nullptr) *outResourceLoaded = VARIANT_FALSE;
-  return com::Guarded([&] {
-    bool loaded = LoadResourceLibrary(BstrView(inResourcesToLoad));
-    if (outResourceLoaded != nullptr) *outResourceLoaded = loaded ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-  });
-}
-
-bool CMap::LoadResourceLibrary(std::u16string_view path) {
-  m_hResources.reset();
-  std::u16string name(path);
-  if (!name.empty()) m_hResources.reset(LoadLibraryW(name.c_str()));
-  if (m_hResources == nullptr) {
-    LogFormat(u"CMap::SetResources: language library not loaded: %s", {name});
-    return false;
-  }
-  try {
-    BuildWordTables();
-  } catch (...) {
-    // Tables that cannot be built leave things as a library that cannot be
-    // loaded does: no library, the tables of the last one.
-    m_hResources.reset();
-    throw;
-  }
-  return true;
 }
 
 // ---- loaded maps by name --------------------------------------------------------------------

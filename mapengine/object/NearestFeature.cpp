@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr std::int64_t kMapAngleUnitsPerTurn = std::int64_t{1} << 28;
 // 45 degrees in map angle units.
 constexpr std::int32_t kHeadingTolerance = std::int32_t{1} << 25;
 // Map units per metre of the near-point search.
@@ -29,8 +28,8 @@ constexpr double kMapUnitsPerMetre = 6.7108864;
 // A bearing (degrees clockwise from north) as a map angle (counter-clockwise
 // from east), within one turn.
 std::int32_t MapAngleOfBearing(double degrees) {
-  const auto units = static_cast<std::int64_t>(std::llround((90.0 - degrees) * kMapUnitsPerDegree));
-  return static_cast<std::int32_t>(((units % kMapAngleUnitsPerTurn) + kMapAngleUnitsPerTurn) % kMapAngleUnitsPerTurn);
+  const auto units = static_cast<std::int64_t>(std::llround((90.0 - degrees) * kTiUnitsPerDegree));
+  return static_cast<std::int32_t>(((units % kTiFullTurn) + kTiFullTurn) % kTiFullTurn);
 }
 
 // One near-point search of at most `capacity` features, appended to `list`;
@@ -384,7 +383,7 @@ TiPoint CMap::GetNextIntersectionPoint(double latitude, double longitude, std::i
   if (IsNullFeatureRef(street)) return none;
   std::int32_t searchHeading = heading;
   const TiPoint found = FindBestIntersection(*this, point, u"", street, &searchHeading, false, false);
-  if (found.x == none.x && found.y == none.y) return none;
+  if (TiSamePoint(found, none)) return none;
   m_NextIntersectionCache = NextIntersectionCache{latitude, longitude, heading, street, found.x, found.y};
   return found;
 }

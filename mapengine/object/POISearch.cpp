@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/Utilities.h"
@@ -67,8 +68,6 @@ constexpr double kKmPerFoot = 0.0003048;
 constexpr double kFeetPerNauticalMile = 6076.11549;
 // Radians of arc per km, for the corners of the query boxes.
 constexpr double kRadiansPerKm = 0.0001573130923821135;
-constexpr double kRadiansPerDegree = 0.017453292519943295;
-constexpr double kDegreesPerRadian = 57.29577951308232;
 // Counts that stop a counting scan, and the count a text search aims at.
 constexpr std::int32_t kCountLimit = 1000;
 constexpr int kMostHalvings = 10;
@@ -96,8 +95,8 @@ SYSTEMTIME Now() {
 
 // Feet from the centre to a point (degrees), truncated.
 std::int32_t DistanceFeetTo(double latitude, double longitude, double pointLatitude, double pointLongitude) {
-  const double nm = GreatCircleDistance(latitude * kRadiansPerDegree, longitude * kRadiansPerDegree,
-                                        pointLatitude * kRadiansPerDegree, pointLongitude * kRadiansPerDegree);
+  const double nm = GreatCircleDistance(latitude * kTiRadiansPerDegree, longitude * kTiRadiansPerDegree,
+                                        pointLatitude * kTiRadiansPerDegree, pointLongitude * kTiRadiansPerDegree);
   const double feet = nm * kFeetPerNauticalMile;
   if (!(feet < 2147483647.0)) return 2147483647;
   return static_cast<std::int32_t>(feet);
@@ -105,9 +104,9 @@ std::int32_t DistanceFeetTo(double latitude, double longitude, double pointLatit
 
 // The course from the centre to a point, whole degrees clockwise from north.
 int CourseDegreesTo(double latitude, double longitude, double pointLatitude, double pointLongitude) {
-  const double course = GreatCircleCourse(latitude * kRadiansPerDegree, longitude * kRadiansPerDegree,
-                                          pointLatitude * kRadiansPerDegree, pointLongitude * kRadiansPerDegree);
-  return static_cast<int>(course * kDegreesPerRadian) % 360;
+  const double course = GreatCircleCourse(latitude * kTiRadiansPerDegree, longitude * kTiRadiansPerDegree,
+                                          pointLatitude * kTiRadiansPerDegree, pointLongitude * kTiRadiansPerDegree);
+  return static_cast<int>(course * kTiDegreesPerRadian) % 360;
 }
 
 struct Corner {
@@ -118,14 +117,14 @@ struct Corner {
 // The point `km` from the centre at `bearing` degrees clockwise from north,
 // on the sphere.
 Corner Destination(double latitude, double longitude, double bearing, double km) {
-  const double lat1 = latitude * kRadiansPerDegree;
-  const double lon1 = longitude * kRadiansPerDegree;
+  const double lat1 = latitude * kTiRadiansPerDegree;
+  const double lon1 = longitude * kTiRadiansPerDegree;
   const double d = km * kRadiansPerKm;
-  const double b = bearing * kRadiansPerDegree;
+  const double b = bearing * kTiRadiansPerDegree;
   const double lat2 = std::asin(std::sin(lat1) * std::cos(d) + std::cos(lat1) * std::sin(d) * std::cos(b));
   const double lon2 =
       lon1 + std::atan2(std::sin(b) * std::sin(d) * std::cos(lat1), std::cos(d) - std::sin(lat1) * std::sin(lat2));
-  return Corner{lon2 * kDegreesPerRadian, lat2 * kDegreesPerRadian};
+  return Corner{lon2 * kTiDegreesPerRadian, lat2 * kTiDegreesPerRadian};
 }
 
 struct Box {

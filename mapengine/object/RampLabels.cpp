@@ -371,7 +371,7 @@ class ReachedPoints {
  public:
   bool Has(TiPoint point) const {
     for (const TiPoint p : points_) {
-      if (p.x == point.x && p.y == point.y) return true;
+      if (TiSamePoint(p, point)) return true;
     }
     return false;
   }

@@ -19,7 +19,6 @@ namespace {
 
 // Heading tolerance of the walk's search: 45 degrees in map angle units.
 constexpr std::int32_t kWalkHeadingTolerance = 0x2000000;
-constexpr std::int64_t kMapUnitsPerTurn = std::int64_t{1} << 28;
 
 // The first and last point of a reference; false when it has fewer than two.
 // Read from the library's own buffer, so the last point of a feature of more
@@ -162,8 +161,8 @@ std::int32_t CollectStreetSegments(const MapContext& context, RmfFeatureRef star
   if (heading != -1) {
     // The heading as a map angle (counter-clockwise from east), within one turn.
     const TiPoint units = DegreesToMapUnits(90.0 - heading, 0.0);
-    walk.angle = static_cast<std::int32_t>(((std::int64_t{units.y} % kMapUnitsPerTurn) + kMapUnitsPerTurn) %
-                                           kMapUnitsPerTurn);
+    walk.angle = static_cast<std::int32_t>(((std::int64_t{units.y} % kTiFullTurn) + kTiFullTurn) %
+                                           kTiFullTurn);
     walk.tolerance = kWalkHeadingTolerance;
   }
 

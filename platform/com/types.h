@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/os/text.h"
 #include "platform/os/wintypes.h"
 
 // ---- scalar aliases -------------------------------------------------------
@@ -95,15 +96,6 @@ using REFCLSID = const CLSID&;
 
 inline constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
-namespace com::detail {
-constexpr int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace com::detail
-
 // Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (braces optional, any case).
 // Returns false and leaves `out` untouched on any other text.
 constexpr bool ParseGuid(std::string_view text, GUID& out) {
@@ -120,8 +112,8 @@ constexpr bool ParseGuid(std::string_view text, GUID& out) {
       ++i;
       continue;
     }
-    int hi = com::detail::HexDigit(text[i]);
-    int lo = com::detail::HexDigit(text[i + 1]);
+    int hi = platform::HexDigit(text[i]);
+    int lo = platform::HexDigit(text[i + 1]);
     if (hi < 0 || lo < 0) return false;
     bytes[n++] = static_cast<std::uint8_t>(hi * 16 + lo);
     i += 2;

@@ -263,14 +263,6 @@ void AppendKey(std::string& out, const std::string& path, const Key& key) {
 
 // ---- reading the file -----------------------------------------------------------
 
-// The value of a hexadecimal digit in either case, -1 for any other character.
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A cursor over one line. Every read checks the end first.
 class LineReader {
  public:
@@ -300,15 +292,15 @@ class LineReader {
   bool HexNumber(std::size_t maxDigits, std::uint32_t& value) {
     std::size_t n = 0;
     value = 0;
-    while (i_ < s_.size() && HexDigit(s_[i_]) >= 0) {
+    while (i_ < s_.size() && platform::HexDigit(s_[i_]) >= 0) {
       if (++n > maxDigits) return false;
-      value = value * 16 + static_cast<std::uint32_t>(HexDigit(s_[i_++]));
+      value = value * 16 + static_cast<std::uint32_t>(platform::HexDigit(s_[i_++]));
     }
     return n > 0;
   }
   bool HexByte(BYTE& b) {
     if (s_.size() - i_ < 2) return false;
-    int hi = HexDigit(s_[i_]), lo = HexDigit(s_[i_ + 1]);
+    int hi = platform::HexDigit(s_[i_]), lo = platform::HexDigit(s_[i_ + 1]);
     if (hi < 0 || lo < 0) return false;
     b = static_cast<BYTE>(hi * 16 + lo);
     i_ += 2;
@@ -341,8 +333,8 @@ class LineReader {
         case 'u': {
           std::uint32_t unit = 0;
           for (int k = 0; k < 4; ++k) {
-            if (i_ >= s_.size() || HexDigit(s_[i_]) < 0) return false;
-            unit = unit * 16 + static_cast<std::uint32_t>(HexDigit(s_[i_++]));
+            if (i_ >= s_.size() || platform::HexDigit(s_[i_]) < 0) return false;
+            unit = unit * 16 + static_cast<std::uint32_t>(platform::HexDigit(s_[i_++]));
           }
           out.push_back(static_cast<char16_t>(unit));
           break;

@@ -1,6 +1,8 @@
 // Text conversion at the edges: UTF-8 (terminal, host file names, route files)
 // to and from UTF-16 (everything inside), and the phone's 8-bit code page.
-// Malformed input never fails: bad sequences become U+FFFD.
+// Malformed input never fails: bad sequences become U+FFFD. Also the value of
+// a hexadecimal digit, for the readers of hex text (GUIDs, the registry file,
+// checksums, map descriptions).
 #pragma once
 
 #include <string>
@@ -21,6 +23,14 @@ std::u16string Cp1252ToUtf16(std::string_view text);
 // Length of a NUL-terminated UTF-16 text, reading at most `max` characters
 // (returns `max` when no NUL was found within them). A null pointer has length 0.
 std::size_t BoundedLength(const char16_t* text, std::size_t max);
+
+// The value of a hexadecimal digit in either case, -1 for any other character.
+constexpr int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 // Case folding for names that compare without regard to case (file names,
 // registry keys and value names): each code point is lower-cased on its own

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mapengine/object/ResourceStrings.h"
+#include "platform/os/resource.h"
 #include "platform/os/text.h"
 #include "tools/osm2rmf/PoiCategories.h"
 
@@ -82,7 +82,7 @@ class EnglishLibrary : public ::testing::Test {
   }
   void SetUp() override { ASSERT_NE(module_, nullptr) << platform::LastModuleError(); }
 
-  static std::u16string Text(UINT id) { return LoadStringResource(module_, id); }
+  static std::u16string Text(UINT id) { return platform::LoadStringResource(module_, id); }
 
   static HMODULE module_;
 };

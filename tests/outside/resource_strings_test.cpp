@@ -1,10 +1,11 @@
-// Tests of the map engine's string-table walk (LoadStringResource) on a module
-// of hand-made blocks, including blocks that end inside an entry.
+// Tests of the platform's string-table walk (LoadStringResource), which every
+// reader of a language library shares, on a module of hand-made blocks,
+// including blocks that end inside an entry.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "mapengine/object/ResourceStrings.h"
+#include "platform/os/resource.h"
 #include "platform/os/text.h"
 
 namespace {
@@ -18,7 +19,7 @@ class StringWalk : public ::testing::Test {
   void TearDown() override {
     if (module_ != nullptr) FreeLibrary(module_);
   }
-  std::string Text(UINT id) const { return platform::Utf16ToUtf8(LoadStringResource(module_, id)); }
+  std::string Text(UINT id) const { return platform::Utf16ToUtf8(platform::LoadStringResource(module_, id)); }
 
   HMODULE module_ = nullptr;
 };
@@ -44,8 +45,8 @@ TEST_F(StringWalk, ReadsEachEntryOfItsBlockAndNothingPastTheBlock) {
 }
 
 TEST(StringWalkWithoutModule, GivesEmptyTexts) {
-  EXPECT_EQ(LoadStringResource(nullptr, 0), u"");
-  EXPECT_EQ(LoadStringResource(nullptr, 23007), u"");
+  EXPECT_EQ(platform::LoadStringResource(nullptr, 0), u"");
+  EXPECT_EQ(platform::LoadStringResource(nullptr, 23007), u"");
 }
 
 }  // namespace

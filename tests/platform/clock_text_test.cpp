@@ -241,6 +241,21 @@ TEST(BoundedLength, StopsAtNulOrLimit) {
   EXPECT_EQ(platform::BoundedLength(nullptr, 10), 0u);
 }
 
+// Every byte against the C library's reading of it as a one-digit base-16
+// number: the digits of both cases have their values, everything else
+// (signs, spaces, 'g', bytes above 0x7F) is -1.
+TEST(HexDigit, EveryByteAgainstTheCLibrary) {
+  static_assert(platform::HexDigit('F') == 15 && platform::HexDigit('/') == -1);  // usable in constant expressions
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const char text[2] = {c, '\0'};
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 16);
+    const int expected = b != 0 && end == text + 1 ? static_cast<int>(value) : -1;
+    EXPECT_EQ(platform::HexDigit(c), expected) << "byte " << b;
+  }
+}
+
 TEST(FoldCase, NamesCompareWithoutRegardToCase) {
   struct Row {
     std::u16string a, b;

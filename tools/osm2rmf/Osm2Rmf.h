@@ -91,13 +91,14 @@
 #include <vector>
 
 #include "mapengine/format/base/TiTypes.h"
+#include "mapengine/format/base/TiUnits.h"
 #include "outside/dorvanta/PoiStore.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 
 namespace osm2rmf {
 
 // Map units per degree: 2^28 units to a full turn.
-inline constexpr double kUnitsPerDegree = 268435456.0 / 360.0;
+inline constexpr double kUnitsPerDegree = kTiUnitsPerDegree;
 
 // A coordinate in degrees as map units, rounded half away from zero and held
 // to the world the map format allows (x = longitude, y = latitude).

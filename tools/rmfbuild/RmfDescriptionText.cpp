@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/os/text.h"
+
 namespace rmfbuild {
 namespace {
 
@@ -20,13 +22,6 @@ struct Token {
   std::string text;
   bool quoted = false;
 };
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -49,8 +44,8 @@ bool ReadQuoted(std::string_view line, std::size_t& i, std::string* out, std::st
       case 'n': out->push_back('\n'); break;
       case 't': out->push_back('\t'); break;
       case 'x': {
-        int hi = i < line.size() ? HexDigit(line[i]) : -1;
-        int lo = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+        int hi = i < line.size() ? platform::HexDigit(line[i]) : -1;
+        int lo = i + 1 < line.size() ? platform::HexDigit(line[i + 1]) : -1;
         if (hi < 0 || lo < 0) {
           *error = "\\x needs two hexadecimal digits";
           return false;
@@ -101,7 +96,7 @@ bool ParseInt(std::string_view s, std::int64_t lo, std::int64_t hi, std::int64_t
   }
   std::uint64_t value = 0;
   for (char c : s) {
-    int d = HexDigit(c);
+    int d = platform::HexDigit(c);
     if (d < 0 || d >= base) return false;
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
     if (value > (std::uint64_t{1} << 33)) return false;  // far beyond every field
@@ -151,8 +146,8 @@ bool ParseHexBytes(const std::vector<Token>& tokens, std::size_t from, std::vect
     const std::string& s = tokens[t].text;
     if (tokens[t].quoted || s.size() % 2 != 0) return false;
     for (std::size_t i = 0; i < s.size(); i += 2) {
-      int hi = HexDigit(s[i]);
-      int lo = HexDigit(s[i + 1]);
+      int hi = platform::HexDigit(s[i]);
+      int lo = platform::HexDigit(s[i + 1]);
       if (hi < 0 || lo < 0) return false;
       out->push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }

@@ -54,8 +54,6 @@ I64 RoundDiv(I64 num, I64 den) {
 
 I64 CellSize(int level) { return I64{4096} << level; }
 
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-
 TiRect BoxOf(const std::vector<TiPoint>& points) {
   TiRect box{points[0].x, points[0].y, points[0].x, points[0].y};
   for (const TiPoint& p : points) {
@@ -92,7 +90,7 @@ bool PlaceBox(const TiRect& box, int finest, int coarsest, std::uint32_t* id, st
 
 std::vector<TiPoint> OpenRing(const std::vector<TiPoint>& ring) {
   std::vector<TiPoint> open = ring;
-  if (open.size() > 1 && SamePoint(open.front(), open.back())) open.pop_back();
+  if (open.size() > 1 && TiSamePoint(open.front(), open.back())) open.pop_back();
   return open;
 }
 
@@ -109,7 +107,7 @@ struct Stop {
 void AddStop(std::vector<Stop>& stops, const Stop& s) {
   // A stop on the last one (a cut through a vertex, or a cut point rounded
   // onto it) only changes the cell that follows.
-  if (!stops.empty() && SamePoint(stops.back().at, s.at)) {
+  if (!stops.empty() && TiSamePoint(stops.back().at, s.at)) {
     Stop& last = stops.back();
     last.kx = s.kx;
     last.ky = s.ky;
@@ -292,10 +290,10 @@ void CleanRing(std::vector<TiPoint>& ring) {
     changed = false;
     std::vector<TiPoint> kept;
     for (const TiPoint& p : ring) {
-      if (!kept.empty() && SamePoint(kept.back(), p)) continue;
+      if (!kept.empty() && TiSamePoint(kept.back(), p)) continue;
       kept.push_back(p);
     }
-    while (kept.size() > 1 && SamePoint(kept.front(), kept.back())) kept.pop_back();
+    while (kept.size() > 1 && TiSamePoint(kept.front(), kept.back())) kept.pop_back();
     changed = kept.size() != ring.size();
     ring = std::move(kept);
     const std::size_t n = ring.size();
@@ -612,7 +610,7 @@ std::string CheckFeature(const Feature& f) {
       if (f.points.size() < 2) return "a line needs at least two points";
       if (!f.rings.empty()) return "a line has no rings";
       for (std::size_t i = 0; i + 1 < f.points.size(); ++i) {
-        if (SamePoint(f.points[i], f.points[i + 1])) {
+        if (TiSamePoint(f.points[i], f.points[i + 1])) {
           return "line repeats point " + PointText(f.points[i]) + " at vertex " + std::to_string(i + 1);
         }
       }
@@ -628,7 +626,7 @@ std::string CheckFeature(const Feature& f) {
         const std::vector<TiPoint> open = OpenRing(r.points);
         if (open.size() < 3) return which + " needs at least three corners";
         for (std::size_t k = 0; k < open.size(); ++k) {
-          if (SamePoint(open[k], open[(k + 1) % open.size()])) {
+          if (TiSamePoint(open[k], open[(k + 1) % open.size()])) {
             return which + " repeats point " + PointText(open[k]);
           }
         }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/os/text.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 
 namespace rmfbuild {
@@ -15,13 +16,6 @@ struct Token {
   std::string text;
   bool quoted = false;
 };
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool Tokenize(std::string_view line, std::vector<Token>* out, std::string* error) {
   std::size_t i = 0;
@@ -58,8 +52,8 @@ bool Tokenize(std::string_view line, std::vector<Token>* out, std::string* error
         case '"': token.text += '"'; break;
         case '\\': token.text += '\\'; break;
         case 'x': {
-          const int hi = i < line.size() ? HexDigit(line[i]) : -1;
-          const int lo = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+          const int hi = i < line.size() ? platform::HexDigit(line[i]) : -1;
+          const int lo = i + 1 < line.size() ? platform::HexDigit(line[i + 1]) : -1;
           if (hi < 0 || lo < 0) {
             *error = "\\x needs two hex digits";
             return false;

@@ -16,6 +16,7 @@
 #include <array>
 
 #include "mapengine/format/base/TiMath.h"
+#include "mapengine/format/base/TiUnits.h"
 
 namespace {
 
@@ -100,8 +101,6 @@ TiVector Between(const TiPoint& from, std::int32_t toX, std::int32_t toY) {
   return TiVector{Difference(toX, from.x), Difference(toY, from.y)};
 }
 
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-
 // +1 when the polygon runs counter-clockwise, -1 clockwise, taken at its
 // lowest (then leftmost) vertex, where a simple polygon always turns the way
 // it runs. Degenerate shapes fall back to the first real turn, and a polygon
@@ -116,11 +115,11 @@ int Orientation(const TiPoint* points, std::int32_t count) {
   std::int32_t next = low;
   for (std::int32_t step = 1; step < count; ++step) {
     prev = (low - step + count) % count;
-    if (!SamePoint(points[prev], points[low])) break;
+    if (!TiSamePoint(points[prev], points[low])) break;
   }
   for (std::int32_t step = 1; step < count; ++step) {
     next = (low + step) % count;
-    if (!SamePoint(points[next], points[low])) break;
+    if (!TiSamePoint(points[next], points[low])) break;
   }
   const TiVector in = Between(points[prev], points[low].x, points[low].y);
   const TiVector out = Between(points[low], points[next].x, points[next].y);
@@ -220,8 +219,6 @@ std::int32_t TiPolygonIntersect(const TiPoint* points, std::int32_t count, const
 // evenly about the curve; the entry at 90 degrees is exact.
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 constexpr double ConstSqrt(double v) {
   if (v <= 0) return 0;
   double r = v < 1 ? 1 : v;  // Newton's iteration falls towards the root from above
@@ -262,7 +259,7 @@ constexpr std::uint32_t ToFraction32(double v) {
 constexpr std::array<std::array<std::uint32_t, 258>, 4> MakeDistCoeffTables() {
   std::array<std::array<double, 257>, 4> exact{};
   for (int i = 0; i <= 256; ++i) {
-    const double c = i == 256 ? 0.0 : ConstCos(i * kPi / 512);
+    const double c = i == 256 ? 0.0 : ConstCos(i * std::numbers::pi / 512);
     const std::array<double, 4> k = OctagonCoefficients(c);
     for (int t = 0; t < 4; ++t) exact[t][i] = k[t];
   }
@@ -327,11 +324,7 @@ const std::array<std::uint8_t, 16> kDotAddsUp = MakeAddsUp(false);
 // ---- Shared helpers of the distance and polyline code -------------------------------------------
 namespace {
 
-constexpr std::int32_t kQuarterTurn = 0x4000000;
-constexpr std::int32_t kHalfTurn = 0x8000000;
-constexpr std::int64_t kFullTurn = 0x10000000;
-
-bool ValidLatitude(std::int32_t y) { return y >= -kQuarterTurn && y <= kQuarterTurn; }
+bool ValidLatitude(std::int32_t y) { return y >= -kTiQuarterTurn && y <= kTiQuarterTurn; }
 
 std::uint64_t Magnitude64(std::int64_t v) {
   return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
@@ -340,7 +333,7 @@ std::uint64_t Magnitude64(std::int64_t v) {
 bool Fits32(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 std::int64_t Cosine(std::int32_t angle) {
-  return TiSin(static_cast<std::uint32_t>(angle) + static_cast<std::uint32_t>(kQuarterTurn));
+  return TiSin(static_cast<std::uint32_t>(angle) + static_cast<std::uint32_t>(kTiQuarterTurn));
 }
 
 std::int64_t Sine(std::int32_t angle) { return TiSin(static_cast<std::uint32_t>(angle)); }
@@ -468,7 +461,7 @@ std::int32_t TiDistance(const TiPoint* p, const TiPoint* q) {
   // metres. For points within half a turn of each other this is the plain
   // difference, and the great circle's terms are the same either way.
   std::uint32_t dx = (static_cast<std::uint32_t>(q->x) - static_cast<std::uint32_t>(p->x)) & 0xFFFFFFFu;
-  if (dx > static_cast<std::uint32_t>(kHalfTurn)) dx = 0x10000000u - dx;
+  if (dx > static_cast<std::uint32_t>(kTiHalfTurn)) dx = 0x10000000u - dx;
   const auto dy = static_cast<std::uint32_t>(Magnitude64(std::int64_t{q->y} - p->y));
 
   if (dx <= 0x100000 && dy <= 0x100000) {
@@ -486,7 +479,7 @@ std::int32_t TiDistance(const TiPoint* p, const TiPoint* q) {
   const std::int64_t c2 = Cosine(q->y);
   const std::int64_t s1 = Sine(p->y);
   const std::int64_t s2 = Sine(q->y);
-  const std::int64_t cd = TiSin(dx + static_cast<std::uint32_t>(kQuarterTurn));
+  const std::int64_t cd = TiSin(dx + static_cast<std::uint32_t>(kTiQuarterTurn));
   const std::int64_t sd = TiSin(dx);
   const auto along = static_cast<std::int64_t>((Magnitude64(cd) * static_cast<std::uint64_t>(c2)) >> 28);
   const std::int64_t t1 = (cd < 0 ? -along : along) - c1;
@@ -526,7 +519,7 @@ std::int32_t SphericalBearing(std::int32_t py, std::int32_t qy, std::int32_t dlo
   const std::int64_t c2 = Cosine(qy);
   const std::int64_t s2 = Sine(qy);
   const std::uint32_t adlon = Magnitude(dlon);
-  const std::int64_t cc = RoundUnit(TiSin(adlon + static_cast<std::uint32_t>(kQuarterTurn)) * c2);
+  const std::int64_t cc = RoundUnit(TiSin(adlon + static_cast<std::uint32_t>(kTiQuarterTurn)) * c2);
   const std::int64_t e = RoundUnit(TiSin(adlon) * c2);
   const std::int64_t n = RoundUnit(c1 * s2 - s1 * cc);
   const std::uint64_t an = Magnitude64(n);
@@ -536,8 +529,8 @@ std::int32_t SphericalBearing(std::int32_t py, std::int32_t qy, std::int32_t dlo
   std::uint64_t r = 0;
   if (h != 0) r = an >= h ? (std::uint64_t{1} << 28) : (((an << 32) / h + 8) >> 4);
   std::int32_t b = r > 47316992 ? TiAsin(static_cast<std::int32_t>(Sqrt64((std::uint64_t{1} << 56) - r * r)))
-                                : kQuarterTurn - TiAsin(static_cast<std::int32_t>(r));
-  if (n < 0) b = kHalfTurn - b;
+                                : kTiQuarterTurn - TiAsin(static_cast<std::int32_t>(r));
+  if (n < 0) b = kTiHalfTurn - b;
   return dlon < 0 ? -b : b;
 }
 
@@ -548,30 +541,30 @@ std::int32_t TiHeading(const TiPoint* p, const TiPoint* q) {
   // At a pole longitude says nothing: every other point lies south of the
   // north pole and north of the south pole; the pole itself is "the same
   // point", north as for any two identical points.
-  if (p->y == kQuarterTurn) return q->y == kQuarterTurn ? kQuarterTurn : -kQuarterTurn;
-  if (p->y == -kQuarterTurn) return kQuarterTurn;
+  if (p->y == kTiQuarterTurn) return q->y == kTiQuarterTurn ? kTiQuarterTurn : -kTiQuarterTurn;
+  if (p->y == -kTiQuarterTurn) return kTiQuarterTurn;
 
   const std::uint32_t wrapped =
       (static_cast<std::uint32_t>(q->x) - static_cast<std::uint32_t>(p->x)) & 0xFFFFFFFu;
-  const std::int32_t dlon = wrapped > static_cast<std::uint32_t>(kHalfTurn)
+  const std::int32_t dlon = wrapped > static_cast<std::uint32_t>(kTiHalfTurn)
                                 ? static_cast<std::int32_t>(wrapped) - 0x10000000
                                 : static_cast<std::int32_t>(wrapped);
   const std::int32_t dlat = q->y - p->y;
-  if (dlon == 0) return dlat >= 0 ? kQuarterTurn : -kQuarterTurn;
+  if (dlon == 0) return dlat >= 0 ? kTiQuarterTurn : -kTiQuarterTurn;
   // Half a turn of longitude away the shortest way leads over the nearer pole.
-  if (dlon == kHalfTurn) return p->y + q->y >= 0 ? kQuarterTurn : -kQuarterTurn;
+  if (dlon == kTiHalfTurn) return p->y + q->y >= 0 ? kTiQuarterTurn : -kTiQuarterTurn;
 
   const std::uint32_t largest = Magnitude(dlon) > Magnitude(dlat) ? Magnitude(dlon) : Magnitude(dlat);
   const std::int32_t bearing = TiLog2Ul(largest) < 16 ? FlatBearing(p->y, q->y, dlon, dlat, largest)
                                                       : SphericalBearing(p->y, q->y, dlon);
-  const std::int32_t heading = kQuarterTurn - bearing;
-  return heading > kHalfTurn ? heading - static_cast<std::int32_t>(kFullTurn) : heading;
+  const std::int32_t heading = kTiQuarterTurn - bearing;
+  return heading > kTiHalfTurn ? heading - static_cast<std::int32_t>(kTiFullTurn) : heading;
 }
 
 std::int32_t TiDistCoeff(std::int32_t latitude, std::uint32_t* c1, std::uint32_t* c2, std::uint32_t* c3,
                          std::uint32_t* c4) {
   const std::uint32_t a = Magnitude(latitude);
-  if (a > static_cast<std::uint32_t>(kQuarterTurn)) return 0;
+  if (a > static_cast<std::uint32_t>(kTiQuarterTurn)) return 0;
   const std::uint32_t i = a >> 18;
   const std::uint32_t f = a << 14;
   if (c1) *c1 = InterpolateCoefficient(kDistCoeff[0], i, f, false);
@@ -618,15 +611,15 @@ std::int32_t PlaneAngle(std::int64_t dx, std::int64_t dy) {
 class HeadingFilter {
  public:
   HeadingFilter(std::int32_t heading, std::int32_t tolerance, std::int32_t mode)
-      : active_(tolerance >= 0 && tolerance < kHalfTurn && (tolerance < kQuarterTurn || mode != 0)) {
+      : active_(tolerance >= 0 && tolerance < kTiHalfTurn && (tolerance < kTiQuarterTurn || mode != 0)) {
     if (!active_) return;
     const auto tol = static_cast<std::uint32_t>(tolerance);
     reference_ =
-        static_cast<std::uint32_t>(heading) - (mode < 0 ? static_cast<std::uint32_t>(kHalfTurn) : 0u);
+        static_cast<std::uint32_t>(heading) - (mode < 0 ? static_cast<std::uint32_t>(kTiHalfTurn) : 0u);
     // Mode 0 compares modulo half a turn, so either way along a segment agrees.
     mask_ = mode == 0 ? 0x7FFFFFFu : 0xFFFFFFFu;
     tolerance_ = tol;
-    upper_ = (mode == 0 ? static_cast<std::uint32_t>(kHalfTurn) : 0x10000000u) - tol;
+    upper_ = (mode == 0 ? static_cast<std::uint32_t>(kTiHalfTurn) : 0x10000000u) - tol;
   }
 
   bool active() const { return active_; }
@@ -805,10 +798,10 @@ bool WidenedBoxReaches(const TiRect& box, std::int64_t dist, const TiRect& r) {
   const std::int64_t y1 = box.y1 - dist;
   const std::int64_t y2 = box.y2 + dist;
   if (y2 < r.y1 || y1 > r.y2) return false;
-  if (y2 >= kQuarterTurn || y1 <= -kQuarterTurn) return true;
+  if (y2 >= kTiQuarterTurn || y1 <= -kTiQuarterTurn) return true;
   const std::int64_t highest = Magnitude64(y1) > Magnitude64(y2) ? Magnitude64(y1) : Magnitude64(y2);
   const std::uint32_t cosine = CosineFraction32(Cosine(static_cast<std::int32_t>(highest)));
-  std::int64_t widen = kFullTurn;
+  std::int64_t widen = kTiFullTurn;
   if (cosine != 0) {
     TiUx quotient;
     TiQRDivUxUl(&quotient, nullptr, 0, static_cast<std::uint32_t>(dist), cosine);

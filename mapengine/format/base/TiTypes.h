@@ -34,4 +34,7 @@ struct TiUx {
   std::uint32_t high;
 };
 
+// Whether two points are the same map point.
+inline bool TiSamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
+
 static_assert(sizeof(TiPoint) == 8 && sizeof(TiRect) == 16 && sizeof(TiUx) == 8);

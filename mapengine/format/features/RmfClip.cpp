@@ -30,11 +30,9 @@ constexpr std::uint16_t kSideBottom = 8;  // y = ymin
 
 using rmf::detail::ReaderAlive;
 
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-
 // Number of points once trailing copies of the first point are dropped.
 std::int32_t WithoutClosingPoints(const TiPoint* points, std::int32_t n) {
-  while (n > 1 && SamePoint(points[n - 1], points[0])) --n;
+  while (n > 1 && TiSamePoint(points[n - 1], points[0])) --n;
   return n;
 }
 
@@ -81,7 +79,7 @@ class RecordList {
   RecordList(RmfCrossing* records, std::int32_t capacity) : records_(records), capacity_(capacity) {}
 
   void Add(const TiPoint& p, std::int16_t direction, std::uint16_t sides) {
-    if (count_ > 0 && SamePoint(Last(), p)) {
+    if (count_ > 0 && TiSamePoint(Last(), p)) {
       MergeIntoLast(direction, sides);
       return;
     }
@@ -201,7 +199,7 @@ void AddCrossings(const TiPoint& a, const TiPoint& b, const TiRect& r, RecordLis
   if (bOutside) exitPoint = PointOnSide(a, b, exitSide == 1, exitAt);
   // A pass so close to a corner that both crossings round to one point
   // touches the rectangle there.
-  if (aOutside && bOutside && SamePoint(enterPoint, exitPoint)) return;
+  if (aOutside && bOutside && TiSamePoint(enterPoint, exitPoint)) return;
   if (aOutside) list->Add(enterPoint, 1, SidesOf(enterPoint, r));
   if (bOutside) list->Add(exitPoint, -1, SidesOf(exitPoint, r));
 }
@@ -252,7 +250,7 @@ class Output {
  public:
   Output(TiPoint* out, std::int32_t capacity) : out_(out), capacity_(capacity) {}
   void Add(const TiPoint& p) {
-    if (count_ > 0 && SamePoint(last_, p)) return;
+    if (count_ > 0 && TiSamePoint(last_, p)) return;
     if (count_ < capacity_) out_[count_] = p;
     last_ = p;
     if (count_ == 0) first_ = p;
@@ -260,7 +258,7 @@ class Output {
   }
   // Drops a last point equal to the first.
   void Close() {
-    if (count_ >= 2 && SamePoint(last_, first_)) --count_;
+    if (count_ >= 2 && TiSamePoint(last_, first_)) --count_;
   }
   std::int32_t count() const { return count_; }
 
@@ -362,7 +360,7 @@ std::int32_t ClipPolygon(const TiPoint* points, std::int32_t n, const TiRect& re
   for (std::int32_t i = 0; i < n; ++i) {
     const TiPoint& a = points[i == 0 ? n - 1 : i - 1];
     const TiPoint& b = points[i];
-    if (n > 1 && !SamePoint(a, b)) AddCrossings(a, b, rect, &list);
+    if (n > 1 && !TiSamePoint(a, b)) AddCrossings(a, b, rect, &list);
     if (Inside(b, rect)) list.Add(b, 0, SidesOf(b, rect));
     if (list.overflow()) return kRmfBadArgument;
   }

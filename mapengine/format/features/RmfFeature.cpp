@@ -362,7 +362,7 @@ std::int32_t RmfFeatureFindPoint(RmfFeature* slot, TiPoint point) {
   if (!FeatureSlotUsed(slot)) return -1;
   for (std::int32_t i = 0; i < slot->pointCount; ++i) {
     const TiPoint p = PointOf(slot, i);
-    if (p.x == point.x && p.y == point.y) return i;
+    if (TiSamePoint(p, point)) return i;
   }
   return -1;
 }

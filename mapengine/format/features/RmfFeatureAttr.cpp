@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfFeatureInternal.h"
 #include "mapengine/format/store/RmfReader.h"
 
@@ -25,7 +26,6 @@ using rmf::detail::ReaderAlive;
 namespace {
 
 constexpr std::uint32_t kBufferTag = 0x46505453;  // "FPTS"
-constexpr double kDegreesPerUnit = 360.0 / 268435456.0;
 
 // Copies the NUL-terminated text at record[at] into `out` (room for `width`
 // characters and the NUL): the offset after its NUL, or 0 when the text does
@@ -399,8 +399,8 @@ std::int32_t RmfFeaturePoints(RmfReader* reader, RmfFeatureRef reference, double
   if (n < 0) return n;
   double* out = reader->featureDegrees;
   for (std::int32_t i = 0; i < n; ++i) {
-    out[2 * i] = points[i].x * kDegreesPerUnit;
-    out[2 * i + 1] = points[i].y * kDegreesPerUnit;
+    out[2 * i] = points[i].x * kTiDegreesPerUnit;
+    out[2 * i + 1] = points[i].y * kTiDegreesPerUnit;
   }
   *degrees = out;
   return n;

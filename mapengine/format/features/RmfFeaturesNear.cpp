@@ -29,6 +29,7 @@
 
 #include "mapengine/format/base/TiGeometry.h"
 #include "mapengine/format/base/TiMath.h"
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfClip.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureInternal.h"
@@ -42,9 +43,8 @@
 
 namespace {
 
-constexpr std::int64_t kTurn = 0x10000000;
-constexpr std::int64_t kHalfTurn = 0x8000000;
-constexpr std::int64_t kQuarterTurn = 0x4000000;
+constexpr std::int64_t kHalfTurn = kTiHalfTurn;
+constexpr std::int64_t kQuarterTurn = kTiQuarterTurn;
 constexpr std::int64_t kWorldX = 0x8000000;  // longitudes -2^27 .. 2^27
 constexpr std::int64_t kWorldY = 0x4000000;  // latitudes -2^26 .. 2^26
 constexpr std::int64_t kUnitFraction = 0x10000000;
@@ -76,9 +76,9 @@ constexpr std::uint16_t kArriving = kRmfPositionPoint | kRmfPositionWhole;  // a
 
 // The angle taken modulo one turn into -half a turn (excluded) .. half a turn.
 std::int32_t NormalAngle(std::int64_t angle) {
-  std::int64_t a = angle % kTurn;
-  if (a < 0) a += kTurn;
-  if (a > kHalfTurn) a -= kTurn;
+  std::int64_t a = angle % kTiFullTurn;
+  if (a < 0) a += kTiFullTurn;
+  if (a > kHalfTurn) a -= kTiFullTurn;
   return static_cast<std::int32_t>(a);
 }
 
@@ -738,9 +738,9 @@ std::int32_t RmfAngleWithin(std::int32_t angle, std::int32_t reference, std::int
   const std::int64_t high = std::int64_t{reference} + tolerance;
   std::int64_t a = angle;
   if (a < low) {
-    a += kTurn;
+    a += kTiFullTurn;
   } else if (a > high) {
-    a -= kTurn;
+    a -= kTiFullTurn;
   }
   return a >= low && a <= high ? 1 : 0;
 }

@@ -49,8 +49,6 @@ using rmf::detail::FailWith;
 using rmf::detail::LoadU16;
 using rmf::detail::LoadU32;
 
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
-
 // ---- texts of a block ----
 
 struct Triple {
@@ -386,7 +384,7 @@ void Query::StartRun(const TiPoint& p, std::int32_t vertex) {
 }
 
 void Query::Append(const TiPoint& p, std::int32_t vertex) {
-  if (w_.runCount > 0 && SamePoint(w_.points[w_.runCount - 1], p)) return;
+  if (w_.runCount > 0 && TiSamePoint(w_.points[w_.runCount - 1], p)) return;
   if (w_.runCount >= kRmfPointBufferPoints) return;
   w_.points[w_.runCount] = p;
   w_.vertices[w_.runCount] = vertex;

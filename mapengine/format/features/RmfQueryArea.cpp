@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "mapengine/format/base/TiGeometry.h"
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfClip.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/features/RmfQueryInternal.h"
@@ -21,16 +22,12 @@ namespace {
 using rmf::detail::FailWith;
 using rmf::detail::ReaderAlive;
 
-constexpr double kUnitsPerDegree = 745654.0444444445;  // 2^28 / 360
-constexpr double kDegreesPerUnit = 1.341104507446289e-6;
-constexpr std::int32_t kNorthPole = 0x4000000;
-constexpr std::int32_t kDateLine = 0x8000000;
+constexpr std::int32_t kNorthPole = kTiQuarterTurn;
+constexpr std::int32_t kDateLine = kTiHalfTurn;
 constexpr std::uint32_t kCornerGap = 100;  // between the edges' stretches of boundary positions
 // Records and points of a query polygon (at most 16 corners) cut to a box.
 constexpr std::int32_t kCutRecords = 4 * kRmfMaxQueryCorners + 8;
 constexpr std::int32_t kCutPoints = kRmfMaxQueryCorners + 8;
-
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 
 bool InBox(const TiPoint& p, const TiRect& b) { return p.x >= b.x1 && p.x <= b.x2 && p.y >= b.y1 && p.y <= b.y2; }
 
@@ -90,7 +87,7 @@ std::int32_t SetSourcePolygon(RmfSource* source, const TiPoint* points, std::int
     }
     use = cut;
   }
-  if (n > 1 && SamePoint(use[n - 1], use[0])) --n;
+  if (n > 1 && TiSamePoint(use[n - 1], use[0])) --n;
   if (n < 1) {
     source->queryAreaCount = 0;
     return 0;
@@ -126,10 +123,11 @@ void DisableSources(RmfReader* reader) {
   }
 }
 
+// A corner of a degree rectangle in map units. An infinite degree value gives
+// 0 here, where the shared conversion would saturate it.
 std::int32_t ToUnits(double degrees) {
   if (!std::isfinite(degrees)) return 0;
-  const double units = degrees * kUnitsPerDegree + (degrees >= 0 ? 0.5 : -0.5);
-  return static_cast<std::int32_t>(std::clamp(std::trunc(units), -2147483648.0, 2147483647.0));
+  return TiDegreesToUnits(degrees);
 }
 
 }  // namespace
@@ -155,7 +153,7 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
   if (points == nullptr || count < 1) return fail(kRmfBadArgument);
   reader->lastError = 0;
   std::int32_t n = count;
-  if (n > 1 && SamePoint(points[n - 1], points[0])) --n;
+  if (n > 1 && TiSamePoint(points[n - 1], points[0])) --n;
 
   // Counter-clockwise as given, or reversed.
   const TiPoint* polygon = points;
@@ -168,7 +166,7 @@ void RmfQuerySetPolygon(RmfReader* reader, std::int32_t count, const TiPoint* po
   }
   if (n < 3 || n > kRmfMaxQueryCorners) return fail(kRmfBadArgument);
   for (std::int32_t i = 0; i < n; ++i) {
-    if (SamePoint(polygon[i], polygon[(i + 1) % n])) return fail(kRmfBadArgument);
+    if (TiSamePoint(polygon[i], polygon[(i + 1) % n])) return fail(kRmfBadArgument);
   }
 
   TiRect box{polygon[0].x, polygon[0].y, polygon[0].x, polygon[0].y};
@@ -226,8 +224,8 @@ std::int32_t RmfQueryNextDegrees(RmfReader* reader, char* code, char* name, char
   if (points == nullptr) return n;
   double(*degrees)[2] = reader->queryWork.degrees;
   for (std::int32_t i = 0; i < n && i < kRmfPointBufferPoints; ++i) {
-    degrees[i][0] = units[i].x * kDegreesPerUnit;
-    degrees[i][1] = units[i].y * kDegreesPerUnit;
+    degrees[i][0] = units[i].x * kTiDegreesPerUnit;
+    degrees[i][1] = units[i].y * kTiDegreesPerUnit;
   }
   *points = &degrees[0][0];
   return n;
@@ -258,10 +256,10 @@ void RmfReaderGetBoundsDegrees(RmfReader* reader, double* min, double* max) {
     return;
   }
   RmfReaderGetBounds(reader, &low, &high);
-  min[0] = low.x * kDegreesPerUnit;
-  min[1] = low.y * kDegreesPerUnit;
-  max[0] = high.x * kDegreesPerUnit;
-  max[1] = high.y * kDegreesPerUnit;
+  min[0] = low.x * kTiDegreesPerUnit;
+  min[1] = low.y * kTiDegreesPerUnit;
+  max[0] = high.x * kTiDegreesPerUnit;
+  max[1] = high.y * kTiDegreesPerUnit;
 }
 
 std::int32_t RmfReaderSourceCount(RmfReader* reader) { return ReaderAlive(reader) ? reader->sourceCount : -1; }

@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "mapengine/format/base/TiMath.h"
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfFeatureInternal.h"
@@ -40,8 +41,6 @@ using u128 = unsigned __int128;
 constexpr std::uint32_t kNoTile = 0xFFFFFFFFu;
 constexpr std::int32_t kTilePool = 63;
 constexpr std::int32_t kMaxTileLevel = 15;
-constexpr std::int32_t kHalfTurn = 0x8000000;
-constexpr std::int32_t kQuarterTurn = 0x4000000;
 constexpr std::uint32_t kCodeListBytes = 128;
 constexpr std::uint32_t kTextListBytes = 1024;
 
@@ -576,17 +575,17 @@ std::int32_t RmfTileOctantOffsets(std::uint32_t tile, const TiPoint* point, std:
 std::int32_t RmfTurnKey(const TiVector* a, const TiVector* b, std::int32_t mode) {
   if (a == nullptr || b == nullptr || mode < 0 || mode > 2) return 0;
   std::int32_t d = TiAtan2(b->dy, b->dx) - TiAtan2(a->dy, a->dx);
-  if (d >= kHalfTurn) d -= 2 * kHalfTurn;
-  if (d < -kHalfTurn) d += 2 * kHalfTurn;
+  if (d >= kTiHalfTurn) d -= 2 * kTiHalfTurn;
+  if (d < -kTiHalfTurn) d += 2 * kTiHalfTurn;
   const auto straightest = [](std::int32_t t) { return t >= 0 ? 2 * t + 1 : -2 * t; };
-  const auto sharpest = [](std::int32_t t) { return t >= 0 ? 2 * (kHalfTurn - t) : 2 * (kHalfTurn + t) + 1; };
+  const auto sharpest = [](std::int32_t t) { return t >= 0 ? 2 * (kTiHalfTurn - t) : 2 * (kTiHalfTurn + t) + 1; };
   switch (mode) {
     case 0:
       return sharpest(d);
     case 2:
       return straightest(d);
     default:
-      return (d >= 0 ? d < kQuarterTurn : d >= -kQuarterTurn) ? straightest(d) : sharpest(d);
+      return (d >= 0 ? d < kTiQuarterTurn : d >= -kTiQuarterTurn) ? straightest(d) : sharpest(d);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "mapengine/format/base/TiMath.h"
+#include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/features/RmfProfile.h"
@@ -24,9 +25,6 @@ using rmf::detail::KeyOf;
 using rmf::detail::HeldSlot;
 using rmf::detail::HeldTable;
 
-constexpr std::int32_t kQuarterTurn = 0x4000000;
-constexpr std::int32_t kHalfTurn = 0x8000000;
-constexpr std::int64_t kWholeTurn = 0x10000000;
 // The arrival's vertex goes into the 13 bits of a search node, checked there
 // against the part; this is as far as the junction's own reading goes.
 constexpr std::int32_t kMaxJunctionVertex = 32767;
@@ -37,7 +35,7 @@ constexpr std::int32_t kMinimumClass = 1;
 std::int32_t Side(std::int32_t direction) { return direction > 0 ? kRmfTravelHigher : kRmfTravelLower; }
 
 // A heading turned round; on (-2^27, 2^27] turning twice gives it back.
-std::int32_t TurnRound(std::int32_t heading) { return heading > 0 ? heading - kHalfTurn : heading + kHalfTurn; }
+std::int32_t TurnRound(std::int32_t heading) { return heading > 0 ? heading - kTiHalfTurn : heading + kTiHalfTurn; }
 
 // What the junction's reading needs of the reference's own road.
 struct Arrival {
@@ -79,9 +77,9 @@ std::int32_t ReadArrival(RmfRoute* route, const RmfFeatureRef& reference, std::i
 // half width the reach over the cosine, so that it is about square on the
 // ground, held to the world's width.
 TiRect ReachBox(TiPoint at, std::int32_t reach, std::int32_t cosine) {
-  std::int64_t halfWidth = kWholeTurn;
-  if (cosine > 0) halfWidth = std::int64_t{reach} * kWholeTurn / cosine;
-  if (halfWidth > kWholeTurn) halfWidth = kWholeTurn;
+  std::int64_t halfWidth = kTiFullTurn;
+  if (cosine > 0) halfWidth = std::int64_t{reach} * kTiFullTurn / cosine;
+  if (halfWidth > kTiFullTurn) halfWidth = kTiFullTurn;
   const auto w = static_cast<std::int32_t>(halfWidth);
   return TiRect{at.x - w, at.y - reach, at.x + w, at.y + reach};
 }
@@ -159,7 +157,7 @@ std::int32_t RmfRouteFeatConnect(RmfRoute* route, const RmfFeatureRef* reference
   Arrival arrival;
   const std::int32_t read = ReadArrival(route, *reference, vertex, direction, &arrival);
   if (read != 1) return read;
-  const std::int32_t cosine = TiSin(static_cast<std::uint32_t>(arrival.point.y) + kQuarterTurn);
+  const std::int32_t cosine = TiSin(static_cast<std::uint32_t>(arrival.point.y) + kTiQuarterTurn);
   TiRect box{};
   const bool boxed = reach >= 1 && reach <= kRmfReachBoxMax;
   if (boxed) box = ReachBox(arrival.point, reach, cosine);

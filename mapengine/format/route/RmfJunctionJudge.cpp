@@ -14,12 +14,10 @@
 #include <cstdlib>
 
 #include "mapengine/format/base/TiMath.h"
+#include "mapengine/format/base/TiUnits.h"
 
 namespace rmf::detail {
 namespace {
-
-constexpr std::int32_t kHalfTurn = 0x8000000;  // 180 degrees
-constexpr std::int64_t kFullTurn = 0x10000000;
 
 // Which ways a connection type may be travelled. Bit 0x01 stands for a
 // connection enumerated with forward-search mark 0 in direction -1, 0x02 for
@@ -35,7 +33,7 @@ constexpr std::array<std::uint32_t, 2> kDirectionBits = {0x03, 0x0c};         //
 // between equal codes, 30 degrees between different ones, a whole turn for
 // a connector.
 constexpr std::uint32_t kThirtyDegrees = 22369621;
-constexpr std::uint32_t kWholeTurn = 0x10000000;
+constexpr std::uint32_t kWholeTurn = static_cast<std::uint32_t>(kTiFullTurn);
 constexpr std::uint32_t kDefaultGroupPenalty[4][4] = {{0, kThirtyDegrees, kThirtyDegrees, kWholeTurn},
                                                       {kThirtyDegrees, 0, kThirtyDegrees, kWholeTurn},
                                                       {kThirtyDegrees, kThirtyDegrees, 0, kWholeTurn},
@@ -55,17 +53,17 @@ constexpr std::uint32_t kItemConditionHolds = 0x2;
 std::int32_t Side(std::int32_t direction) { return direction > 0 ? 1 : 0; }
 
 std::int32_t WrapAngle(std::int64_t angle) {
-  angle %= kFullTurn;
-  if (angle >= kHalfTurn) angle -= kFullTurn;
-  if (angle < -kHalfTurn) angle += kFullTurn;
+  angle %= kTiFullTurn;
+  if (angle >= kTiHalfTurn) angle -= kTiFullTurn;
+  if (angle < -kTiHalfTurn) angle += kTiFullTurn;
   return static_cast<std::int32_t>(angle);
 }
 
 // The arrival heading turned around (its range is (-2^27, 2^27]).
-std::int32_t TurnArrival(std::int32_t heading) { return heading >= 0 ? heading - kHalfTurn : heading + kHalfTurn; }
+std::int32_t TurnArrival(std::int32_t heading) { return heading >= 0 ? heading - kTiHalfTurn : heading + kTiHalfTurn; }
 // A candidate's heading turned around: then the heading of travel into the
 // junction.
-std::int32_t TurnLeaving(std::int32_t heading) { return heading > 0 ? heading - kHalfTurn : heading + kHalfTurn; }
+std::int32_t TurnLeaving(std::int32_t heading) { return heading > 0 ? heading - kTiHalfTurn : heading + kTiHalfTurn; }
 
 // ---- restriction items --------------------------------------------------------------------------
 
@@ -385,7 +383,7 @@ struct Judge {
     // The heading of travel after the turn minus the one before it.
     const std::int32_t angle = request.reverse ? WrapAngle(std::int64_t{leaving} - arrivalHeading)
                                                : WrapAngle(std::int64_t{arrivalHeading} - leaving);
-    if (angle == -kHalfTurn && request.forbidUTurns) v = std::max(v, kRmfVerdictForbiddenTurn);
+    if (angle == -kTiHalfTurn && request.forbidUTurns) v = std::max(v, kRmfVerdictForbiddenTurn);
     if (rules.turnCosts[TurnSector(angle)] < 0) v = std::max(v, kRmfVerdictForbiddenTurn);
     if (skip && v != 0) {
       Keep(c, index, direction, v);
@@ -557,7 +555,7 @@ struct Judge {
   // test looks at the left side instead.
   static bool TurnsBack(std::int32_t angle, std::int32_t groupHeading, bool mirrored) {
     if (groupHeading == kRmfNoGroupHeading) return false;
-    const std::int64_t threshold = ((std::int64_t{groupHeading} + kHalfTurn) >> 1) - kHalfTurn;
+    const std::int64_t threshold = ((std::int64_t{groupHeading} + kTiHalfTurn) >> 1) - kTiHalfTurn;
     const std::int64_t a = mirrored ? -std::int64_t{angle} : std::int64_t{angle};
     return a < threshold;
   }
@@ -669,7 +667,7 @@ struct Judge {
       if (request.skip && !isAllowed) continue;
       if (isAllowed) {
         ++allowed;
-        if (e.connection.turnAngle == -kHalfTurn) uTurn = written;
+        if (e.connection.turnAngle == -kTiHalfTurn) uTurn = written;
       }
       pending[written] = e.pending;
       out[written++] = e.connection;
@@ -691,10 +689,6 @@ struct Judge {
 };
 
 }  // namespace
-
-std::uint32_t ConnectionTypeMask(std::int32_t type) {
-  return type >= 0 && type < kRmfConnectionTypes ? kTypeMasks[type] : 0;
-}
 
 std::int32_t TurnSector(std::int32_t angle) {
   return static_cast<std::int32_t>((std::int64_t{angle} + 0x800000) >> 24) & 15;

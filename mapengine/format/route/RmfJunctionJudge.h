@@ -84,9 +84,6 @@ struct JunctionServices {
   void* context = nullptr;
 };
 
-// The type mask of a connection type (0 for a type outside 0..11).
-std::uint32_t ConnectionTypeMask(std::int32_t type);
-
 // The turn sector 0..15 of a turn angle: sector k covers k x 22.5 - 11.25
 // degrees (inclusive) to k x 22.5 + 11.25 degrees (exclusive).
 std::int32_t TurnSector(std::int32_t angle);

@@ -33,7 +33,6 @@ RmfFeatKey KeyOfPassage(const RmfPassage& p) {
   return RmfFeatKey{p.featureId, static_cast<std::uint16_t>(p.secondId & 0xFFFF),
                     static_cast<std::uint16_t>(p.secondId >> 16)};
 }
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 
 // One passage of a part at a junction point, as the table or the record
 // gives it.
@@ -190,7 +189,7 @@ class Gatherer {
         position = found;
         TiPoint p{};
         if (RmfFeaturePointAt(f, point, &p) != 1) return CountInternalError();
-        if (!SamePoint(p, at)) continue;
+        if (!TiSamePoint(p, at)) continue;
         Found passage{key, part, found, {records[0], records[1]}, false, false, false};
         for (std::int32_t side : {-1, 1}) {
           const std::int32_t next = RmfFeatureNextNode(f, part, found, side, nullptr, &set);
@@ -267,7 +266,7 @@ class Gatherer {
       position = found;
       TiPoint p{};
       if (RmfFeaturePointAt(slot.get(), point, &p) != 1) return CountInternalError();
-      if (std::any_of(points_, points_ + pointCount_, [&](const TiPoint& q) { return SamePoint(p, q); })) continue;
+      if (std::any_of(points_, points_ + pointCount_, [&](const TiPoint& q) { return TiSamePoint(p, q); })) continue;
       if (pointCount_ >= kRmfMaxJunctionPoints) return CountInternalError();
       points_[pointCount_++] = p;
     }

@@ -367,7 +367,7 @@ std::int32_t RmfRouteJunctionDegree(RmfRoute* route, RmfFeature* feature, std::i
       const std::int32_t point = RmfFeatureNextNode(feature, part, position, 1, &found, nullptr);
       if (point < 0) break;
       TiPoint p{};
-      if (RmfFeaturePointAt(feature, point, &p) == 1 && p.x == at.x && p.y == at.y) ++passages;
+      if (RmfFeaturePointAt(feature, point, &p) == 1 && TiSamePoint(p, at)) ++passages;
       position = found;
     }
     if (passages == 0) continue;
@@ -591,8 +591,8 @@ std::int32_t RmfFeaturePartEnds(RmfRoute* route, RmfFeature* feature, std::int32
     const std::int32_t lastPoint = RmfFeatureNextNode(feature, part, words, -1, &last, nullptr);
     if (firstPoint < 0 || lastPoint < 0) continue;
     TiPoint p{};
-    if (RmfFeaturePointAt(feature, firstPoint, &p) == 1 && p.x == at.x && p.y == at.y) add(part, first, kRmfIncidenceStarts);
-    if (RmfFeaturePointAt(feature, lastPoint, &p) == 1 && p.x == at.x && p.y == at.y) add(part, last, kRmfIncidenceEnds);
+    if (RmfFeaturePointAt(feature, firstPoint, &p) == 1 && TiSamePoint(p, at)) add(part, first, kRmfIncidenceStarts);
+    if (RmfFeaturePointAt(feature, lastPoint, &p) == 1 && TiSamePoint(p, at)) add(part, last, kRmfIncidenceEnds);
   }
   return count;
 }

@@ -41,7 +41,6 @@ constexpr std::int32_t kInsertionRun = 6;
 std::uint32_t Align4(std::uint32_t n) { return (n + 3u) & ~3u; }
 
 bool Before(const TiPoint& a, const TiPoint& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
-bool SamePoint(const TiPoint& a, const TiPoint& b) { return a.x == b.x && a.y == b.y; }
 
 // The class a part brings to a node: the higher of its two directions, held
 // to the nibble. Only open parts have passages, so it is never negative.
@@ -249,7 +248,7 @@ std::int32_t Draw(RmfRoute* route, RmfFeatKey key, Draft* d, bool* more) {
   for (std::size_t i = 0; i < points;) {
     std::size_t j = i;
     std::uint16_t lowest = order[i];
-    while (j < points && SamePoint(d->positions[order[j]], d->positions[order[i]])) lowest = std::min(lowest, order[j++]);
+    while (j < points && TiSamePoint(d->positions[order[j]], d->positions[order[i]])) lowest = std::min(lowest, order[j++]);
     for (std::size_t k = i; k < j; ++k) node[order[k]] = lowest;
     i = j;
   }
@@ -740,7 +739,7 @@ std::int32_t RmfTileRouteNodeFind(const RmfTileRouteTable* table, TiPoint positi
     const std::int32_t mid = low + (high - low) / 2;
     const std::uint16_t node = sorted[mid];
     if (node >= table->nodeCount) return -1;
-    if (SamePoint(at[node], position)) return node;
+    if (TiSamePoint(at[node], position)) return node;
     if (Before(at[node], position)) {
       low = mid + 1;
     } else {

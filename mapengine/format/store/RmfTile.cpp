@@ -16,6 +16,7 @@
 #include "mapengine/format/RmfResult.h"
 #include "mapengine/format/base/TiGeometry.h"
 #include "mapengine/format/base/TiMath.h"
+#include "mapengine/format/base/TiUnits.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ void Level0Span(std::uint32_t id, std::uint32_t level, std::uint32_t* first, std
 
 // --- Covering an area ----------------------------------------------------------
 
-constexpr std::int32_t kTurn = 1 << 28;  // one turn of longitude
+constexpr std::int32_t kTurn = static_cast<std::int32_t>(kTiFullTurn);  // one turn of longitude
 
 // How the area lies against a tile of level 0..15. Longitude 2^27 is -2^27:
 // the easternmost column's tiles reach a quarter cell past it, over the

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -1059,6 +1060,13 @@ TEST_F(QueryTest, DegreeWrappersAndSourceInformation) {
   RmfQuerySetRectDegrees(reader_, 0.0000006706, 0, 0.0000006707, 0);  // 0.50004 and 0.50011 units
   EXPECT_EQ(reader_->query.box.x1, 1);
   EXPECT_EQ(reader_->query.box.x2, 2);
+  // A corner that is not finite stands at 0 (DegreesToMapUnits saturates an infinity instead).
+  const double inf = std::numeric_limits<double>::infinity();
+  RmfQuerySetRectDegrees(reader_, -inf, std::numeric_limits<double>::quiet_NaN(), 1.0, inf);
+  EXPECT_EQ(reader_->query.box.x1, 0);
+  EXPECT_EQ(reader_->query.box.y1, 0);
+  EXPECT_EQ(reader_->query.box.x2, 745654);
+  EXPECT_EQ(reader_->query.box.y2, 1);
 
   const double degree = 1.341104507446289e-6;
   RmfQuerySetRectDegrees(reader_, kOriginX * degree, kOriginY * degree, (kOriginX + kCell) * degree,

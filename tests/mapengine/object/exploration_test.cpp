@@ -119,8 +119,8 @@ TEST_F(ExplorationTest, MoveDownStreetMovesThreeFeetAlongTheHeadingAndKeepsIt) {
     ASSERT_EQ(map_->MoveDownStreet(&lat, &lon, &heading), S_OK);
     EXPECT_EQ(heading, c.heading);
     // Within a map unit: the position is moved in map units.
-    EXPECT_NEAR(lat - 40.0, c.dLat, kDegreesPerMapUnit);
-    EXPECT_NEAR(lon + 75.0, c.dLon, kDegreesPerMapUnit);
+    EXPECT_NEAR(lat - 40.0, c.dLat, kTiDegreesPerUnit);
+    EXPECT_NEAR(lon + 75.0, c.dLon, kTiDegreesPerUnit);
   }
 }
 

@@ -36,8 +36,8 @@ TEST(GeometryConversions, DegreesToMapUnitsRoundsHalfAwayFromZero) {
       {1.0, -1.0, -745654, 745654},
       {90.0, 180.0, 134217728, 67108864},
       {-90.0, -180.0, -134217728, -67108864},
-      {0.6 * kDegreesPerMapUnit, -0.6 * kDegreesPerMapUnit, -1, 1},
-      {0.4 * kDegreesPerMapUnit, -0.4 * kDegreesPerMapUnit, 0, 0},
+      {0.6 * kTiDegreesPerUnit, -0.6 * kTiDegreesPerUnit, -1, 1},
+      {0.4 * kTiDegreesPerUnit, -0.4 * kTiDegreesPerUnit, 0, 0},
       {1e300, -1e300, kI32Min, kI32Max},  // beyond the i32 range: saturated, never undefined
       {kNaN, kInf, kI32Max, 0},
   };
@@ -53,7 +53,7 @@ TEST(GeometryConversions, DegreesToMapUnitsRoundsHalfAwayFromZero) {
 }
 
 TEST(GeometryConversions, MapUnitsRoundTripWithinHalfAUnit) {
-  const double halfUnit = 0.5 * kDegreesPerMapUnit + 1e-12;
+  const double halfUnit = 0.5 * kTiDegreesPerUnit + 1e-12;
   for (double latitude : {-89.9, -53.55, -0.3, 0.0, 1e-7, 48.123456, 53.55, 89.9}) {
     for (double longitude : {-179.9, -13.26, 0.0, 13.26, 120.987654, 179.9}) {
       const TiPoint p = DegreesToMapUnits(latitude, longitude);
