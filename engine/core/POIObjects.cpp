@@ -1,15 +1,15 @@
 #include "engine/core/POIObjects.h"
 
 #include "engine/core/LocationObject.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "engine/core/ValueForwarding.h"
 
-using vov::detail::Flag;
+using com::Flag;
 using vov::detail::ObjectIn;
 using vov::detail::ObjectOut;
-using vov::detail::TextIn;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::TextIn;
+using com::TextOut;
+using com::ValueOut;
 
 // ---- CPOICategoryObject ---------------------------------------------------------------
 

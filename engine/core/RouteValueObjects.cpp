@@ -4,12 +4,12 @@
 #include <string>
 
 #include "engine/core/Utility.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
-using vov::detail::Flag;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::Flag;
+using com::TextOut;
+using com::ValueOut;
 
 // ---- CWaypointObject --------------------------------------------------------------------
 

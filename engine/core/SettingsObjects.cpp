@@ -4,28 +4,20 @@
 #include <limits>
 #include <utility>
 
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
-using vov::detail::Flag;
-using vov::detail::ValueOut;
+using com::BstrView;
+using com::Flag;
+using com::TextOut;
+using com::ValueOut;
 
 namespace {
-
-HRESULT TextOut(BSTR* out, const std::u16string& text) {
-  if (out == nullptr) return E_POINTER;
-  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
-}
-
-std::u16string_view View(BSTR text) {
-  return std::u16string_view(text == nullptr ? u"" : text, SysStringLen(text));
-}
 
 // Copies the caller's text into the field; the old text stays when memory runs out.
 HRESULT TextIn(std::u16string& field, BSTR text) {
   return com::Guarded([&] {
-    field.assign(View(text));
+    field.assign(BstrView(text));
     return S_OK;
   });
 }
@@ -112,7 +104,7 @@ HRESULT CSystemSettingsObject::SetMapPOIDirectory(BSTR newVal) { return TextIn(m
 HRESULT CSystemSettingsObject::GetSettingsDirectory(BSTR* pVal) { return TextOut(pVal, m_settingsDirectory); }
 HRESULT CSystemSettingsObject::SetSettingsDirectory(BSTR newVal) {
   return com::Guarded([&] {
-    SetSettingsFolder(View(newVal));
+    SetSettingsFolder(BstrView(newVal));
     return S_OK;
   });
 }
@@ -233,8 +225,8 @@ HRESULT CGPSSettingsObject::SetUpBluetoothReceiver(IBluetoothDeviceObject* devic
     hr = device->GetPortNumber(&portNumber);
     if (FAILED(hr)) return hr;
     vov::GPSSettings next = m_record;
-    next.receiverName.assign(View(name));
-    next.portName.assign(View(portName));
+    next.receiverName.assign(BstrView(name));
+    next.portName.assign(BstrView(portName));
     next.portNumber = portNumber;
     next.simulatedGPSFile.clear();
     next.receiverType = GPSTypeBlueTooth;
@@ -389,12 +381,12 @@ vov::LookaroundSettings CLookaroundSettingsObject::Record() const {
   com::Bstr text;
   BSTR name = nullptr;
   if (SUCCEEDED(m_pCategory->GetCategoryName(&name))) text.Reset(name);
-  record.categoryName.assign(View(text));
+  record.categoryName.assign(BstrView(text));
   m_pCategory->GetCategoryNumber(&record.categoryNumber);
   name = nullptr;
   text.Reset();
   if (SUCCEEDED(m_pSubCategory->GetSubCategoryName(&name))) text.Reset(name);
-  record.subCategoryName.assign(View(text));
+  record.subCategoryName.assign(BstrView(text));
   m_pSubCategory->GetMainCategoryNumber(&record.subCategoryMainNumber);
   m_pSubCategory->GetSubCategoryNumber(&record.subCategoryNumber);
   return record;
