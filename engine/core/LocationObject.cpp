@@ -133,14 +133,8 @@ HRESULT CLocationObject::SetLocation(ILocationObject* other) {
   m_dLongitude = longitude;
   return S_OK;
 }
-HRESULT CLocationObject::SetLatitude(double newVal) {
-  m_dLatitude = newVal;
-  return S_OK;
-}
-HRESULT CLocationObject::SetLongitude(double newVal) {
-  m_dLongitude = newVal;
-  return S_OK;
-}
+HRESULT CLocationObject::SetLatitude(double newVal) { return com::ValueIn(m_dLatitude, newVal); }
+HRESULT CLocationObject::SetLongitude(double newVal) { return com::ValueIn(m_dLongitude, newVal); }
 // (0, 0) is the "no position" value. A valid location answers 1 rather than
 // VARIANT_TRUE (-1): clients of the type library test for the value 1.
 HRESULT CLocationObject::IsValid(VARIANT_BOOL* pVal) {

@@ -15,15 +15,9 @@ using com::ValueOut;
 
 HRESULT CWaypointObject::GetIndex(SHORT* pVal) { return ValueOut(pVal, m_nIndex); }
 HRESULT CWaypointObject::IsTurningPoint(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bTurningPoint); }
-HRESULT CWaypointObject::SetTurningPoint(VARIANT_BOOL newVal) {
-  m_bTurningPoint = Flag(newVal);
-  return S_OK;
-}
+HRESULT CWaypointObject::SetTurningPoint(VARIANT_BOOL newVal) { return com::FlagIn(m_bTurningPoint, newVal); }
 HRESULT CWaypointObject::IsUserPoint(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bUserPoint); }
-HRESULT CWaypointObject::SetUserPoint(VARIANT_BOOL newVal) {
-  m_bUserPoint = Flag(newVal);
-  return S_OK;
-}
+HRESULT CWaypointObject::SetUserPoint(VARIANT_BOOL newVal) { return com::FlagIn(m_bUserPoint, newVal); }
 HRESULT CWaypointObject::GetTurnCompleteHeadingDegrees(SHORT* pVal) { return ValueOut(pVal, m_nTurnCompleteHeading); }
 // The turn to make at a turning point, seen from the heading the walker
 // comes along (the heading given, else the way along the street into the

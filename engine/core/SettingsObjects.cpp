@@ -10,6 +10,7 @@
 using com::BstrView;
 using com::Flag;
 using com::TextOut;
+using com::ValueIn;
 using com::ValueOut;
 
 namespace {
@@ -24,11 +25,6 @@ HRESULT TextIn(std::u16string& field, BSTR text) {
 
 HRESULT FlagOut(VARIANT_BOOL* out, bool value) { return ValueOut(out, value ? VARIANT_TRUE : VARIANT_FALSE); }
 
-template <class T>
-HRESULT Put(T& field, T value) {
-  field = value;
-  return S_OK;
-}
 HRESULT PutFlag(bool& field, VARIANT_BOOL value) {
   field = value != 0;
   return S_OK;
@@ -96,9 +92,9 @@ std::u16string DebugDirectoryFor(std::u16string_view settingsDirectory) {
 // ---- CSystemSettingsObject --------------------------------------------------------------
 
 HRESULT CSystemSettingsObject::GetHeadingMode(RelativeHeadingType* pVal) { return ValueOut(pVal, m_record.headingMode); }
-HRESULT CSystemSettingsObject::SetHeadingMode(RelativeHeadingType newVal) { return Put(m_record.headingMode, newVal); }
+HRESULT CSystemSettingsObject::SetHeadingMode(RelativeHeadingType newVal) { return ValueIn(m_record.headingMode, newVal); }
 HRESULT CSystemSettingsObject::GetUnits(Units* pVal) { return ValueOut(pVal, m_record.units); }
-HRESULT CSystemSettingsObject::SetUnits(Units newVal) { return Put(m_record.units, newVal); }
+HRESULT CSystemSettingsObject::SetUnits(Units newVal) { return ValueIn(m_record.units, newVal); }
 HRESULT CSystemSettingsObject::GetMapPOIDirectory(BSTR* pVal) { return TextOut(pVal, m_record.mapPOIDirectory); }
 HRESULT CSystemSettingsObject::SetMapPOIDirectory(BSTR newVal) { return TextIn(m_record.mapPOIDirectory, newVal); }
 HRESULT CSystemSettingsObject::GetSettingsDirectory(BSTR* pVal) { return TextOut(pVal, m_settingsDirectory); }
@@ -140,7 +136,7 @@ HRESULT CSystemSettingsObject::GetDefaultCompassDescriptions(SystemDescriptions*
   return ValueOut(pVal, m_record.defaultCompassDescriptions);
 }
 HRESULT CSystemSettingsObject::SetDefaultCompassDescriptions(SystemDescriptions newVal) {
-  return Put(m_record.defaultCompassDescriptions, newVal);
+  return ValueIn(m_record.defaultCompassDescriptions, newVal);
 }
 HRESULT CSystemSettingsObject::GetArrivedNearThreshold(Units units, LONG* pVal) {
   return ValueOut(pVal, vov::FeetToUnits(m_record.arrivedNearThresholdFeet, units));
@@ -176,38 +172,38 @@ HRESULT CSystemSettingsObject::SetVirtualSideOfStreetTracking(VARIANT_BOOL newVa
 // ---- CGPSSettingsObject -------------------------------------------------------------------
 
 HRESULT CGPSSettingsObject::GetGPSBaudRate(LONG* pVal) { return ValueOut(pVal, m_record.baudRate); }
-HRESULT CGPSSettingsObject::SetGPSBaudRate(LONG newVal) { return Put(m_record.baudRate, newVal); }
+HRESULT CGPSSettingsObject::SetGPSBaudRate(LONG newVal) { return ValueIn(m_record.baudRate, newVal); }
 HRESULT CGPSSettingsObject::GetGPSPortName(BSTR* pVal) { return TextOut(pVal, m_record.portName); }
 HRESULT CGPSSettingsObject::SetGPSPortName(BSTR newVal) { return TextIn(m_record.portName, newVal); }
 HRESULT CGPSSettingsObject::GetGPSPortNumber(SHORT* pVal) { return ValueOut(pVal, m_record.portNumber); }
-HRESULT CGPSSettingsObject::SetGPSPortNumber(SHORT newVal) { return Put(m_record.portNumber, newVal); }
+HRESULT CGPSSettingsObject::SetGPSPortNumber(SHORT newVal) { return ValueIn(m_record.portNumber, newVal); }
 HRESULT CGPSSettingsObject::GetGPSReceiverType(GPSType* pVal) { return ValueOut(pVal, m_record.receiverType); }
-HRESULT CGPSSettingsObject::SetGPSReceiverType(GPSType newVal) { return Put(m_record.receiverType, newVal); }
+HRESULT CGPSSettingsObject::SetGPSReceiverType(GPSType newVal) { return ValueIn(m_record.receiverType, newVal); }
 HRESULT CGPSSettingsObject::GetSimulatedGPSFile(BSTR* pVal) { return TextOut(pVal, m_record.simulatedGPSFile); }
 HRESULT CGPSSettingsObject::SetSimulatedGPSFile(BSTR newVal) { return TextIn(m_record.simulatedGPSFile, newVal); }
 HRESULT CGPSSettingsObject::GetGPSReceiverName(BSTR* pVal) { return TextOut(pVal, m_record.receiverName); }
 HRESULT CGPSSettingsObject::SetGPSReceiverName(BSTR newVal) { return TextIn(m_record.receiverName, newVal); }
 HRESULT CGPSSettingsObject::GetGPSLastLatitude(double* pVal) { return ValueOut(pVal, m_record.lastLatitude); }
-HRESULT CGPSSettingsObject::SetGPSLastLatitude(double newVal) { return Put(m_record.lastLatitude, newVal); }
+HRESULT CGPSSettingsObject::SetGPSLastLatitude(double newVal) { return ValueIn(m_record.lastLatitude, newVal); }
 HRESULT CGPSSettingsObject::GetGPSLastLongitude(double* pVal) { return ValueOut(pVal, m_record.lastLongitude); }
-HRESULT CGPSSettingsObject::SetGPSLastLongitude(double newVal) { return Put(m_record.lastLongitude, newVal); }
+HRESULT CGPSSettingsObject::SetGPSLastLongitude(double newVal) { return ValueIn(m_record.lastLongitude, newVal); }
 HRESULT CGPSSettingsObject::GetHeadingAveragingMode(HeadingAveraging* pVal) {
   return ValueOut(pVal, m_record.headingAveragingMode);
 }
 HRESULT CGPSSettingsObject::SetHeadingAveragingMode(HeadingAveraging newVal) {
-  return Put(m_record.headingAveragingMode, newVal);
+  return ValueIn(m_record.headingAveragingMode, newVal);
 }
 HRESULT CGPSSettingsObject::GetPedestrianHeadingAveragingSeconds(SHORT* pVal) {
   return ValueOut(pVal, m_record.pedestrianHeadingAveragingSeconds);
 }
 HRESULT CGPSSettingsObject::SetPedestrianHeadingAveragingSeconds(SHORT newVal) {
-  return Put(m_record.pedestrianHeadingAveragingSeconds, newVal);
+  return ValueIn(m_record.pedestrianHeadingAveragingSeconds, newVal);
 }
 HRESULT CGPSSettingsObject::GetInertialReceiverUserHeight(double* pVal) {
   return ValueOut(pVal, m_record.inertialReceiverUserHeight);
 }
 HRESULT CGPSSettingsObject::SetInertialReceiverUserHeight(double newVal) {
-  return Put(m_record.inertialReceiverUserHeight, newVal);
+  return ValueIn(m_record.inertialReceiverUserHeight, newVal);
 }
 HRESULT CGPSSettingsObject::SetUpBluetoothReceiver(IBluetoothDeviceObject* device) {
   if (device == nullptr) return E_POINTER;
@@ -338,26 +334,26 @@ HRESULT CLookaroundSettingsObject::GetStartDelayForLookaroundEvents(LONG* pVal) 
   return ValueOut(pVal, m_record.startDelayForLookaroundEvents);
 }
 HRESULT CLookaroundSettingsObject::SetStartDelayForLookaroundEvents(LONG newVal) {
-  return Put(m_record.startDelayForLookaroundEvents, newVal);
+  return ValueIn(m_record.startDelayForLookaroundEvents, newVal);
 }
 HRESULT CLookaroundSettingsObject::GetPOISearchDirection(Directions* pVal) {
   return ValueOut(pVal, m_record.poiSearchDirection);
 }
 HRESULT CLookaroundSettingsObject::SetPOISearchDirection(Directions newVal) {
-  return Put(m_record.poiSearchDirection, newVal);
+  return ValueIn(m_record.poiSearchDirection, newVal);
 }
 HRESULT CLookaroundSettingsObject::GetIntersectionMaxSpeedForReporting(LONG* pVal) {
   return ValueOut(pVal, m_record.intersectionMaxSpeedForReporting);
 }
 HRESULT CLookaroundSettingsObject::SetIntersectionMaxSpeedForReporting(LONG newVal) {
-  return Put(m_record.intersectionMaxSpeedForReporting, newVal < 0 ? 0 : newVal);
+  return ValueIn(m_record.intersectionMaxSpeedForReporting, newVal < 0 ? 0 : newVal);
 }
 HRESULT CLookaroundSettingsObject::GetLookaroundReportingInterval(LONG* pVal) {
   return ValueOut(pVal, m_record.lookaroundReportingInterval);
 }
 HRESULT CLookaroundSettingsObject::SetLookaroundReportingInterval(LONG newVal) {
   constexpr LONG kMinTicks = 5, kMaxTicks = 300;
-  return Put(m_record.lookaroundReportingInterval, newVal < kMinTicks ? kMinTicks : newVal > kMaxTicks ? kMaxTicks : newVal);
+  return ValueIn(m_record.lookaroundReportingInterval, newVal < kMinTicks ? kMinTicks : newVal > kMaxTicks ? kMaxTicks : newVal);
 }
 HRESULT CLookaroundSettingsObject::GetPOIIncludeTags(VARIANT_BOOL* pVal) { return FlagOut(pVal, m_record.poiIncludeTags); }
 HRESULT CLookaroundSettingsObject::SetPOIIncludeTags(VARIANT_BOOL newVal) {
@@ -373,7 +369,7 @@ HRESULT CLookaroundSettingsObject::GetRouteOptions(LookaroundRouteOptions* pVal)
   return ValueOut(pVal, m_record.routeOptions);
 }
 HRESULT CLookaroundSettingsObject::SetRouteOptions(LookaroundRouteOptions newVal) {
-  return Put(m_record.routeOptions, newVal);
+  return ValueIn(m_record.routeOptions, newVal);
 }
 
 vov::LookaroundSettings CLookaroundSettingsObject::Record() const {
@@ -409,7 +405,7 @@ HRESULT CLookaroundSettingsObject::SetRecord(const vov::LookaroundSettings& reco
 // ---- CRouteSettingsObject -------------------------------------------------------------------
 
 HRESULT CRouteSettingsObject::GetWaypointMode(WaypointMode* pVal) { return ValueOut(pVal, m_record.waypointMode); }
-HRESULT CRouteSettingsObject::SetWaypointMode(WaypointMode newVal) { return Put(m_record.waypointMode, newVal); }
+HRESULT CRouteSettingsObject::SetWaypointMode(WaypointMode newVal) { return ValueIn(m_record.waypointMode, newVal); }
 HRESULT CRouteSettingsObject::IsAutoIncrementWaypointsWhenReachedOn(VARIANT_BOOL* pVal) {
   return FlagOut(pVal, m_record.autoIncrementWaypointsWhenReached);
 }
@@ -432,5 +428,5 @@ HRESULT CRouteSettingsObject::GetNumberingDescriptions(SystemDescriptions* pVal)
   return ValueOut(pVal, m_record.numberingDescriptions);
 }
 HRESULT CRouteSettingsObject::SetNumberingDescriptions(SystemDescriptions newVal) {
-  return Put(m_record.numberingDescriptions, newVal);
+  return ValueIn(m_record.numberingDescriptions, newVal);
 }

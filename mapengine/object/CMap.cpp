@@ -42,23 +42,17 @@ HRESULT CMap::ClearVariables() {
 }
 
 HRESULT CMap::SetNumberMaxMaps(SHORT inMaxNumberOfMapsAllowed) {
-  MAX_NUMBER_MAPS_OPEN = inMaxNumberOfMapsAllowed;
-  return S_OK;
+  return com::ValueIn(MAX_NUMBER_MAPS_OPEN, inMaxNumberOfMapsAllowed);
 }
 
 HRESULT CMap::SetNumberMaxCommercialPOIFiles(SHORT inMaxNumberOfCommercialPOIFilesAllowed) {
-  MAX_NUMBER_POIS_OPEN = inMaxNumberOfCommercialPOIFilesAllowed;
-  return S_OK;
+  return com::ValueIn(MAX_NUMBER_POIS_OPEN, inMaxNumberOfCommercialPOIFilesAllowed);
 }
 
-HRESULT CMap::SetMapMemoryAllocated(SHORT inMemoryToUseInKB) {
-  m_nMapMemoryKB = inMemoryToUseInKB;
-  return S_OK;
-}
+HRESULT CMap::SetMapMemoryAllocated(SHORT inMemoryToUseInKB) { return com::ValueIn(m_nMapMemoryKB, inMemoryToUseInKB); }
 
 HRESULT CMap::SetPOIMemoryAllocatedRME(SHORT inMemoryToUseInKB) {
-  m_nPOIMemoryKB = inMemoryToUseInKB;
-  return S_OK;
+  return com::ValueIn(m_nPOIMemoryKB, inMemoryToUseInKB);
 }
 
 HRESULT CMap::SetDebugDirectory(BSTR inDebugDirectory) {
@@ -70,15 +64,9 @@ HRESULT CMap::UsingWinCE42(VARIANT_BOOL inUsingWinCE42) {
   return S_OK;
 }
 
-HRESULT CMap::SetRouteWaypointMode(INT inWaypointMode) {
-  m_nRouteWaypointMode = inWaypointMode;
-  return S_OK;
-}
+HRESULT CMap::SetRouteWaypointMode(INT inWaypointMode) { return com::ValueIn(m_nRouteWaypointMode, inWaypointMode); }
 
-HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) {
-  FindRouteInitialHeading = newVal;
-  return S_OK;
-}
+HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) { return com::ValueIn(FindRouteInitialHeading, newVal); }
 
 // ---- map folder and load counts ------------------------------------------------
 
@@ -106,14 +94,24 @@ HRESULT CMap::SetBaseMapPath(BSTR baseMapPath) {
 
 HRESULT CMap::NumberOfMapsLoaded(SHORT* pVal) { return com::ValueOut(pVal, m_nMapsLoaded); }
 
-HRESULT CMap::NumberOfPOIsLoaded(LONG* outCommercialPOIsLoaded) { return com::ValueOut(outCommercialPOIsLoaded, m_nPOIsLoaded); }
+HRESULT CMap::NumberOfPOIsLoaded(LONG* outCommercialPOIsLoaded) {
+  return com::ValueOut(outCommercialPOIsLoaded, m_nPOIsLoaded);
+}
 
-HRESULT CMap::LoadedCountryMaps(SHORT* outLoadedCountryMaps) { return com::ValueOut(outLoadedCountryMaps, m_nLoadedCountryMaps); }
+HRESULT CMap::LoadedCountryMaps(SHORT* outLoadedCountryMaps) {
+  return com::ValueOut(outLoadedCountryMaps, m_nLoadedCountryMaps);
+}
 
-HRESULT CMap::LoadedProvincialMaps(SHORT* outLoadedProvincialMaps) { return com::ValueOut(outLoadedProvincialMaps, m_nLoadedProvincialMaps); }
+HRESULT CMap::LoadedProvincialMaps(SHORT* outLoadedProvincialMaps) {
+  return com::ValueOut(outLoadedProvincialMaps, m_nLoadedProvincialMaps);
+}
 
-HRESULT CMap::LoadedStateMaps(SHORT* outLoadedStateMaps) { return com::ValueOut(outLoadedStateMaps, m_nLoadedStateMaps); }
+HRESULT CMap::LoadedStateMaps(SHORT* outLoadedStateMaps) {
+  return com::ValueOut(outLoadedStateMaps, m_nLoadedStateMaps);
+}
 
-HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) { return com::ValueOut(outLoadedRegionalMaps, m_nLoadedRegionalMaps); }
+HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
+  return com::ValueOut(outLoadedRegionalMaps, m_nLoadedRegionalMaps);
+}
 
 // ---- operations that need open maps -------------------------------------------------

@@ -28,15 +28,9 @@ SHORT RelativeTurningAngle(SHORT a, SHORT b) {
 CWayPoint::~CWayPoint() { FreeTexts({&m_bstrName, &m_bstrStreetNameForward}); }
 
 HRESULT CWayPoint::get_latitude(double* pVal) { return ValueOut(pVal, m_dLatitude); }
-HRESULT CWayPoint::put_latitude(double newVal) {
-  m_dLatitude = newVal;
-  return S_OK;
-}
+HRESULT CWayPoint::put_latitude(double newVal) { return com::ValueIn(m_dLatitude, newVal); }
 HRESULT CWayPoint::get_longitude(double* pVal) { return ValueOut(pVal, m_dLongitude); }
-HRESULT CWayPoint::put_longitude(double newVal) {
-  m_dLongitude = newVal;
-  return S_OK;
-}
+HRESULT CWayPoint::put_longitude(double newVal) { return com::ValueIn(m_dLongitude, newVal); }
 HRESULT CWayPoint::IsTurningPoint(SHORT* pVal) { return ValueOut(pVal, m_bTurningPoint); }
 HRESULT CWayPoint::IsUserPoint(SHORT* pVal) { return ValueOut(pVal, m_bUserPoint); }
 HRESULT CWayPoint::GetRelativeTurningAngleDegreesForward(SHORT* pVal) {
@@ -54,43 +48,23 @@ HRESULT CWayPoint::GetStreetOrientationDegreesReverse(SHORT* pVal) {
 HRESULT CWayPoint::GetStreetNameForward(BSTR* pVal) { return TextOut(pVal, m_bstrStreetNameForward); }
 HRESULT CWayPoint::PutStreetNameForward(BSTR newVal) { return TextIn(m_bstrStreetNameForward, newVal); }
 HRESULT CWayPoint::PutStreetOrientationDegreesForward(SHORT newVal) {
-  m_nStreetOrientationForward = newVal;
-  return S_OK;
+  return com::ValueIn(m_nStreetOrientationForward, newVal);
 }
 HRESULT CWayPoint::PutStreetOrientationDegreesReverse(SHORT newVal) {
-  m_nStreetOrientationReverse = newVal;
-  return S_OK;
+  return com::ValueIn(m_nStreetOrientationReverse, newVal);
 }
 HRESULT CWayPoint::GetName(BSTR* pVal) { return TextOut(pVal, m_bstrName); }
 HRESULT CWayPoint::PutName(BSTR newVal) { return TextIn(m_bstrName, newVal); }
 HRESULT CWayPoint::GetNumberOfLanes(SHORT* pVal) { return ValueOut(pVal, m_nNumberOfLanes); }
-HRESULT CWayPoint::PutNumberOfLanes(SHORT newVal) {
-  m_nNumberOfLanes = newVal;
-  return S_OK;
-}
-HRESULT CWayPoint::PutUserPoint(SHORT newVal) {
-  m_bUserPoint = newVal;
-  return S_OK;
-}
-HRESULT CWayPoint::PutTurningPoint(SHORT newVal) {
-  m_bTurningPoint = newVal;
-  return S_OK;
-}
+HRESULT CWayPoint::PutNumberOfLanes(SHORT newVal) { return com::ValueIn(m_nNumberOfLanes, newVal); }
+HRESULT CWayPoint::PutUserPoint(SHORT newVal) { return com::ValueIn(m_bUserPoint, newVal); }
+HRESULT CWayPoint::PutTurningPoint(SHORT newVal) { return com::ValueIn(m_bTurningPoint, newVal); }
 HRESULT CWayPoint::GetDistance(double* pVal) { return ValueOut(pVal, m_dDistance); }
-HRESULT CWayPoint::SetDistance(double newVal) {
-  m_dDistance = newVal;
-  return S_OK;
-}
+HRESULT CWayPoint::SetDistance(double newVal) { return com::ValueIn(m_dDistance, newVal); }
 HRESULT CWayPoint::GetSpeed(SHORT* pVal) { return ValueOut(pVal, m_nSpeed); }
-HRESULT CWayPoint::SetSpeed(SHORT newVal) {
-  m_nSpeed = newVal;
-  return S_OK;
-}
+HRESULT CWayPoint::SetSpeed(SHORT newVal) { return com::ValueIn(m_nSpeed, newVal); }
 HRESULT CWayPoint::GetFeatureIndex(SHORT* pVal) { return ValueOut(pVal, m_nFeatureIndex); }
-HRESULT CWayPoint::SetFeatureIndex(SHORT newVal) {
-  m_nFeatureIndex = newVal;
-  return S_OK;
-}
+HRESULT CWayPoint::SetFeatureIndex(SHORT newVal) { return com::ValueIn(m_nFeatureIndex, newVal); }
 
 // ---- CrossStreet ----------------------------------------------------------------------
 
@@ -103,14 +77,8 @@ HRESULT CCrossStreet::GetOrientation(INT* pVal) { return ValueOut(pVal, m_nOrien
 HRESULT CCrossStreet::GetConnectType(INT* pVal) { return ValueOut(pVal, m_nConnectType); }
 HRESULT CCrossStreet::GetSideOfStreet(CARTOVELSideOfStreet* pVal) { return ValueOut(pVal, m_eSideOfStreet); }
 HRESULT CCrossStreet::MustCrossStreet(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bMustCrossStreet); }
-HRESULT CCrossStreet::SetSideOfStreet(CARTOVELSideOfStreet newVal) {
-  m_eSideOfStreet = newVal;
-  return S_OK;
-}
-HRESULT CCrossStreet::SetMustCrossStreet(VARIANT_BOOL newVal) {
-  m_bMustCrossStreet = newVal;
-  return S_OK;
-}
+HRESULT CCrossStreet::SetSideOfStreet(CARTOVELSideOfStreet newVal) { return com::ValueIn(m_eSideOfStreet, newVal); }
+HRESULT CCrossStreet::SetMustCrossStreet(VARIANT_BOOL newVal) { return com::ValueIn(m_bMustCrossStreet, newVal); }
 HRESULT CCrossStreet::InterfaceSupportsErrorInfo(REFIID riid) {
   return riid == IID_ICrossStreet ? S_OK : S_FALSE;
 }

@@ -76,4 +76,18 @@ inline void FreeTexts(std::initializer_list<BSTR*> fields) noexcept {
 // A VARIANT_BOOL as stored: any non-zero value is VARIANT_TRUE.
 constexpr VARIANT_BOOL Flag(VARIANT_BOOL value) noexcept { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
 
+// A caller's number stored in a field, which cannot fail: S_OK.
+template <class T, class U>
+HRESULT ValueIn(T& field, U value) noexcept {
+  static_assert(std::is_scalar_v<T> && std::is_scalar_v<U>, "only scalars store without a way to fail");
+  field = value;
+  return S_OK;
+}
+
+// A caller's flag stored as Flag stores it: S_OK.
+inline HRESULT FlagIn(VARIANT_BOOL& field, VARIANT_BOOL value) noexcept {
+  field = Flag(value);
+  return S_OK;
+}
+
 }  // namespace com

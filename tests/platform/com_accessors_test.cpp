@@ -38,25 +38,25 @@ class FailNthValueAllocation {
   static inline int failAt_ = 0;
 };
 
-// A new counter whose total is `total`, as IDispatch, one reference.
+// A new counter whose total is `total`, one reference: an IDispatch, as the
+// servers' objects are.
 IDispatch* MakeCounter(LONG total) {
-  CTestCounter* counter = nullptr;
-  EXPECT_EQ(CTestCounter::CreateObject(&counter), S_OK);
+  CTestCounter* made = nullptr;
+  if (CTestCounter::CreateObject(&made) != S_OK) return nullptr;
+  ITestCounter* counter = made;
   LONG ignored = 0;
   counter->Add(total, &ignored);
-  IDispatch* dispatch = nullptr;
-  EXPECT_EQ(counter->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-  counter->Release();
-  return dispatch;
+  return counter;
 }
 
+// The total of the counter behind `object`, -1 for anything else.
 LONG TotalOf(IUnknown* object) {
   ITestCounter* counter = nullptr;
-  if (object == nullptr || object->QueryInterface(IID_ITestCounter, reinterpret_cast<void**>(&counter)) != S_OK)
-    return -1;
   LONG total = -1;
-  counter->Add(0, &total);
-  counter->Release();
+  if (object != nullptr && SUCCEEDED(object->QueryInterface(IID_ITestCounter, reinterpret_cast<void**>(&counter)))) {
+    counter->Add(0, &total);
+    counter->Release();
+  }
   return total;
 }
 
@@ -204,10 +204,15 @@ class ComVariantArray : public ::testing::Test {
  protected:
   void SetUp() override {
     start_ = com::LiveObjectCount();
-    for (LONG i = 0; i < 3; ++i) objects_.push_back(MakeCounter(10 * (i + 1)));
+    for (LONG i = 0; i < 3; ++i) {
+      objects_.push_back(MakeCounter(10 * (i + 1)));
+      ASSERT_NE(objects_.back(), nullptr);
+    }
   }
   void TearDown() override {
-    for (IDispatch* object : objects_) object->Release();
+    for (IDispatch* object : objects_) {
+      if (object != nullptr) object->Release();
+    }
     EXPECT_EQ(com::LiveObjectCount(), start_);  // every reference an array took came back
   }
 
