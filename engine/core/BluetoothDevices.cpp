@@ -7,16 +7,16 @@
 
 #include "engine/core/BoundedStringArray.h"
 #include "engine/core/GPSCore.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
 
 // ---- CBluetoothDeviceObject -----------------------------------------------------------------
 
-HRESULT CBluetoothDeviceObject::GetName(BSTR* pVal) { return vov::detail::TextOut(pVal, m_bstrName); }
-HRESULT CBluetoothDeviceObject::GetPortName(BSTR* pVal) { return vov::detail::TextOut(pVal, m_bstrPortName); }
-HRESULT CBluetoothDeviceObject::GetPortNumber(SHORT* pVal) { return vov::detail::ValueOut(pVal, m_nPortNumber); }
-HRESULT CBluetoothDeviceObject::IsActive(SHORT* pVal) { return vov::detail::ValueOut(pVal, m_nActive); }
+HRESULT CBluetoothDeviceObject::GetName(BSTR* pVal) { return com::TextOut(pVal, m_bstrName); }
+HRESULT CBluetoothDeviceObject::GetPortName(BSTR* pVal) { return com::TextOut(pVal, m_bstrPortName); }
+HRESULT CBluetoothDeviceObject::GetPortNumber(SHORT* pVal) { return com::ValueOut(pVal, m_nPortNumber); }
+HRESULT CBluetoothDeviceObject::IsActive(SHORT* pVal) { return com::ValueOut(pVal, m_nActive); }
 
 // ---- port and device names ------------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/accessors.h"
 #include "platform/com/owners.h"
 #include "platform/os/wintypes.h"
 
@@ -36,9 +37,7 @@ struct TextSlot<std::u16string> {
 template <>
 struct TextSlot<com::Bstr> {
   using Arg = BSTR;  // null is the empty text
-  static std::u16string_view View(BSTR text) {
-    return std::u16string_view(text == nullptr ? u"" : text, SysStringLen(text));
-  }
+  static std::u16string_view View(BSTR text) { return com::BstrView(text); }
   static std::u16string_view View(const com::Bstr& held) { return View(static_cast<BSTR>(held)); }
   static com::Bstr Copy(std::u16string_view text) {
     com::Bstr copy;

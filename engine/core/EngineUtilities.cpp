@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/core/Utility.h"
+#include "platform/com/accessors.h"
 #include "platform/os/clock.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
@@ -34,8 +35,7 @@ std::u16string MakeDirectoryPath(std::u16string_view folder) {
 }
 
 com::Bstr MakeDirectoryPath(BSTR folder) {
-  const std::u16string path =
-      MakeDirectoryPath(std::u16string_view(folder == nullptr ? u"" : folder, SysStringLen(folder)));
+  const std::u16string path = MakeDirectoryPath(com::BstrView(folder));
   com::Bstr text;
   if (!text.Assign(path)) throw std::bad_alloc();
   return text;

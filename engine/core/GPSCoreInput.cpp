@@ -13,6 +13,7 @@
 
 #include "engine/core/GPSCore.h"
 #include "engine/core/Utility.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 #include "platform/os/clock.h"
 #include "platform/os/debug.h"
@@ -42,9 +43,6 @@ constexpr DWORD kRetryWaitMs = 2000;
 constexpr char16_t kFloodMessage[] = u"Max attempts to read COMM port.  FlushFileBuffers";
 constexpr char16_t kSilentMessage[] = u"GPS receiver silent";
 
-std::u16string_view View(BSTR text) {
-  return text == nullptr ? std::u16string_view() : std::u16string_view(text, SysStringLen(text));
-}
 
 bool IsValid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE; }
 
@@ -139,7 +137,7 @@ BOOL GPSCore::EnumerateGPSPorts(SHORT& portNumber) {
     BSTR got = nullptr;
     if (FAILED(device->GetName(&got))) continue;
     name.Reset(got);
-    if (View(name) != settings.receiverName) continue;
+    if (com::BstrView(name) != settings.receiverName) continue;
     SHORT devicePort = 0;
     if (SUCCEEDED(device->GetPortNumber(&devicePort)) && devicePort != portNumber) {
       portNumber = devicePort;
@@ -384,7 +382,7 @@ void GPSCore::ExtractAnnotation(const char* chunk, DWORD count) {
 HRESULT GPSCore::GPSExternalNmeaDataUpdate(BSTR text) {
   std::lock_guard<std::recursive_mutex> com(m_csCom);
   return com::Guarded([&] {
-    const std::string bytes = platform::Utf16ToCp1252(View(text));
+    const std::string bytes = platform::Utf16ToCp1252(com::BstrView(text));
     AppendToRecording(m_hRecording, bytes.data(), bytes.size());
     // Each call is cut on its own, with a sentence state of its own: a
     // sentence must lie whole inside one call, and a call never disturbs a
@@ -401,7 +399,7 @@ HRESULT GPSCore::GPSExternalNmeaDataUpdate(BSTR text) {
 HRESULT GPSCore::GPSStartRecording(BSTR fileName) {
   std::lock_guard<std::recursive_mutex> com(m_csCom);
   return com::Guarded([&]() -> HRESULT {
-    std::u16string name(View(fileName));
+    std::u16string name(com::BstrView(fileName));
     if (name.find(u'.') == std::u16string::npos) name.append(u".trc");
     m_recordingFileName = name;
     // A recording already running is finished before the next begins, so
@@ -432,7 +430,7 @@ HRESULT GPSCore::GPSInsertAnnotationIntoRecording(BSTR text) {
   return com::Guarded([&] {
     if (!IsValid(m_hRecording)) return S_OK;
     // One byte per character; a replay raises nothing longer than this.
-    const std::string bytes = platform::Utf16ToCp1252(View(text));
+    const std::string bytes = platform::Utf16ToCp1252(com::BstrView(text));
     if (bytes.size() > static_cast<std::size_t>(kMaxAnnotationCharacters)) return S_OK;
     std::string block;
     block.reserve(kAnnotationBlockStart.size() + bytes.size() + kAnnotationBlockEnd.size());

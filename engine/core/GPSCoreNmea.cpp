@@ -19,6 +19,8 @@
 #include "engine/core/GPSCore.h"
 #include "engine/core/GreatCircle.h"
 #include "typelib/CartovelLib.h"
+#include "platform/com/accessors.h"
+#include "platform/com/variant_array.h"
 #include "platform/os/debug.h"
 #include "platform/os/format.h"
 #include "platform/os/text.h"
@@ -477,26 +479,14 @@ std::u16string GPSCore::GetStreetNameAt(double latitude, double longitude, SHORT
   VariantInit(&answer);
   std::u16string name;
   const HRESULT hr = m_pCartovel->GetLocationDetails(latitude, longitude, heading, &requestText, &answer);
-  if (SUCCEEDED(hr) && answer.vt == (VT_ARRAY | VT_VARIANT) && answer.parray != nullptr) {
-    LONG lower = 0, upper = -1;
-    VARIANT first;
-    VariantInit(&first);
-    if (SUCCEEDED(SafeArrayGetLBound(answer.parray, 1, &lower)) &&
-        SUCCEEDED(SafeArrayGetUBound(answer.parray, 1, &upper)) && upper >= lower &&
-        SUCCEEDED(SafeArrayGetElement(answer.parray, &lower, &first)) && first.vt == VT_DISPATCH &&
-        first.pdispVal != nullptr) {
-      ILocationDetails* details = nullptr;
-      if (SUCCEEDED(first.pdispVal->QueryInterface(IidOf<ILocationDetails>(), reinterpret_cast<void**>(&details))) &&
-          details != nullptr) {
-        BSTR street = nullptr;
-        if (SUCCEEDED(details->GetStreetName(&street)) && street != nullptr) {
-          name.assign(street, SysStringLen(street));
-        }
-        SysFreeString(street);
-        details->Release();
-      }
-    }
-    VariantClear(&first);
+  com::VariantArrayView list;
+  ILocationDetails* details = nullptr;
+  if (SUCCEEDED(hr) && SUCCEEDED(list.Open(&answer)) && list.size() > 0 &&
+      SUCCEEDED(list.ObjectAt(0, &details))) {
+    BSTR street = nullptr;
+    if (SUCCEEDED(details->GetStreetName(&street))) name.assign(com::BstrView(street));
+    SysFreeString(street);
+    details->Release();
   }
   VariantClear(&answer);
   SysFreeString(requestText);

@@ -12,6 +12,7 @@
 #include "engine/core/PlaceObjects.h"
 #include "engine/core/Utility.h"
 #include "engine/core/ValueObjects.h"
+#include "platform/com/accessors.h"
 #include "platform/os/text.h"
 
 namespace {
@@ -112,8 +113,7 @@ void GPSCore::SetLastDescription(UINT textId, std::initializer_list<platform::Fo
 }
 
 std::u16string GPSCore::GetLastDescription() const {
-  const BSTR text = m_bstrLastDescription;
-  return std::u16string(text == nullptr ? u"" : text, SysStringLen(text));
+  return std::u16string(com::BstrView(m_bstrLastDescription));
 }
 
 // All six fields stay 0 (not valid) unless the receiver is active and its

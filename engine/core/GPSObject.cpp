@@ -7,11 +7,11 @@
 #include <limits>
 
 #include "engine/core/Utility.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::TextOut;
+using com::ValueOut;
 
 namespace {
 

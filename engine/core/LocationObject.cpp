@@ -7,12 +7,12 @@
 #include "engine/core/GreatCircle.h"
 #include "engine/core/Utility.h"
 #include "platform/com/guard.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 
-using vov::detail::Flag;
-using vov::detail::TextIn;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::Flag;
+using com::TextIn;
+using com::TextOut;
+using com::ValueOut;
 
 namespace vov {
 
@@ -133,14 +133,8 @@ HRESULT CLocationObject::SetLocation(ILocationObject* other) {
   m_dLongitude = longitude;
   return S_OK;
 }
-HRESULT CLocationObject::SetLatitude(double newVal) {
-  m_dLatitude = newVal;
-  return S_OK;
-}
-HRESULT CLocationObject::SetLongitude(double newVal) {
-  m_dLongitude = newVal;
-  return S_OK;
-}
+HRESULT CLocationObject::SetLatitude(double newVal) { return com::ValueIn(m_dLatitude, newVal); }
+HRESULT CLocationObject::SetLongitude(double newVal) { return com::ValueIn(m_dLongitude, newVal); }
 // (0, 0) is the "no position" value. A valid location answers 1 rather than
 // VARIANT_TRUE (-1): clients of the type library test for the value 1.
 HRESULT CLocationObject::IsValid(VARIANT_BOOL* pVal) {
@@ -297,9 +291,8 @@ HRESULT CLocationObject::DistanceAndHeadingText(SHORT currentHeading, ILocationO
     com::Bstr description;
     description.Reset(rawDescription);
     if (FAILED(hr)) return hr;
-    const std::u16string_view nameText(name == nullptr ? u"" : static_cast<BSTR>(name), SysStringLen(name));
-    const std::u16string_view descriptionText(description == nullptr ? u"" : static_cast<BSTR>(description),
-                                              SysStringLen(description));
+    const std::u16string_view nameText = com::BstrView(name);
+    const std::u16string_view descriptionText = com::BstrView(description);
     // The description is told only when it says more than the name.
     parts.description = parts.description && !descriptionText.empty() &&
                         nameText.find(descriptionText) == std::u16string_view::npos;

@@ -1,15 +1,15 @@
 #include "engine/core/POIObjects.h"
 
 #include "engine/core/LocationObject.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "engine/core/ValueForwarding.h"
 
-using vov::detail::Flag;
+using com::Flag;
 using vov::detail::ObjectIn;
 using vov::detail::ObjectOut;
-using vov::detail::TextIn;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::TextIn;
+using com::TextOut;
+using com::ValueOut;
 
 // ---- CPOICategoryObject ---------------------------------------------------------------
 
@@ -43,21 +43,12 @@ HRESULT CPOIObject::HasMediaFile(VARIANT_BOOL* pVal) {
   return ValueOut(pVal, SysStringLen(m_texts.mediaFile) != 0 ? VARIANT_TRUE : VARIANT_FALSE);
 }
 HRESULT CPOIObject::IsUserPOI(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bIsUserPOI); }
-HRESULT CPOIObject::SetIsUserPOI(VARIANT_BOOL newVal) {
-  m_bIsUserPOI = Flag(newVal);
-  return S_OK;
-}
+HRESULT CPOIObject::SetIsUserPOI(VARIANT_BOOL newVal) { return com::FlagIn(m_bIsUserPOI, newVal); }
 HRESULT CPOIObject::IsPrivate(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bIsPrivate); }
-HRESULT CPOIObject::SetIsPrivate(VARIANT_BOOL newVal) {
-  m_bIsPrivate = Flag(newVal);
-  return S_OK;
-}
+HRESULT CPOIObject::SetIsPrivate(VARIANT_BOOL newVal) { return com::FlagIn(m_bIsPrivate, newVal); }
 HRESULT CPOIObject::GetCategory(IPOICategoryObject** pVal) { return ObjectOut(pVal, m_pCategory); }
 HRESULT CPOIObject::SetCategory(IPOICategoryObject* newVal) { return ObjectIn(m_pCategory, newVal); }
 HRESULT CPOIObject::GetSubCategory(IPOISubCategoryObject** pVal) { return ObjectOut(pVal, m_pSubCategory); }
 HRESULT CPOIObject::SetSubCategory(IPOISubCategoryObject* newVal) { return ObjectIn(m_pSubCategory, newVal); }
 HRESULT CPOIObject::CanModifyRMFFields(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bCanModifyRMFFields); }
-HRESULT CPOIObject::SetCanModifyRMFFields(VARIANT_BOOL newVal) {
-  m_bCanModifyRMFFields = Flag(newVal);
-  return S_OK;
-}
+HRESULT CPOIObject::SetCanModifyRMFFields(VARIANT_BOOL newVal) { return com::FlagIn(m_bCanModifyRMFFields, newVal); }

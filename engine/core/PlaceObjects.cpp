@@ -5,12 +5,12 @@
 #include <string>
 
 #include "engine/core/Utility.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
-using vov::detail::TextIn;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::TextIn;
+using com::TextOut;
+using com::ValueOut;
 
 // ---- CWhereAmIObject --------------------------------------------------------------------
 
@@ -113,7 +113,7 @@ HRESULT CTalkingLightObject::InternalGetRawData(BSTR* pVal) {
   *pVal = nullptr;
   std::u16string raw(kRawStart);
   raw += u"<id>";
-  raw.append(m_bstrId == nullptr ? u"" : static_cast<const char16_t*>(m_bstrId), SysStringLen(m_bstrId));
+  raw.append(com::BstrView(m_bstrId));
   raw += u"</id><am>";
   for (char c : std::to_string(m_nAmplitude)) raw.push_back(static_cast<char16_t>(c));
   raw += u"</am></TL>";
@@ -122,7 +122,7 @@ HRESULT CTalkingLightObject::InternalGetRawData(BSTR* pVal) {
 }
 
 HRESULT CTalkingLightObject::InternalSetFromRawData(BSTR rawData) {
-  std::u16string_view raw(rawData == nullptr ? u"" : rawData, SysStringLen(rawData));
+  const std::u16string_view raw = com::BstrView(rawData);
   if (raw.substr(0, kRawStart.size()) != kRawStart) return S_FALSE;
   std::size_t from = kRawStart.size();
   std::u16string_view id;

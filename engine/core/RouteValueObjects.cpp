@@ -4,26 +4,20 @@
 #include <string>
 
 #include "engine/core/Utility.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
-using vov::detail::Flag;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::Flag;
+using com::TextOut;
+using com::ValueOut;
 
 // ---- CWaypointObject --------------------------------------------------------------------
 
 HRESULT CWaypointObject::GetIndex(SHORT* pVal) { return ValueOut(pVal, m_nIndex); }
 HRESULT CWaypointObject::IsTurningPoint(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bTurningPoint); }
-HRESULT CWaypointObject::SetTurningPoint(VARIANT_BOOL newVal) {
-  m_bTurningPoint = Flag(newVal);
-  return S_OK;
-}
+HRESULT CWaypointObject::SetTurningPoint(VARIANT_BOOL newVal) { return com::FlagIn(m_bTurningPoint, newVal); }
 HRESULT CWaypointObject::IsUserPoint(VARIANT_BOOL* pVal) { return ValueOut(pVal, m_bUserPoint); }
-HRESULT CWaypointObject::SetUserPoint(VARIANT_BOOL newVal) {
-  m_bUserPoint = Flag(newVal);
-  return S_OK;
-}
+HRESULT CWaypointObject::SetUserPoint(VARIANT_BOOL newVal) { return com::FlagIn(m_bUserPoint, newVal); }
 HRESULT CWaypointObject::GetTurnCompleteHeadingDegrees(SHORT* pVal) { return ValueOut(pVal, m_nTurnCompleteHeading); }
 // The turn to make at a turning point, seen from the heading the walker
 // comes along (the heading given, else the way along the street into the

@@ -4,39 +4,27 @@
 #include <limits>
 #include <utility>
 
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
-using vov::detail::Flag;
-using vov::detail::ValueOut;
+using com::BstrView;
+using com::Flag;
+using com::TextOut;
+using com::ValueIn;
+using com::ValueOut;
 
 namespace {
-
-HRESULT TextOut(BSTR* out, const std::u16string& text) {
-  if (out == nullptr) return E_POINTER;
-  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  return *out == nullptr ? E_OUTOFMEMORY : S_OK;
-}
-
-std::u16string_view View(BSTR text) {
-  return std::u16string_view(text == nullptr ? u"" : text, SysStringLen(text));
-}
 
 // Copies the caller's text into the field; the old text stays when memory runs out.
 HRESULT TextIn(std::u16string& field, BSTR text) {
   return com::Guarded([&] {
-    field.assign(View(text));
+    field.assign(BstrView(text));
     return S_OK;
   });
 }
 
 HRESULT FlagOut(VARIANT_BOOL* out, bool value) { return ValueOut(out, value ? VARIANT_TRUE : VARIANT_FALSE); }
 
-template <class T>
-HRESULT Put(T& field, T value) {
-  field = value;
-  return S_OK;
-}
 HRESULT PutFlag(bool& field, VARIANT_BOOL value) {
   field = value != 0;
   return S_OK;
@@ -104,15 +92,15 @@ std::u16string DebugDirectoryFor(std::u16string_view settingsDirectory) {
 // ---- CSystemSettingsObject --------------------------------------------------------------
 
 HRESULT CSystemSettingsObject::GetHeadingMode(RelativeHeadingType* pVal) { return ValueOut(pVal, m_record.headingMode); }
-HRESULT CSystemSettingsObject::SetHeadingMode(RelativeHeadingType newVal) { return Put(m_record.headingMode, newVal); }
+HRESULT CSystemSettingsObject::SetHeadingMode(RelativeHeadingType newVal) { return ValueIn(m_record.headingMode, newVal); }
 HRESULT CSystemSettingsObject::GetUnits(Units* pVal) { return ValueOut(pVal, m_record.units); }
-HRESULT CSystemSettingsObject::SetUnits(Units newVal) { return Put(m_record.units, newVal); }
+HRESULT CSystemSettingsObject::SetUnits(Units newVal) { return ValueIn(m_record.units, newVal); }
 HRESULT CSystemSettingsObject::GetMapPOIDirectory(BSTR* pVal) { return TextOut(pVal, m_record.mapPOIDirectory); }
 HRESULT CSystemSettingsObject::SetMapPOIDirectory(BSTR newVal) { return TextIn(m_record.mapPOIDirectory, newVal); }
 HRESULT CSystemSettingsObject::GetSettingsDirectory(BSTR* pVal) { return TextOut(pVal, m_settingsDirectory); }
 HRESULT CSystemSettingsObject::SetSettingsDirectory(BSTR newVal) {
   return com::Guarded([&] {
-    SetSettingsFolder(View(newVal));
+    SetSettingsFolder(BstrView(newVal));
     return S_OK;
   });
 }
@@ -148,7 +136,7 @@ HRESULT CSystemSettingsObject::GetDefaultCompassDescriptions(SystemDescriptions*
   return ValueOut(pVal, m_record.defaultCompassDescriptions);
 }
 HRESULT CSystemSettingsObject::SetDefaultCompassDescriptions(SystemDescriptions newVal) {
-  return Put(m_record.defaultCompassDescriptions, newVal);
+  return ValueIn(m_record.defaultCompassDescriptions, newVal);
 }
 HRESULT CSystemSettingsObject::GetArrivedNearThreshold(Units units, LONG* pVal) {
   return ValueOut(pVal, vov::FeetToUnits(m_record.arrivedNearThresholdFeet, units));
@@ -184,38 +172,38 @@ HRESULT CSystemSettingsObject::SetVirtualSideOfStreetTracking(VARIANT_BOOL newVa
 // ---- CGPSSettingsObject -------------------------------------------------------------------
 
 HRESULT CGPSSettingsObject::GetGPSBaudRate(LONG* pVal) { return ValueOut(pVal, m_record.baudRate); }
-HRESULT CGPSSettingsObject::SetGPSBaudRate(LONG newVal) { return Put(m_record.baudRate, newVal); }
+HRESULT CGPSSettingsObject::SetGPSBaudRate(LONG newVal) { return ValueIn(m_record.baudRate, newVal); }
 HRESULT CGPSSettingsObject::GetGPSPortName(BSTR* pVal) { return TextOut(pVal, m_record.portName); }
 HRESULT CGPSSettingsObject::SetGPSPortName(BSTR newVal) { return TextIn(m_record.portName, newVal); }
 HRESULT CGPSSettingsObject::GetGPSPortNumber(SHORT* pVal) { return ValueOut(pVal, m_record.portNumber); }
-HRESULT CGPSSettingsObject::SetGPSPortNumber(SHORT newVal) { return Put(m_record.portNumber, newVal); }
+HRESULT CGPSSettingsObject::SetGPSPortNumber(SHORT newVal) { return ValueIn(m_record.portNumber, newVal); }
 HRESULT CGPSSettingsObject::GetGPSReceiverType(GPSType* pVal) { return ValueOut(pVal, m_record.receiverType); }
-HRESULT CGPSSettingsObject::SetGPSReceiverType(GPSType newVal) { return Put(m_record.receiverType, newVal); }
+HRESULT CGPSSettingsObject::SetGPSReceiverType(GPSType newVal) { return ValueIn(m_record.receiverType, newVal); }
 HRESULT CGPSSettingsObject::GetSimulatedGPSFile(BSTR* pVal) { return TextOut(pVal, m_record.simulatedGPSFile); }
 HRESULT CGPSSettingsObject::SetSimulatedGPSFile(BSTR newVal) { return TextIn(m_record.simulatedGPSFile, newVal); }
 HRESULT CGPSSettingsObject::GetGPSReceiverName(BSTR* pVal) { return TextOut(pVal, m_record.receiverName); }
 HRESULT CGPSSettingsObject::SetGPSReceiverName(BSTR newVal) { return TextIn(m_record.receiverName, newVal); }
 HRESULT CGPSSettingsObject::GetGPSLastLatitude(double* pVal) { return ValueOut(pVal, m_record.lastLatitude); }
-HRESULT CGPSSettingsObject::SetGPSLastLatitude(double newVal) { return Put(m_record.lastLatitude, newVal); }
+HRESULT CGPSSettingsObject::SetGPSLastLatitude(double newVal) { return ValueIn(m_record.lastLatitude, newVal); }
 HRESULT CGPSSettingsObject::GetGPSLastLongitude(double* pVal) { return ValueOut(pVal, m_record.lastLongitude); }
-HRESULT CGPSSettingsObject::SetGPSLastLongitude(double newVal) { return Put(m_record.lastLongitude, newVal); }
+HRESULT CGPSSettingsObject::SetGPSLastLongitude(double newVal) { return ValueIn(m_record.lastLongitude, newVal); }
 HRESULT CGPSSettingsObject::GetHeadingAveragingMode(HeadingAveraging* pVal) {
   return ValueOut(pVal, m_record.headingAveragingMode);
 }
 HRESULT CGPSSettingsObject::SetHeadingAveragingMode(HeadingAveraging newVal) {
-  return Put(m_record.headingAveragingMode, newVal);
+  return ValueIn(m_record.headingAveragingMode, newVal);
 }
 HRESULT CGPSSettingsObject::GetPedestrianHeadingAveragingSeconds(SHORT* pVal) {
   return ValueOut(pVal, m_record.pedestrianHeadingAveragingSeconds);
 }
 HRESULT CGPSSettingsObject::SetPedestrianHeadingAveragingSeconds(SHORT newVal) {
-  return Put(m_record.pedestrianHeadingAveragingSeconds, newVal);
+  return ValueIn(m_record.pedestrianHeadingAveragingSeconds, newVal);
 }
 HRESULT CGPSSettingsObject::GetInertialReceiverUserHeight(double* pVal) {
   return ValueOut(pVal, m_record.inertialReceiverUserHeight);
 }
 HRESULT CGPSSettingsObject::SetInertialReceiverUserHeight(double newVal) {
-  return Put(m_record.inertialReceiverUserHeight, newVal);
+  return ValueIn(m_record.inertialReceiverUserHeight, newVal);
 }
 HRESULT CGPSSettingsObject::SetUpBluetoothReceiver(IBluetoothDeviceObject* device) {
   if (device == nullptr) return E_POINTER;
@@ -233,8 +221,8 @@ HRESULT CGPSSettingsObject::SetUpBluetoothReceiver(IBluetoothDeviceObject* devic
     hr = device->GetPortNumber(&portNumber);
     if (FAILED(hr)) return hr;
     vov::GPSSettings next = m_record;
-    next.receiverName.assign(View(name));
-    next.portName.assign(View(portName));
+    next.receiverName.assign(BstrView(name));
+    next.portName.assign(BstrView(portName));
     next.portNumber = portNumber;
     next.simulatedGPSFile.clear();
     next.receiverType = GPSTypeBlueTooth;
@@ -346,26 +334,26 @@ HRESULT CLookaroundSettingsObject::GetStartDelayForLookaroundEvents(LONG* pVal) 
   return ValueOut(pVal, m_record.startDelayForLookaroundEvents);
 }
 HRESULT CLookaroundSettingsObject::SetStartDelayForLookaroundEvents(LONG newVal) {
-  return Put(m_record.startDelayForLookaroundEvents, newVal);
+  return ValueIn(m_record.startDelayForLookaroundEvents, newVal);
 }
 HRESULT CLookaroundSettingsObject::GetPOISearchDirection(Directions* pVal) {
   return ValueOut(pVal, m_record.poiSearchDirection);
 }
 HRESULT CLookaroundSettingsObject::SetPOISearchDirection(Directions newVal) {
-  return Put(m_record.poiSearchDirection, newVal);
+  return ValueIn(m_record.poiSearchDirection, newVal);
 }
 HRESULT CLookaroundSettingsObject::GetIntersectionMaxSpeedForReporting(LONG* pVal) {
   return ValueOut(pVal, m_record.intersectionMaxSpeedForReporting);
 }
 HRESULT CLookaroundSettingsObject::SetIntersectionMaxSpeedForReporting(LONG newVal) {
-  return Put(m_record.intersectionMaxSpeedForReporting, newVal < 0 ? 0 : newVal);
+  return ValueIn(m_record.intersectionMaxSpeedForReporting, newVal < 0 ? 0 : newVal);
 }
 HRESULT CLookaroundSettingsObject::GetLookaroundReportingInterval(LONG* pVal) {
   return ValueOut(pVal, m_record.lookaroundReportingInterval);
 }
 HRESULT CLookaroundSettingsObject::SetLookaroundReportingInterval(LONG newVal) {
   constexpr LONG kMinTicks = 5, kMaxTicks = 300;
-  return Put(m_record.lookaroundReportingInterval, newVal < kMinTicks ? kMinTicks : newVal > kMaxTicks ? kMaxTicks : newVal);
+  return ValueIn(m_record.lookaroundReportingInterval, newVal < kMinTicks ? kMinTicks : newVal > kMaxTicks ? kMaxTicks : newVal);
 }
 HRESULT CLookaroundSettingsObject::GetPOIIncludeTags(VARIANT_BOOL* pVal) { return FlagOut(pVal, m_record.poiIncludeTags); }
 HRESULT CLookaroundSettingsObject::SetPOIIncludeTags(VARIANT_BOOL newVal) {
@@ -381,7 +369,7 @@ HRESULT CLookaroundSettingsObject::GetRouteOptions(LookaroundRouteOptions* pVal)
   return ValueOut(pVal, m_record.routeOptions);
 }
 HRESULT CLookaroundSettingsObject::SetRouteOptions(LookaroundRouteOptions newVal) {
-  return Put(m_record.routeOptions, newVal);
+  return ValueIn(m_record.routeOptions, newVal);
 }
 
 vov::LookaroundSettings CLookaroundSettingsObject::Record() const {
@@ -389,12 +377,12 @@ vov::LookaroundSettings CLookaroundSettingsObject::Record() const {
   com::Bstr text;
   BSTR name = nullptr;
   if (SUCCEEDED(m_pCategory->GetCategoryName(&name))) text.Reset(name);
-  record.categoryName.assign(View(text));
+  record.categoryName.assign(BstrView(text));
   m_pCategory->GetCategoryNumber(&record.categoryNumber);
   name = nullptr;
   text.Reset();
   if (SUCCEEDED(m_pSubCategory->GetSubCategoryName(&name))) text.Reset(name);
-  record.subCategoryName.assign(View(text));
+  record.subCategoryName.assign(BstrView(text));
   m_pSubCategory->GetMainCategoryNumber(&record.subCategoryMainNumber);
   m_pSubCategory->GetSubCategoryNumber(&record.subCategoryNumber);
   return record;
@@ -417,7 +405,7 @@ HRESULT CLookaroundSettingsObject::SetRecord(const vov::LookaroundSettings& reco
 // ---- CRouteSettingsObject -------------------------------------------------------------------
 
 HRESULT CRouteSettingsObject::GetWaypointMode(WaypointMode* pVal) { return ValueOut(pVal, m_record.waypointMode); }
-HRESULT CRouteSettingsObject::SetWaypointMode(WaypointMode newVal) { return Put(m_record.waypointMode, newVal); }
+HRESULT CRouteSettingsObject::SetWaypointMode(WaypointMode newVal) { return ValueIn(m_record.waypointMode, newVal); }
 HRESULT CRouteSettingsObject::IsAutoIncrementWaypointsWhenReachedOn(VARIANT_BOOL* pVal) {
   return FlagOut(pVal, m_record.autoIncrementWaypointsWhenReached);
 }
@@ -440,5 +428,5 @@ HRESULT CRouteSettingsObject::GetNumberingDescriptions(SystemDescriptions* pVal)
   return ValueOut(pVal, m_record.numberingDescriptions);
 }
 HRESULT CRouteSettingsObject::SetNumberingDescriptions(SystemDescriptions newVal) {
-  return Put(m_record.numberingDescriptions, newVal);
+  return ValueIn(m_record.numberingDescriptions, newVal);
 }

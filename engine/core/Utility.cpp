@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/com/accessors.h"
 #include "platform/com/atl.h"
 #include "platform/com/guard.h"
 #include "platform/os/resource.h"
@@ -33,11 +34,6 @@ T* Make() {
   return object;
 }
 
-std::u16string_view View(const com::Bstr& text) {
-  const BSTR raw = text;
-  return std::u16string_view(raw == nullptr ? u"" : raw, SysStringLen(raw));
-}
-
 // Reads a text property through its getter into `out`.
 template <class I>
 HRESULT ReadText(I* object, HRESULT (STDMETHODCALLTYPE I::*getter)(BSTR*), std::u16string& out) {
@@ -46,7 +42,7 @@ HRESULT ReadText(I* object, HRESULT (STDMETHODCALLTYPE I::*getter)(BSTR*), std::
   com::Bstr text;
   text.Reset(raw);
   if (FAILED(hr)) return hr;
-  out.assign(View(text));
+  out.assign(com::BstrView(text));
   return S_OK;
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine/core/EngineUtilities.h"
 #include "engine/core/Utility.h"
+#include "platform/com/accessors.h"
 #include "platform/com/owners.h"
 #include "platform/os/dollar_template.h"
 #include "platform/os/format.h"
@@ -84,7 +85,7 @@ std::u16string ReadText(I* object, HRESULT (STDMETHODCALLTYPE I::*getter)(BSTR*)
   if (FAILED(hr)) return {};
   com::Bstr owner;
   owner.Reset(raw);
-  return std::u16string(raw == nullptr ? u"" : raw, SysStringLen(raw));
+  return std::u16string(com::BstrView(raw));
 }
 
 SHORT WaypointIndex(IWaypointObject* waypoint) {
@@ -321,7 +322,7 @@ DistanceHeadingRecord Utility::NewDistanceHeadingRecord(ILocationObject* from, I
   if (SUCCEEDED(from->GetRelativeHeading(currentHeading, to, &raw))) {
     com::Bstr text;
     text.Reset(raw);
-    record.relativeHeading.assign(raw == nullptr ? u"" : raw, SysStringLen(raw));
+    record.relativeHeading.assign(com::BstrView(raw));
   }
   return record;
 }

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "engine/core/LocationObject.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "typelib/VovLib.h"
 #include "platform/com/owners.h"
 
@@ -107,22 +107,22 @@ inline HRESULT CreateInnerLocation(std::unique_ptr<ILocationObject, com::Release
 
 // A Get/Set pair over one field, in a class body: Get<name> hands the value out
 // (E_POINTER for a null pointer), Set<name> stores it.
-#define VOV_VALUE_PROPERTY(name, type, field)                                                           \
-  HRESULT STDMETHODCALLTYPE Get##name(type* pVal) override { return vov::detail::ValueOut(pVal, field); } \
-  HRESULT STDMETHODCALLTYPE Set##name(type newVal) override {                                            \
-    field = newVal;                                                                                      \
-    return S_OK;                                                                                         \
+#define VOV_VALUE_PROPERTY(name, type, field)                                                     \
+  HRESULT STDMETHODCALLTYPE Get##name(type* pVal) override { return com::ValueOut(pVal, field); } \
+  HRESULT STDMETHODCALLTYPE Set##name(type newVal) override {                                     \
+    field = newVal;                                                                               \
+    return S_OK;                                                                                  \
   }
 
 // The same for a flag: any non-zero value written is stored as VARIANT_TRUE.
-#define VOV_FLAG_PROPERTY(name, field)                                                                          \
-  HRESULT STDMETHODCALLTYPE Get##name(VARIANT_BOOL* pVal) override { return vov::detail::ValueOut(pVal, field); } \
-  HRESULT STDMETHODCALLTYPE Set##name(VARIANT_BOOL newVal) override {                                            \
-    field = vov::detail::Flag(newVal);                                                                           \
-    return S_OK;                                                                                                 \
+#define VOV_FLAG_PROPERTY(name, field)                                                                    \
+  HRESULT STDMETHODCALLTYPE Get##name(VARIANT_BOOL* pVal) override { return com::ValueOut(pVal, field); } \
+  HRESULT STDMETHODCALLTYPE Set##name(VARIANT_BOOL newVal) override {                                     \
+    field = com::Flag(newVal);                                                                            \
+    return S_OK;                                                                                          \
   }
 
 // The same for a text: copies go in and out; a null text is the empty text.
-#define VOV_TEXT_PROPERTY(name, field)                                                                   \
-  HRESULT STDMETHODCALLTYPE Get##name(BSTR* pVal) override { return vov::detail::TextOut(pVal, field); } \
-  HRESULT STDMETHODCALLTYPE Set##name(BSTR newVal) override { return vov::detail::TextIn(field, newVal); }
+#define VOV_TEXT_PROPERTY(name, field)                                                           \
+  HRESULT STDMETHODCALLTYPE Get##name(BSTR* pVal) override { return com::TextOut(pVal, field); } \
+  HRESULT STDMETHODCALLTYPE Set##name(BSTR newVal) override { return com::TextIn(field, newVal); }

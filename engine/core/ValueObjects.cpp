@@ -2,15 +2,15 @@
 
 #include "engine/core/LocationObject.h"
 #include "engine/core/POIObjects.h"
-#include "engine/core/ValueAccess.h"
+#include "platform/com/accessors.h"
 #include "platform/com/runtime.h"
 
-using vov::detail::Flag;
+using com::Flag;
 using vov::detail::ObjectIn;
 using vov::detail::ObjectOut;
-using vov::detail::TextIn;
-using vov::detail::TextOut;
-using vov::detail::ValueOut;
+using com::TextIn;
+using com::TextOut;
+using com::ValueOut;
 
 // ---- CAddressObject -----------------------------------------------------------------
 
@@ -138,40 +138,27 @@ HRESULT CPOISearchConfigurationObject::IncludeUserPrivateAsWell(VARIANT_BOOL* pV
   return ValueOut(pVal, m_bIncludeUserPrivateAsWell);
 }
 HRESULT CPOISearchConfigurationObject::SetMaxSearchResults(LONG newVal) {
-  m_nMaxSearchResults = newVal;
-  return S_OK;
+  return com::ValueIn(m_nMaxSearchResults, newVal);
 }
-HRESULT CPOISearchConfigurationObject::SetMaxSearchTime(SHORT newVal) {
-  m_nMaxSearchTime = newVal;
-  return S_OK;
-}
+HRESULT CPOISearchConfigurationObject::SetMaxSearchTime(SHORT newVal) { return com::ValueIn(m_nMaxSearchTime, newVal); }
 HRESULT CPOISearchConfigurationObject::SetUserPrivateOnly(VARIANT_BOOL newVal) {
-  m_bUserPrivateOnly = Flag(newVal);
-  return S_OK;
+  return com::FlagIn(m_bUserPrivateOnly, newVal);
 }
 HRESULT CPOISearchConfigurationObject::SetUserPublicOnly(VARIANT_BOOL newVal) {
-  m_bUserPublicOnly = Flag(newVal);
-  return S_OK;
+  return com::FlagIn(m_bUserPublicOnly, newVal);
 }
-HRESULT CPOISearchConfigurationObject::SetNewSearch(VARIANT_BOOL newVal) {
-  m_bNewSearch = Flag(newVal);
-  return S_OK;
-}
+HRESULT CPOISearchConfigurationObject::SetNewSearch(VARIANT_BOOL newVal) { return com::FlagIn(m_bNewSearch, newVal); }
 HRESULT CPOISearchConfigurationObject::SetDistanceStarting(double newVal) {
-  m_dDistanceStarting = newVal;
-  return S_OK;
+  return com::ValueIn(m_dDistanceStarting, newVal);
 }
 HRESULT CPOISearchConfigurationObject::SetCurrentHeadingDegrees(SHORT newVal) {
-  m_nCurrentHeadingDegrees = newVal;
-  return S_OK;
+  return com::ValueIn(m_nCurrentHeadingDegrees, newVal);
 }
 HRESULT CPOISearchConfigurationObject::SetSearchDirection(Directions newVal) {
-  m_eSearchDirection = newVal;
-  return S_OK;
+  return com::ValueIn(m_eSearchDirection, newVal);
 }
 HRESULT CPOISearchConfigurationObject::SetIncludeUserPrivateAsWell(VARIANT_BOOL newVal) {
-  m_bIncludeUserPrivateAsWell = Flag(newVal);
-  return S_OK;
+  return com::FlagIn(m_bIncludeUserPrivateAsWell, newVal);
 }
 
 namespace {

@@ -73,7 +73,7 @@ class CAddressObject : public com::ComClass<CAddressObject, IAddressObject> {
 class CAddressSearchConfigurationObject
     : public com::ComClass<CAddressSearchConfigurationObject, IAddressSearchConfigurationObject> {
  public:
-  HRESULT FinalConstruct() { return vov::detail::TextIn(m_bstrAddressRangeIndicator, std::u16string_view(u" - ")); }
+  HRESULT FinalConstruct() { return com::TextIn(m_bstrAddressRangeIndicator, std::u16string_view(u" - ")); }
 
   VOV_TEXT_PROPERTY(SearchName, m_bstrSearchName)
   VOV_VALUE_PROPERTY(LastSearchIndex, LONG, m_nLastSearchIndex)

@@ -17,6 +17,7 @@
 #include "mapengine/object/NearestFeature.h"
 #include "mapengine/object/ResultObjects.h"
 #include "platform/com/guard.h"
+#include "platform/com/variant_array.h"
 
 namespace {
 
@@ -597,23 +598,13 @@ HRESULT CMap::GetCrossStreets(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inF
       if (FAILED(hr)) return hr;
     }
 
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(list.size()));
-    if (array == nullptr) return E_OUTOFMEMORY;
-    for (LONG i = 0; i < static_cast<LONG>(list.size()); ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      item.vt = VT_DISPATCH;
-      item.pdispVal = list[static_cast<std::size_t>(i)].get();
-      // The array takes a reference of its own; the list gives its up.
-      const HRESULT put = SafeArrayPutElement(array, &i, &item);
-      if (FAILED(put)) {
-        SafeArrayDestroy(array);
-        return put;
-      }
-    }
+    // The array takes a reference of its own; the list gives its up.
+    com::VariantArray array;
+    const HRESULT hr = com::PackObjects(
+        list.size(), [&list](std::size_t i) -> IDispatch* { return list[i].get(); }, array);
+    if (FAILED(hr)) return hr;
     VariantClear(pInOutListOfCrossStreetAddressObjects);
-    pInOutListOfCrossStreetAddressObjects->vt = VT_ARRAY | VT_VARIANT;
-    pInOutListOfCrossStreetAddressObjects->parray = array;
+    array.MoveTo(pInOutListOfCrossStreetAddressObjects);
     *outNumberCrossStreetsFound = static_cast<LONG>(list.size());
     return S_OK;
   });

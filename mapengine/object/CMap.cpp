@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
 CMap::CMap() {
@@ -41,23 +42,17 @@ HRESULT CMap::ClearVariables() {
 }
 
 HRESULT CMap::SetNumberMaxMaps(SHORT inMaxNumberOfMapsAllowed) {
-  MAX_NUMBER_MAPS_OPEN = inMaxNumberOfMapsAllowed;
-  return S_OK;
+  return com::ValueIn(MAX_NUMBER_MAPS_OPEN, inMaxNumberOfMapsAllowed);
 }
 
 HRESULT CMap::SetNumberMaxCommercialPOIFiles(SHORT inMaxNumberOfCommercialPOIFilesAllowed) {
-  MAX_NUMBER_POIS_OPEN = inMaxNumberOfCommercialPOIFilesAllowed;
-  return S_OK;
+  return com::ValueIn(MAX_NUMBER_POIS_OPEN, inMaxNumberOfCommercialPOIFilesAllowed);
 }
 
-HRESULT CMap::SetMapMemoryAllocated(SHORT inMemoryToUseInKB) {
-  m_nMapMemoryKB = inMemoryToUseInKB;
-  return S_OK;
-}
+HRESULT CMap::SetMapMemoryAllocated(SHORT inMemoryToUseInKB) { return com::ValueIn(m_nMapMemoryKB, inMemoryToUseInKB); }
 
 HRESULT CMap::SetPOIMemoryAllocatedRME(SHORT inMemoryToUseInKB) {
-  m_nPOIMemoryKB = inMemoryToUseInKB;
-  return S_OK;
+  return com::ValueIn(m_nPOIMemoryKB, inMemoryToUseInKB);
 }
 
 HRESULT CMap::SetDebugDirectory(BSTR inDebugDirectory) {
@@ -69,15 +64,9 @@ HRESULT CMap::UsingWinCE42(VARIANT_BOOL inUsingWinCE42) {
   return S_OK;
 }
 
-HRESULT CMap::SetRouteWaypointMode(INT inWaypointMode) {
-  m_nRouteWaypointMode = inWaypointMode;
-  return S_OK;
-}
+HRESULT CMap::SetRouteWaypointMode(INT inWaypointMode) { return com::ValueIn(m_nRouteWaypointMode, inWaypointMode); }
 
-HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) {
-  FindRouteInitialHeading = newVal;
-  return S_OK;
-}
+HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) { return com::ValueIn(FindRouteInitialHeading, newVal); }
 
 // ---- map folder and load counts ------------------------------------------------
 
@@ -89,11 +78,7 @@ void CMap::SetMapDirectory(const char16_t* base, const char16_t* folder) {
   if (!m_MapPath.Assign(path)) throw std::bad_alloc();
 }
 
-HRESULT CMap::get_MapPath(BSTR* pVal) {
-  if (pVal == nullptr) return E_POINTER;
-  *pVal = SysAllocStringLen(m_MapPath, SysStringLen(m_MapPath));
-  return *pVal != nullptr ? S_OK : E_OUTOFMEMORY;
-}
+HRESULT CMap::get_MapPath(BSTR* pVal) { return com::TextOut(pVal, m_MapPath); }
 
 HRESULT CMap::put_MapPath(BSTR newVal) {
   if (SysStringLen(newVal) == 0) return S_OK;
@@ -107,40 +92,26 @@ HRESULT CMap::SetBaseMapPath(BSTR baseMapPath) {
   return m_BaseMapPath.Assign(BstrView(baseMapPath)) ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT CMap::NumberOfMapsLoaded(SHORT* pVal) {
-  if (pVal == nullptr) return E_POINTER;
-  *pVal = m_nMapsLoaded;
-  return S_OK;
-}
+HRESULT CMap::NumberOfMapsLoaded(SHORT* pVal) { return com::ValueOut(pVal, m_nMapsLoaded); }
 
 HRESULT CMap::NumberOfPOIsLoaded(LONG* outCommercialPOIsLoaded) {
-  if (outCommercialPOIsLoaded == nullptr) return E_POINTER;
-  *outCommercialPOIsLoaded = m_nPOIsLoaded;
-  return S_OK;
+  return com::ValueOut(outCommercialPOIsLoaded, m_nPOIsLoaded);
 }
 
 HRESULT CMap::LoadedCountryMaps(SHORT* outLoadedCountryMaps) {
-  if (outLoadedCountryMaps == nullptr) return E_POINTER;
-  *outLoadedCountryMaps = m_nLoadedCountryMaps;
-  return S_OK;
+  return com::ValueOut(outLoadedCountryMaps, m_nLoadedCountryMaps);
 }
 
 HRESULT CMap::LoadedProvincialMaps(SHORT* outLoadedProvincialMaps) {
-  if (outLoadedProvincialMaps == nullptr) return E_POINTER;
-  *outLoadedProvincialMaps = m_nLoadedProvincialMaps;
-  return S_OK;
+  return com::ValueOut(outLoadedProvincialMaps, m_nLoadedProvincialMaps);
 }
 
 HRESULT CMap::LoadedStateMaps(SHORT* outLoadedStateMaps) {
-  if (outLoadedStateMaps == nullptr) return E_POINTER;
-  *outLoadedStateMaps = m_nLoadedStateMaps;
-  return S_OK;
+  return com::ValueOut(outLoadedStateMaps, m_nLoadedStateMaps);
 }
 
 HRESULT CMap::LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) {
-  if (outLoadedRegionalMaps == nullptr) return E_POINTER;
-  *outLoadedRegionalMaps = m_nLoadedRegionalMaps;
-  return S_OK;
+  return com::ValueOut(outLoadedRegionalMaps, m_nLoadedRegionalMaps);
 }
 
 // ---- operations that need open maps -------------------------------------------------

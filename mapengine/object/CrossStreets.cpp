@@ -17,6 +17,7 @@
 #include "mapengine/object/ResultObjects.h"
 #include "mapengine/object/StreetNames.h"
 #include "mapengine/object/Utilities.h"
+#include "platform/com/variant_array.h"
 
 bool CrossStreetVector::Append(Entry entry) {
   if (count() >= capacity_) return false;
@@ -51,8 +52,6 @@ int AngleBetween(int a, int b) { return std::abs(RelativeAngle(a, b)); }
 CARTOVELSideOfStreet Opposite(CARTOVELSideOfStreet side) {
   return side == CARTOVELRightSide ? CARTOVELLeftSide : CARTOVELRightSide;
 }
-
-VARIANT_BOOL Flag(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
 }  // namespace
 
@@ -275,7 +274,7 @@ void AssignSidesAndCrossings(CrossStreetVector& list, bool nearSide, std::int32_
   // Must-cross flags, counted round from the street leading back.
   if (back < 0) back = s == CARTOVELRightSide ? count - 1 : 1;
   const auto set = [&](int i, bool value) {
-    if (i >= 0 && i < count) list.at(i)->m_bMustCrossStreet = Flag(value);
+    if (i >= 0 && i < count) list.at(i)->m_bMustCrossStreet = com::Flag(value);
   };
   if (s != CARTOVELRightSide) {
     for (int i = back + 2; i < count; ++i) set(i, nearSide);
@@ -290,22 +289,12 @@ void AssignSidesAndCrossings(CrossStreetVector& list, bool nearSide, std::int32_
 }
 
 HRESULT CrossStreetListToVariant(const CrossStreetVector& list, VARIANT* out) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(list.count()));
-  if (array == nullptr) return E_OUTOFMEMORY;
-  for (LONG i = 0; i < list.count(); ++i) {
-    VARIANT item;
-    VariantInit(&item);
-    item.vt = VT_DISPATCH;
-    item.pdispVal = list.at(static_cast<int>(i));
-    // The array takes a reference of its own; the list gives its up when it
-    // is freed.
-    const HRESULT put = SafeArrayPutElement(array, &i, &item);
-    if (FAILED(put)) {
-      SafeArrayDestroy(array);
-      return put;
-    }
-  }
-  out->vt = VT_ARRAY | VT_VARIANT;
-  out->parray = array;
+  // The array takes a reference of its own; the list gives its up when it is freed.
+  com::VariantArray array;
+  const HRESULT hr = com::PackObjects(
+      static_cast<std::size_t>(list.count()),
+      [&list](std::size_t i) -> IDispatch* { return list.at(static_cast<int>(i)); }, array);
+  if (FAILED(hr)) return hr;
+  array.MoveTo(out);
   return S_OK;
 }

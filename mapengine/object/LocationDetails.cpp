@@ -15,6 +15,7 @@
 #include "mapengine/object/StreetWalk.h"
 #include "mapengine/object/Utilities.h"
 #include "platform/com/atl.h"
+#include "platform/com/variant_array.h"
 
 namespace {
 
@@ -245,23 +246,13 @@ HRESULT CMap::GetLocationDetails(double inLat, double inLon, INT inHeadingInDegr
     const std::u16string request(BstrView(pInParameters != nullptr ? *pInParameters : nullptr));
     const std::unique_ptr<CLocationDetails, com::Releaser> details =
         GetLocationDetailsInternal(inLat, inLon, inHeadingInDegrees, request);
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, details != nullptr ? 1 : 0);
-    if (array == nullptr) return E_OUTOFMEMORY;
-    if (details != nullptr) {
-      VARIANT item;
-      VariantInit(&item);
-      item.vt = VT_DISPATCH;
-      item.pdispVal = static_cast<ILocationDetails*>(details.get());
-      // The array takes a reference of its own.
-      LONG index = 0;
-      const HRESULT put = SafeArrayPutElement(array, &index, &item);
-      if (FAILED(put)) {
-        SafeArrayDestroy(array);
-        return put;
-      }
-    }
-    pInOutLocationDetails->vt = VT_ARRAY | VT_VARIANT;
-    pInOutLocationDetails->parray = array;
+    // The array takes a reference of its own.
+    com::VariantArray array;
+    const HRESULT hr = com::PackObjects(
+        details != nullptr ? 1 : 0,
+        [&details](std::size_t) -> IDispatch* { return static_cast<ILocationDetails*>(details.get()); }, array);
+    if (FAILED(hr)) return hr;
+    array.MoveTo(pInOutLocationDetails);
     return S_OK;
   });
 }

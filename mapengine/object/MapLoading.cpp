@@ -12,6 +12,7 @@
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/object/CMap.h"
 #include "platform/com/guard.h"
+#include "platform/com/variant_array.h"
 #include "platform/os/files.h"
 #include "platform/os/format.h"
 #include "platform/os/text.h"
@@ -317,23 +318,13 @@ HRESULT CMap::FindMatchingMaps(BSTR searchString, VARIANT* pInOutListOfMatchingM
       }
     }
 
-    SAFEARRAY* list = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(found.size()));
-    if (list == nullptr) return E_OUTOFMEMORY;
-    for (LONG i = 0; i < static_cast<LONG>(found.size()); ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      item.vt = VT_BSTR;
-      item.bstrVal = SysAllocStringLen(found[i].data(), static_cast<UINT>(found[i].size()));
-      HRESULT hr = item.bstrVal != nullptr ? SafeArrayPutElement(list, &i, &item) : E_OUTOFMEMORY;
-      VariantClear(&item);
-      if (FAILED(hr)) {
-        // A list with a name missing would pass for a list without that map.
-        SafeArrayDestroy(list);
-        return hr;
-      }
-    }
-    pInOutListOfMatchingMaps->vt = VT_ARRAY | VT_VARIANT;
-    pInOutListOfMatchingMaps->parray = list;
+    com::VariantArray list;
+    HRESULT hr = list.Create(found.size());
+    // A list with a name missing would pass for a list without that map, so
+    // a failed name fails the whole list (and the array goes with `list`).
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < found.size(); ++i) hr = list.PutText(i, found[i]);
+    if (FAILED(hr)) return hr;
+    list.MoveTo(pInOutListOfMatchingMaps);
     return S_OK;
   });
 }

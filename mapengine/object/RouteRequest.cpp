@@ -19,6 +19,7 @@
 #include "mapengine/object/Geometry.h"
 #include "mapengine/object/NearestFeature.h"
 #include "platform/com/guard.h"
+#include "platform/com/variant_array.h"
 #include "platform/os/thread.h"
 
 namespace {
@@ -166,23 +167,16 @@ int CRouteThreadHelper::FindRouteInternal(RouteTypeAutomatic type, int wpMode, d
   }
 
   VariantClear(result);
-  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(count));
-  if (array == nullptr) throw std::bad_alloc();
-  for (LONG i = 0; i < count; ++i) {
-    VARIANT item;
-    VariantInit(&item);
-    item.vt = VT_DISPATCH;
-    item.pdispVal = m_WaypointVector[static_cast<std::size_t>(i)].get();
-    const HRESULT put = SafeArrayPutElement(array, &i, &item);  // takes its own reference
-    if (FAILED(put)) {
-      SafeArrayDestroy(array);
+  com::VariantArray array;
+  if (FAILED(array.Create(static_cast<std::size_t>(count)))) throw std::bad_alloc();
+  for (std::size_t i = 0; i < m_WaypointVector.size(); ++i) {
+    if (FAILED(array.PutObject(i, m_WaypointVector[i].get()))) {  // takes its own reference
       m_WaypointVector.clear();
       throw std::bad_alloc();
     }
   }
   m_WaypointVector.clear();  // the array holds them now
-  result->vt = VT_ARRAY | VT_VARIANT;
-  result->parray = array;
+  array.MoveTo(result);
   map.Log(u"        CRouteThreadHelper::FindRouteInternal Exiting");
   return m_bRouteCreated;
 }

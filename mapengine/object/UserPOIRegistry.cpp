@@ -16,23 +16,11 @@
 
 #include "mapengine/object/CMap.h"
 #include "platform/com/guard.h"
+#include "platform/com/variant_array.h"
 
 namespace {
 
 using InfoOwner = std::unique_ptr<IPOISearchInfo, com::Releaser>;
-
-// A copy of one array element, freed however the reading ends.
-class ElementCopy {
- public:
-  ElementCopy() { VariantInit(&value_); }
-  ~ElementCopy() { VariantClear(&value_); }
-  ElementCopy(const ElementCopy&) = delete;
-  ElementCopy& operator=(const ElementCopy&) = delete;
-  VARIANT* get() { return &value_; }
-
- private:
-  VARIANT value_;
-};
 
 // The search-info interface of `object`, or an empty owner when it has none.
 InfoOwner QuerySearchInfo(IUnknown* object) {
@@ -56,23 +44,15 @@ std::u16string FileKey(BSTR file) { return std::u16string(BstrView(file)); }
 bool CMap::ReadPOISearchInfoList(const VARIANT* list, UserPOIList* infos) {
   // A list is an array of variants and nothing else: an array of another
   // element type would be read as variants it does not hold.
-  if (list == nullptr || list->vt != (VT_ARRAY | VT_VARIANT)) return false;
-  SAFEARRAY* array = list->parray;
-  VARTYPE elementType = VT_EMPTY;
-  if (FAILED(SafeArrayGetVartype(array, &elementType)) || elementType != VT_VARIANT) return false;
-  LONG lower = 0;
-  LONG upper = 0;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper))) return false;
-  if (lower == -1) return false;
+  com::VariantArrayView view;
+  if (FAILED(view.Open(list))) return false;
+  if (view.lower() == -1) return false;
 
-  for (std::int64_t at = lower; at <= upper; ++at) {
-    LONG index = static_cast<LONG>(at);
-    ElementCopy element;
-    if (FAILED(SafeArrayGetElement(array, &index, element.get()))) return false;
-    if (element.get()->vt != VT_DISPATCH) return false;
-    InfoOwner info = QuerySearchInfo(element.get()->pdispVal);
-    if (!info) return false;
-    infos->push_back(std::move(info));
+  for (std::size_t at = 0; at < view.size(); ++at) {
+    IPOISearchInfo* info = nullptr;
+    if (FAILED(view.ObjectAt(at, &info))) return false;
+    InfoOwner owner(info);  // given back if the list cannot grow
+    infos->push_back(std::move(owner));
   }
   return true;
 }

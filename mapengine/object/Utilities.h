@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/accessors.h"
 #include "platform/com/oleauto.h"
 
 // ---- wide texts ---------------------------------------------------------------
@@ -29,10 +30,7 @@ class TextRef {
 };
 
 // The text of a BSTR by its stored length; a null BSTR is the empty text.
-inline std::u16string_view BstrView(BSTR bstr) {
-  if (bstr == nullptr) return {};
-  return std::u16string_view(bstr, SysStringLen(bstr));
-}
+using com::BstrView;
 
 // Replaces the BSTR `field` with a new copy of `text` and frees the old one, so
 // code that fills an object's texts never leaks when it overwrites one. Returns

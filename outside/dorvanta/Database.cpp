@@ -10,14 +10,14 @@
 
 #include "typelib/VovLib.h"
 #include "outside/dorvanta/POISearchInfo.h"
+#include "platform/com/accessors.h"
 #include "platform/com/owners.h"
+#include "platform/com/variant_array.h"
 #include "platform/os/device.h"
 #include "platform/os/text.h"
 
 namespace dorvanta {
 namespace {
-
-std::u16string_view TextOf(BSTR text) { return {text == nullptr ? u"" : text, SysStringLen(text)}; }
 
 // The host file a caller's path names, spelt one way for every spelling.
 std::string HostFile(std::u16string_view path) {
@@ -118,7 +118,7 @@ void CDatabase::OpenFile(const std::string& hostPath) {
 
 PoiStore* CDatabase::Find(BSTR file) {
   if (SysStringLen(file) == 0) return nullptr;
-  auto found = files_.find(HostFile(TextOf(file)));
+  auto found = files_.find(HostFile(com::BstrView(file)));
   return found == files_.end() ? nullptr : found->second.get();
 }
 
@@ -128,7 +128,7 @@ HRESULT CDatabase::DbOpen(BSTR inFolderOrFile, LONG* outCount) {
   return com::Guarded([&] {
     std::lock_guard<std::mutex> hold(lock_);
     if (SysStringLen(inFolderOrFile) != 0) {
-      std::string path = HostFile(TextOf(inFolderOrFile));
+      std::string path = HostFile(com::BstrView(inFolderOrFile));
       std::error_code error;
       if (std::filesystem::is_directory(path, error)) {
         std::vector<std::string> pdbFiles;
@@ -184,42 +184,26 @@ HRESULT CDatabase::DbPOIListSearchInfos(BSTR inFile, VARIANT* inOutList, VARIANT
       }
     }
 
-    SAFEARRAY* array = nullptr;
+    // No points, no array: the list is only cleared. A list too long to
+    // index with a LONG cannot be made.
+    com::VariantArray array;
     if (!records.empty()) {
-      if (records.size() > static_cast<size_t>(std::numeric_limits<LONG>::max())) return E_OUTOFMEMORY;
-      array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(records.size()));
-      if (array == nullptr) return E_OUTOFMEMORY;
-      for (size_t i = 0; i < records.size(); ++i) {
+      HRESULT hr = array.Create(records.size());
+      for (size_t i = 0; SUCCEEDED(hr) && i < records.size(); ++i) {
         IDispatch* info = nullptr;
-        HRESULT hr = MakeSearchInfo(records[i], &info);
+        hr = MakeSearchInfo(records[i], &info);
         if (SUCCEEDED(hr)) {
-          VARIANT element;
-          VariantInit(&element);
-          element.vt = VT_DISPATCH;
-          element.pdispVal = info;
-          LONG index = static_cast<LONG>(i);
-          hr = SafeArrayPutElement(array, &index, &element);  // the array takes its own reference
+          hr = array.PutObject(i, info);  // the array takes its own reference
           info->Release();
         }
-        if (FAILED(hr)) {
-          SafeArrayDestroy(array);
-          return hr;
-        }
       }
+      if (FAILED(hr)) return hr;
     }
 
     // The list's old value is the caller's to give up: it is freed before the
     // new one goes in, and stays when it cannot be freed.
-    HRESULT hr = VariantClear(inOutList);
-    if (FAILED(hr)) {
-      if (array != nullptr) SafeArrayDestroy(array);
-      return hr;
-    }
-    if (array != nullptr) {
-      inOutList->vt = VT_ARRAY | VT_VARIANT;
-      inOutList->parray = array;
-      *outFound = VARIANT_TRUE;
-    }
+    if (HRESULT hr = VariantClear(inOutList); FAILED(hr)) return hr;
+    if (array.MoveTo(inOutList)) *outFound = VARIANT_TRUE;
     return S_OK;
   });
 }
@@ -249,7 +233,7 @@ HRESULT CDatabase::DbPOIGetRecord(BSTR inFile, ULONG inKey, IDispatch** outPOI, 
       if (store == nullptr || store->Get(inKey, record) != DorvantaResult::kOk) return S_OK;
     }
     // The engine's object is made outside the lock: its server may call back.
-    HRESULT hr = MakePOIObject(record, TextOf(inFile), outPOI);
+    HRESULT hr = MakePOIObject(record, com::BstrView(inFile), outPOI);
     if (SUCCEEDED(hr)) *outSuccess = VARIANT_TRUE;
     return hr;
   });

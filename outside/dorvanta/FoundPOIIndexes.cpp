@@ -2,11 +2,13 @@
 
 #include <limits>
 
+#include "platform/com/accessors.h"
+
 namespace dorvanta {
 
 HRESULT CFoundPOIIndexes::Add(BSTR inDatabaseFile, ULONG inKey) {
   return com::Guarded([&] {
-    std::u16string file(inDatabaseFile == nullptr ? u"" : inDatabaseFile, SysStringLen(inDatabaseFile));
+    std::u16string file(com::BstrView(inDatabaseFile));
     std::lock_guard<std::mutex> hold(lock_);
     // The count is answered as a LONG; a list that could not be counted is full.
     if (entries_.size() >= static_cast<size_t>(std::numeric_limits<LONG>::max())) return E_OUTOFMEMORY;
@@ -16,10 +18,8 @@ HRESULT CFoundPOIIndexes::Add(BSTR inDatabaseFile, ULONG inKey) {
 }
 
 HRESULT CFoundPOIIndexes::Count(LONG* outCount) {
-  if (outCount == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> hold(lock_);
-  *outCount = static_cast<LONG>(entries_.size());
-  return S_OK;
+  return com::ValueOut(outCount, entries_.size());
 }
 
 HRESULT CFoundPOIIndexes::Get(LONG inIndex, BSTR* outDatabaseFile, ULONG* outKey, SHORT* outFlag) {
@@ -27,8 +27,9 @@ HRESULT CFoundPOIIndexes::Get(LONG inIndex, BSTR* outDatabaseFile, ULONG* outKey
   std::lock_guard<std::mutex> hold(lock_);
   if (inIndex < 0 || static_cast<size_t>(inIndex) >= entries_.size()) return E_INVALIDARG;
   const Entry& entry = entries_[static_cast<size_t>(inIndex)];
-  BSTR file = SysAllocStringLen(entry.file.data(), static_cast<UINT>(entry.file.size()));
-  if (file == nullptr) return E_OUTOFMEMORY;
+  // The outs are written only once the copy is made.
+  BSTR file = nullptr;
+  if (HRESULT hr = com::TextOut(&file, entry.file); FAILED(hr)) return hr;
   *outDatabaseFile = file;
   *outKey = entry.key;
   if (outFlag != nullptr) *outFlag = 0;

@@ -1,13 +1,13 @@
 #include "outside/dorvanta/POISearchInfo.h"
 
+#include "platform/com/accessors.h"
+
 namespace dorvanta {
 
 template <class T>
 HRESULT CPOISearchInfo::Read(const T& field, T* out) {
-  if (out == nullptr) return E_POINTER;
   std::lock_guard<std::mutex> hold(lock_);
-  *out = field;
-  return S_OK;
+  return com::ValueOut(out, field);
 }
 
 template <class T>
