@@ -41,6 +41,7 @@
 #include "typelib/VovLib.h"
 #include "typelib/DorvantaLib.h"
 #include "platform/com/runtime.h"
+#include "platform/com/variant_array.h"
 #include "platform/os/device.h"
 #include "platform/os/files.h"
 #include "platform/os/module.h"
@@ -188,17 +189,11 @@ void ShowRoute(CMap& engine, bool walking, const DemoAddress& a, const DemoAddre
   double metres = 0;
   int count = 0;
   std::string steps;
-  if (SUCCEEDED(hr) && result.vt == (VT_ARRAY | VT_VARIANT)) {
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(result.parray, 1, &lower);
-    SafeArrayGetUBound(result.parray, 1, &upper);
-    for (LONG i = lower; i <= upper; ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      SafeArrayGetElement(result.parray, &i, &item);
+  com::VariantArrayView list;
+  if (SUCCEEDED(hr) && SUCCEEDED(list.Open(&result))) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
       IWayPoint* step = nullptr;
-      if (item.vt == VT_DISPATCH &&
-          SUCCEEDED(item.pdispVal->QueryInterface(IID_IWayPoint, reinterpret_cast<void**>(&step)))) {
+      if (SUCCEEDED(list.ObjectAt(i, &step))) {
         BSTR name = nullptr;
         double distance = 0;
         SHORT turn = 0, angle = 0;
@@ -215,7 +210,6 @@ void ShowRoute(CMap& engine, bool walking, const DemoAddress& a, const DemoAddre
         SysFreeString(name);
         step->Release();
       }
-      VariantClear(&item);
     }
   }
   VariantClear(&result);
@@ -237,17 +231,11 @@ struct DemoCrossStreet {
 // The cross streets of a list IMap handed out; the list is cleared.
 std::vector<DemoCrossStreet> TakeCrossStreets(VARIANT& list) {
   std::vector<DemoCrossStreet> streets;
-  if (list.vt == (VT_ARRAY | VT_VARIANT)) {
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(list.parray, 1, &lower);
-    SafeArrayGetUBound(list.parray, 1, &upper);
-    for (LONG i = lower; i <= upper; ++i) {
-      VARIANT item;
-      VariantInit(&item);
-      SafeArrayGetElement(list.parray, &i, &item);
+  com::VariantArrayView view;
+  if (SUCCEEDED(view.Open(&list))) {
+    for (std::size_t i = 0; i < view.size(); ++i) {
       ICrossStreet* cross = nullptr;
-      if (item.vt == VT_DISPATCH &&
-          SUCCEEDED(item.pdispVal->QueryInterface(IID_ICrossStreet, reinterpret_cast<void**>(&cross)))) {
+      if (SUCCEEDED(view.ObjectAt(i, &cross))) {
         DemoCrossStreet c;
         BSTR name = nullptr;
         INT orientation = -1;
@@ -261,7 +249,6 @@ std::vector<DemoCrossStreet> TakeCrossStreets(VARIANT& list) {
         cross->Release();
         streets.push_back(c);
       }
-      VariantClear(&item);
     }
   }
   VariantClear(&list);
@@ -430,13 +417,9 @@ void ShowWhereAmI(CMap& engine, const DemoAddress& a, std::int32_t heading) {
   VariantInit(&details);
   const HRESULT hr = map.GetLocationDetails(a.lat, a.lon, -1, &request, &details);
   SysFreeString(request);
-  VARIANT first;
-  VariantInit(&first);
-  LONG index = 0;
+  com::VariantArrayView list;
   ILocationDetails* found = nullptr;
-  if (SUCCEEDED(hr) && details.vt == (VT_ARRAY | VT_VARIANT) &&
-      SafeArrayGetElement(details.parray, &index, &first) == S_OK && first.vt == VT_DISPATCH &&
-      SUCCEEDED(first.pdispVal->QueryInterface(IID_ILocationDetails, reinterpret_cast<void**>(&found)))) {
+  if (SUCCEEDED(hr) && SUCCEEDED(list.Open(&details)) && list.size() > 0 && SUCCEEDED(list.ObjectAt(0, &found))) {
     BSTR street = nullptr, number = nullptr, city = nullptr, zipcode = nullptr, country = nullptr, kind = nullptr;
     found->GetStreetName(&street);
     found->GetHouseNumber(&number);
@@ -452,7 +435,6 @@ void ShowWhereAmI(CMap& engine, const DemoAddress& a, std::int32_t heading) {
   } else {
     std::printf("    where am I: no details (%s)\n", Hex(hr).c_str());
   }
-  VariantClear(&first);
   VariantClear(&details);
 
   BSTR asked = Bstr("STREET ADDRESS STREET NAME RAW CITY ZIPCODE INTERSECTION NAME INTERSECTION DISTANCE");
