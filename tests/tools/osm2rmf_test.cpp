@@ -39,7 +39,7 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tools/osm2rmf/PoiCategories.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 
