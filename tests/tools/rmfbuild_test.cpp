@@ -3,12 +3,11 @@
 // index runs, offsets, every record byte for byte, plain and compressed); it
 // must refuse what the format cannot hold; the same description must give the
 // same bytes; the text form and the command must round-trip; and large
-// synthetic grids must build fast.
+// synthetic grids must build and decode (bench/ times their build).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -913,13 +912,11 @@ TEST(RmfBuildText, DumpShowsTheTablesOfADamagedRecordAsFarAsTheyGo) {
 
 // ---- synthetic grids -------------------------------------------------------------------
 
-TEST(RmfBuildGrid, ThousandsOfTilesBuildFastAndDecode) {
-  const auto start = std::chrono::steady_clock::now();
+// The time the build takes is measured by bench/rmfbuild_grid_bench.cpp.
+TEST(RmfBuildGrid, ThousandsOfTilesBuildAndDecode) {
   const MapDescription d = rmfbuild::GenerateGrid(5, 3000, 2, 2024, {true, true});
   const BuildResult built = Build(d);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_TRUE(built) << built.error;
-  EXPECT_LT(seconds, 10.0);
 
   FileView view;
   ASSERT_TRUE(ReadBack(built.bytes, &view));
