@@ -25,6 +25,7 @@
 #include "platform/os/serial.h"
 #include "platform/os/text.h"
 #include "tests/platform/serial_port_names.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -108,9 +109,7 @@ void WriteAll(int fd, const std::string& bytes) {
 class SerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "tirvane-serial-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     ASSERT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
@@ -122,8 +121,6 @@ class SerialPortTest : public ::testing::Test {
     ::close(slave_);
     platform::registry::ReloadFromDisk();
     platform::SetDeviceRoot("");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   static void MapPort(const std::u16string& name, const std::string& device) {
@@ -166,6 +163,7 @@ class SerialPortTest : public ::testing::Test {
     return exclusive;
   }
 
+  testing_support::TempFolder folder_{"serial"};
   std::string root_;
   int master_ = -1;
   int slave_ = -1;

@@ -5,7 +5,6 @@
 // same bytes; the text form and the command must round-trip; and large
 // synthetic grids must build and decode (bench/ times their build).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +17,7 @@
 
 #include "mapengine/format/store/RmfFileFormat.h"
 #include "mapengine/format/store/RmfTile.h"
+#include "tests/support/temp_folder.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfCommand.h"
 #include "tools/rmfbuild/RmfDescriptionText.h"
@@ -244,10 +244,11 @@ MapDescription SampleMap(bool compressed, bool wideEntries) {
   return d;
 }
 
+// A file of the running test in the program's temporary folder.
 std::filesystem::path TempPath(const std::string& name) {
+  static const testing_support::TempFolder folder("rmfbuild");
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  return std::filesystem::temp_directory_path() /
-         ("rmfbuild_" + std::string(info->name()) + "_" + std::to_string(::getpid()) + "_" + name);
+  return folder / (std::string(info->name()) + "_" + name);
 }
 
 Bytes ReadFileBytes(const std::filesystem::path& path) {

@@ -35,6 +35,7 @@
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
 #include "tests/platform/serial_port_names.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -81,9 +82,7 @@ struct FixSnapshot {
 class ReceiverInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "gps-input-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     fs::create_directories(root_ + "/CompactFlash/settings/Debug");
@@ -103,8 +102,6 @@ class ReceiverInput : public ::testing::Test {
     vov::ResetDebugLogDecision();
     platform::registry::ReloadFromDisk();
     platform::SetDeviceRoot("");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   static vov::GPSSettings& Settings() { return vov::Utility::Instance().GPSSettings().Record(); }
@@ -180,6 +177,7 @@ class ReceiverInput : public ::testing::Test {
     return rmc;
   }
 
+  testing_support::TempFolder folder_{"gps-input"};
   std::string root_;
   platform::VirtualClock clock_{SYSTEMTIME{2026, 3, 3, 11, 12, 0, 0, 0}};
   std::vector<std::u16string> debug_;
