@@ -18,7 +18,7 @@
 #include "outside/dorvanta/PoiStore.h"
 #include "platform/com/runtime.h"
 #include "platform/os/text.h"
-#include "tests/platform/com_server_fixture.h"
+#include "tests/support/com_server_fixture.h"
 
 namespace {
 

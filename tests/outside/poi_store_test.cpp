@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "outside/dorvanta/PoiStore.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -76,11 +77,8 @@ void RawSql(const fs::path& path, const char* sql) {
 class PoiStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "poi-store-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = folder_.path();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   fs::path File(const std::string& name) const { return dir_ / name; }
 
@@ -113,6 +111,7 @@ class PoiStoreTest : public ::testing::Test {
     return all;
   }
 
+  testing_support::TempFolder folder_{"poi-store"};
   fs::path dir_;
 };
 

@@ -20,6 +20,7 @@
 #include "platform/os/text.h"
 #include "tests/platform/com_test_server.h"
 #include "tests/platform/test_counter.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -226,9 +227,7 @@ class ComRuntime : public ::testing::Test {
     ASSERT_NE(unregisterServer_, nullptr);
     ASSERT_NE(canUnloadNow_, nullptr);
     previousRoot_ = platform::DeviceRoot();
-    std::string pattern = (std::filesystem::temp_directory_path() / "com-runtime-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
@@ -239,8 +238,6 @@ class ComRuntime : public ::testing::Test {
     CoUninitialize();
     platform::SetDeviceRoot(previousRoot_);
     platform::registry::ReloadFromDisk();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
 
   // Registers a class by hand: its InprocServer32 default value only.
@@ -253,6 +250,7 @@ class ComRuntime : public ::testing::Test {
   static inline DllFunction unregisterServer_ = nullptr;
   static inline DllFunction canUnloadNow_ = nullptr;
   std::string previousRoot_;
+  testing_support::TempFolder folder_{"com-runtime"};
   std::string root_;
   long start_ = 0;
 };

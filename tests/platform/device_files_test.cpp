@@ -18,6 +18,7 @@
 #include "platform/os/files.h"
 #include "platform/os/module.h"
 #include "platform/os/text.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -54,9 +55,7 @@ class SavedEnv {
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "tirvane-os-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
   }
   void TearDown() override {
@@ -65,7 +64,6 @@ class DeviceTest : public ::testing::Test {
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
     for (auto& entry : fs::recursive_directory_iterator(root_, ec))
       fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
   }
   void MakeFile(const std::string& relative, const std::string& content = "") {
     fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
@@ -77,6 +75,7 @@ class DeviceTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
+  testing_support::TempFolder folder_{"device-files"};
   std::string root_;
 };
 

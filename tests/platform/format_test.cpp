@@ -56,7 +56,7 @@ TEST(FormatW, NumbersWithWidthsAndPadding) {
       {u"%u", static_cast<unsigned short>(65535), u"65535"},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(Narrow(FormatW(row.tmpl, {row.arg})), Narrow(row.expected)) << Narrow(row.tmpl);
+    EXPECT_EQ(FormatW(row.tmpl, {row.arg}), row.expected) << Narrow(row.tmpl);
   }
 }
 
@@ -127,7 +127,7 @@ TEST(FormatW, MissingExtraAndUnknown) {
       {u"", u""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Narrow(FormatW(c.tmpl, {1})), Narrow(c.expected)) << Narrow(c.tmpl);
+    EXPECT_EQ(FormatW(c.tmpl, {1}), c.expected) << Narrow(c.tmpl);
   }
   EXPECT_EQ(FormatW(u"%d", {1, 2, 3}), u"1");  // extra arguments are ignored
   EXPECT_EQ(FormatW(u"%s-%s", {}), u"%s-%s");

@@ -3,7 +3,6 @@
 // writer killed part-way, damaged files, and arguments the phone's callers
 // get wrong.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,8 @@
 #include "platform/os/device.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -45,9 +46,7 @@ std::vector<BYTE> SzBytes(std::u16string_view text) {
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "tirvane-reg-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     platform::SetDebugOutputSink([this](const std::u16string& line) {
@@ -59,8 +58,6 @@ class RegistryTest : public ::testing::Test {
     platform::SetDebugOutputSink({});
     platform::registry::ReloadFromDisk();
     platform::SetDeviceRoot("");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   std::string File() const { return root_ + "/registry.txt"; }
@@ -143,25 +140,13 @@ class RegistryTest : public ::testing::Test {
     return names;
   }
 
+  testing_support::TempFolder folder_{"registry"};
   std::string root_;
   std::mutex reportsLock_;
   std::vector<std::string> reports_;
 };
 
-// Runs `body` in a child process and gives its exit status (-1 if it did not
-// exit normally). The child leaves with _exit so that nothing of the test
-// program's own shutdown runs twice.
-template <class Body>
-int InChild(Body&& body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing_support::RunInChild;
 
 // ---- values and names -------------------------------------------------------------
 
@@ -392,7 +377,7 @@ TEST_F(RegistryTest, AnotherProcessesChangesAreSeen) {
   HKEY key = Create(HKEY_CURRENT_USER, u"Settings");
   ASSERT_EQ(SetDword(key, u"Speed", 5), ERROR_SUCCESS);
 
-  int status = InChild([] {
+  int status = RunInChild([] {
     HKEY k = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Settings", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) ::_exit(1);
     DWORD v = 6;
@@ -420,7 +405,7 @@ TEST_F(RegistryTest, AWriterKilledPartWayLeavesTheOldFile) {
   const long size = static_cast<long>(before.size());
 
   for (long crashAt : {0L, 1L, 37L, size / 2, size - 1}) {
-    int status = InChild([crashAt] {
+    int status = RunInChild([crashAt] {
       platform::registry::SetCrashAfterBytesForTest(crashAt);
       HKEY k = nullptr;
       if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Quellwork\\Tirvane", 0, KEY_ALL_ACCESS, &k) != 0) ::_exit(1);
@@ -459,8 +444,7 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoChanges) {
   constexpr int kPerChild = 40;
   std::vector<pid_t> children;
   for (int c = 0; c < 2; ++c) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
+    const pid_t pid = testing_support::StartChild([c] {
       HKEY k = nullptr;
       if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Shared", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) ::_exit(1);
       for (int i = 0; i < kPerChild; ++i) {
@@ -469,16 +453,11 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoChanges) {
         if (RegSetValueExW(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) != ERROR_SUCCESS)
           ::_exit(2);
       }
-      ::_exit(0);
-    }
+    });
     ASSERT_GT(pid, 0);
     children.push_back(pid);
   }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (pid_t pid : children) EXPECT_EQ(testing_support::WaitForChild(pid), 0);
   platform::registry::ReloadFromDisk();
   HKEY k = nullptr;
   ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"Shared", k), ERROR_SUCCESS);

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
 namespace {
 
 // One RMC sentence of the file with a good checksum and status "A".
@@ -83,14 +86,12 @@ std::vector<Rmc> ReadRmcs(const std::string& path) {
 }
 
 std::vector<Tick> RunReplay(const std::string& path, int* exitStatus) {
-  const std::string command = std::string(NMEA_REPLAY_COMMAND) + " '" + path + "'";
+  const testing_support::CommandResult run = testing_support::RunCommand({NMEA_REPLAY_COMMAND, path});
+  *exitStatus = run.exitStatus;
   std::vector<Tick> ticks;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return ticks;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    std::string line(buffer);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
+  std::istringstream lines(run.output);
+  std::string line;
+  while (std::getline(lines, line)) {
     Tick tick;
     std::istringstream in(line);
     std::string word;
@@ -113,8 +114,6 @@ std::vector<Tick> RunReplay(const std::string& path, int* exitStatus) {
     }
     ticks.push_back(tick);
   }
-  const int status = ::pclose(pipe);
-  *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return ticks;
 }
 
@@ -267,9 +266,8 @@ TEST(NmeaReplay, ATraceWithAnnotationsTellsEachOnceWhereItWasRecorded) {
     }
     trace += line + "\n";
   }
-  char folder[] = "/tmp/nmea-replay-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string path = std::string(folder) + "/walk.TRC";
+  const testing_support::TempFolder folder("nmea-replay");
+  const std::string path = (folder / "walk.TRC").string();
   std::ofstream(path, std::ios::binary) << trace;
 
   int status = -1;
@@ -290,7 +288,6 @@ TEST(NmeaReplay, ATraceWithAnnotationsTellsEachOnceWhereItWasRecorded) {
   EXPECT_TRUE(utcs[0] == "12:00:03" || utcs[0] == "12:00:04") << utcs[0];
   EXPECT_TRUE(utcs[1] == "12:00:18" || utcs[1] == "12:00:19") << utcs[1];
   EXPECT_TRUE(utcs[2] == "12:00:33" || utcs[2] == "12:00:34") << utcs[2];
-  std::filesystem::remove_all(folder);
 }
 
 TEST(NmeaReplay, AReceiverSpeakingItsBinaryProtocolGivesNoFix) {

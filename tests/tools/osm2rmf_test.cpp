@@ -27,9 +27,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <osmium/io/any_input.hpp>
 #include <osmium/io/any_output.hpp>
 
@@ -39,7 +36,9 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/osm2rmf/PoiCategories.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 
@@ -394,7 +393,8 @@ class Query {
 
 TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
   ASSERT_TRUE(conversion_->ok) << conversion_->error;
-  const std::filesystem::path top = std::filesystem::temp_directory_path() / ("osm2rmf_test_" + std::to_string(::getpid()));
+  const testing_support::TempFolder temp("osm2rmf");
+  const std::filesystem::path top = temp.path();
   // The output folder is made when it does not exist yet.
   const std::filesystem::path dir = top / "maps";
   const osm2rmf::WriteReport report = osm2rmf::WriteMaps(*conversion_, dir.string(), "WestOakland");
@@ -458,7 +458,6 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
     const std::vector<std::string> names = q.NamesNear(poi.points.front(), 0, "1234567");
     EXPECT_NE(std::find(names.begin(), names.end(), poi.name), names.end()) << poi.name;
   }
-  std::filesystem::remove_all(top);
 }
 
 // The extract written by libosmium as PBF, bzip2- and gzip-compressed XML,
@@ -466,9 +465,8 @@ TEST_F(WestOakland, WrittenFilesOpenAndTheQueryFindsStreetsAndPoints) {
 // the XML it came from.
 TEST_F(WestOakland, EveryInputFormatGivesTheSameMaps) {
   ASSERT_TRUE(conversion_->ok) << conversion_->error;
-  const std::filesystem::path top =
-      std::filesystem::temp_directory_path() / ("osm2rmf_formats_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(top);
+  const testing_support::TempFolder temp("osm2rmf-formats");
+  const std::filesystem::path top = temp.path();
   const osm2rmf::WriteReport xml = osm2rmf::WriteMaps(*conversion_, (top / "xml").string(), "WestOakland");
   ASSERT_TRUE(xml.ok) << xml.error;
   auto bytes = [](const std::string& path) {
@@ -502,7 +500,6 @@ TEST_F(WestOakland, EveryInputFormatGivesTheSameMaps) {
       EXPECT_FALSE(bytes(report.streetFile).empty());
     }
   }
-  std::filesystem::remove_all(top);
 }
 
 // An extract without a street converts, but writes nothing: the map engine
@@ -528,8 +525,8 @@ TEST(Osm2RmfWrite, WithoutStreetsNothingIsWrittenAndTheCommandFails) {
                              "<way id='5'><nd ref='1'/><nd ref='2'/><tag k='highway' v='path'/></way></osm>",
        "none of the 1 highway ways"},
   };
-  const std::filesystem::path top =
-      std::filesystem::temp_directory_path() / ("osm2rmf_no_streets_" + std::to_string(::getpid()));
+  const testing_support::TempFolder temp("osm2rmf-no-streets");
+  const std::filesystem::path top = temp / "run";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const osm2rmf::Conversion conv = osm2rmf::ConvertOsmText(c.xml, "T");
@@ -546,16 +543,10 @@ TEST(Osm2RmfWrite, WithoutStreetsNothingIsWrittenAndTheCommandFails) {
     const std::filesystem::path input = top / "in.osm";
     std::ofstream(input) << c.xml;
     const std::filesystem::path out = top / "command";
-    const std::filesystem::path said = top / "said.txt";
-    const std::string command = std::string(OSM2RMF_COMMAND) + " '" + input.string() + "' '" + out.string() +
-                                "' T > '" + said.string() + "' 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_NE(status, -1);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::ifstream saidIn(said);
-    const std::string text((std::istreambuf_iterator<char>(saidIn)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("osm2rmf: no streets: "), std::string::npos) << text;
+    const testing_support::CommandResult said =
+        testing_support::RunCommand({OSM2RMF_COMMAND, input.string(), out.string(), "T"}, true);
+    EXPECT_EQ(said.exitStatus, 1);
+    EXPECT_NE(said.output.find("osm2rmf: no streets: "), std::string::npos) << said.output;
     EXPECT_FALSE(std::filesystem::exists(out / "T.rmf"));
     EXPECT_FALSE(std::filesystem::exists(out / "T_POI_01.rmf"));
     std::filesystem::remove_all(top);
@@ -650,8 +641,8 @@ TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribu
   ASSERT_TRUE(conv.ok) << conv.error;
   ASSERT_EQ(conv.streets.features.size(), std::size(cases));
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("osm2rmf_route_class_" + std::to_string(::getpid()));
+  const testing_support::TempFolder temp("osm2rmf-route-class");
+  const std::filesystem::path dir = temp / "maps";
   const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
   ASSERT_TRUE(report.ok) << report.error;
   const rmfbuild::FeatureBuild built = rmfbuild::BuildFeatureMap(conv.streets);
@@ -690,7 +681,6 @@ TEST(Osm2RmfTags, StreetsReadTheirRouteClassAndNameFromTheFirstRouteClassAttribu
     EXPECT_EQ(RmfProfileOneWay(slot, ref.part), c.driving);
     EXPECT_EQ(RmfFeatureRelease(slot), 1);
   }
-  std::filesystem::remove_all(dir);
 }
 
 // The name text: the name tag, then a ":RN/" piece for each route number of
@@ -1429,9 +1419,8 @@ TEST(Osm2RmfPois, EachPointHasARecordUnderItsKeyAndTheDatabaseReplacesAnOldOne) 
   }
 
   // An older run's database, and a journal left beside it, are replaced.
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("osm2rmf_pdb_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const testing_support::TempFolder temp("osm2rmf-pdb");
+  const std::filesystem::path dir = temp.path();
   std::ofstream(dir / "T_POI_01.pdb") << "an older database";
   std::ofstream(dir / "T_POI_01.pdb-journal") << "a journal left behind";
   const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
@@ -1449,7 +1438,6 @@ TEST(Osm2RmfPois, EachPointHasARecordUnderItsKeyAndTheDatabaseReplacesAnOldOne) 
               dorvanta::DorvantaResult::kOk);
     EXPECT_EQ(stored, conv.poiRecords);
   }
-  std::filesystem::remove_all(dir);
 }
 
 // ---- turn restrictions ---------------------------------------------------------------
@@ -1514,8 +1502,8 @@ std::vector<MapStretch> StretchesOf(RmfReader* reader) {
 
 // Writes the conversion's street map and reads its stretches back.
 std::vector<MapStretch> WrittenStretches(const osm2rmf::Conversion& conv, const std::string& what) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("osm2rmf_" + what + "_" + std::to_string(::getpid()));
+  const testing_support::TempFolder temp("osm2rmf-" + what);
+  const std::filesystem::path dir = temp / "maps";
   const osm2rmf::WriteReport report = osm2rmf::WriteMaps(conv, dir.string(), "T");
   EXPECT_TRUE(report.ok) << report.error;
   std::vector<MapStretch> stretches;
@@ -1524,7 +1512,6 @@ std::vector<MapStretch> WrittenStretches(const osm2rmf::Conversion& conv, const 
     EXPECT_EQ(maps.AddFile(report.streetFile), 1) << maps.error();
     stretches = StretchesOf(maps.reader());
   }
-  std::filesystem::remove_all(dir);
   return stretches;
 }
 

@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "mapengine/format/RmfResult.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfSource.h"
+#include "tests/support/temp_folder.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
@@ -70,8 +69,8 @@ TEST(MemoryReader, AddsMapsAndPassesTheReadersAnswersOn) {
 TEST(MemoryReader, AddsTheBytesOfAFile) {
   const rmfbuild::BuildResult built = rmfbuild::Build(rmfbuild::GenerateGrid(0, 40, 2, 1));
   ASSERT_TRUE(built.ok) << built.error;
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("memory_reader_" + std::to_string(::getpid()) + ".rmf");
+  const testing_support::TempFolder temp("memory-reader");
+  const std::filesystem::path path = temp / "grid.rmf";
   {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(built.bytes.data()), static_cast<std::streamsize>(built.bytes.size()));

@@ -3,12 +3,10 @@
 // index runs, offsets, every record byte for byte, plain and compressed); it
 // must refuse what the format cannot hold; the same description must give the
 // same bytes; the text form and the command must round-trip; and large
-// synthetic grids must build fast.
+// synthetic grids must build and decode (bench/ times their build).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +17,7 @@
 
 #include "mapengine/format/store/RmfFileFormat.h"
 #include "mapengine/format/store/RmfTile.h"
+#include "tests/support/temp_folder.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfCommand.h"
 #include "tools/rmfbuild/RmfDescriptionText.h"
@@ -245,10 +244,11 @@ MapDescription SampleMap(bool compressed, bool wideEntries) {
   return d;
 }
 
+// A file of the running test in the program's temporary folder.
 std::filesystem::path TempPath(const std::string& name) {
+  static const testing_support::TempFolder folder("rmfbuild");
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  return std::filesystem::temp_directory_path() /
-         ("rmfbuild_" + std::string(info->name()) + "_" + std::to_string(::getpid()) + "_" + name);
+  return folder / (std::string(info->name()) + "_" + name);
 }
 
 Bytes ReadFileBytes(const std::filesystem::path& path) {
@@ -913,13 +913,11 @@ TEST(RmfBuildText, DumpShowsTheTablesOfADamagedRecordAsFarAsTheyGo) {
 
 // ---- synthetic grids -------------------------------------------------------------------
 
-TEST(RmfBuildGrid, ThousandsOfTilesBuildFastAndDecode) {
-  const auto start = std::chrono::steady_clock::now();
+// The time the build takes is measured by bench/rmfbuild_grid_bench.cpp.
+TEST(RmfBuildGrid, ThousandsOfTilesBuildAndDecode) {
   const MapDescription d = rmfbuild::GenerateGrid(5, 3000, 2, 2024, {true, true});
   const BuildResult built = Build(d);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_TRUE(built) << built.error;
-  EXPECT_LT(seconds, 10.0);
 
   FileView view;
   ASSERT_TRUE(ReadBack(built.bytes, &view));

@@ -11,15 +11,14 @@
 #include "platform/com/runtime.h"
 #include "platform/os/device.h"
 #include "platform/os/registry.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 class AddressWithoutStreet : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vov-address-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();  // an empty registry: no class is known
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
@@ -29,9 +28,9 @@ class AddressWithoutStreet : public ::testing::Test {
     EXPECT_EQ(com::LiveObjectCount(), liveAtStart_) << "a COM object outlived the test";
     CoUninitialize();
     platform::registry::ReloadFromDisk();
-    std::filesystem::remove_all(root_);
   }
 
+  testing_support::TempFolder folder_{"address"};
   std::string root_;
   long liveAtStart_ = 0;
 };

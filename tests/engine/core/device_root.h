@@ -18,13 +18,12 @@
 #include "platform/os/clock.h"
 #include "platform/os/device.h"
 #include "platform/os/registry.h"
+#include "tests/support/temp_folder.h"
 
 class DeviceRootTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/engine-device-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     platform::SetClock(&clock_);
@@ -37,7 +36,6 @@ class DeviceRootTest : public ::testing::Test {
     platform::SetClock(nullptr);
     platform::registry::ReloadFromDisk();
     platform::SetDeviceRoot("");
-    std::filesystem::remove_all(root_);
   }
 
   // Makes the Utility with its settings in "\settings" and, with `logging`,
@@ -59,6 +57,7 @@ class DeviceRootTest : public ::testing::Test {
     return std::filesystem::exists(root_ + "/" + folder + "/gpsDebug.txt");
   }
 
+  testing_support::TempFolder folder_{"engine-device"};
   std::string root_;
   // Friday 3 May 2024, 08:05:09 local time.
   platform::VirtualClock clock_{SYSTEMTIME{2024, 5, 5, 3, 8, 5, 9, 0}};

@@ -358,12 +358,11 @@ TEST_F(CoreUtilities, ThePedometerSamplesWhileMovingFromItsOwnCopyOfTheLastPosit
   const double walked = 3 * kStepMetres;
   vov::Utility& utility = vov::Utility::Instance();
   utility.SystemSettings().Record().units = Imperial;
-  EXPECT_EQ(Narrow(core_.GetPedometerDescription(GPSMode)),
-            Narrow(utility.DistanceDescription(static_cast<LONG>(walked / 0.3048), false)));
+  EXPECT_EQ(core_.GetPedometerDescription(GPSMode),
+            utility.DistanceDescription(static_cast<LONG>(walked / 0.3048), false));
   EXPECT_NEAR(core_.m_dPedometerMetres, walked, 0.01);
   utility.SystemSettings().Record().units = Metric;
-  EXPECT_EQ(Narrow(core_.GetPedometerDescription(GPSMode)),
-            Narrow(utility.DistanceDescription(static_cast<LONG>(walked), false)));
+  EXPECT_EQ(core_.GetPedometerDescription(GPSMode), utility.DistanceDescription(static_cast<LONG>(walked), false));
   core_.m_dPedometerVirtualMetres = 1500.0;
-  EXPECT_EQ(Narrow(core_.GetPedometerDescription(VirtualMode)), Narrow(utility.DistanceDescription(1500, false)));
+  EXPECT_EQ(core_.GetPedometerDescription(VirtualMode), utility.DistanceDescription(1500, false));
 }

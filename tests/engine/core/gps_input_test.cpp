@@ -35,6 +35,7 @@
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
 #include "tests/platform/serial_port_names.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -81,9 +82,7 @@ struct FixSnapshot {
 class ReceiverInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "gps-input-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     fs::create_directories(root_ + "/CompactFlash/settings/Debug");
@@ -103,8 +102,6 @@ class ReceiverInput : public ::testing::Test {
     vov::ResetDebugLogDecision();
     platform::registry::ReloadFromDisk();
     platform::SetDeviceRoot("");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   static vov::GPSSettings& Settings() { return vov::Utility::Instance().GPSSettings().Record(); }
@@ -180,6 +177,7 @@ class ReceiverInput : public ::testing::Test {
     return rmc;
   }
 
+  testing_support::TempFolder folder_{"gps-input"};
   std::string root_;
   platform::VirtualClock clock_{SYSTEMTIME{2026, 3, 3, 11, 12, 0, 0, 0}};
   std::vector<std::u16string> debug_;
@@ -530,7 +528,8 @@ class ReceiverOnPort : public ReceiverInput {
   }
 
   // Sends bytes from the receiver and waits (in real time: the kernel hands
-  // them on) until the port holds at least `held` bytes.
+  // them on) until the port holds at least `held` bytes. The wait is bounded
+  // by a minute, which only a port that lost the bytes runs out of.
   void Send(const std::string& bytes, std::size_t held) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -540,7 +539,7 @@ class ReceiverOnPort : public ReceiverInput {
     }
     const auto start = std::chrono::steady_clock::now();
     int pending = 0;
-    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
       ASSERT_EQ(::ioctl(slave_, FIONREAD, &pending), 0);
       if (static_cast<std::size_t>(pending) >= held) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

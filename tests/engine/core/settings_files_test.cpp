@@ -3,13 +3,9 @@
 // which gives defaults for what cannot be read and one log line.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +15,8 @@
 #include "platform/os/device.h"
 #include "platform/os/files.h"
 #include "platform/os/text.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -38,9 +36,7 @@ std::string Bytes(std::u16string_view text) {
 class SettingsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/settings-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     fs::create_directories(root_ + "/CompactFlash/settings");
     platform::SetDebugOutputSink([this](const std::u16string& line) { log_.push_back(platform::Utf16ToUtf8(line)); });
@@ -48,7 +44,6 @@ class SettingsFiles : public ::testing::Test {
   void TearDown() override {
     platform::SetDebugOutputSink({});
     platform::SetDeviceRoot("");
-    fs::remove_all(root_);
   }
 
   std::string HostFile(const char* name) const { return root_ + "/CompactFlash/settings/" + name; }
@@ -60,6 +55,7 @@ class SettingsFiles : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
+  testing_support::TempFolder folder_{"settings-files"};
   std::string root_;
   std::vector<std::string> log_;
 };
@@ -359,17 +355,6 @@ TEST_F(SettingsFiles, FilesAreReadWithinTheBoundAndFoundBelowTheDeviceRoot) {
   EXPECT_NE(log_[0].find("GPSRouteSettings.inf: too large"), std::string::npos) << log_[0];
 }
 
-int InChild(const std::function<void()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A save that dies part way leaves the old file whole; the next save
 // replaces the leftover temporary file.
 TEST_F(SettingsFiles, ASaveThatDiesLeavesTheOldFile) {
@@ -378,7 +363,7 @@ TEST_F(SettingsFiles, ASaveThatDiesLeavesTheOldFile) {
   const std::string after = vov::FormatGPSSettings(FilledGPS());
   ASSERT_EQ(vov::SaveSettingsFile(path, before), SettingsFileResult::kWritten);
   for (long crashAt : {0L, 1L, static_cast<long>(after.size() / 2), static_cast<long>(after.size())}) {
-    const int status = InChild([&] {
+    const int status = testing_support::RunInChild([&] {
       platform::SetReplaceCrashAfterBytesForTest(crashAt);
       (void)vov::SaveSettingsFile(path, after);
     });

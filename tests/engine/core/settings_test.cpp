@@ -19,6 +19,7 @@
 #include "platform/os/device.h"
 #include "platform/os/text.h"
 #include "tests/engine/core/engine_objects.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -34,9 +35,7 @@ std::u16string Take(BSTR text) {
 class Settings : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     fs::create_directories(root_ + "/CompactFlash/settings");
     vov::Utility::Release();
@@ -45,13 +44,13 @@ class Settings : public ::testing::Test {
     vov::Utility::Release();
     vov::Utility::SetDefaultLanguageLibrary(u"");
     platform::SetDeviceRoot("");
-    fs::remove_all(root_);
   }
   std::string ReadHostFile(const std::string& name) const {
     std::ifstream in(root_ + "/CompactFlash/settings/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
+  testing_support::TempFolder folder_{"settings"};
   std::string root_;
 };
 

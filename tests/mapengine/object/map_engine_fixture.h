@@ -22,6 +22,7 @@
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/live_objects.h"
+#include "tests/support/temp_folder.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 
@@ -29,9 +30,7 @@ class MapEngineTest : public LiveObjectsTest {
  protected:
   void SetUp() override {
     LiveObjectsTest::SetUp();
-    char pattern[] = "/tmp/map-engine-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     CMap::ClearDebugLogFlag();
     platform::SetDebugOutputSink([this](const std::u16string& line) { debugOutput_.push_back(line); });
@@ -42,7 +41,6 @@ class MapEngineTest : public LiveObjectsTest {
     platform::SetDebugOutputSink({});
     platform::SetClock(nullptr);
     CMap::ClearDebugLogFlag();
-    std::filesystem::remove_all(root_);
     if (!servers_.empty()) {
       CoUninitialize();
       for (HMODULE server : servers_) FreeLibrary(server);
@@ -124,6 +122,7 @@ class MapEngineTest : public LiveObjectsTest {
     ASSERT_NE(map_->m_Rdr.get(), nullptr);
   }
 
+  testing_support::TempFolder folder_{"map-engine"};
   std::string root_;
   std::vector<std::u16string> debugOutput_;
   CMap* map_ = nullptr;

@@ -24,6 +24,7 @@
 #include "platform/os/device.h"
 #include "platform/os/text.h"
 #include "tests/mapengine/object/live_objects.h"
+#include "tests/support/temp_folder.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 // ---- the failing allocator ------------------------------------------------------
@@ -148,16 +149,13 @@ class OutOfMemoryTest : public LiveObjectsTest {
  protected:
   void SetUp() override {
     LiveObjectsTest::SetUp();
-    std::string pattern = (std::filesystem::temp_directory_path() / "out-of-memory-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     CMap::ClearDebugLogFlag();
     library_ = Text(platform::Utf8ToUtf16(LEXIFORN_EN_PATH));
   }
   void TearDown() override {
     CMap::ClearDebugLogFlag();
-    std::filesystem::remove_all(root_);
     LiveObjectsTest::TearDown();
   }
 
@@ -204,6 +202,7 @@ class OutOfMemoryTest : public LiveObjectsTest {
     }
   }
 
+  testing_support::TempFolder folder_{"out-of-memory"};
   std::string root_;
   com::Bstr library_;
   com::Bstr settings_ = Text(u"\\Settings");

@@ -5,7 +5,6 @@
 // a language library whose templates do not fit, and the intersection tests.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <cstdint>
 #include <functional>
@@ -231,12 +230,10 @@ TEST_F(RampLabelsTest, RampNetworksThatNeverReachAStreetEndAsRamp) {
       map.Add(Road("", {points[i], points[i + 1]}, kRamp, '1'));
     }
     Open(map);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(U8(map_->GetRampConnections({}, J(), RampNear(J()), true)), "Ramp");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    if (!c.ring) {
-      EXPECT_TRUE(Logged(u"**** ERROR infinite Loop ***"));
-    }
+    // The ring ends where it comes round again; the chain only at the step
+    // cap, which logs an endless loop.
+    EXPECT_EQ(Logged(u"**** ERROR infinite Loop ***"), !c.ring);
   }
 }
 

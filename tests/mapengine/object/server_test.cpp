@@ -13,7 +13,7 @@
 #include "platform/os/module.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
-#include "tests/platform/com_server_fixture.h"
+#include "tests/support/com_server_fixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/route/RmfTileRouteTable.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 

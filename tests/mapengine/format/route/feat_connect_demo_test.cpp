@@ -33,7 +33,7 @@
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/store/RmfTile.h"
 #include "mapengine/object/RouteFilters.h"
-#include "tests/mapengine/format/RmfFeatureRefPrint.h"
+#include "tests/mapengine/format/features/RmfFeatureRefPrint.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 #include "tests/mapengine/format/route/OsmStreetGraph.h"

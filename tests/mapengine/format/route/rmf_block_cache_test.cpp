@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/os/text.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -29,16 +30,10 @@ std::uint8_t Byte(std::uint32_t i, std::uint8_t generation = 0) {
 class BlockCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tirvane-blocks-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.string();
     path_ = folder_ + "/route.dat";
   }
-  void TearDown() override {
-    RmfBlockCacheDestroy(cache_);
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  void TearDown() override { RmfBlockCacheDestroy(cache_); }
 
   // (Re)writes the file with size bytes of the pattern of a generation.
   void WriteFile(std::uint32_t size, std::uint8_t generation = 0) {
@@ -93,6 +88,7 @@ class BlockCacheTest : public ::testing::Test {
     EXPECT_EQ(cache_->bytesUsed, lengths + growth);
   }
 
+  testing_support::TempFolder temp_{"blocks"};
   std::string folder_;
   std::string path_;
   std::uint32_t size_ = 0;

@@ -17,7 +17,7 @@
 #include "mapengine/format/route/RmfFeatConnect.h"
 #include "mapengine/format/route/RmfNodeConnections.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
-#include "tests/mapengine/format/RmfFeatureRefPrint.h"
+#include "tests/mapengine/format/features/RmfFeatureRefPrint.h"
 #include "tests/mapengine/format/route/RouteTableTestMap.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/os/text.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -118,15 +119,9 @@ std::string StorageName(const ::testing::TestParamInfo<Storage>& info) {
 class RouteDataTest : public ::testing::TestWithParam<Storage> {
  public:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tirvane-routedata-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.string();
   }
-  void TearDown() override {
-    RmfBlockCacheDestroy(cache_);
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  void TearDown() override { RmfBlockCacheDestroy(cache_); }
 
   // Route data over the image, in memory or through a cache of 16-byte
   // blocks over a file of the image's first fileBytes bytes.
@@ -169,6 +164,7 @@ class RouteDataTest : public ::testing::TestWithParam<Storage> {
     return result;
   }
 
+  testing_support::TempFolder temp_{"route-data"};
   std::string folder_;
   Image image_;
   RmfRouteData data_{};

@@ -14,7 +14,7 @@
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/route/RmfRouteExpand.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tests/mapengine/format/route/RouteGrid.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 

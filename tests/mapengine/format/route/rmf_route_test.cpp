@@ -20,8 +20,8 @@
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/route/RmfRouteInternal.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "tests/mapengine/format/RmfFeatureRefPrint.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/RmfFeatureRefPrint.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tools/rmfbuild/RmfFeatures.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 

@@ -12,7 +12,7 @@
 
 #include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfFeatureAttr.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tests/mapengine/format/route/RouteGrid.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 

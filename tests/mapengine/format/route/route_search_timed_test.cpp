@@ -19,7 +19,7 @@
 #include "mapengine/format/route/RmfRouteRecord.h"
 #include "mapengine/format/route/RmfRouteSearch.h"
 #include "mapengine/object/RouteFilters.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tests/mapengine/format/route/GridRouting.h"
 #include "tests/mapengine/format/route/ReferenceRouter.h"
 #include "tests/mapengine/format/route/RouteGrid.h"

@@ -26,7 +26,7 @@
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/route/RmfTileRouteTable.h"
 #include "mapengine/format/store/RmfTile.h"
-#include "tests/mapengine/format/TestProfiles.h"
+#include "tests/mapengine/format/features/TestProfiles.h"
 #include "tools/osm2rmf/Osm2Rmf.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 #include "tests/mapengine/format/route/OsmStreetGraph.h"

@@ -19,7 +19,7 @@
 #include "mapengine/format/base/TiGeometry.h"
 #include "mapengine/format/base/TiMath.h"
 
-#include "tests/mapengine/format/ExactGeometryModel.h"
+#include "tests/mapengine/format/base/ExactGeometryModel.h"
 
 namespace {
 

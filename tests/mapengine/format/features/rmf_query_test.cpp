@@ -24,8 +24,8 @@
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTile.h"
-#include "tests/mapengine/format/ExactGeometryModel.h"
-#include "tests/mapengine/format/RmfQueryFixture.h"
+#include "tests/mapengine/format/base/ExactGeometryModel.h"
+#include "tests/mapengine/format/features/RmfQueryFixture.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 
 namespace {

@@ -25,6 +25,7 @@
 #include "mapengine/format/store/RmfSourceInternal.h"
 #include "mapengine/format/store/RmfTagArena.h"
 #include "platform/os/device.h"
+#include "tests/support/temp_folder.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 
@@ -108,17 +109,13 @@ std::int32_t CachedRecords(RmfSource* source) { return TiBtiNNodes(&source->reco
 class ReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "tirvane-reader-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
+    root_ = folder_.string();
     fs::create_directories(root_ + "/Maps");
     platform::SetDeviceRoot(root_);
   }
   void TearDown() override {
     readers_.clear();
     platform::SetDeviceRoot("");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
   }
 
   // Writes bytes as \Maps\<name> and returns the phone path.
@@ -141,6 +138,7 @@ class ReaderTest : public ::testing::Test {
     }
   }
 
+  testing_support::TempFolder folder_{"reader"};
   std::string root_;
   std::vector<std::unique_ptr<rmfbuild::MemoryReader>> readers_;
 };

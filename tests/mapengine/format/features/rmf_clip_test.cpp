@@ -17,7 +17,7 @@
 
 #include "mapengine/format/features/RmfClip.h"
 #include "mapengine/format/store/RmfReader.h"
-#include "tests/mapengine/format/ExactGeometryModel.h"
+#include "tests/mapengine/format/base/ExactGeometryModel.h"
 
 namespace {
 

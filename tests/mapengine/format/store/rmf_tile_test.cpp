@@ -13,7 +13,7 @@
 
 #include "mapengine/format/store/RmfTile.h"
 
-#include "tests/mapengine/format/ExactGeometryModel.h"
+#include "tests/mapengine/format/base/ExactGeometryModel.h"
 
 namespace {
 

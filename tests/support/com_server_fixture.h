@@ -18,15 +18,14 @@
 #include "platform/os/module.h"
 #include "platform/os/registry.h"
 #include "platform/os/text.h"
+#include "tests/support/temp_folder.h"
 
 class ComServerTest : public ::testing::Test {
  protected:
   explicit ComServerTest(std::string libraryPath) : libraryPath_(std::move(libraryPath)) {}
 
   void SetUp() override {
-    char pattern[] = "/tmp/com-server-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = folder_.string();
     platform::SetDeviceRoot(root_);
     platform::registry::ReloadFromDisk();
     library_ = LoadLibraryW(platform::Utf8ToUtf16(libraryPath_).c_str());
@@ -39,7 +38,6 @@ class ComServerTest : public ::testing::Test {
     CoUninitialize();
     if (library_ != nullptr) FreeLibrary(library_);
     platform::registry::ReloadFromDisk();
-    std::filesystem::remove_all(root_);
   }
 
   // One of the library's exported entry points (DllRegisterServer, ...).
@@ -63,6 +61,7 @@ class ComServerTest : public ::testing::Test {
     return hr;
   }
 
+  testing_support::TempFolder folder_{"com-server"};
   std::string root_;
   HMODULE library_ = nullptr;
   long liveAtStart_ = 0;

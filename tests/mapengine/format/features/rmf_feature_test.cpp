@@ -19,7 +19,7 @@
 #include "mapengine/format/features/RmfFeatureAttr.h"
 #include "mapengine/format/store/RmfReader.h"
 #include "mapengine/format/store/RmfTagArena.h"
-#include "tests/mapengine/format/RmfFeatureRefPrint.h"
+#include "tests/mapengine/format/features/RmfFeatureRefPrint.h"
 #include "tools/rmfbuild/RmfBuilder.h"
 #include "tools/rmfbuild/RmfMemoryReader.h"
 
