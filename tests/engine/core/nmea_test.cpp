@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -793,15 +794,17 @@ TEST_F(NmeaBigCityWalk, FixIsReadableWhileTheMapEngineAnswers) {
   OtherThreads threads;
   map_->whileAnswering = [&](std::string_view) {
     ++answers;
-    double latitude = 0.0;
-    SHORT heading = 0;
-    const bool done = threads.RunAndWait([&] {
-      EXPECT_EQ(Gps()->GetLatitude(&latitude), S_OK);
+    // Shared with the reader: a reader that is still blocked outlives this
+    // answer and is joined only at the end of the test.
+    const auto latitude = std::make_shared<double>(0.0);
+    const bool done = threads.RunAndWait([this, latitude] {
+      SHORT heading = 0;
+      EXPECT_EQ(Gps()->GetLatitude(latitude.get()), S_OK);
       EXPECT_EQ(Gps()->GetHeadingDegrees(&heading), S_OK);
     });
     if (done) {
       ++readsDone;
-      latitudesRead.push_back(latitude);
+      latitudesRead.push_back(*latitude);
     }
   };
   WalkUntilOrientationAsked();
