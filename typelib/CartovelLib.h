@@ -61,6 +61,12 @@ enum CARTOVELRouteTollRoadPreference : INT {
 
 // ---- result objects ---------------------------------------------------------------
 
+// The result objects below answer from their own fields. A text getter hands
+// out a new copy the caller frees (an empty field gives an empty text, null
+// only when memory runs out, or E_POINTER for a null out pointer); whatever
+// the out parameter held before is overwritten, never freed. Text setters
+// copy the caller's text.
+
 // One step of a calculated route. Slots 7 to 32.
 struct IWayPoint : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_latitude(double* pVal) = 0;                            // 7
@@ -154,15 +160,34 @@ COM_DECLARE_IID(IAddressDetails, "{4B61706F-9AB8-4743-B1BE-09784E338389}");
 // ---- the map engine ------------------------------------------------------------------
 
 // The map engine's only interface. Slots 7 to 54; DISPIDs in the comments.
+//
+// What its methods hand out, unless a method says otherwise:
+// - A null out pointer is refused with E_POINTER and nothing is written.
+// - A number or flag out is set to its "none" value (0, -1, VARIANT_FALSE)
+//   before the work starts, so a failure leaves that value.
+// - A text out (BSTR*) is set to null first, then to a new text the caller
+//   frees; it stays null on failure. A BSTR already there is overwritten,
+//   not freed.
+// - Texts passed by pointer (pInParameters, the street names) are only read,
+//   never replaced or freed; a null pointer is the empty text.
+// - A list (VARIANT* pInOut...) is cleared with VariantClear on entry, so
+//   whatever the caller left in it is freed, and it stays VT_EMPTY on
+//   failure. A list handed out is VT_ARRAY | VT_VARIANT, lower bound 0, each
+//   element VT_DISPATCH holding a reference of its own; the caller frees the
+//   whole with VariantClear.
+// - Every method catches its own exceptions (E_OUTOFMEMORY, E_FAIL).
 struct IMap : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_MapPath(BSTR* pVal) = 0;  // 7, 1
   virtual HRESULT STDMETHODCALLTYPE put_MapPath(BSTR newVal) = 0;  // 8, 1
+  // pResult may be null: the result text is then not handed out.
   virtual HRESULT STDMETHODCALLTYPE Initalize(BSTR mapDirectory, BSTR settingsDirectory, BSTR unused,
                                               VARIANT_BOOL inSearchOtherMapDirectories, BSTR* pResult) = 0;  // 9, 2
   virtual HRESULT STDMETHODCALLTYPE CleanUp() = 0;  // 10, 3
   virtual HRESULT STDMETHODCALLTYPE GetLocationDescription(double inLat, double inLon, INT inHeadingInDegrees,
                                                            BSTR* pInParameters, BSTR* pOutDescription,
                                                            BSTR* pResult) = 0;  // 11, 4
+  // Both route searches answer S_OK whatever happens; the list (may be null)
+  // is VT_EMPTY when no route was found.
   virtual HRESULT STDMETHODCALLTYPE FindWalkingRoute(double inOriginLat, double inOriginLon, double inDestLat,
                                                      double inDestLon, BSTR* pInParameters,
                                                      CARTOVELRouteTurnPreference inTurnPref,
@@ -178,6 +203,8 @@ struct IMap : IDispatch {
                                                      CARTOVELRouteTollRoadPreference inTollroadPref,
                                                      VARIANT* pInOutLatLonSteps) = 0;  // 14, 7
   virtual HRESULT STDMETHODCALLTYPE NumberOfMapsLoaded(SHORT* pVal) = 0;  // 15, 8
+  // The elements are VT_BSTR map names. A null list answers S_OK and does
+  // nothing.
   virtual HRESULT STDMETHODCALLTYPE FindMatchingMaps(BSTR searchString, VARIANT* pInOutListOfMatchingMaps) = 0;  // 16, 9
   virtual HRESULT STDMETHODCALLTYPE SetBaseMapPath(BSTR baseMapPath) = 0;  // 17, 13
   virtual HRESULT STDMETHODCALLTYPE FindNextCrossStreets(double inCurrentLat, double inCurrentLon,
@@ -186,6 +213,8 @@ struct IMap : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetLocationDetails(double inLat, double inLon, INT inHeadingInDegrees,
                                                        BSTR* pInParameters, VARIANT* pInOutLocationDetails) = 0;  // 19, 16
   virtual HRESULT STDMETHODCALLTYPE put_FindRouteInitialHeading(LONG newVal) = 0;  // 20, 17
+  // The side's value on entry is not read: it is set to CARTOVELSideUnknown
+  // first.
   virtual HRESULT STDMETHODCALLTYPE GetSideOfStreet(double inLat, double inLon, LONG inHeadingDegrees,
                                                     INT nOddEvenIfKnown, INT* nInOutSideOfStreet) = 0;  // 21, 18
   virtual HRESULT STDMETHODCALLTYPE LoadedCountryMaps(SHORT* outLoadedCountryMaps) = 0;  // 22, 19
@@ -194,8 +223,12 @@ struct IMap : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE LoadedRegionalMaps(SHORT* outLoadedRegionalMaps) = 0;  // 25, 22
   virtual HRESULT STDMETHODCALLTYPE SetMapMemoryAllocated(SHORT inMemoryToUseInKB) = 0;  // 26, 23
   virtual HRESULT STDMETHODCALLTYPE SetDebugDirectory(BSTR inDebugDirectory) = 0;  // 27, 24
+  // outResourceLoaded may be null.
   virtual HRESULT STDMETHODCALLTYPE SetResources(BSTR inResourcesToLoad, VARIANT_BOOL* outResourceLoaded) = 0;  // 28, 26
   virtual HRESULT STDMETHODCALLTYPE NumberOfPOIsLoaded(LONG* outCommercialPOIsLoaded) = 0;  // 29, 27
+  // The found points are appended to the caller's own list object
+  // (*inOutIndexesFound, an IFoundPOIIndexes); the pointer itself is not
+  // changed. Objects of the wrong kind answer S_OK with nothing found.
   virtual HRESULT STDMETHODCALLTYPE FindPOIs(IUnknown* inLocation, IUnknown* inSearchConfig,
                                              VARIANT_BOOL inRemoveDuplicates, IUnknown** inOutIndexesFound,
                                              double* inOutStartEndedDistanceKM, VARIANT_BOOL* outPOIsFound) = 0;  // 30, 28
@@ -212,9 +245,16 @@ struct IMap : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE ClearVariables() = 0;  // 38, 36
   virtual HRESULT STDMETHODCALLTYPE SetNumberMaxMaps(SHORT inMaxNumberOfMapsAllowed) = 0;  // 39, 37
   virtual HRESULT STDMETHODCALLTYPE SetNumberMaxCommercialPOIFiles(SHORT inMaxNumberOfCommercialPOIFilesAllowed) = 0;  // 40, 38
+  // On success the address object (the caller releases it) replaces what
+  // *outpAddressDetails held, which is released first: pass null or an
+  // object of your own to give up. When the feature is not found (S_FALSE)
+  // or on failure, *outpAddressDetails is left as it was, not set to null.
   virtual HRESULT STDMETHODCALLTYPE GetAddress(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3, BSTR inAddress,
                                                IAddressDetails** outpAddressDetails,
                                                VARIANT_BOOL* outSuccessful) = 0;  // 41, 39
+  // The list is cleared only when the new one goes in: when the feature is
+  // not found (S_FALSE) or on failure it is left as it was. The elements are
+  // IAddressObject objects of the navigation engine.
   virtual HRESULT STDMETHODCALLTYPE GetCrossStreets(BSTR inMapName, LONG inFid1, LONG inFid2, LONG inFid3,
                                                     VARIANT_BOOL inMatchInZipcode,
                                                     VARIANT* pInOutListOfCrossStreetAddressObjects,
@@ -260,6 +300,9 @@ struct IMap : IDispatch {
 COM_DECLARE_IID(IMap, "{2B4972A0-28A5-4196-98A7-FAA9EFEB599F}");
 
 // One route request of the map engine, run on its own thread. Slot 7.
+// FindRoute answers S_OK once it has started (E_POINTER, E_UNEXPECTED
+// before); the flag tells whether a route was found. A null list asks for
+// the route's features only; a list is cleared on entry.
 struct IRouteThreadHelper : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE FindRoute(RouteTypeAutomatic inType, INT wpMode, double inOriginLat,
                                               double inOriginLon, double inDestLat, double inDestLon,

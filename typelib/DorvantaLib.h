@@ -5,7 +5,16 @@
 //
 // Slots whose methods no module calls yet are declared as reserved entries so
 // that every named method sits at its slot; the server answers them
-// E_NOTIMPL.
+// E_NOTIMPL and touches none of their parameters.
+//
+// What the server hands out, unless a method says otherwise: a null out
+// pointer is refused with E_POINTER; numbers and flags out are set to 0 or
+// VARIANT_FALSE before the work starts, so a failure leaves that value; a
+// text (BSTR*) is a new copy the caller frees; an object (I**) carries a
+// reference the caller releases; a list (VARIANT*) is VT_ARRAY | VT_VARIANT,
+// lower bound 0, each element holding a reference of its own, and the
+// caller frees it with VariantClear. Every method catches its own
+// exceptions.
 #pragma once
 
 #include "platform/com/oleauto.h"
@@ -21,7 +30,10 @@ struct IFoundPOIIndexes : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Reserved8() = 0;                             // 8
   virtual HRESULT STDMETHODCALLTYPE Reserved9() = 0;                             // 9
   virtual HRESULT STDMETHODCALLTYPE Count(LONG* outCount) = 0;                   // 10
-  // The entry added at `inIndex`, counting from 0; the flag is not used.
+  // The entry added at `inIndex`, counting from 0; the flag is not used
+  // (0; outFlag may be null). On failure (E_INVALIDARG for an index out of
+  // range, E_OUTOFMEMORY) the out parameters are left as they were, not
+  // emptied; the file name is overwritten on success, never freed.
   virtual HRESULT STDMETHODCALLTYPE Get(LONG inIndex, BSTR* outDatabaseFile, ULONG* outKey,
                                         SHORT* outFlag) = 0;  // 11
   virtual HRESULT STDMETHODCALLTYPE Clear() = 0;              // 12
@@ -67,7 +79,9 @@ struct IDatabase : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Reserved15() = 0;                                      // 15
   virtual HRESULT STDMETHODCALLTYPE Reserved16() = 0;                                      // 16
   virtual HRESULT STDMETHODCALLTYPE Reserved17() = 0;                                      // 17
-  // The record of a key as a point-of-interest object of the engine.
+  // The record of a key as a point-of-interest object of the engine, made
+  // through the engine's registration (the caller releases it). *outPOI is
+  // null unless the record was found and the object made.
   virtual HRESULT STDMETHODCALLTYPE DbPOIGetRecord(BSTR inFile, ULONG inKey, IDispatch** outPOI,
                                                    VARIANT_BOOL* outSuccess) = 0;          // 18
   virtual HRESULT STDMETHODCALLTYPE Reserved19() = 0;                                      // 19
@@ -86,7 +100,10 @@ struct IDatabase : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Reserved29() = 0;                                  // 29
   // Every point of a file as a search info (CLSID_POISearchInfo): the list
   // becomes VT_ARRAY|VT_VARIANT, lower bound 0, each element VT_DISPATCH;
-  // the flag is true when the file holds at least one point.
+  // the flag is true when the file holds at least one point. The list's old
+  // value is freed only once the new list is made: on failure it is left as
+  // it was (unlike the map engine's lists, which are emptied on entry); a
+  // file without points (or unknown) leaves it VT_EMPTY.
   virtual HRESULT STDMETHODCALLTYPE DbPOIListSearchInfos(BSTR inFile, VARIANT* inOutList,
                                                          VARIANT_BOOL* outFound) = 0;  // 30
   virtual HRESULT STDMETHODCALLTYPE Reserved31() = 0;                                  // 31

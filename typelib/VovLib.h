@@ -4,6 +4,25 @@
 //
 // Slots whose methods no module calls yet are declared as reserved entries so
 // that every named method sits at its slot; the engine answers them E_NOTIMPL.
+//
+// What every interface here hands out, unless a method says otherwise:
+// - A null out pointer is refused with E_POINTER and nothing is written.
+// - A text (BSTR*) is a new copy the caller frees with SysFreeString; an
+//   empty field gives an empty text, not null. The out parameter is null when
+//   the text could not be made. Whatever the out parameter held before is
+//   overwritten, never freed: pass it empty.
+// - An object (I**) carries a reference the caller releases. It is the object
+//   this one holds, not a copy: changes made through it change this object.
+//   ILocationObject::GetLocation (and the GetLocation of every object that
+//   forwards to an inner location) is the exception: a new copy.
+// - An object passed in (I*) is kept with a reference of its own (shared with
+//   the caller) by the setters of objects; SetLocation copies the position,
+//   name and description instead. A null object is refused with E_POINTER and
+//   the held one stays.
+// - A text passed in is copied; a null BSTR is the empty text. When memory
+//   runs out the field keeps its old text (E_OUTOFMEMORY).
+// - Flags out are VARIANT_TRUE (-1) or VARIANT_FALSE, except
+//   ILocationObject::IsValid, which answers 1 for a valid position.
 #pragma once
 
 #include "platform/com/oleauto.h"
@@ -82,6 +101,8 @@ struct ILocationObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE SetLatitude(double newVal) = 0;                                 // 24
   virtual HRESULT STDMETHODCALLTYPE SetLongitude(double newVal) = 0;                                // 25
   virtual HRESULT STDMETHODCALLTYPE IsValid(VARIANT_BOOL* pVal) = 0;                                // 26
+  // A new location object with this one's position, name and description;
+  // null on failure.
   virtual HRESULT STDMETHODCALLTYPE GetLocation(ILocationObject** pVal) = 0;                        // 27
   virtual HRESULT STDMETHODCALLTYPE GetLatitude(double* pVal) = 0;                                  // 28
   virtual HRESULT STDMETHODCALLTYPE GetLongitude(double* pVal) = 0;                                 // 29
@@ -170,6 +191,8 @@ struct IAddressObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetDistanceAndHeadingAndName(SHORT currentHeading, ILocationObject* to,
                                                                  IDescriptionConfigurationObject* config,
                                                                  BSTR* pVal) = 0;                    // 27
+  // The address's own street object (shared); null with E_UNEXPECTED when
+  // the address has none.
   virtual HRESULT STDMETHODCALLTYPE GetStreetObject(IStreetObject** pVal) = 0;                       // 28
   virtual HRESULT STDMETHODCALLTYPE GetZipPostalcode(BSTR* pVal) = 0;                                // 29
   virtual HRESULT STDMETHODCALLTYPE GetStreet(BSTR* pVal) = 0;                                       // 30
@@ -426,7 +449,10 @@ struct IGPSSettingsObject : IDispatch {
 COM_DECLARE_IID(IGPSSettingsObject, "{778D5F1A-1B5D-4622-85D8-BCE66ECA0C63}");
 
 // The look-around settings: which automatic announcements run, and the
-// point-of-interest category they scan for. Slots 7 to 40.
+// point-of-interest category they scan for. Slots 7 to 40. Unlike other
+// setters of objects, the two category setters copy the number(s) and name
+// of the object passed in into the settings' own category objects and keep
+// no reference to it; the getters hand out those own objects (shared).
 struct ILookaroundSettingsObject : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetCommercialCategoryToScanFor(IPOICategoryObject** pVal) = 0;        // 7
   virtual HRESULT STDMETHODCALLTYPE SetCommercialCategoryToScanFor(IPOICategoryObject* newVal) = 0;       // 8

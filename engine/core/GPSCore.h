@@ -4,7 +4,8 @@
 // averaging, and the small utilities that work on the current position.
 //
 // Locks, always taken in this order: m_csCom (every outside call and every
-// tick), m_csTick (inside a tick), then the fix object's own lock.
+// tick), m_csTick (inside a tick), then the fix object's own lock. The fix's
+// lock is never held across a call into the map engine.
 #pragma once
 
 #include <array>
@@ -89,6 +90,10 @@ class GPSCore {
   double GetEstimatedAccuracy();
   void UpdateHeadingFromFixes(SHORT course, double latitude, double longitude, double speedKnots, CGPSObject* gps);
   void AverageHeadings(SHORT heading, CGPSObject* gps);
+  // On the same street for a while (big-city headings): the heading becomes
+  // the street's direction nearest the course. The map engine is asked
+  // without the fix's lock held; see the definition.
+  void SnapHeadingToStreet(SHORT course, double latitude, double longitude, CGPSObject* gps);
   std::u16string GetStreetNameAt(double latitude, double longitude, SHORT heading);
   // Clears the fix in the fix object and the heading state.
   void ResetGPSFix();

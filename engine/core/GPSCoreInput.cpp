@@ -80,6 +80,7 @@ BOOL GPSCore::StartGPSReceiver(SHORT firstRmcCount) {
     std::lock_guard<std::recursive_mutex> hold(m_pGPS->Lock());
     m_pGPS->Location()->SetLatitude(settings.lastLatitude);
     m_pGPS->Location()->SetLongitude(settings.lastLongitude);
+    m_pGPS->MarkChanged();
   }
   return opened;
 }

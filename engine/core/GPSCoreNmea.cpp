@@ -241,25 +241,31 @@ void GPSCore::HandleGPRMC(const char* sentence, CGPSObject* gps) {
     year = static_cast<SHORT>(ParseNMEAIntField(cursor, 2, false));
   }
 
-  std::lock_guard<std::recursive_mutex> hold(gps->Lock());
-  vov::GPSFix& f = gps->Fix();
-  if (!fix) {
-    f.speed = -1.0;
-    f.hasFix = 0;
+  {
+    std::lock_guard<std::recursive_mutex> hold(gps->Lock());
+    vov::GPSFix& f = gps->Fix();
+    gps->MarkChanged();
+    if (!fix) {
+      f.speed = -1.0;
+      f.hasFix = 0;
+      UpdateFixQuality(gps);
+      return;
+    }
+    f.hasFix = 1;
+    f.year = static_cast<SHORT>(year + 2000);
+    f.month = month;
+    f.day = day;
+    f.hour = hour;
+    f.minute = minute;
+    f.second = second;
+    gps->Location()->SetLatitude(latitude);
+    gps->Location()->SetLongitude(longitude);
+    f.speed = knots * GPSCore::kMphPerKnot;
     UpdateFixQuality(gps);
-    return;
   }
-  f.hasFix = 1;
-  f.year = static_cast<SHORT>(year + 2000);
-  f.month = month;
-  f.day = day;
-  f.hour = hour;
-  f.minute = minute;
-  f.second = second;
-  gps->Location()->SetLatitude(latitude);
-  gps->Location()->SetLongitude(longitude);
-  f.speed = knots * GPSCore::kMphPerKnot;
-  UpdateFixQuality(gps);
+  // Outside the lock: the heading may ask the map engine, and takes the lock
+  // only around its own reads and writes. A reader in between sees the new
+  // position with the heading of the sentence before.
   UpdateHeadingFromFixes(WholeCourse(course), latitude, longitude, knots, gps);
 }
 
@@ -274,6 +280,7 @@ void GPSCore::HandleGPGGA(const char* sentence, CGPSObject* gps) {
 
   std::lock_guard<std::recursive_mutex> hold(gps->Lock());
   vov::GPSFix& f = gps->Fix();
+  gps->MarkChanged();
   f.ggaQuality = quality;
   f.satellites = satellites;
   f.hdop = hdop;
@@ -293,6 +300,7 @@ void GPSCore::HandleGPGSA(const char* sentence, CGPSObject* gps) {
 
   std::lock_guard<std::recursive_mutex> hold(gps->Lock());
   vov::GPSFix& f = gps->Fix();
+  gps->MarkChanged();
   f.gsaMode = mode;
   f.hdop = hdop;
   f.vdop = vdop;
@@ -304,6 +312,7 @@ void GPSCore::UpdateFixQuality(CGPSObject* gps) {
   if (gps == nullptr) return;
   std::lock_guard<std::recursive_mutex> hold(gps->Lock());
   vov::GPSFix& f = gps->Fix();
+  gps->MarkChanged();
   if (m_nSilenceCounter <= 0) {
     f.fixQuality = GPSQualityNoGPS;
     return;
@@ -368,6 +377,7 @@ void GPSCore::AverageHeadings(SHORT heading, CGPSObject* gps) {
   if (gps == nullptr) return;
   std::lock_guard<std::recursive_mutex> hold(gps->Lock());
   gps->Fix().heading = static_cast<SHORT>((sum / 5) % 360);
+  gps->MarkChanged();
 }
 
 void GPSCore::UpdateHeadingFromFixes(SHORT course, double latitude, double longitude, double speedKnots,
@@ -379,18 +389,21 @@ void GPSCore::UpdateHeadingFromFixes(SHORT course, double latitude, double longi
     if (course != 0 && speedKnots >= 2.0) AverageHeadings(course, gps);
     return;
   }
-  std::lock_guard<std::recursive_mutex> hold(gps->Lock());
-  vov::GPSFix& f = gps->Fix();
-  f.instantaneousHeading = course;
-  if (f.fixQuality == GPSQualityInertial) {
-    f.heading = course;
-    return;
-  }
-  // Standing still the receiver's course wanders: the heading holds.
-  if (speedKnots <= m_dMinSpeedForHeadingAveraging) return;
-  if (m_eHeadingAveragingMode == InstantaneousHeadings) {
-    f.heading = course;
-    return;
+  {
+    std::lock_guard<std::recursive_mutex> hold(gps->Lock());
+    vov::GPSFix& f = gps->Fix();
+    f.instantaneousHeading = course;
+    gps->MarkChanged();
+    if (f.fixQuality == GPSQualityInertial) {
+      f.heading = course;
+      return;
+    }
+    // Standing still the receiver's course wanders: the heading holds.
+    if (speedKnots <= m_dMinSpeedForHeadingAveraging) return;
+    if (m_eHeadingAveragingMode == InstantaneousHeadings) {
+      f.heading = course;
+      return;
+    }
   }
   const SHORT pedestrianSeconds = std::clamp<SHORT>(m_nPedestrianAveragingSeconds, 1, 300);
   if (speedKnots > 5.0 || (m_eHeadingAveragingMode == ManualHeadings && pedestrianSeconds == 1)) {
@@ -448,25 +461,43 @@ void GPSCore::UpdateHeadingFromFixes(SHORT course, double latitude, double longi
   }
 
   if (!bigCity || m_nBigCityCounter < 4) return;
-  // On the same street for a while: snap the heading to the street's
-  // direction nearest to the course.
   m_nBigCityCounter = 0;
-  const std::u16string name = GetStreetNameAt(latitude, longitude, f.heading);
-  if (!name.empty() && name == m_previousStreet) {
-    SHORT orientation = -1;
-    if (m_pCartovel != nullptr) {
-      static_cast<void>(m_pCartovel->GetStreetOrientation(latitude, longitude, f.heading, &orientation));
-    }
-    // An unknown orientation would fill the history with "no heading".
-    if (orientation < 0 || orientation >= 360) return;
-    if (course != -1 && !vov::IsAngleWithinTolerance(course, orientation, 90)) {
-      orientation = static_cast<SHORT>((orientation + 180) % 360);
-    }
-    for (int i = 0; i < 5; ++i) AverageHeadings(orientation, gps);
-  } else {
+  SnapHeadingToStreet(course, latitude, longitude, gps);
+}
+
+void GPSCore::SnapHeadingToStreet(SHORT course, double latitude, double longitude, CGPSObject* gps) {
+  // The map engine is asked without the fix's lock: a street search can take
+  // long, and every reader of the fix (the user program among them) would
+  // wait for it. The heading it is asked with is copied under the lock with
+  // the fix's revision; the answer is written only if no newer fix came in
+  // the meantime, since it belongs to the fix it was asked for.
+  SHORT heading = -1;
+  std::uint64_t revision = 0;
+  {
+    std::lock_guard<std::recursive_mutex> hold(gps->Lock());
+    heading = gps->Fix().heading;
+    revision = gps->Revision();
+  }
+  const std::u16string name = GetStreetNameAt(latitude, longitude, heading);
+  if (name.empty() || name != m_previousStreet) {
     m_previousStreet = m_currentStreet;
     m_currentStreet = name;
+    return;
   }
+  SHORT orientation = -1;
+  if (m_pCartovel != nullptr) {
+    static_cast<void>(m_pCartovel->GetStreetOrientation(latitude, longitude, heading, &orientation));
+  }
+  // An unknown orientation would fill the history with "no heading".
+  if (orientation < 0 || orientation >= 360) return;
+  if (course != -1 && !vov::IsAngleWithinTolerance(course, orientation, 90)) {
+    orientation = static_cast<SHORT>((orientation + 180) % 360);
+  }
+  // One hold for the five samples: a reader sees the heading before the snap
+  // or after it, never half-way.
+  std::lock_guard<std::recursive_mutex> hold(gps->Lock());
+  if (gps->Revision() != revision) return;
+  for (int i = 0; i < 5; ++i) AverageHeadings(orientation, gps);
 }
 
 std::u16string GPSCore::GetStreetNameAt(double latitude, double longitude, SHORT heading) {

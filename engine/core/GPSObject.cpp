@@ -106,6 +106,7 @@ void CGPSObject::ResetFix() {
   const double accuracy = m_fix.estimatedAccuracy;
   m_fix = vov::GPSFix();
   m_fix.estimatedAccuracy = accuracy;
+  MarkChanged();
 }
 
 HRESULT CGPSObject::GetAltitude(LONG* pVal) {
@@ -227,9 +228,23 @@ HRESULT CGPSObject::GetDistanceAndHeadingAndName(ILocationObject* to, IDescripti
 HRESULT CGPSObject::GetName(BSTR* pVal) { return LockedLocation()->GetName(pVal); }
 HRESULT CGPSObject::SetName(BSTR newVal) { return LockedLocation()->SetName(newVal); }
 HRESULT CGPSObject::GetDescription(BSTR* pVal) { return LockedLocation()->GetDescription(pVal); }
-HRESULT CGPSObject::SetLocation(ILocationObject* other) { return LockedLocation()->SetLocation(other); }
-HRESULT CGPSObject::SetLongitude(double newVal) { return LockedLocation()->SetLongitude(newVal); }
-HRESULT CGPSObject::SetLatitude(double newVal) { return LockedLocation()->SetLatitude(newVal); }
+
+// A new position is a new fix for whatever was worked out from the old one.
+HRESULT CGPSObject::SetLocation(ILocationObject* other) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  MarkChanged();
+  return m_pLocation->SetLocation(other);
+}
+HRESULT CGPSObject::SetLongitude(double newVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  MarkChanged();
+  return m_pLocation->SetLongitude(newVal);
+}
+HRESULT CGPSObject::SetLatitude(double newVal) {
+  std::lock_guard<std::recursive_mutex> hold(m_lock);
+  MarkChanged();
+  return m_pLocation->SetLatitude(newVal);
+}
 
 // ---- CGPSStatusObject -------------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 // the user program at any time. Every field sits behind the object's own lock.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -95,8 +96,17 @@ class CGPSObject : public com::ComClass<CGPSObject, IGPSObject> {
   // The inner location (never null once constructed); the caller holds Lock().
   ILocationObject* Location() const { return m_pLocation.get(); }
   // Returns every field but the estimated accuracy to its initial value; the
-  // position stays.
+  // position stays. Counts as a change (see Revision()).
   void ResetFix();
+  // The fix's revision: it goes up with every change of the fix or the
+  // position. Work done on a copy taken outside the lock (the map engine's
+  // answer for the street under the fix) is written back only while the
+  // revision is still the one read with the copy, so a newer fix is never
+  // overwritten by a stale result. Every writer of Fix() or Location() calls
+  // MarkChanged() in the same hold of the lock; the setters below and
+  // ResetFix() do it themselves. The caller holds Lock().
+  std::uint64_t Revision() const { return m_revision; }
+  void MarkChanged() { ++m_revision; }
 
  private:
   // The inner location for one call, with the lock held until the end of
@@ -114,6 +124,7 @@ class CGPSObject : public com::ComClass<CGPSObject, IGPSObject> {
 
   mutable std::recursive_mutex m_lock;
   vov::GPSFix m_fix;
+  std::uint64_t m_revision = 0;
   std::unique_ptr<ILocationObject, com::Releaser> m_pLocation;
 };
 

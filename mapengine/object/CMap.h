@@ -3,9 +3,10 @@
 // the map folder, the tables of loaded maps, the localized word tables, the
 // feature references of the last route and the point-of-interest registries.
 //
-// Every IMap method runs synchronously on the caller's thread and takes no lock
-// of its own: the navigation engine calls it under its own COM lock, so two
-// calls never overlap.
+// Every IMap method runs synchronously on the caller's thread: the navigation
+// engine calls it under its own COM lock, so two calls never overlap. The one
+// lock of its own is the route request's (m_RouteRequestLock), which keeps
+// CleanUp or a second caller from running into a route search in progress.
 #pragma once
 
 #include <atomic>

@@ -137,7 +137,6 @@ int CRouteThreadHelper::FindRouteInternal(RouteTypeAutomatic type, int wpMode, d
   m_Options = options;
   m_bNoOutput = result == nullptr ? 1 : 0;
   m_bRouteCreated = 0;
-  m_nFeatureCount = 0;
   m_WaypointVector.clear();
 
   map.Log(u"        CRouteThreadHelper::CreateThread Started");
@@ -262,7 +261,6 @@ void CRouteThreadHelper::Run() {
     return;
   }
 
-  m_nFeatureCount = count;
   bool keepRefs = true;
   try {
     map.m_pWPFeatureIds.assign(static_cast<std::size_t>(count) + 2, RmfFeatureRef{});

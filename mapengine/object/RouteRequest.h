@@ -60,9 +60,6 @@ class CRouteThreadHelper final : public com::ComClass<CRouteThreadHelper, IRoute
   // The thread function; `argument` is the request object.
   static DWORD RouteThread(void* argument);
 
-  // Features of the last search (0 before one).
-  std::int32_t FeatureCount() const { return m_nFeatureCount; }
-
  private:
   void Run();
 
@@ -77,6 +74,5 @@ class CRouteThreadHelper final : public com::ComClass<CRouteThreadHelper, IRoute
   std::int32_t m_bRouteCreated = 0;
   std::int32_t m_nWaypointMode = 1;
   std::int32_t m_bNoOutput = 0;
-  std::int32_t m_nFeatureCount = 0;
   RouteRequestOptions m_Options{};
 };

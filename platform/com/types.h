@@ -182,8 +182,9 @@ using DISPPARAMS = struct tagDISPPARAMS {
 struct EXCEPINFO;  // never defined: late-bound calls are not offered here
 
 // Dual interfaces derive from IDispatch so that their own methods start at
-// slot 7. Late binding is not offered on this platform: the servers answer
-// E_NOTIMPL in these four slots (see com::DispatchStub in atl.h).
+// slot 7. Late binding is not offered on this platform: the servers report no
+// type information and answer E_NOTIMPL in the other three of these four
+// slots (see com::ComClass in atl.h).
 struct IDispatch : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;                     // slot 3
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;  // slot 4

@@ -5,10 +5,11 @@
 //
 // Priorities map to the thread's nice value (5 steps per priority). Linux
 // lets an unprivileged thread lower its priority but not raise it again, so
-// SetThreadPriorityOf answers false for a raise it was not allowed; callers
-// treat priorities as a hint. Nothing here stops a thread: a thread ends by
-// returning from its function (the caller asks it to, through a flag it
-// polls), and the owner's Close or destructor waits for that.
+// SetCurrentThreadPriority and Thread::SetPriority answer false for a raise
+// they were not allowed; callers treat priorities as a hint. Nothing here
+// stops a thread: a thread ends by returning from its function (the caller
+// asks it to, through a flag it polls), and the owner's Close or destructor
+// waits for that.
 #pragma once
 
 #include <cstddef>

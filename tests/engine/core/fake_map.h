@@ -3,11 +3,12 @@
 // position ("STREET NAME RAW" through GetLocationDetails, answered as the map
 // engine does: a list of one LocationDetails object, or an empty list) and
 // the street's orientation there. The test sets the streets and orientation
-// and reads what was asked.
+// and reads what was asked, and may act while an answer is being made.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "typelib/CartovelLib.h"
@@ -68,10 +69,15 @@ class FakeMap : public com::ComClass<FakeMap, IMap> {
   std::vector<std::u16string> requests;
   std::vector<INT> requestHeadings;
   int orientationQuestions = 0;
+  // Called at the start of each of the two answers with the operation's
+  // name ("GetLocationDetails", "GetStreetOrientation"), on the caller's
+  // thread.
+  std::function<void(std::string_view operation)> whileAnswering;
 
   HRESULT STDMETHODCALLTYPE GetLocationDetails(double inLat, double inLon, INT inHeadingInDegrees, BSTR* pInParameters,
                                                VARIANT* pInOutLocationDetails) override {
     if (pInOutLocationDetails == nullptr) return E_POINTER;
+    if (whileAnswering) whileAnswering("GetLocationDetails");
     VariantClear(pInOutLocationDetails);
     requests.emplace_back(pInParameters == nullptr || *pInParameters == nullptr ? u"" : *pInParameters);
     requestHeadings.push_back(inHeadingInDegrees);
@@ -105,6 +111,7 @@ class FakeMap : public com::ComClass<FakeMap, IMap> {
                                                  SHORT* outOrientation) override {
     if (outOrientation == nullptr) return E_POINTER;
     ++orientationQuestions;
+    if (whileAnswering) whileAnswering("GetStreetOrientation");
     *outOrientation = orientation;
     return orientationResult;
   }

@@ -5,16 +5,25 @@
 // degrees + minutes / 60 worked out here, and checksums are computed here.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "engine/core/EngineUtilities.h"
 #include "engine/core/GPSCore.h"
 #include "engine/core/GPSCoreNmea.h"
 #include "engine/core/GPSObject.h"
+#include "engine/core/LocationObject.h"
 #include "engine/core/Utility.h"
 #include "platform/os/debug.h"
 #include "platform/os/text.h"
@@ -690,6 +699,171 @@ TEST_F(NmeaWithMap, BigCityHeadingSnapsToTheStreet) {
       core_.UpdateHeadingFromFixes(row.course, northLatitude, longitude, 2.7, Gps());
     }
     EXPECT_NE(Fix().heading, heading);
+  }
+}
+
+// Runs actions on threads of their own and waits for each while the caller
+// stays where it is (inside a map engine answer). The wait is bounded only so
+// that an action blocked on a lock the caller holds fails the test instead of
+// hanging it; the threads are joined when the object goes, after the caller
+// has let go of its locks.
+class OtherThreads {
+ public:
+  OtherThreads() = default;
+  OtherThreads(const OtherThreads&) = delete;
+  OtherThreads& operator=(const OtherThreads&) = delete;
+  ~OtherThreads() {
+    for (Run& run : runs_) run.thread.join();
+  }
+
+  // True when the action finished within the bound. After one action did
+  // not, the later ones are not started: each would wait the bound again.
+  bool RunAndWait(std::function<void()> action) {
+    if (blocked_) return false;
+    Run& run = runs_.emplace_back();
+    run.thread = std::thread([this, &run, action = std::move(action)] {
+      action();
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        run.done = true;
+      }
+      finished_.notify_all();
+    });
+    std::unique_lock<std::mutex> hold(mutex_);
+    blocked_ = !finished_.wait_for(hold, std::chrono::seconds(60), [&run] { return run.done; });
+    return !blocked_;
+  }
+
+ private:
+  struct Run {
+    std::thread thread;
+    bool done = false;
+  };
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::list<Run> runs_;  // stable addresses for the running threads
+  bool blocked_ = false;
+};
+
+// A $GPRMC of a walker at 2.7 knots on the given course, at the given second
+// and position (north and east).
+std::string WalkingRmc(int second, double latitude, double longitude, int course) {
+  char body[128];
+  const int latDegrees = static_cast<int>(latitude);
+  const int lonDegrees = static_cast<int>(longitude);
+  std::snprintf(body, sizeof body, "GPRMC,12%02d%02d.000,A,%02d%09.6f,N,%03d%09.6f,E,2.70,%d.0,100216,,",
+                second / 60, second % 60, latDegrees, (latitude - latDegrees) * 60.0, lonDegrees,
+                (longitude - lonDegrees) * 60.0, course);
+  return Sentence(body);
+}
+
+// Walking east along one street in big-city mode, a sentence a second: the
+// parser asks the map engine for the street at its sample points and, after
+// four heading updates, for the street's orientation. Returns after the
+// sentence that asked for the orientation (or after `seconds`).
+class NmeaBigCityWalk : public NmeaWithMap {
+ protected:
+  static constexpr double kLatitude = 53.5570;
+  static constexpr double kStartLongitude = 13.2610;
+
+  void SetUp() override {
+    NmeaWithMap::SetUp();
+    core_.m_eHeadingAveragingMode = BigCityHeadings;
+    map_->streetAt = [](double, double) { return u"Main Street"; };
+    map_->orientation = 93;
+  }
+
+  void WalkUntilOrientationAsked(int seconds = 20) {
+    const double metresPerDegreeLongitude = 111195.0 * std::cos(kLatitude * 3.141592653589793 / 180.0);
+    double longitude = kStartLongitude;
+    for (int second = 0; second < seconds && map_->orientationQuestions == 0; ++second) {
+      ASSERT_EQ(Dispatch(WalkingRmc(second, kLatitude, longitude, 80)), TRUE);
+      longitude += 1.4 / metresPerDegreeLongitude;
+    }
+  }
+};
+
+TEST_F(NmeaBigCityWalk, FixIsReadableWhileTheMapEngineAnswers) {
+  // Every map call made by the parser: another thread reads the fix through
+  // the user program's getters and must get its answer before the map
+  // engine's answer is finished, and what it reads is the position of the
+  // sentence being handled.
+  int answers = 0;
+  int readsDone = 0;
+  std::vector<double> latitudesRead;
+  OtherThreads threads;
+  map_->whileAnswering = [&](std::string_view) {
+    ++answers;
+    // Shared with the reader: a reader that is still blocked outlives this
+    // answer and is joined only at the end of the test.
+    const auto latitude = std::make_shared<double>(0.0);
+    const bool done = threads.RunAndWait([this, latitude] {
+      SHORT heading = 0;
+      EXPECT_EQ(Gps()->GetLatitude(latitude.get()), S_OK);
+      EXPECT_EQ(Gps()->GetHeadingDegrees(&heading), S_OK);
+    });
+    if (done) {
+      ++readsDone;
+      latitudesRead.push_back(*latitude);
+    }
+  };
+  WalkUntilOrientationAsked();
+  map_->whileAnswering = nullptr;
+
+  ASSERT_EQ(map_->orientationQuestions, 1);
+  EXPECT_GE(answers, 3);  // two street names at sample points, one before the orientation
+  EXPECT_EQ(readsDone, answers) << "a read of the fix waited for the map engine";
+  for (double latitude : latitudesRead) EXPECT_NEAR(latitude, kLatitude, 1e-7);
+  EXPECT_EQ(Fix().heading, 93);  // the snap still lands
+}
+
+TEST_F(NmeaBigCityWalk, FixReplacedDuringTheMapCallKeepsItsOwnHeading) {
+  // While the map engine works out the street's orientation, another thread
+  // replaces the fix; the orientation (93) belongs to the fix it was asked
+  // for and must not be written over the newer one.
+  struct Row {
+    const char* what;
+    std::function<void(CGPSObject*)> replace;  // null: nothing happens meanwhile
+    SHORT headingLow, headingHigh;             // the heading afterwards
+    double latitude;                           // the fix's latitude afterwards
+  };
+  const Row rows[] = {
+      {"nothing happens: the snap lands", nullptr, 93, 93, kLatitude},
+      {"a new position",
+       [](CGPSObject* gps) {
+         Held<CLocationObject> elsewhere = Make<CLocationObject>();
+         elsewhere->SetLatitude(40.25);
+         elsewhere->SetLongitude(3.5);
+         EXPECT_EQ(gps->SetLocation(elsewhere.get()), S_OK);
+       },
+       89, 90, 40.25},
+      {"the fix reset",
+       [](CGPSObject* gps) {
+         std::lock_guard<std::recursive_mutex> hold(gps->Lock());
+         gps->ResetFix();
+       },
+       -1, -1, kLatitude},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    core_.ResetGPSFix();
+    map_->orientationQuestions = 0;
+    bool replaced = false;
+    {
+      OtherThreads threads;
+      map_->whileAnswering = [&](std::string_view operation) {
+        if (operation != "GetStreetOrientation" || !row.replace) return;
+        replaced = threads.RunAndWait([&] { row.replace(Gps()); });
+      };
+      WalkUntilOrientationAsked();
+      map_->whileAnswering = nullptr;
+    }
+    ASSERT_EQ(map_->orientationQuestions, 1);
+    EXPECT_EQ(replaced, row.replace != nullptr);
+    const SHORT heading = Fix().heading;
+    EXPECT_GE(heading, row.headingLow);
+    EXPECT_LE(heading, row.headingHigh);
+    EXPECT_NEAR(Latitude(), row.latitude, 1e-7);
   }
 }
 
