@@ -93,7 +93,7 @@ int Replay(const std::string& file, int after) {
   platform::VirtualClock clock(start);
   platform::SetClock(&clock);
 
-  vov::GPSSettings& settings = vov::Utility::Instance().GPSSettings().Record();
+  vov::GPSSettings& settings = vov::Utility::Instance()->GPSSettings().Record();
   settings.receiverType = GPSTypeSimulated;
   settings.simulatedGPSFile = platform::Utf8ToUtf16(path.string());  // a host path is taken as it is
   settings.lastLatitude = 0.0;

@@ -24,7 +24,7 @@ GPSCore::~GPSCore() {
 }
 
 void GPSCore::Log(std::u16string_view text) const {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) return;
   vov::WriteDebugLog(utility->SystemSettings().DebugDirectory(), text, true, true);
 }
