@@ -38,6 +38,7 @@ void GPSCore::ResetGPSFix() {
     std::lock_guard<std::recursive_mutex> hold(m_pGPS->Lock());
     m_pGPS->ResetFix();
   }
+  m_bUntrustedPosition = false;
   m_currentStreet.clear();
   m_previousStreet.clear();
   m_headingHistory.fill(-1);

@@ -192,7 +192,10 @@ TEST(NmeaReplay, TheDemoWalkGivesEveryFixOnceInOrderWithItsSpeedAndCourse) {
   // The first two RMC sentences are not trusted; then a fix of HDOP 0.0 is
   // as good as it gets, until the file ends and the receiver goes silent.
   ASSERT_GT(check.ticks.size(), 10u);
+  // The second is followed by its GGA within the same tick; that must not
+  // make it a fix either.
   EXPECT_EQ(check.ticks[0].fields.at("state"), "no-receiver");
+  EXPECT_EQ(check.ticks[1].fields.at("state"), "no-receiver");
   EXPECT_EQ(check.ticks[2].fields.at("state"), "enhanced");
   EXPECT_EQ(check.ticks.back().fields.at("state"), "no-receiver");
 
