@@ -7,9 +7,10 @@
 //
 //   nmea-replay [--after N] FILE
 //
-// FILE is a host path. The replay ends when the engine has read the file to
-// its end and closed it, after N more ticks (default 8): a silent receiver
-// loses its fix on the seventh poll, so the last lines show that too.
+// FILE is a host path, whose name need not be UTF-8. The replay ends when
+// the engine has read the file to its end and closed it, after N more ticks
+// (default 8): a silent receiver loses its fix on the seventh poll, so the
+// last lines show that too.
 //
 // Line format (fields separated by blanks, every field always present):
 //   tick=<n> state=<no-receiver|no-fix|poor|fair|good|enhanced|inertial>
@@ -17,10 +18,14 @@
 //   quality=<0-6> sats=<n> hdop=<x> utc=<hh:mm:ss> walked_m=<metres>
 //   [ann="<text>"]...
 // Speed is -1.000 and the headings -1 when there is no value.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -77,6 +82,17 @@ std::string Quoted(const std::u16string& text) {
   return out;
 }
 
+// Closes the descriptor it holds, if any.
+struct FileDescriptor {
+  int fd = -1;
+  FileDescriptor() = default;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 int Replay(const std::string& file, int after) {
   std::error_code error;
   const std::filesystem::path path = std::filesystem::absolute(file, error);
@@ -93,9 +109,23 @@ int Replay(const std::string& file, int after) {
   platform::VirtualClock clock(start);
   platform::SetClock(&clock);
 
-  vov::GPSSettings& settings = vov::Utility::Instance().GPSSettings().Record();
+  // The engine names files in UTF-16, and a host path is taken as it is. A
+  // name that is not UTF-8 has no UTF-16 form, so that file is opened here
+  // and the engine reads it through the open descriptor's own name.
+  std::string hostPath = path.string();
+  FileDescriptor descriptor;
+  if (platform::Utf16ToUtf8(platform::Utf8ToUtf16(hostPath)) != hostPath) {
+    descriptor.fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor.fd < 0) {
+      std::fprintf(stderr, "nmea-replay: cannot read %s\n", file.c_str());
+      return 1;
+    }
+    hostPath = "/proc/self/fd/" + std::to_string(descriptor.fd);
+  }
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Instance();
+  vov::GPSSettings& settings = utility->GPSSettings().Record();
   settings.receiverType = GPSTypeSimulated;
-  settings.simulatedGPSFile = platform::Utf8ToUtf16(path.string());  // a host path is taken as it is
+  settings.simulatedGPSFile = platform::Utf8ToUtf16(hostPath);
   settings.lastLatitude = 0.0;
   settings.lastLongitude = 0.0;
 

@@ -24,7 +24,7 @@ GPSCore::~GPSCore() {
 }
 
 void GPSCore::Log(std::u16string_view text) const {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) return;
   vov::WriteDebugLog(utility->SystemSettings().DebugDirectory(), text, true, true);
 }
@@ -38,6 +38,7 @@ void GPSCore::ResetGPSFix() {
     std::lock_guard<std::recursive_mutex> hold(m_pGPS->Lock());
     m_pGPS->ResetFix();
   }
+  m_bUntrustedPosition = false;
   m_currentStreet.clear();
   m_previousStreet.clear();
   m_headingHistory.fill(-1);

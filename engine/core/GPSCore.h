@@ -163,6 +163,8 @@ class GPSCore {
   std::array<char, kChunkBytes + 1> m_readBuffer{};
   SHORT m_nSilenceCounter = 0;
   SHORT m_nFirstRmcCountdown = 2;
+  // The fix's position came from an RMC read while the countdown ran.
+  bool m_bUntrustedPosition = false;
   std::string m_pendingAnnotation;
 
   // Heading state.

@@ -65,7 +65,7 @@ BOOL GPSCore::StartGPSReceiver(SHORT firstRmcCount) {
   }
   ResetGPSFix();
 
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) {
     CloseGPSHandle(m_hSerial);
     CloseGPSHandle(m_hTalkingLights);
@@ -86,7 +86,7 @@ BOOL GPSCore::StartGPSReceiver(SHORT firstRmcCount) {
 }
 
 BOOL GPSCore::OpenGPSSource(SHORT firstRmcCount) {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) return FALSE;
   const vov::GPSSettings& settings = utility->GPSSettings().Record();
   const DWORD baudRate = static_cast<DWORD>(settings.baudRate);
@@ -122,7 +122,7 @@ BOOL GPSCore::OpenGPSSource(SHORT firstRmcCount) {
 }
 
 BOOL GPSCore::EnumerateGPSPorts(SHORT& portNumber) {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) return FALSE;
   vov::GPSSettings& settings = utility->GPSSettings().Record();
   if (settings.receiverType != GPSTypeBlueTooth) return TRUE;
@@ -217,7 +217,7 @@ void GPSCore::ClearSentenceState() {
 // ---- polling ----------------------------------------------------------------------
 
 BOOL GPSCore::PollGPSInput() {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr || utility->GPSSettings().Record().receiverType == GPSTypeNone) return FALSE;
 
   BOOL read = FALSE;

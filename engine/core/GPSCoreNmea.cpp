@@ -109,29 +109,83 @@ using vov::ParseNMEAFloatField;
 using vov::ParseNMEAIntField;
 using vov::SkipFields;
 
-// Characters of a refused sentence that go to the log; the assembler never
-// hands over more, and a longer line is garbage whose start says enough.
-constexpr std::size_t kMaxLoggedCharacters = GPSCore::kSentenceCapacity;
-
 // Metres to feet as the altitude is kept.
 constexpr double kFeetPerMetreAltitude = 3.28;
 // Feet per nautical mile of the walking-speed headings.
 constexpr double kHeadingFeetPerNm = 6076.1;
 
-// Every receiver of today sends the same sentences under the talker of its
-// satellite systems: GPS ($GP), several systems combined ($GN), GLONASS
-// ($GL), Galileo ($GA) and BeiDou ($GB). They are read alike.
+// Receivers send the same sentences under the talker of their source: GPS
+// ($GP), several satellite systems combined ($GN), GLONASS ($GL), Galileo
+// ($GA), BeiDou ($GB, $BD), an integrated receiver that adds inertial
+// sensors ($IN), and others still to come. Every talker of two capital
+// letters is read alike, except "P": a maker's own sentence ($PGRMC, say) is
+// no position sentence, whatever letters follow.
 enum class Sentence { kOther, kRMC, kGGA, kGSA };
 
+bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
+
 Sentence SentenceKind(const char* sentence) {
-  if (sentence[0] != '$' || sentence[1] != 'G') return Sentence::kOther;
-  const char talker = sentence[2];
-  if (talker != 'P' && talker != 'N' && talker != 'L' && talker != 'A' && talker != 'B') return Sentence::kOther;
+  if (sentence[0] != '$' || !IsCapital(sentence[1]) || sentence[1] == 'P') return Sentence::kOther;
+  if (!IsCapital(sentence[2])) return Sentence::kOther;
   // strncmp stops at the terminator of a sentence shorter than six characters.
   if (std::strncmp(sentence + 3, "RMC", 3) == 0) return Sentence::kRMC;
   if (std::strncmp(sentence + 3, "GGA", 3) == 0) return Sentence::kGGA;
   if (std::strncmp(sentence + 3, "GSA", 3) == 0) return Sentence::kGSA;
   return Sentence::kOther;
+}
+
+// Knots beyond any vehicle a user travels in (twice an airliner's cruise).
+constexpr double kMaxPossibleKnots = 1000.0;
+
+bool IsPossiblePosition(double latitude, double longitude) {
+  return std::fabs(latitude) <= 90.0 && std::fabs(longitude) <= 180.0;
+}
+
+// False when the sentence carries a value no place or receiver can have: a
+// latitude beyond 90 degrees, a longitude beyond 180, a speed below zero or
+// beyond any vehicle, a negative dilution of precision. A receiver that
+// sends one is broken or the line was damaged in a way the checksum did not
+// catch; either way none of its values is taken. Empty fields read as 0 and
+// pass.
+bool HasPossibleValues(Sentence kind, const char* sentence) {
+  const char* cursor = sentence;
+  switch (kind) {
+    case Sentence::kRMC: {
+      vov::SkipFields(cursor, 3);
+      const double latitude = vov::ParseNMEALatitude(cursor);
+      const double longitude = vov::ParseNMEALongitude(cursor);
+      const double knots = vov::ParseNMEAFloatField(cursor);
+      return IsPossiblePosition(latitude, longitude) && knots >= 0.0 && knots <= kMaxPossibleKnots;
+    }
+    case Sentence::kGGA: {
+      vov::SkipFields(cursor, 2);
+      const double latitude = vov::ParseNMEALatitude(cursor);
+      const double longitude = vov::ParseNMEALongitude(cursor);
+      vov::SkipFields(cursor, 2);
+      const double hdop = vov::ParseNMEAFloatField(cursor);
+      return IsPossiblePosition(latitude, longitude) && hdop >= 0.0;
+    }
+    case Sentence::kGSA: {
+      vov::SkipFields(cursor, 15);
+      const double pdop = vov::ParseNMEAFloatField(cursor);
+      const double hdop = vov::ParseNMEAFloatField(cursor);
+      const double vdop = vov::ParseNMEAFloatField(cursor);
+      return pdop >= 0.0 && hdop >= 0.0 && vdop >= 0.0;
+    }
+    case Sentence::kOther:
+      break;
+  }
+  return true;
+}
+
+// Writes a refused sentence to the debug output and the engine's log, cut at
+// what the assembler would ever hand over.
+void LogRefused(GPSCore& core, const char16_t* what, const char* sentence) {
+  const std::size_t length = strnlen(sentence, GPSCore::kSentenceCapacity);
+  const std::u16string text =
+      platform::FormatW(what, {platform::Cp1252ToUtf16(std::string_view(sentence, length))});
+  OutputDebugStringW(text.c_str());
+  core.Log(text);
 }
 
 // Any character that is not a hexadecimal digit counts as 0.
@@ -185,15 +239,16 @@ int BearingBetween(double lat1, double lon1, double lat2, double lon2) {
 BOOL GPSCore::DispatchNMEASentence(const char* sentence, CGPSObject* gps) {
   if (sentence == nullptr) return FALSE;
   if (!ChecksumMatches(sentence)) {
-    const std::size_t length = strnlen(sentence, kMaxLoggedCharacters);
-    const std::u16string text = platform::FormatW(
-        u"\nCSUM ERROR:%s\n", {platform::Cp1252ToUtf16(std::string_view(sentence, length))});
-    OutputDebugStringW(text.c_str());
-    Log(text);
+    LogRefused(*this, u"\nCSUM ERROR:%s\n", sentence);
+    return FALSE;
+  }
+  const Sentence kind = SentenceKind(sentence);
+  if (!HasPossibleValues(kind, sentence)) {
+    LogRefused(*this, u"\nBAD VALUE:%s\n", sentence);
     return FALSE;
   }
   m_nSilenceCounter = kSilencePolls;
-  switch (SentenceKind(sentence)) {
+  switch (kind) {
     case Sentence::kRMC:
       // Counted down after the sentence is read, so that each of the first
       // sentences is itself read with the countdown running.
@@ -245,6 +300,9 @@ void GPSCore::HandleGPRMC(const char* sentence, CGPSObject* gps) {
     std::lock_guard<std::recursive_mutex> hold(gps->Lock());
     vov::GPSFix& f = gps->Fix();
     gps->MarkChanged();
+    // A position read while the countdown runs stays untrusted until the
+    // next RMC replaces it, also for the GGA and GSA that follow it.
+    m_bUntrustedPosition = m_nFirstRmcCountdown > 0;
     if (!fix) {
       f.speed = -1.0;
       f.hasFix = 0;
@@ -318,8 +376,9 @@ void GPSCore::UpdateFixQuality(CGPSObject* gps) {
     return;
   }
   // The first sentences after a source opens may still carry the receiver's
-  // last position from before it lost its fix.
-  if (m_nFirstRmcCountdown > 0 && !m_bTestMode) {
+  // last position from before it lost its fix; that position stays unusable
+  // whatever sentence of its second comes after it.
+  if ((m_nFirstRmcCountdown > 0 || m_bUntrustedPosition) && !m_bTestMode) {
     f.fixQuality = GPSQualityNoGPS;
     return;
   }

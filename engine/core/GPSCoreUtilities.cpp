@@ -20,7 +20,7 @@ namespace {
 // The receiver is active when there are receiver settings and they name a
 // receiver.
 bool IsReceiverActive() {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   return utility != nullptr && utility->GPSSettings().Record().receiverType != GPSTypeNone;
 }
 
@@ -59,7 +59,7 @@ void GPSCore::GetCurrentLocationAndHeading(Mode mode, ILocationObject** location
 
 bool GPSCore::IsNearCurrentLocation(Mode mode, ILocationObject* location) {
   if (location == nullptr) return false;
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) return false;
   ILocationObject* current = nullptr;
   GetCurrentLocationAndHeading(mode, &current, nullptr);
@@ -93,7 +93,7 @@ LONG GPSCore::GetIntersectionSearchDistance() {
     std::lock_guard<std::recursive_mutex> hold(m_pGPS->Lock());
     speed = m_pGPS->Fix().speed;
   }
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   const Units units = utility != nullptr ? utility->SystemSettings().Record().units : vov::SystemSettings().units;
   const bool driving = speed > 5.0;
   if (units == Metric) return driving ? 450 : 65;
@@ -104,7 +104,7 @@ LONG GPSCore::GetIntersectionSearchDistance() {
 // description is empty. When the copy cannot be made the old description is
 // dropped rather than kept under a new request.
 void GPSCore::SetLastDescription(UINT textId, std::initializer_list<platform::FormatArg> args) {
-  const vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<const vov::Utility> utility = vov::Utility::Existing();
   const std::u16string text = utility != nullptr ? utility->FormatResourceString(textId, args) : std::u16string();
   if (!m_bstrLastDescription.Assign(text)) {
     m_bstrLastDescription.Reset();
@@ -179,7 +179,7 @@ HRESULT GPSCore::GPSGetStatusInternal(IGPSStatusObject** status) {
 }
 
 std::u16string GPSCore::GetPedometerDescription(Mode mode) {
-  vov::Utility* utility = vov::Utility::Existing();
+  const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing();
   if (utility == nullptr) return {};
   double metres = m_dPedometerVirtualMetres;
   if (mode == GPSMode) {

@@ -36,7 +36,7 @@ constexpr double kBritishKnotsPerMph = 0.8684210526279225;
 // default units (Imperial).
 Units SystemUnits() {
   Units units = Imperial;
-  if (vov::Utility* utility = vov::Utility::Existing(); utility != nullptr) {
+  if (const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing(); utility != nullptr) {
     static_cast<void>(utility->SystemSettings().GetUnits(&units));
   }
   return units;
@@ -74,7 +74,8 @@ VARIANT_BOOL Bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 namespace vov {
 
 std::u16string EstimatedAccuracyDescription(const AccuracyState& state) {
-  Utility& utility = Utility::Instance();
+  const std::shared_ptr<Utility> held = Utility::Instance();
+  Utility& utility = *held;
   const GPSSettings& receiver = utility.GPSSettings().Record();
   if (receiver.receiverType == GPSTypeNone) return utility.LoadResourceString(kTextNoReceiver);
   if (state.fixQuality == GPSQualityNoGPS) {
@@ -126,7 +127,7 @@ HRESULT CGPSObject::GetHeading(HeadingType type, BSTR* pVal) {
   *pVal = nullptr;
   return com::Guarded([&] {
     std::lock_guard<std::recursive_mutex> hold(m_lock);
-    return TextOut(pVal, vov::Utility::Instance().HeadingDescription(m_fix.heading, type == HeadingCompass));
+    return TextOut(pVal, vov::Utility::Instance()->HeadingDescription(m_fix.heading, type == HeadingCompass));
   });
 }
 

@@ -34,7 +34,7 @@ namespace {
 // engine has made its Utility, the default units (Imperial).
 Units DistanceUnits() {
   Units units = Imperial;
-  if (vov::Utility* utility = vov::Utility::Existing(); utility != nullptr) {
+  if (const std::shared_ptr<vov::Utility> utility = vov::Utility::Existing(); utility != nullptr) {
     static_cast<void>(utility->SystemSettings().GetUnits(&units));
   }
   return units;
@@ -257,7 +257,8 @@ HRESULT CLocationObject::SpeakAbout(ILocationObject* to, BSTR* pVal, Words words
     double longitude = 0.0;
     HRESULT hr = ReadPosition(to, &latitude, &longitude);
     if (FAILED(hr)) return hr;
-    const vov::Utility& utility = vov::Utility::Instance();
+    const std::shared_ptr<vov::Utility> held = vov::Utility::Instance();
+    const vov::Utility& utility = *held;
     const std::u16string text = !vov::IsValidPosition(m_dLatitude, m_dLongitude) ||
                                         !vov::IsValidPosition(latitude, longitude)
                                     ? utility.LoadResourceString(kTextNoPosition)
@@ -276,7 +277,8 @@ HRESULT CLocationObject::DistanceAndHeadingText(SHORT currentHeading, ILocationO
     double longitude = 0.0;
     HRESULT hr = ReadPosition(to, &latitude, &longitude);
     if (FAILED(hr)) return hr;
-    vov::Utility& utility = vov::Utility::Instance();
+    const std::shared_ptr<vov::Utility> held = vov::Utility::Instance();
+    vov::Utility& utility = *held;
     RelativeHeadingType headingMode = AheadLeft;
     static_cast<void>(utility.SystemSettings().GetHeadingMode(&headingMode));
     if (currentHeading != -1 && headingMode == LeftRightDegreesCompass) parts.compass = false;

@@ -54,7 +54,7 @@ HRESULT CVirtualObject::GetHeading(HeadingType type, BSTR* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = nullptr;
   return com::Guarded([&] {
-    return TextOut(pVal, vov::Utility::Instance().HeadingDescription(m_nHeading, type == HeadingCompass));
+    return TextOut(pVal, vov::Utility::Instance()->HeadingDescription(m_nHeading, type == HeadingCompass));
   });
 }
 HRESULT CVirtualObject::SetHeading(SHORT newVal) {

@@ -31,7 +31,8 @@ HRESULT CWaypointObject::GetTurningInfo(SHORT currentHeading, BSTR* pVal) {
     const INT heading = currentHeading != -1 ? currentHeading : (m_nStreetOrientationReverse + 180) % 360;
     const INT difference = std::abs(m_nTurnCompleteHeading - heading);
     const bool straightOn = difference < kStraightOnDegrees || 360 - difference < kStraightOnDegrees;
-    const vov::Utility& utility = vov::Utility::Instance();
+    const std::shared_ptr<vov::Utility> held = vov::Utility::Instance();
+    const vov::Utility& utility = *held;
     const std::u16string words = utility.RelativeHeadingDescription(heading, m_nTurnCompleteHeading, true);
     return TextOut(pVal, utility.FormatResourceString(straightOn ? kTextContinue : kTextTurn, {words}));
   });

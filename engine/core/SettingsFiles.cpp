@@ -3,6 +3,7 @@
 #include "engine/core/SettingsFiles.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <system_error>
@@ -53,8 +54,12 @@ bool ParseNumber(std::u16string_view field, T& out) {
   }
   const char* end = ascii + field.size();
   if constexpr (std::is_floating_point_v<T>) {
-    auto [ptr, ec] = std::from_chars(ascii, end, out, std::chars_format::general);
-    return ec == std::errc() && ptr == end;
+    // "nan" and "inf" parse, but no setting is either.
+    T value{};
+    auto [ptr, ec] = std::from_chars(ascii, end, value, std::chars_format::general);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return false;
+    out = value;
+    return true;
   } else {
     std::int64_t value = 0;
     auto [ptr, ec] = std::from_chars(ascii, end, value);
@@ -64,6 +69,21 @@ bool ParseNumber(std::u16string_view field, T& out) {
     return true;
   }
 }
+
+// Whether a value read from a file names a member of its enumeration.
+bool IsMember(SystemDescriptions v) { return v == Short || v == Full || v == Both; }
+bool IsMember(RelativeHeadingType v) { return v >= ClockFace && v <= LeftRightDegreesCompass; }
+bool IsMember(Units v) { return v >= Metric && v <= BritishNautical; }
+bool IsMember(SideOfStreet v) { return v == UnknownSide || v == LeftSide || v == RightSide; }
+bool IsMember(GPSType v) { return v >= GPSTypeNone && v <= GPSTypeTalkingLights; }
+bool IsMember(HeadingAveraging v) { return v >= InstantaneousHeadings && v <= ManualHeadings; }
+bool IsMember(Directions v) { return v == DirectionAll || v == DirectionLeft; }
+bool IsMember(LookaroundRouteOptions v) { return v >= LookaroundRouteOnly && v <= LookaroundRouteAndPOIsOnly; }
+bool IsMember(WaypointMode v) { return v == WaypointModeAll || v == WaypointModeTurnsOnly; }
+
+// The ranges of the numbers that have one.
+constexpr double kMaxLatitude = 90.0;
+constexpr double kMaxLongitude = 180.0;
 
 // Reads fields in order; see SettingsFiles.h for what happens to each kind of
 // damage. The first problem met is kept in the report and logged by Finish.
@@ -102,22 +122,30 @@ class FieldReader {
     return true;
   }
 
+  // A number within [low, high]; one outside keeps the default as one that
+  // does not parse does.
   template <class T>
-  void Number(int since, T& out) {
+  void Number(int since, T& out, T low = std::numeric_limits<T>::lowest(), T high = std::numeric_limits<T>::max()) {
     std::u16string_view field;
     if (Next(since, field) != Take::kField) return;
     T value{};
-    if (ParseNumber(field, value)) {
+    if (ParseNumber(field, value) && value >= low && value <= high) {
       out = value;
     } else {
       Note(SettingsFileResult::kMalformedField, field_);
     }
   }
+  // An enumeration value that names one of the type's members.
   template <class E>
   void Enum(int since, E& out) {
-    LONG value = static_cast<LONG>(out);
-    Number(since, value);
-    out = static_cast<E>(value);
+    std::u16string_view field;
+    if (Next(since, field) != Take::kField) return;
+    LONG value = 0;
+    if (ParseNumber(field, value) && IsMember(static_cast<E>(value))) {
+      out = static_cast<E>(value);
+    } else {
+      Note(SettingsFileResult::kMalformedField, field_);
+    }
   }
   void Flag(int since, bool& out) {
     std::u16string_view field;
@@ -220,25 +248,25 @@ class FieldWriter {
 SettingsReadReport ParseSystemSettings(std::string_view bytes, SystemSettings& r, std::u16string_view fileName) {
   FieldReader in(bytes, fileName);
   if (in.Version()) {
-    in.Number(1, r.arrivalDistanceFeet);
+    in.Number<LONG>(1, r.arrivalDistanceFeet, 0);
     in.Flag(1, r.includeSpellDecorators);
     in.Flag(1, r.streetNamesDetailed);
     in.Enum(1, r.defaultCompassDescriptions);
     in.Enum(1, r.headingMode);
     in.Text(1, r.mapPOIDirectory);
     in.Enum(1, r.units);
-    in.Number(1, r.arrivedNearThresholdFeet);
+    in.Number<LONG>(1, r.arrivedNearThresholdFeet, 0);
     in.Flag(2, r.searchOtherMapDirectories);
     in.Text(3, r.poiAuthor);
     in.Text(4, r.virtualName);
     in.Text(4, r.virtualStreetName);
-    in.Number(4, r.virtualHeading);
-    in.Number(4, r.virtualLatitude);
-    in.Number(4, r.virtualLongitude);
+    in.Number<LONG>(4, r.virtualHeading, -1, 359);
+    in.Number(4, r.virtualLatitude, -kMaxLatitude, kMaxLatitude);
+    in.Number(4, r.virtualLongitude, -kMaxLongitude, kMaxLongitude);
     in.Text(4, r.destinationName);
     in.Text(4, r.destinationDescription);
-    in.Number(4, r.destinationLatitude);
-    in.Number(4, r.destinationLongitude);
+    in.Number(4, r.destinationLatitude, -kMaxLatitude, kMaxLatitude);
+    in.Number(4, r.destinationLongitude, -kMaxLongitude, kMaxLongitude);
     in.Flag(5, r.impliedHeading);
     in.Flag(6, r.virtualSideOfStreetTracking);
     in.Enum(7, r.virtualSideOfStreet);
@@ -282,16 +310,16 @@ SettingsReadReport ParseGPSSettings(std::string_view bytes, GPSSettings& r, std:
   FieldReader in(bytes, fileName);
   if (in.Version()) {
     in.Text(1, r.receiverName);
-    in.Number(1, r.baudRate);
+    in.Number<LONG>(1, r.baudRate, 1);
     in.Text(1, r.portName);
-    in.Number(1, r.portNumber);
+    in.Number<SHORT>(1, r.portNumber, 0);
     in.Enum(1, r.receiverType);
     in.Text(1, r.simulatedGPSFile);
-    in.Number(1, r.lastLatitude);
-    in.Number(1, r.lastLongitude);
-    in.Number(2, r.pedestrianHeadingAveragingSeconds);
+    in.Number(1, r.lastLatitude, -kMaxLatitude, kMaxLatitude);
+    in.Number(1, r.lastLongitude, -kMaxLongitude, kMaxLongitude);
+    in.Number<SHORT>(2, r.pedestrianHeadingAveragingSeconds, 1, 300);
     in.Enum(2, r.headingAveragingMode);
-    in.Number(3, r.inertialReceiverUserHeight);
+    in.Number(3, r.inertialReceiverUserHeight, 0.0);
   }
   return in.Finish();
 }

@@ -16,7 +16,7 @@ namespace vov {
 namespace {
 
 std::mutex g_instanceLock;
-Utility* g_instance = nullptr;
+std::shared_ptr<Utility> g_instance;
 std::u16string g_defaultLanguage;  // empty: beside the engine's module
 
 std::u16string DefaultLanguagePath() {
@@ -62,24 +62,24 @@ bool EndsWithPathSeparator(std::u16string_view text) {
 
 // ---- lifetime -------------------------------------------------------------------------
 
-Utility& Utility::Instance() {
+std::shared_ptr<Utility> Utility::Instance() {
   std::lock_guard<std::mutex> hold(g_instanceLock);
-  if (g_instance == nullptr) g_instance = new Utility();
-  return *g_instance;
+  if (g_instance == nullptr) g_instance.reset(new Utility());
+  return g_instance;
 }
 
-Utility* Utility::Existing() {
+std::shared_ptr<Utility> Utility::Existing() {
   std::lock_guard<std::mutex> hold(g_instanceLock);
   return g_instance;
 }
 
 void Utility::Release() {
-  Utility* instance = nullptr;
+  std::shared_ptr<Utility> instance;
   {
     std::lock_guard<std::mutex> hold(g_instanceLock);
-    std::swap(instance, g_instance);
+    instance.swap(g_instance);
   }
-  delete instance;
+  // Destroyed here, outside the lock, unless someone still holds it.
 }
 
 void Utility::SetDefaultLanguageLibrary(std::u16string path) {

@@ -2,11 +2,14 @@
 // (loaded from and saved to the settings files) and the language library from
 // which every engine text is fetched by number.
 //
-// Lifetime: Instance() makes the one Utility on its first call and it lives
-// until Release() (the engine calls it when it stops; tests call it to start
-// afresh) or until the process ends. Nothing keeps a pointer to it across a
-// Release(). It is used under the engine's COM lock; Instance() and Release()
-// themselves are safe to call from any thread.
+// Lifetime: the Utility is reference counted. Instance() makes the one
+// Utility on its first call and hands out a reference to it; Release() (the
+// engine calls it when it stops; tests call it to start afresh) drops the
+// process's own reference, and the Utility is destroyed when the last holder
+// lets go. A caller keeps the reference it got for as long as it uses the
+// Utility, so a getter on one thread never reads a Utility another thread
+// released. It is used under the engine's COM lock; Instance(), Existing()
+// and Release() themselves are safe to call from any thread.
 #pragma once
 
 #include <initializer_list>
@@ -58,13 +61,14 @@ class Utility {
   // The one Utility, made with default settings and the default language
   // library on the first call (std::bad_alloc when memory runs out; callers
   // at a COM edge run it through com::Guarded).
-  static Utility& Instance();
+  static std::shared_ptr<Utility> Instance();
   // The Utility when one has been made, else null: for code that only reads
   // settings and, before the engine has started, takes their defaults rather
   // than making the Utility (and loading a language) as a side effect.
-  static Utility* Existing();
-  // Destroys the Utility (settings held and language library freed); the next
-  // Instance() makes a new one.
+  static std::shared_ptr<Utility> Existing();
+  // Drops the process's reference: the Utility (settings held and language
+  // library) goes when its last holder lets go; the next Instance() makes a
+  // new one.
   static void Release();
   // The language library loaded by default: "Lexiforn_EN.so" beside the module
   // that holds the engine. An empty path restores that default. Takes effect

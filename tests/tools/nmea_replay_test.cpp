@@ -192,7 +192,10 @@ TEST(NmeaReplay, TheDemoWalkGivesEveryFixOnceInOrderWithItsSpeedAndCourse) {
   // The first two RMC sentences are not trusted; then a fix of HDOP 0.0 is
   // as good as it gets, until the file ends and the receiver goes silent.
   ASSERT_GT(check.ticks.size(), 10u);
+  // The second is followed by its GGA within the same tick; that must not
+  // make it a fix either.
   EXPECT_EQ(check.ticks[0].fields.at("state"), "no-receiver");
+  EXPECT_EQ(check.ticks[1].fields.at("state"), "no-receiver");
   EXPECT_EQ(check.ticks[2].fields.at("state"), "enhanced");
   EXPECT_EQ(check.ticks.back().fields.at("state"), "no-receiver");
 
@@ -288,6 +291,36 @@ TEST(NmeaReplay, ATraceWithAnnotationsTellsEachOnceWhereItWasRecorded) {
   EXPECT_TRUE(utcs[0] == "12:00:03" || utcs[0] == "12:00:04") << utcs[0];
   EXPECT_TRUE(utcs[1] == "12:00:18" || utcs[1] == "12:00:19") << utcs[1];
   EXPECT_TRUE(utcs[2] == "12:00:33" || utcs[2] == "12:00:34") << utcs[2];
+}
+
+TEST(NmeaReplay, AFileWhoseNameIsNotUtf8IsReplayed) {
+  // Host file names are bytes: a log saved on a system with an 8-bit code
+  // page keeps "é" as the single byte 0xE9, which is no UTF-8.
+  std::ifstream walk(std::string(NMEA_DATA_DIR) + "/neubrandenburg-walk.nmea", std::ios::binary);
+  std::string line, text;
+  for (int lines = 0; lines < 80 && std::getline(walk, line); ++lines) text += line + "\n";
+  const testing_support::TempFolder folder("nmea-replay");
+  const std::string path = (folder / "walk-caf\xE9.nmea").string();
+  std::ofstream(path, std::ios::binary) << text;
+  ASSERT_TRUE(std::filesystem::exists(path));
+
+  int status = -1;
+  const std::vector<Tick> ticks = RunReplay(path, &status);
+  EXPECT_EQ(status, 0);
+  const std::vector<Rmc> rmcs = ReadRmcs(path);
+  ASSERT_EQ(rmcs.size(), 20u);
+  // Every fix of the file is shown once, in order.
+  std::size_t from = 0;
+  std::vector<long> shown;
+  for (const Tick& tick : ticks) {
+    if (tick.fields.at("utc") == "00:00:00") continue;
+    const long index = MatchRmc(rmcs, from, tick);
+    ASSERT_GE(index, 0) << tick.fields.at("tick");
+    if (shown.empty() || shown.back() != index) shown.push_back(index);
+    from = static_cast<std::size_t>(index);
+  }
+  ASSERT_EQ(shown.size(), rmcs.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], static_cast<long>(i));
 }
 
 TEST(NmeaReplay, AReceiverSpeakingItsBinaryProtocolGivesNoFix) {

@@ -67,7 +67,7 @@ class DescriptionWords : public ::testing::Test {
     vov::SetManualFix(false);
     vov::Utility::Release();
   }
-  static vov::Utility& Words() { return vov::Utility::Instance(); }
+  static vov::Utility& Words() { return *vov::Utility::Instance(); }
   static vov::SystemSettings& System() { return Words().SystemSettings().Record(); }
   static void UseTemplates() {
     ASSERT_TRUE(Words().SetResources(platform::Utf8ToUtf16(LEXIFORN_DESCRIPTION_TEMPLATES_PATH)));

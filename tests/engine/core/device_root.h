@@ -43,7 +43,7 @@ class DeviceRootTest : public ::testing::Test {
   vov::Utility& StartUtility(bool logging) {
     std::filesystem::create_directories(root_ + "/settings");
     if (logging) std::filesystem::create_directories(root_ + "/settings/Debug");
-    vov::Utility& utility = vov::Utility::Instance();
+    vov::Utility& utility = *vov::Utility::Instance();
     EXPECT_EQ(utility.LoadSystemSettings(u"\\settings"), S_OK);
     return utility;
   }

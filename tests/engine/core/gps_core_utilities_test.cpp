@@ -62,7 +62,7 @@ class CoreUtilities : public DeviceRootTest {
     Fix().vdop = 2.5;
     Fix().satellites = 8;
   }
-  void SetReceiverType(GPSType type) { vov::Utility::Instance().GPSSettings().Record().receiverType = type; }
+  void SetReceiverType(GPSType type) { vov::Utility::Instance()->GPSSettings().Record().receiverType = type; }
 
   GPSCore core_;
 };
@@ -139,12 +139,12 @@ TEST_F(CoreUtilities, NearMeansWithinTheArrivedNearThreshold) {
       {VirtualMode, Imperial, 11.0, false},   // the virtual position is a degree away
   };
   for (const Row& row : rows) {
-    vov::Utility::Instance().SystemSettings().Record().units = row.units;
+    vov::Utility::Instance()->SystemSettings().Record().units = row.units;
     const auto place = Place(kLatitude + row.feetNorth * kDegreesPerFoot, kLongitude);
     EXPECT_EQ(core_.IsNearCurrentLocation(row.mode, place.get()), row.near)
         << row.feetNorth << " feet, mode " << row.mode << ", units " << row.units;
   }
-  vov::Utility::Instance().SystemSettings().Record().units = Imperial;
+  vov::Utility::Instance()->SystemSettings().Record().units = Imperial;
   const auto atVirtual = Place(kLatitude + 1.0, kLongitude);
   EXPECT_TRUE(core_.IsNearCurrentLocation(VirtualMode, atVirtual.get()));
 
@@ -188,7 +188,7 @@ TEST_F(CoreUtilities, IntersectionSearchReachesFartherWhenDriving) {
       {Metric, 30.0, 450},   {Nautical, 30.0, 1600}, {BritishNautical, 0.0, 200},
   };
   for (const Row& row : rows) {
-    vov::Utility::Instance().SystemSettings().Record().units = row.units;
+    vov::Utility::Instance()->SystemSettings().Record().units = row.units;
     {
       std::lock_guard<std::recursive_mutex> hold(core_.m_pGPS->Lock());
       Fix().speed = row.speed;
@@ -196,13 +196,13 @@ TEST_F(CoreUtilities, IntersectionSearchReachesFartherWhenDriving) {
     EXPECT_EQ(core_.GetIntersectionSearchDistance(), row.distance) << row.units << " at " << row.speed;
   }
   // Without a fix object the speed is unknown: the walking distance.
-  vov::Utility::Instance().SystemSettings().Record().units = Metric;
+  vov::Utility::Instance()->SystemSettings().Record().units = Metric;
   core_.m_pGPS.reset();
   EXPECT_EQ(core_.GetIntersectionSearchDistance(), 65);
 }
 
 TEST_F(CoreUtilities, LastDescriptionIsTheFormattedText) {
-  ASSERT_TRUE(vov::Utility::Instance().LanguageLoaded());
+  ASSERT_TRUE(vov::Utility::Instance()->LanguageLoaded());
   EXPECT_EQ(core_.GetLastDescription(), u"");
   core_.SetLastDescription(20195, {u"north", 20, u"right"});
   EXPECT_EQ(core_.GetLastDescription(), u"north, 20 degrees right");
@@ -356,7 +356,7 @@ TEST_F(CoreUtilities, ThePedometerSamplesWhileMovingFromItsOwnCopyOfTheLastPosit
 
   // Told in feet or metres; telling brings the walk up to date first.
   const double walked = 3 * kStepMetres;
-  vov::Utility& utility = vov::Utility::Instance();
+  vov::Utility& utility = *vov::Utility::Instance();
   utility.SystemSettings().Record().units = Imperial;
   EXPECT_EQ(core_.GetPedometerDescription(GPSMode),
             utility.DistanceDescription(static_cast<LONG>(walked / 0.3048), false));

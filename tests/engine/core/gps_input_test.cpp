@@ -87,7 +87,7 @@ class ReceiverInput : public ::testing::Test {
     platform::registry::ReloadFromDisk();
     fs::create_directories(root_ + "/CompactFlash/settings/Debug");
     vov::Utility::Release();
-    vov::Utility::Instance().SystemSettings().SetSettingsFolder(u"\\CompactFlash\\settings");
+    vov::Utility::Instance()->SystemSettings().SetSettingsFolder(u"\\CompactFlash\\settings");
     vov::ResetDebugLogDecision();
     platform::SetClock(&clock_);
     platform::SetDebugOutputSink([this](const std::u16string& line) { debug_.push_back(line); });
@@ -104,7 +104,7 @@ class ReceiverInput : public ::testing::Test {
     platform::SetDeviceRoot("");
   }
 
-  static vov::GPSSettings& Settings() { return vov::Utility::Instance().GPSSettings().Record(); }
+  static vov::GPSSettings& Settings() { return vov::Utility::Instance()->GPSSettings().Record(); }
 
   int DebugCount(std::u16string_view text) const {
     int n = 0;

@@ -3,8 +3,10 @@
 // speak from the object's own heading, and the accuracy told in English.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "engine/core/GPSObject.h"
 #include "engine/core/LocationObject.h"
@@ -26,12 +28,12 @@ class GpsObject : public ::testing::Test {
  protected:
   void SetUp() override {
     vov::Utility::Release();
-    ASSERT_TRUE(vov::Utility::Instance().LanguageLoaded());
+    ASSERT_TRUE(vov::Utility::Instance()->LanguageLoaded());
     gps_ = Make<CGPSObject>();
   }
   void TearDown() override { vov::Utility::Release(); }
 
-  void SetUnits(Units units) { ASSERT_EQ(vov::Utility::Instance().SystemSettings().SetUnits(units), S_OK); }
+  void SetUnits(Units units) { ASSERT_EQ(vov::Utility::Instance()->SystemSettings().SetUnits(units), S_OK); }
   // Writes the fix as the parser does, under the lock.
   void Edit(const std::function<void(vov::GPSFix&)>& change) {
     std::lock_guard<std::recursive_mutex> hold(gps_->Lock());
@@ -314,7 +316,7 @@ TEST_F(GpsObject, AccuracyDescriptionsOfFixAndSnapshot) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    vov::GPSSettings& receiver = vov::Utility::Instance().GPSSettings().Record();
+    vov::GPSSettings& receiver = vov::Utility::Instance()->GPSSettings().Record();
     receiver.receiverType = row.receiver;
     receiver.receiverName = row.receiverName;
     SetUnits(row.units);
@@ -365,6 +367,44 @@ TEST_F(GpsObject, SnapshotGettersGiveWhatWasTaken) {
   EXPECT_EQ(hdop, 1.5);
   EXPECT_EQ(vdop, 2.5);
   EXPECT_EQ(accuracy, 6.0);
+}
+
+// The user program reads the fix on its own thread while the engine stops
+// (and a new engine starts): every getter that speaks in the system's units
+// or words keeps the Utility it reads alive, so none reads freed memory
+// (the sanitizers watch), and each answers with the Utility it got.
+TEST_F(GpsObject, GettersKeepTheUtilityTheyReadWhileAnotherThreadReleasesIt) {
+  Edit([](vov::GPSFix& fix) {
+    fix.speed = 10.0;
+    fix.heading = 90;
+    fix.fixQuality = GPSQualityGood;
+    fix.hdop = 1.0;
+  });
+  constexpr int kRounds = 300;
+  std::atomic<bool> go{false};
+  std::atomic<int> answered{0};
+  std::thread reader([&] {
+    while (!go.load()) std::this_thread::yield();
+    for (int i = 0; i < kRounds; ++i) {
+      double speed = 0.0;
+      BSTR heading = nullptr;
+      BSTR accuracy = nullptr;
+      const bool ok = gps_->GetSpeedDouble(&speed) == S_OK && gps_->GetHeading(HeadingCompass, &heading) == S_OK &&
+                      gps_->GetEstimatedAccuracyDescription(&accuracy) == S_OK;
+      // Imperial (the defaults of every Utility made here): the speed as it
+      // is, the heading a compass word.
+      if (ok && speed == 10.0 && SysStringLen(heading) > 0) answered.fetch_add(1);
+      SysFreeString(heading);
+      SysFreeString(accuracy);
+    }
+  });
+  go.store(true);
+  for (int i = 0; i < kRounds; ++i) {
+    vov::Utility::Release();
+    static_cast<void>(vov::Utility::Instance());
+  }
+  reader.join();
+  EXPECT_EQ(answered.load(), kRounds);
 }
 
 }  // namespace

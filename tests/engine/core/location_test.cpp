@@ -252,7 +252,7 @@ TEST(LocationObject, GetDistanceFollowsTheSystemSettingsUnits) {
   } rows[] = {{Imperial, 6070, 6080}, {Metric, 1849, 1853}, {Nautical, 6070, 6080}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.units);
-    ASSERT_EQ(vov::Utility::Instance().SystemSettings().SetUnits(row.units), S_OK);
+    ASSERT_EQ(vov::Utility::Instance()->SystemSettings().SetUnits(row.units), S_OK);
     LONG distance = 0;
     ASSERT_EQ(from->GetDistance(to, &distance), S_OK);
     EXPECT_GE(distance, row.low);

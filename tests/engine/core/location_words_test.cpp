@@ -45,7 +45,7 @@ class LocationWords : public ::testing::Test {
  protected:
   void SetUp() override { vov::Utility::Release(); }
   void TearDown() override { vov::Utility::Release(); }
-  CSystemSettingsObject& System() { return vov::Utility::Instance().SystemSettings(); }
+  CSystemSettingsObject& System() { return vov::Utility::Instance()->SystemSettings(); }
 };
 
 // From the start, a bakery 0.001 degrees (364 feet, 111 metres) due north.
@@ -54,7 +54,7 @@ constexpr double kLongitude = 13.2610;
 constexpr double kNorth = kLatitude + 0.001;
 
 TEST_F(LocationWords, DistanceAndHeadingSentenceInEachForm) {
-  ASSERT_TRUE(vov::Utility::Instance().LanguageLoaded());
+  ASSERT_TRUE(vov::Utility::Instance()->LanguageLoaded());
   struct Row {
     const char* what;
     double fromLatitude;

@@ -298,12 +298,14 @@ TEST_F(Nmea, ShortSentencesReadMissingFieldsAsZero) {
   EXPECT_DOUBLE_EQ(Fix().hdop, 1.0);
 }
 
-TEST_F(Nmea, TodaysTalkersAreReadLikeGps) {
-  for (const char* talker : {"GP", "GN", "GL", "GA", "GB"}) {
+TEST_F(Nmea, EveryTalkerIsReadLikeGps) {
+  // The satellite systems' talkers, BeiDou's older one, an integrated
+  // (inertial) receiver's and one no receiver uses yet.
+  for (const char* talker : {"GP", "GN", "GL", "GA", "GB", "BD", "GQ", "IN", "GX"}) {
     SCOPED_TRACE(talker);
     Gps()->ResetFix();
     core_.m_nFirstRmcCountdown = 1;
-    const double minutes = 10.5 + (talker[1] - 'A');
+    const double minutes = 10.5 + (talker[1] - 'A') + (talker[0] - 'A') / 100.0;
     char rmc[128];
     std::snprintf(rmc, sizeof rmc, "%sRMC,101010,A,52%07.4f,N,01300.000,E,0.3,45.0,020324,,", talker, minutes);
     EXPECT_EQ(Dispatch(Sentence(rmc)), TRUE);
@@ -317,9 +319,11 @@ TEST_F(Nmea, TodaysTalkersAreReadLikeGps) {
     EXPECT_EQ(Fix().gsaMode, 2);
     EXPECT_DOUBLE_EQ(Fix().vdop, 1.1);
   }
-  // Other talkers and other sentences only tell that the receiver is there.
+  // Other sentences, and a maker's own sentence whose name happens to end
+  // in "RMC" ($PGRMC sets a receiver up), only tell that the receiver is
+  // there.
   Gps()->ResetFix();
-  for (const char* body : {"GXRMC,101010,A,5210.5,N,01300.0,E,0.3,45.0,020324,,", "BDRMC,101010,A,5210.5,N,01300.0,E,,,,,",
+  for (const char* body : {"PGRMC,A,218.8,100,6378137.000,298.257223563,0.0,0.0,0.0,A,3,,,,",
                            "GPVTG,000.0,T,,M,000.0,N,000.0,K,A", "GPRMB,A,0.66,L,003,004,4917.24,N,12309.57,W,,,,,,"}) {
     SCOPED_TRACE(body);
     core_.m_nSilenceCounter = 0;
@@ -380,6 +384,82 @@ TEST_F(Nmea, FirstTwoRmcAfterStartAreNotTrusted) {
   core_.m_nSilenceCounter = 0;
   core_.UpdateFixQuality(Gps());
   EXPECT_EQ(Fix().fixQuality, GPSQualityNoGPS);
+}
+
+TEST_F(Nmea, NeitherUntrustedPositionBecomesAFixWhateverFollows) {
+  // A receiver sends RMC, then GGA and GSA for the same second: the GGA
+  // after the second untrusted RMC must not make that position usable. The
+  // real sentences of the walk, with followers of other talkers too.
+  const std::string followers[] = {
+      kWalkGga, "$GPGSA,A,3,,,,,,,,,,,,,0.0,0.0,0.0*32\r", kStillGga, kStillGsa,
+      Sentence("GNGGA,120004.000,5333.423,N,01315.669,E,2,12,0.6,10.0,M,,,,"),
+      Sentence("INGGA,120004.000,5333.423,N,01315.669,E,1,12,0.6,10.0,M,,,,")};
+  for (const std::string& follower : followers) {
+    SCOPED_TRACE(follower);
+    Gps()->ResetFix();
+    core_.ResetGPSFix();
+    core_.m_nFirstRmcCountdown = 2;
+    for (int untrusted = 0; untrusted < 2; ++untrusted) {
+      EXPECT_EQ(Dispatch(kWalkRmc), TRUE);
+      EXPECT_EQ(Fix().fixQuality, GPSQualityNoGPS);
+      Dispatch(follower);
+      EXPECT_EQ(Fix().fixQuality, GPSQualityNoGPS) << "after untrusted RMC " << untrusted + 1;
+      EXPECT_FALSE(core_.IsFixUsable());
+    }
+    EXPECT_EQ(Dispatch(kWalkRmc), TRUE);
+    EXPECT_NE(Fix().fixQuality, GPSQualityNoGPS);
+    EXPECT_TRUE(core_.IsFixUsable());
+  }
+}
+
+TEST_F(Nmea, ImpossibleValuesAreRefusedAsABadSentence) {
+  std::vector<std::u16string> output;
+  platform::SetDebugOutputSink([&](const std::u16string& line) { output.push_back(line); });
+  const char* bodies[] = {
+      "GPRMC,120005,A,9100.000,N,01315.669,E,2.49,359.51,100216,,",    // latitude 91
+      "GPRMC,120005,A,9000.001,S,01315.669,E,2.49,359.51,100216,,",    // just beyond the pole
+      "GPRMC,120005,A,5333.423,N,18100.000,E,2.49,359.51,100216,,",    // longitude 181
+      "GPRMC,120005,A,5333.423,N,18000.060,W,2.49,359.51,100216,,",    // just beyond 180
+      "GPRMC,120005,A,5333.423,N,01315.669,E,9999.0,359.51,100216,,",  // faster than anything flies
+      "GPRMC,120005,A,5333.423,N,01315.669,E,-2.49,359.51,100216,,",   // a negative speed
+      "GPGGA,120005,9100.000,N,01315.669,E,1,08,0.9,10.0,M,0.0,M,,",   // latitude 91
+      "GPGGA,120005,5333.423,N,99999.000,E,1,08,0.9,10.0,M,0.0,M,,",   // longitude 999
+      "GPGGA,120005,5333.423,N,01315.669,E,1,08,-0.9,10.0,M,0.0,M,,",  // a negative HDOP
+      "GPGSA,A,3,,,,,,,,,,,,,1.2,-0.7,0.9",                            // a negative HDOP
+  };
+  for (const char* body : bodies) {
+    SCOPED_TRACE(body);
+    Gps()->ResetFix();
+    ASSERT_EQ(Dispatch(kWalkRmc), TRUE);
+    ASSERT_EQ(Dispatch(kWalkGga), FALSE);
+    const vov::GPSFix before = Fix();
+    const double latitude = Latitude(), longitude = Longitude();
+    core_.m_nSilenceCounter = 1;
+    output.clear();
+    EXPECT_EQ(Dispatch(Sentence(body)), FALSE);
+    const vov::GPSFix after = Fix();
+    EXPECT_EQ(Latitude(), latitude);
+    EXPECT_EQ(Longitude(), longitude);
+    EXPECT_EQ(after.second, before.second);
+    EXPECT_EQ(after.speed, before.speed);
+    EXPECT_EQ(after.hdop, before.hdop);
+    EXPECT_EQ(after.fixQuality, before.fixQuality);
+    EXPECT_EQ(after.satellites, before.satellites);
+    // Refused like a sentence whose checksum does not fit: logged, and no
+    // sign that the receiver is well.
+    EXPECT_EQ(core_.m_nSilenceCounter, 1);
+    ASSERT_EQ(output.size(), 1u);
+    EXPECT_NE(platform::Utf16ToUtf8(output[0]).find(body), std::string::npos);
+  }
+  // The edges themselves are real places and a fast aeroplane a real speed.
+  for (const char* body : {"GPRMC,120005,A,9000.000,N,18000.000,W,500.0,359.51,100216,,",
+                           "GPRMC,120005,A,9000.000,S,18000.000,E,0.0,0.0,100216,,"}) {
+    SCOPED_TRACE(body);
+    EXPECT_EQ(Dispatch(Sentence(body)), TRUE);
+    EXPECT_EQ(std::fabs(Latitude()), 90.0);
+    EXPECT_EQ(std::fabs(Longitude()), 180.0);
+    EXPECT_EQ(Fix().hasFix, 1);
+  }
 }
 
 TEST_F(Nmea, InertialReceiverWithoutSatellitesSetsTheManualFix) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -307,6 +308,118 @@ TEST_F(SettingsFiles, DamagedFilesGiveDefaultsForWhatCannotBeReadAndALogLine) {
     EXPECT_NE(log_[0].find("GPSReceiverSettings.inf"), std::string::npos) << log_[0];
     EXPECT_NE(log_[0].find(row.logged), std::string::npos) << log_[0];
   }
+}
+
+// A well-formed file of `bytes` with field `field` (1-based) replaced.
+std::string WithField(const std::string& bytes, int field, std::u16string_view value) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  std::size_t start = 0;
+  for (int f = 1; f < field; ++f) start = text.find(u'|', start) + 1;
+  text.replace(start, text.find(u'|', start) - start, value);
+  return Bytes(text);
+}
+
+// Numbers that parse but can be no setting (not a number, infinite, a
+// latitude beyond the pole, an enumeration value that names nothing) take
+// the field's default like a field that does not parse, and are logged.
+TEST_F(SettingsFiles, ImpossibleNumbersAndEnumerationsTakeTheirDefaults) {
+  struct Row {
+    int field;
+    const char16_t* value;
+    std::function<void(vov::GPSSettings&)> restore;  // the field back to its default
+  };
+  const vov::GPSSettings d;
+  const Row gpsRows[] = {
+      {3, u"-9600", [&](vov::GPSSettings& r) { r.baudRate = d.baudRate; }},
+      {3, u"0", [&](vov::GPSSettings& r) { r.baudRate = d.baudRate; }},
+      {5, u"-3", [&](vov::GPSSettings& r) { r.portNumber = d.portNumber; }},
+      {6, u"11", [&](vov::GPSSettings& r) { r.receiverType = d.receiverType; }},
+      {6, u"-1", [&](vov::GPSSettings& r) { r.receiverType = d.receiverType; }},
+      {8, u"nan", [&](vov::GPSSettings& r) { r.lastLatitude = d.lastLatitude; }},
+      {8, u"inf", [&](vov::GPSSettings& r) { r.lastLatitude = d.lastLatitude; }},
+      {8, u"-infinity", [&](vov::GPSSettings& r) { r.lastLatitude = d.lastLatitude; }},
+      {8, u"90.0000000000001", [&](vov::GPSSettings& r) { r.lastLatitude = d.lastLatitude; }},
+      {9, u"1e308", [&](vov::GPSSettings& r) { r.lastLongitude = d.lastLongitude; }},
+      {9, u"-180.5", [&](vov::GPSSettings& r) { r.lastLongitude = d.lastLongitude; }},
+      {10, u"0", [&](vov::GPSSettings& r) { r.pedestrianHeadingAveragingSeconds = d.pedestrianHeadingAveragingSeconds; }},
+      {10, u"301", [&](vov::GPSSettings& r) { r.pedestrianHeadingAveragingSeconds = d.pedestrianHeadingAveragingSeconds; }},
+      {11, u"4", [&](vov::GPSSettings& r) { r.headingAveragingMode = d.headingAveragingMode; }},
+      {12, u"NAN", [&](vov::GPSSettings& r) { r.inertialReceiverUserHeight = d.inertialReceiverUserHeight; }},
+      {12, u"-1.7", [&](vov::GPSSettings& r) { r.inertialReceiverUserHeight = d.inertialReceiverUserHeight; }},
+  };
+  for (const Row& row : gpsRows) {
+    SCOPED_TRACE(platform::Utf16ToUtf8(row.value));
+    log_.clear();
+    vov::GPSSettings read, expected = FilledGPS();
+    row.restore(expected);
+    const vov::SettingsReadReport report =
+        vov::ParseGPSSettings(WithField(vov::FormatGPSSettings(FilledGPS()), row.field, row.value), read);
+    EXPECT_EQ(report.result, SettingsFileResult::kMalformedField);
+    EXPECT_EQ(report.field, row.field);
+    EXPECT_EQ(read, expected);
+    EXPECT_EQ(log_.size(), 1u);
+  }
+  // The edges are settings still.
+  vov::GPSSettings edge;
+  std::string bytes = WithField(vov::FormatGPSSettings(FilledGPS()), 8, u"-90");
+  bytes = WithField(bytes, 9, u"180");
+  EXPECT_EQ(vov::ParseGPSSettings(bytes, edge).result, SettingsFileResult::kRead);
+  EXPECT_EQ(edge.lastLatitude, -90.0);
+  EXPECT_EQ(edge.lastLongitude, 180.0);
+
+  struct SystemRow {
+    int field;
+    const char16_t* value;
+    std::function<void(vov::SystemSettings&)> restore;
+  };
+  const vov::SystemSettings s;
+  const SystemRow systemRows[] = {
+      {2, u"-50", [&](vov::SystemSettings& r) { r.arrivalDistanceFeet = s.arrivalDistanceFeet; }},
+      {5, u"3", [&](vov::SystemSettings& r) { r.defaultCompassDescriptions = s.defaultCompassDescriptions; }},
+      {6, u"4", [&](vov::SystemSettings& r) { r.headingMode = s.headingMode; }},
+      {8, u"7", [&](vov::SystemSettings& r) { r.units = s.units; }},
+      {14, u"360", [&](vov::SystemSettings& r) { r.virtualHeading = s.virtualHeading; }},
+      {14, u"-2", [&](vov::SystemSettings& r) { r.virtualHeading = s.virtualHeading; }},
+      {15, u"nan", [&](vov::SystemSettings& r) { r.virtualLatitude = s.virtualLatitude; }},
+      {16, u"inf", [&](vov::SystemSettings& r) { r.virtualLongitude = s.virtualLongitude; }},
+      {19, u"-91", [&](vov::SystemSettings& r) { r.destinationLatitude = s.destinationLatitude; }},
+      {23, u"3", [&](vov::SystemSettings& r) { r.virtualSideOfStreet = s.virtualSideOfStreet; }},
+  };
+  for (const SystemRow& row : systemRows) {
+    SCOPED_TRACE(platform::Utf16ToUtf8(row.value));
+    vov::SystemSettings read, expected = FilledSystem();
+    row.restore(expected);
+    const vov::SettingsReadReport report =
+        vov::ParseSystemSettings(WithField(vov::FormatSystemSettings(FilledSystem()), row.field, row.value), read);
+    EXPECT_EQ(report.result, SettingsFileResult::kMalformedField);
+    EXPECT_EQ(report.field, row.field);
+    EXPECT_EQ(read, expected);
+  }
+
+  // Enumerations of the other two files.
+  vov::LookaroundSettings lookaround;
+  EXPECT_EQ(vov::ParseLookaroundSettings(WithField(vov::FormatLookaroundSettings(FilledLookaround()), 16, u"5"),
+                                         lookaround)
+                .field,
+            16);
+  EXPECT_EQ(lookaround.poiSearchDirection, vov::LookaroundSettings().poiSearchDirection);
+  lookaround = {};
+  EXPECT_EQ(vov::ParseLookaroundSettings(WithField(vov::FormatLookaroundSettings(FilledLookaround()), 21, u"4"),
+                                         lookaround)
+                .field,
+            21);
+  EXPECT_EQ(lookaround.routeOptions, vov::LookaroundSettings().routeOptions);
+  vov::RouteSettings gpsMode, virtualMode;
+  EXPECT_EQ(vov::ParseRouteSettings(WithField(vov::FormatRouteSettings({}, {}), 7, u"2"), gpsMode, virtualMode).field,
+            7);
+  EXPECT_EQ(virtualMode.waypointMode, vov::RouteSettings().waypointMode);
+  EXPECT_EQ(vov::ParseRouteSettings(WithField(vov::FormatRouteSettings({}, {}), 6, u"-1"), gpsMode, virtualMode).field,
+            6);
+  EXPECT_EQ(gpsMode.numberingDescriptions, vov::RouteSettings().numberingDescriptions);
 }
 
 // A "|" inside a text would end its field early and shift every field after

@@ -214,8 +214,8 @@ TEST_F(Settings, LookaroundCopiesCategoriesIntoItsOwnObjects) {
 // ---- the Utility ---------------------------------------------------------------------------
 
 TEST_F(Settings, UtilityStartsWithDefaultsAndTheEnglishTexts) {
-  vov::Utility& utility = vov::Utility::Instance();
-  EXPECT_EQ(&utility, &vov::Utility::Instance());
+  vov::Utility& utility = *vov::Utility::Instance();
+  EXPECT_EQ(&utility, vov::Utility::Instance().get());
   ASSERT_TRUE(utility.LanguageLoaded());
   EXPECT_EQ(utility.SystemSettings().Record(), vov::SystemSettings());
   EXPECT_EQ(utility.SystemSettings().SettingsDirectory(), u"\\CompactFlash\\settings");
@@ -242,7 +242,7 @@ TEST_F(Settings, UtilityStartsWithDefaultsAndTheEnglishTexts) {
 }
 
 TEST_F(Settings, TextsAreEmptyWithoutALibraryAndFormatsNeverOverrun) {
-  vov::Utility& utility = vov::Utility::Instance();
+  vov::Utility& utility = *vov::Utility::Instance();
   // 23111 is "Ramp from %s to %s".
   EXPECT_EQ(utility.FormatResourceString(23111, {u"A", u"B"}), u"Ramp from A to B");
   EXPECT_EQ(utility.FormatResourceString(23111, {u"A"}), u"Ramp from A to %s");  // missing argument: left as is
@@ -259,7 +259,7 @@ TEST_F(Settings, TextsAreEmptyWithoutALibraryAndFormatsNeverOverrun) {
   // A Utility made while no library can be found has none, and empty default names.
   vov::Utility::Release();
   vov::Utility::SetDefaultLanguageLibrary(u"/no/such/Lexiforn_EN.so");
-  vov::Utility& bare = vov::Utility::Instance();
+  vov::Utility& bare = *vov::Utility::Instance();
   EXPECT_FALSE(bare.LanguageLoaded());
   EXPECT_EQ(bare.LookaroundSettings().Record().categoryName, u"");
 }
@@ -269,7 +269,7 @@ TEST_F(Settings, TextsAreEmptyWithoutALibraryAndFormatsNeverOverrun) {
 TEST_F(Settings, EverySettingsFileSavesLoadsAndSavesAgainByteForByte) {
   const std::u16string folder = u"\\CompactFlash\\settings";
   {
-    vov::Utility& utility = vov::Utility::Instance();
+    vov::Utility& utility = *vov::Utility::Instance();
     ASSERT_EQ(utility.LoadSystemSettings(folder), S_OK);
     utility.SystemSettings().Record().poiAuthor = u"Zoë | 北京";
     utility.SystemSettings().Record().virtualLatitude = 40.7484405;
@@ -291,7 +291,7 @@ TEST_F(Settings, EverySettingsFileSavesLoadsAndSavesAgainByteForByte) {
   for (const char* name : names) written.push_back(ReadHostFile(name));
 
   vov::Utility::Release();
-  vov::Utility& utility = vov::Utility::Instance();
+  vov::Utility& utility = *vov::Utility::Instance();
   vov::SettingsReadReport report;
   ASSERT_EQ(utility.LoadSystemSettings(folder, &report), S_OK);
   EXPECT_EQ(report.result, vov::SettingsFileResult::kRead);
@@ -317,7 +317,7 @@ TEST_F(Settings, EverySettingsFileSavesLoadsAndSavesAgainByteForByte) {
 }
 
 TEST_F(Settings, LoadingWithoutFilesGivesDefaultsInTheGivenFolder) {
-  vov::Utility& utility = vov::Utility::Instance();
+  vov::Utility& utility = *vov::Utility::Instance();
   utility.GPSSettings().Record().baudRate = 9600;
   fs::create_directories(root_ + "/Storage Card/Tirvane");
   vov::SettingsReadReport report;
@@ -336,7 +336,7 @@ TEST_F(Settings, LoadingWithoutFilesGivesDefaultsInTheGivenFolder) {
 
 // The receiver source is opened again unless only the heading averaging changed.
 TEST_F(Settings, SettingTheReceiverSaysWhetherToReopenTheSource) {
-  vov::Utility& utility = vov::Utility::Instance();
+  vov::Utility& utility = *vov::Utility::Instance();
   ASSERT_EQ(utility.LoadSystemSettings(u"\\CompactFlash\\settings"), S_OK);
   struct Row {
     const char* change;
@@ -383,7 +383,7 @@ TEST_F(Settings, SettingTheReceiverSaysWhetherToReopenTheSource) {
 }
 
 TEST_F(Settings, SettingTheSystemSettingsCopiesThemAndAsksForNewMapsWhenNeeded) {
-  vov::Utility& utility = vov::Utility::Instance();
+  vov::Utility& utility = *vov::Utility::Instance();
   ASSERT_EQ(utility.LoadSystemSettings(u"\\CompactFlash\\settings"), S_OK);
   utility.SystemSettings().Record().virtualName = u"kept";  // engine state is not the user's to set
   ISystemSettingsObject* copy = nullptr;
