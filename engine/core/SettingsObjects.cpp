@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "engine/core/EngineUtilities.h"
 #include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
@@ -109,6 +110,9 @@ void CSystemSettingsObject::SetSettingsFolder(std::u16string_view folder) {
   std::u16string debug = vov::DebugDirectoryFor(folder);
   m_settingsDirectory = std::move(settings);
   m_debugDirectory = std::move(debug);
+  // The debug log decided once whether its folder is there; with a new
+  // settings folder it decides again at its next line.
+  vov::ResetDebugLogDecision();
 }
 HRESULT CSystemSettingsObject::GetStreetNamesDetailed(VARIANT_BOOL* pVal) {
   return FlagOut(pVal, m_record.streetNamesDetailed);

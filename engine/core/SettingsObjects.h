@@ -67,7 +67,8 @@ class CSystemSettingsObject : public com::ComClass<CSystemSettingsObject, ISyste
 
   // The engine's side: the file record (with the saved engine state) and the
   // folders. SetSettingsFolder may throw std::bad_alloc, leaving both folders
-  // as they were.
+  // as they were; a new folder makes the debug log decide afresh whether it
+  // is on.
   vov::SystemSettings& Record() { return m_record; }
   const vov::SystemSettings& Record() const { return m_record; }
   const std::u16string& SettingsDirectory() const { return m_settingsDirectory; }

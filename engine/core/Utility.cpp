@@ -387,10 +387,14 @@ HRESULT Utility::SetGPSSettings(IGPSSettingsObject* s, bool* sourceChanged, bool
                         next.receiverName != held.receiverName;
     const bool averaging = next.pedestrianHeadingAveragingSeconds != held.pedestrianHeadingAveragingSeconds ||
                            next.headingAveragingMode != held.headingAveragingMode;
+    // A port opened at another rate or on another name must be reopened even
+    // when the averaging changed with it.
+    const bool port = next.baudRate != held.baudRate || next.portName != held.portName ||
+                      next.portNumber != held.portNumber;
     m_receiverSettings->Record() = std::move(next);
     SaveGPSSettings();
     if (sourceChanged != nullptr) *sourceChanged = source;
-    if (reopen != nullptr) *reopen = source || !averaging;
+    if (reopen != nullptr) *reopen = source || port || !averaging;
     return S_OK;
   });
 }

@@ -191,7 +191,8 @@ class Utility {
   HRESULT SetSystemSettings(ISystemSettingsObject* settings, bool* mapsChanged);
   // *sourceChanged: receiver type, trace file or receiver name changed.
   // *reopen: the receiver source should be opened again; false only when
-  // nothing but the heading averaging changed.
+  // the heading averaging changed while neither the source nor the port
+  // (baud rate, port name, port number) did.
   HRESULT SetGPSSettings(IGPSSettingsObject* settings, bool* sourceChanged, bool* reopen);
   HRESULT SetLookaroundSettings(ILookaroundSettingsObject* settings);
   HRESULT SetRouteSettings(Mode mode, IRouteSettingsObject* settings);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/core/BluetoothDevices.h"
+#include "engine/core/EngineUtilities.h"
 #include "engine/core/SettingsObjects.h"
 #include "engine/core/Utility.h"
 #include "platform/com/owners.h"
@@ -134,6 +135,24 @@ TEST_F(Settings, LookaroundClampsAndSettingsFolderMakesTheDebugFolder) {
     EXPECT_EQ(Take(settings), f.settings);
     EXPECT_EQ(Take(debug), f.debug);
   }
+}
+
+// The debug log decides once whether its folder is there; a new settings
+// folder makes it decide again, so a folder made since then is logged to.
+TEST_F(Settings, ANewSettingsFolderDecidesTheDebugLogAfresh) {
+  vov::ResetDebugLogDecision();
+  vov::WriteDebugLog(u"\\CompactFlash\\settings\\Debug", u"lost", false, false);  // no folder yet: off
+  fs::create_directories(root_ + "/CompactFlash/settings/Debug");
+  vov::WriteDebugLog(u"\\CompactFlash\\settings\\Debug", u"lost as well", false, false);
+  EXPECT_FALSE(fs::exists(root_ + "/CompactFlash/settings/Debug/gpsDebug.txt"));
+
+  auto system = Make<CSystemSettingsObject>();
+  com::Bstr folder;
+  ASSERT_TRUE(folder.Assign(u"\\CompactFlash\\settings"));
+  ASSERT_EQ(system->SetSettingsDirectory(folder), S_OK);
+  vov::WriteDebugLog(u"\\CompactFlash\\settings\\Debug", u"kept", false, false);
+  EXPECT_EQ(ReadHostFile("Debug/gpsDebug.txt"), "kept\n");
+  vov::ResetDebugLogDecision();
 }
 
 // A paired device whose port number cannot be read.
@@ -349,6 +368,27 @@ TEST_F(Settings, SettingTheReceiverSaysWhetherToReopenTheSource) {
        false},
       {"averaging seconds", [](IGPSSettingsObject* s) { s->SetPedestrianHeadingAveragingSeconds(8); }, false, false},
       {"baud rate", [](IGPSSettingsObject* s) { s->SetGPSBaudRate(9600); }, false, true},
+      // A port that changes with the averaging is reopened all the same, at its new rate or name.
+      {"baud rate and averaging mode",
+       [](IGPSSettingsObject* s) {
+         s->SetGPSBaudRate(4800);
+         s->SetHeadingAveragingMode(BigCityHeadings);
+       },
+       false, true},
+      {"port number and averaging seconds",
+       [](IGPSSettingsObject* s) {
+         s->SetGPSPortNumber(7);
+         s->SetPedestrianHeadingAveragingSeconds(12);
+       },
+       false, true},
+      {"port name and averaging mode",
+       [](IGPSSettingsObject* s) {
+         com::Bstr name;
+         ASSERT_TRUE(name.Assign(u"COM"));
+         s->SetGPSPortName(name);
+         s->SetHeadingAveragingMode(AutomaticHeadings);
+       },
+       false, true},
       {"receiver type and averaging",
        [](IGPSSettingsObject* s) {
          s->SetGPSReceiverType(GPSTypeSerial);
