@@ -5,10 +5,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <system_error>
 
 #include "platform/os/debug.h"
+#include "platform/os/device.h"
 #include "platform/os/files.h"
 #include "platform/os/format.h"
 
@@ -439,6 +441,14 @@ std::string FormatRouteSettings(const RouteSettings& gpsMode, const RouteSetting
 }
 
 // ---- files ----------------------------------------------------------------------------
+
+bool IsUsableSettingsFolder(std::u16string_view folder) {
+  if (folder.empty()) return false;
+  const std::filesystem::path root = std::filesystem::path(platform::DeviceRoot()).lexically_normal();
+  const std::filesystem::path host = std::filesystem::path(platform::HostPath(folder)).lexically_normal();
+  const std::filesystem::path inside = host.lexically_relative(root);
+  return !inside.empty() && *inside.begin() != "..";
+}
 
 std::u16string SettingsFilePath(std::u16string_view folder, std::u16string_view fileName) {
   std::u16string path(folder);

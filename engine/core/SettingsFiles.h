@@ -158,6 +158,12 @@ std::string FormatGPSSettings(const GPSSettings& record);
 std::string FormatLookaroundSettings(const LookaroundSettings& record);
 std::string FormatRouteSettings(const RouteSettings& gpsMode, const RouteSettings& virtualMode);
 
+// Whether the engine may keep its settings in `folder`: a folder is named and
+// it lies below the device root (a host path elsewhere, or a path that climbs
+// out of the root, is not). An unusable folder is never read or written; the
+// engine keeps the one it had, or the default folder.
+bool IsUsableSettingsFolder(std::u16string_view folder);
+
 // The path of a settings file: the folder, then "/" unless the folder already
 // ends with "/" or "\", then the name.
 std::u16string SettingsFilePath(std::u16string_view folder, std::u16string_view fileName);

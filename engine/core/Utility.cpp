@@ -184,6 +184,9 @@ HRESULT Utility::LoadSystemSettings(std::u16string_view folder, SettingsReadRepo
   HRESULT hr = NewDefaultSystemSettings(&raw);
   if (FAILED(hr)) return hr;
   Held<CSystemSettingsObject> loaded(raw);
+  // An empty folder, or one outside the device root, is never read or
+  // written: the default folder serves instead.
+  if (!IsUsableSettingsFolder(folder)) folder = kDefaultSettingsDirectory;
   return com::Guarded([&] {
     const SettingsReadReport read =
         LoadSettingsFile(SettingsFilePath(folder, kSystemSettingsFileName), loaded->Record());
@@ -355,7 +358,10 @@ HRESULT Utility::SetSystemSettings(ISystemSettingsObject* s, bool* mapsChanged) 
     if (SUCCEEDED(hr)) hr = s->ShouldCheckForNewMaps(&checkForNewMaps);
     if (FAILED(hr)) return hr;
     const bool changed = next.mapPOIDirectory != m_systemSettings->Record().mapPOIDirectory || checkForNewMaps != 0;
-    std::u16string folder = settingsDirectory;  // copied before anything changes
+    // An empty folder, or one outside the device root, is never used: the
+    // settings stay where they were.
+    std::u16string folder =
+        IsUsableSettingsFolder(settingsDirectory) ? settingsDirectory : m_systemSettings->SettingsDirectory();
     m_systemSettings->SetSettingsFolder(folder);
     m_systemSettings->Record() = std::move(next);
     SaveSystemSettings();

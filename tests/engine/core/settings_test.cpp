@@ -422,6 +422,38 @@ TEST_F(Settings, SettingTheReceiverSaysWhetherToReopenTheSource) {
   EXPECT_EQ(onDisk.receiverName, u"Other");
 }
 
+// A settings folder that names nothing, or lies outside the device root, is
+// never read or written: loading takes the default folder, setting keeps the
+// folder the engine had.
+TEST_F(Settings, AFolderOutsideTheDeviceRootOrEmptyIsNeverUsed) {
+  testing_support::TempFolder outside{"settings-outside"};
+  const std::u16string outsideFolder = platform::Utf8ToUtf16(outside.string());
+  const std::u16string climbing = platform::Utf8ToUtf16(root_ + "/../" + outside.path().filename().string());
+  vov::Utility& utility = *vov::Utility::Instance();
+  for (const std::u16string& bad : {std::u16string(), outsideFolder, climbing}) {
+    SCOPED_TRACE(platform::Utf16ToUtf8(bad));
+    ASSERT_EQ(utility.LoadSystemSettings(bad), S_OK);
+    EXPECT_EQ(utility.SystemSettings().SettingsDirectory(), vov::kDefaultSettingsDirectory);
+
+    ASSERT_EQ(utility.LoadSystemSettings(u"\\CompactFlash\\settings"), S_OK);
+    ISystemSettingsObject* copy = nullptr;
+    ASSERT_EQ(utility.CopySystemSettings(&copy), S_OK);
+    Held<ISystemSettingsObject> owner(copy);
+    com::Bstr folder;
+    ASSERT_TRUE(folder.Assign(bad));
+    ASSERT_EQ(copy->SetSettingsDirectory(folder), S_OK);
+    bool mapsChanged = false;
+    ASSERT_EQ(utility.SetSystemSettings(copy, &mapsChanged), S_OK);
+    EXPECT_EQ(utility.SystemSettings().SettingsDirectory(), u"\\CompactFlash\\settings");
+    EXPECT_FALSE(fs::exists(outside.path() / "GPSSystemSettings.inf"));
+    EXPECT_FALSE(fs::exists(fs::path(root_) / "GPSSystemSettings.inf"));
+    EXPECT_TRUE(fs::exists(fs::path(root_) / "CompactFlash/settings/GPSSystemSettings.inf"));
+  }
+  // A phone path that climbs is still below the root, and is used.
+  EXPECT_TRUE(vov::IsUsableSettingsFolder(u"\\..\\settings"));
+  EXPECT_TRUE(vov::IsUsableSettingsFolder(platform::Utf8ToUtf16(root_ + "/settings")));
+}
+
 TEST_F(Settings, SettingTheSystemSettingsCopiesThemAndAsksForNewMapsWhenNeeded) {
   vov::Utility& utility = *vov::Utility::Instance();
   ASSERT_EQ(utility.LoadSystemSettings(u"\\CompactFlash\\settings"), S_OK);
