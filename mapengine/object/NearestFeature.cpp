@@ -216,10 +216,19 @@ RmfFeatureRef GetNearestFeatureInOurOrientationNavigable(CMap& map, TiPoint poin
 
 std::u16string CMap::GetStreetAddressText(const RmfFeatureRef& street, TiPoint point, std::int32_t heading) {
   if (IsNullFeatureRef(street) || IsFeatureR(street) || IsFeatureW(street)) return {};
-  const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(m_MapContext, street, point, heading);
+  // The number at a position is the same whichever way the user faces: the
+  // heading only chose the street. The ranges are read along the street's
+  // own way (no heading: the first range on the right), and the side is that
+  // of the point from the street's own way, so the search's reference, which
+  // runs the way the user faces, is turned back to the stored way first.
+  static_cast<void>(heading);
+  RmfReader* reader = m_Rdr.get();
+  RmfFeatureRef stored = street;
+  if (street.fromVertex > street.toVertex && RmfFeatureRefReverse(reader, street, &stored) != 1) stored = street;
+  const StreetSegmentNumbers numbers = GetHouseNumbersAlongStreet(m_MapContext, stored, point, -1);
   // The side is told by the segment of the street nearest to the point.
-  const RmfFeatureRef segment = NearestPiece(m_Rdr.get(), street, point);
-  const SelectedRange range = SelectRangeForSide(m_MapContext, street, numbers.rightFrom, numbers.rightTo,
+  const RmfFeatureRef segment = NearestPiece(reader, stored, point);
+  const SelectedRange range = SelectRangeForSide(m_MapContext, stored, numbers.rightFrom, numbers.rightTo,
                                                  numbers.leftFrom, numbers.leftTo, numbers.mixed, segment, point);
   if (range.from <= 0 && range.to <= 0) return {};
   return InterpolateHouseNumberText(point, numbers.first, numbers.last, range.from, range.to, range.mixed);

@@ -27,14 +27,25 @@ std::int32_t ParityNumberOfSide(std::int32_t from, std::int32_t to) {
 
 bool IsOdd(std::int32_t number) { return number % 2 != 0; }
 
+// A side holds numbers of both parities when both its ends are numbers and
+// they differ in parity.
+bool HoldsBothParities(std::int32_t from, std::int32_t to) { return from > 0 && to > 0 && IsOdd(from) != IsOdd(to); }
+
 }  // namespace
 
 CARTOVELSideOfStreet SideOfStreetForParity(const StreetSegmentNumbers& numbers, INT parity) {
   if (parity != kHouseNumberParityOdd && parity != kHouseNumberParityEven) return CARTOVELSideUnknown;
   const bool odd = parity == kHouseNumberParityOdd;
+  // Where the ranges cannot tell the side, none is named, so that the caller
+  // falls back to the street's geometry: a side holding both parities, or
+  // both sides holding the same one.
+  if (HoldsBothParities(numbers.leftFrom, numbers.leftTo) || HoldsBothParities(numbers.rightFrom, numbers.rightTo)) {
+    return CARTOVELSideUnknown;
+  }
   const std::int32_t left = ParityNumberOfSide(numbers.leftFrom, numbers.leftTo);
-  if (left != 0) return IsOdd(left) == odd ? CARTOVELLeftSide : CARTOVELRightSide;
   const std::int32_t right = ParityNumberOfSide(numbers.rightFrom, numbers.rightTo);
+  if (left != 0 && right != 0 && IsOdd(left) == IsOdd(right)) return CARTOVELSideUnknown;
+  if (left != 0) return IsOdd(left) == odd ? CARTOVELLeftSide : CARTOVELRightSide;
   if (right != 0) return IsOdd(right) == odd ? CARTOVELRightSide : CARTOVELLeftSide;
   return CARTOVELSideUnknown;
 }

@@ -17,5 +17,7 @@ inline constexpr INT kHouseNumberParityEven = 2;
 // number, else the right side: numbers of its parity lie on it, the others
 // across the street. A side's parity is that of its from number, or of its
 // to number when the range starts at 0. Unknown when no side has a positive
-// number (all 0, or unknown numbers, -1), and for any other parity value.
+// number (all 0, or unknown numbers, -1), where the numbers cannot tell the
+// side (both sides of one parity, or a side whose two numbers differ in
+// parity), and for any other parity value.
 CARTOVELSideOfStreet SideOfStreetForParity(const StreetSegmentNumbers& numbers, INT parity);

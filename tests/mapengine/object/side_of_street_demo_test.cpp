@@ -159,10 +159,15 @@ TEST_F(SideOfStreetDemoTest, SideOfStreetAgreesWithTheSideTheAddressLiesOn) {
               "%zu (%.1f%%)\n",
               agree, placed, share(agree, placed), agreePlain, placedPlain, share(agreePlain, placedPlain),
               agreeAmbiguous, placedAmbiguous, share(agreeAmbiguous, placedAmbiguous));
-  // Measured on this extract (every eighth node): 942 asked, all placed, the
-  // side agrees for 85.8%; 97.8% (673 of 688) where the street's numbers
-  // there keep one parity a side and the sides differ, 53.1% elsewhere
-  // (every second node: 86.0%, 97.5%, 54.9%). Parity cannot tell the side
+  // Measured on this extract (every eighth node): 942 asked, 739 placed
+  // (78.5%), the side agrees for 95.7% of them; 97.8% (673 of 688) where the
+  // street's numbers there keep one parity a side and the sides differ, and
+  // 34 of the 51 placed elsewhere (pieces whose range is marked mixed while
+  // the two numbers of each side keep one parity). Where the numbers cannot
+  // tell the side (both sides of one parity, or a side of both) the map
+  // names none, and the engine falls back to the street's geometry; naming
+  // one there as well placed all 942 and agreed for 85.8% (53.1% where
+  // parity cannot tell). Parity cannot tell the side
   // where a street is numbered up one side and down the other, or where the
   // few addresses a piece holds share one parity on both sides. The 15
   // disagreements where it can: streets numbered on one side only in the map
@@ -173,8 +178,8 @@ TEST_F(SideOfStreetDemoTest, SideOfStreetAgreesWithTheSideTheAddressLiesOn) {
   // With the sides swapped the agreement falls to about 14%. The limits
   // stay a few points under the measured shares.
   EXPECT_GT(asked, addresses.size() / kEvery / 2);
-  EXPECT_GE(share(placed, asked), 98.0);
-  EXPECT_GE(share(agree, placed), 80.0);
+  EXPECT_GE(share(placed, asked), 75.0);
+  EXPECT_GE(share(agree, placed), 93.0);
   EXPECT_GE(share(agreePlain, placedPlain), 94.0);
 }
 

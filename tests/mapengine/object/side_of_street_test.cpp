@@ -1,5 +1,6 @@
 // Side of street and street orientation: the parity rule on the numbers at a
-// point (both sides, one side, none, unknown numbers, ranges starting at 0),
+// point (both sides, one side, none, unknown numbers, ranges starting at 0,
+// sides of one parity and sides of both),
 // and the two IMap operations on a few straight streets built at test time.
 #include "mapengine/object/SideOfStreet.h"
 
@@ -24,7 +25,7 @@ constexpr INT kLeft = CARTOVELLeftSide;
 constexpr INT kRight = CARTOVELRightSide;
 constexpr INT kUnknown = CARTOVELSideUnknown;
 
-TEST(SideOfStreetForParity, TheLeftSideDecidesWhenItHasNumbersElseTheRightSide) {
+TEST(SideOfStreetForParity, TheLeftSideDecidesWhenItHasNumbersElseTheRightSideAndNoneWhereTheyCannotTell) {
   struct Case {
     const char* what;
     std::int32_t rightFrom, rightTo, leftFrom, leftTo;
@@ -43,8 +44,16 @@ TEST(SideOfStreetForParity, TheLeftSideDecidesWhenItHasNumbersElseTheRightSide) 
       {"left 0-99, right 0-98", 0, 98, 0, 99, kLeft, kRight},
       {"right 0-99 only", 0, 99, 0, 0, kRight, kLeft},
       {"left 0-98 only", 0, 0, 0, 98, kRight, kLeft},
-      // A side counts by its from number, also when its other end differs in parity.
-      {"left 1-100 (mixed)", 0, 0, 1, 100, kLeft, kRight},
+      // Where the ranges cannot tell the side, no side is named, so that the
+      // caller falls back to the street's geometry: both sides hold the same
+      // parity, or a side holds both (its ends differ in parity).
+      {"both sides odd", 3, 97, 1, 99, kUnknown, kUnknown},
+      {"both sides even", 2, 98, 4, 100, kUnknown, kUnknown},
+      {"both sides odd, one starting at 0", 0, 97, 1, 99, kUnknown, kUnknown},
+      {"left 1-100 (mixed) only", 0, 0, 1, 100, kUnknown, kUnknown},
+      {"right 2-99 (mixed), left 1-99", 2, 99, 1, 99, kUnknown, kUnknown},
+      {"left 1-98 (mixed), right 2-98", 2, 98, 1, 98, kUnknown, kUnknown},
+      {"right 1-100 (mixed), unknown left", 1, 100, -1, -1, kUnknown, kUnknown},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -66,7 +75,8 @@ class SideOfStreetTest : public MapEngineTest {
   static constexpr const char* kStreets[][2] = {
       {"Both Sides Street", "2\\98\\1\\99"},  {"Right Side Street", "2\\98\\0\\0"},
       {"No Numbers Street", "0\\0\\0\\0"},    {"Open Start Street", "0\\98\\0\\99"},
-      {"Open Right Street", "0\\99\\0\\0"},
+      {"Open Right Street", "0\\99\\0\\0"},    {"Odd Sides Street", "1\\99\\3\\97"},
+      {"Mixed Side Street", "2\\99\\1\\99"},
   };
 
   void SetUp() override {
@@ -111,6 +121,8 @@ TEST_F(SideOfStreetTest, TheSideOfEachParityTurnsWithTheHeading) {
       {2, kUnknown, kUnknown},     // no numbers
       {3, kLeft, kRight},          // 0-99 north, 0-98 south
       {4, kRight, kLeft},          // 0-99 south only
+      {5, kUnknown, kUnknown},     // odd on both sides
+      {6, kUnknown, kUnknown},     // both parities south
   };
   const auto across = [](INT side) { return side == kUnknown ? kUnknown : (side == kLeft ? kRight : kLeft); };
   for (const Case& c : cases) {
