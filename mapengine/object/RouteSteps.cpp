@@ -522,7 +522,9 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
         reach = k;
       }
     }
-    if (reach == segments.size() || reachFeet > kFollowRoadFeet) return S_OK;  // never reached: -1.0
+    // However far the waypoint lies off the road (a destination away from
+    // its street), the road is followed to its foot and the rest is straight.
+    if (reach == segments.size()) return S_OK;  // never reached: -1.0
     const RoutePoint from = Project(segments[nearest].first, segments[nearest].second, current);
     const RoutePoint to = Project(segments[reach].first, segments[reach].second, waypoint);
     double metres = 0;

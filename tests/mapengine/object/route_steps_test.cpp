@@ -468,12 +468,21 @@ TEST_F(RouteStepsTest, DistanceFollowingTheRoad) {
             S_OK);
   EXPECT_NEAR(distance, Metres(from, cornerA) + Metres(cornerA, cornerB), 0.5);
 
-  // A waypoint the route never comes near.
-  const Deg elsewhere = D(Pt(town::kLindenX, town::kBahnhofY));
-  EXPECT_EQ(
-      map_->GetDistanceToWayPointFollowingRoad(0, 3, from.lat, from.lon, -1, elsewhere.lat, elsewhere.lon, &distance),
-      S_OK);
-  EXPECT_EQ(distance, -1.0);
+  // A waypoint off the route, as a destination more than 75 feet from its
+  // street: along the road to its foot, then straight to it. 400 units are
+  // about 37 m (120 feet), 1600 units about 150 m.
+  for (const std::int32_t east : {400, 1600}) {
+    SCOPED_TRACE(east);
+    const Deg destination = D(Pt(town::kEichenX + east, 1200));
+    const Deg foot = D(Pt(town::kEichenX, 1200));
+    distance = 0;
+    EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 3, from.lat, from.lon, -1, destination.lat, destination.lon,
+                                                       &distance),
+              S_OK);
+    EXPECT_NEAR(distance,
+                Metres(from, cornerA) + Metres(cornerA, cornerB) + Metres(cornerB, foot) + Metres(foot, destination),
+                0.5);
+  }
 
   // The route closed.
   map_->m_pWPFeatureIds.clear();
