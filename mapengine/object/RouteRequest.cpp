@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "mapengine/format/features/RmfFeature.h"
 #include "mapengine/format/features/RmfProfile.h"
 #include "mapengine/format/route/RmfRoute.h"
 #include "mapengine/format/route/RmfRouteSearch.h"
@@ -51,6 +52,26 @@ class CallerPriority {
  private:
   int saved_;
 };
+
+// The route as walked. A route between two points of one stretch comes from
+// the router as the origin's reference (its point to the stretch's end) and
+// the destination's (the stretch's start to its point); followed in turn they
+// would jump back over the stretch. Such a route is the one stretch, whole,
+// on which the steps find the two points' feet.
+std::vector<RmfFeatureRef> WalkedFeatures(const RmfFeatureRef* features, std::int32_t count) {
+  std::vector<RmfFeatureRef> walked(features, features + count);
+  if (walked.size() == 2) {
+    const RmfFeatureRef& a = walked[0];
+    const RmfFeatureRef& b = walked[1];
+    if (a.featureId == b.featureId && a.source == b.source && a.secondId == b.secondId && a.part == b.part &&
+        a.fromVertex == b.fromVertex && a.toVertex == b.toVertex) {
+      RmfFeatureRef stretch = a;
+      stretch.position = kRmfPositionWhole;
+      walked.assign(1, stretch);
+    }
+  }
+  return walked;
+}
 
 bool WantsStreetDetails(BSTR* parameters) {
   if (parameters == nullptr) return false;
@@ -252,14 +273,17 @@ void CRouteThreadHelper::Run() {
   }
 
   map.Log(u"            RouteThread::(RmfRouteRetrieve) Started");
-  std::int32_t count = 0;
-  RmfFeatureRef* features = nullptr;
-  const std::int32_t retrieved = RmfRouteRetrieve(route.get(), &count, &features);
+  std::int32_t retrievedCount = 0;
+  RmfFeatureRef* retrievedFeatures = nullptr;
+  const std::int32_t retrieved = RmfRouteRetrieve(route.get(), &retrievedCount, &retrievedFeatures);
   map.LogFormat(u"            RouteThread::(RmfRouteRetrieve) Call Ended with %d return code", {retrieved});
-  if (retrieved < 1 || count < 1 || features == nullptr) {
+  if (retrieved < 1 || retrievedCount < 1 || retrievedFeatures == nullptr) {
     map.Log(u"          RouteThread::(RmfRouteRetrieve) ret value invalid no Route.");
     return;
   }
+  const std::vector<RmfFeatureRef> walked = WalkedFeatures(retrievedFeatures, retrievedCount);
+  const RmfFeatureRef* features = walked.data();
+  const auto count = static_cast<std::int32_t>(walked.size());
 
   bool keepRefs = true;
   try {

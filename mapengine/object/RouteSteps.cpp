@@ -102,6 +102,19 @@ std::vector<std::u16string> NameAlternatives(const CMap& map, std::u16string_vie
   return alternatives;
 }
 
+// The speed of a step: the speed class of its feature in miles per hour
+// bands (d for 10 d .. 10 d + 9 mph). A map writes either such a digit or a
+// letter 'A' + k for the band 10 k .. 10 k + 9 km/h; a letter is told as the
+// mph band its middle, 5 + 10 k km/h, falls in. Anything else is 0.
+SHORT RouteStepSpeed(std::u16string_view speedClass) {
+  if (speedClass.size() != 1) return 0;
+  const char16_t c = speedClass[0];
+  if (c >= u'0' && c <= u'9') return static_cast<SHORT>(c - u'0');
+  if (c < u'A' || c > u'P') return 0;
+  const double mph = (5.0 + 10.0 * (c - u'A')) * 0.621371192;
+  return static_cast<SHORT>(std::clamp(std::floor(mph / 10.0), 0.0, 9.0));
+}
+
 // Whole degrees 0..359 of a bearing that may come out of a sum.
 std::int32_t Compass(std::int32_t degrees) { return ((degrees % 360) + 360) % 360; }
 
@@ -210,9 +223,7 @@ std::unique_ptr<CWayPoint, com::Releaser> CMap::BuildRouteWayPoint(const RouteSt
   }
   step->m_bTurningPoint = turning;
 
-  // The speed class of the feature, as the digit the map writes.
-  const std::u16string speed = GetFeatureAttribute(*this, place.feature, kAttributeSpeedClass, false);
-  step->m_nSpeed = static_cast<SHORT>(speed.size() == 1 && speed[0] >= u'0' && speed[0] <= u'9' ? speed[0] - u'0' : 0);
+  step->m_nSpeed = RouteStepSpeed(GetFeatureAttribute(*this, place.feature, kAttributeSpeedClass, false));
   step->m_dDistance = place.distance;
   step->m_nFeatureIndex = static_cast<SHORT>(place.featureIndex);
   return step;
@@ -522,7 +533,9 @@ HRESULT CMap::GetDistanceToWayPointFollowingRoad(SHORT inPreviousWPIndex, SHORT 
         reach = k;
       }
     }
-    if (reach == segments.size() || reachFeet > kFollowRoadFeet) return S_OK;  // never reached: -1.0
+    // However far the waypoint lies off the road (a destination away from
+    // its street), the road is followed to its foot and the rest is straight.
+    if (reach == segments.size()) return S_OK;  // never reached: -1.0
     const RoutePoint from = Project(segments[nearest].first, segments[nearest].second, current);
     const RoutePoint to = Project(segments[reach].first, segments[reach].second, waypoint);
     double metres = 0;

@@ -964,9 +964,67 @@ std::int32_t RmfRouteStartNodes(Search& s, std::int32_t dir, std::int32_t index,
   return Insert(s, dir, nullptr, e, cost, cost, index, word);
 }
 
+// The direct route to destination j from an origin on another part that the
+// destination's part merely continues, with no junction between them (two
+// streets that meet end to end): the search's start nodes stand at the
+// junctions beyond such a pair and would only find the way round. 1 when one
+// was taken as the best so far, 0 when none, or a negative code.
+std::int32_t JoinedDirectRoute(Search& s, std::int32_t j) {
+  RmfRoute* route = s.route;
+  const RmfFeatureRef& t = s.destinations[j];
+  if ((t.position & kRmfPositionFraction) > kRmfPositionWhole) return kRmfBadReference;
+  const std::int32_t exact = s.exact ? 1 : 0;
+  std::int32_t found = 0;
+  for (std::int32_t i = 0; i < s.originCount; ++i) {
+    const RmfFeatureRef& o = s.origins[i];
+    if (o.featureId == t.featureId && o.source == t.source && o.secondId == t.secondId && o.part == t.part) continue;
+    if ((o.position & kRmfPositionFraction) > kRmfPositionWhole) return kRmfBadReference;
+    std::uint32_t walked = 0;
+    if (RmfRouteWalkReaches(route, &o, &t, &walked) != 1) continue;
+    const std::int32_t travel = o.toVertex > o.fromVertex ? 1 : -1;
+    HeldSlot slot;
+    const std::int32_t fetched = slot.Fetch(route->reader, KeyOfRef(o), nullptr);
+    if (fetched != 1) return fetched == 0 ? kRmfBadReference : fetched;
+    HeldTable table(route);
+    const std::int32_t got = table.Take(KeyOfRef(o), 0);
+    if (got != 1) return got < 0 ? got : CountInternalError();
+    if (o.part >= table.get()->featureCount) return kRmfBadReference;
+    const RmfTraversal record = RmfTableTraversals(table.get(), o.part)[TravelIndex(travel)];
+    if (RmfTraversalClass(record.flags) < 0) continue;
+    const std::int64_t first = RmfFeatureStretchLength(slot.get(), o.part, o.fromVertex, o.toVertex, exact);
+    if (first < 0) return kRmfBadReference;
+    std::int64_t last = 0;
+    {
+      HeldSlot other;
+      const std::int32_t had = other.Fetch(route->reader, KeyOfRef(t), nullptr);
+      if (had != 1) return had == 0 ? kRmfBadReference : had;
+      last = RmfFeatureStretchLength(other.get(), t.part, t.fromVertex, t.toVertex, exact);
+      if (last < 0) return kRmfBadReference;
+    }
+    // The walk ran from the origin's from vertex: its first stretch is
+    // counted by the origin's share instead.
+    const std::int64_t between = std::max<std::int64_t>(0, static_cast<std::int64_t>(walked) - first);
+    const std::int64_t length =
+        Share(first, o.position & kRmfPositionFraction) + between + Share(last, t.position & kRmfPositionFraction);
+    const std::int32_t cost = RmfScaledCost(static_cast<std::uint32_t>(std::min<std::int64_t>(length, 0xFFFFFFFF)),
+                                            record.costFactor, route->costShift);
+    if (cost < 0) return kRmfCostOverflow;
+    if (cost < s.best) {
+      s.best = cost;
+      s.direct = true;
+      s.directOrigin = i;
+      s.directDestination = j;
+      s.meet[0] = s.meet[1] = nullptr;
+      found = 1;
+    }
+  }
+  return found;
+}
+
 // The direct route along one part from an origin to a destination ahead of
-// it with no junction between them: 1 when one was taken as the best so
-// far, 0 when none, or a negative code.
+// it with no junction between them, or across parts that merely continue
+// each other (JoinedDirectRoute): 1 when one was taken as the best so far, 0
+// when none, or a negative code.
 std::int32_t DirectRoute(Search& s) {
   RmfRoute* route = s.route;
   std::int32_t found = 0;
@@ -992,7 +1050,12 @@ std::int32_t DirectRoute(Search& s) {
         chosenDistance = distance;
       }
     }
-    if (chosen < 0) continue;
+    if (chosen < 0) {
+      const std::int32_t joined = JoinedDirectRoute(s, j);
+      if (joined < 0) return joined;
+      found = std::max(found, joined);
+      continue;
+    }
     const RmfFeatureRef& o = s.origins[chosen];
     const bool sameStretch = o.fromVertex == t.fromVertex && o.toVertex == t.toVertex;
     if (!sameStretch && RmfRouteJunctionBetween(route, &o, &t) != 0) continue;
@@ -1195,8 +1258,12 @@ std::int32_t AssembleDirect(Search& s, ResultBuffer* out) {
   const RmfFeatureRef& o = s.origins[s.directOrigin];
   const RmfFeatureRef& t = s.destinations[s.directDestination];
   if (!out->Add(o, 0)) return kRmfNoMemory;
-  if (!(o.fromVertex == t.fromVertex && o.toVertex == t.toVertex)) {
-    const std::int32_t travel = t.toVertex > t.fromVertex ? 1 : -1;
+  const bool samePart = o.featureId == t.featureId && o.source == t.source && o.secondId == t.secondId &&
+                        o.part == t.part;
+  if (!(samePart && o.fromVertex == t.fromVertex && o.toVertex == t.toVertex)) {
+    // From the origin's to vertex on, in its direction of travel (which a
+    // continuing part may run against in vertex order).
+    const std::int32_t travel = o.toVertex > o.fromVertex ? 1 : -1;
     const std::int32_t r = RmfRouteStretchRefs(s.route, KeyOfRef(o), o.part, o.toVertex, travel, KeyOfRef(t), t.part,
                                                t.fromVertex, 0, out);
     if (r != 1) return r;

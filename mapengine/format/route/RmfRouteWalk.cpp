@@ -154,7 +154,7 @@ class LengthSum {
 // not continue, or a negative code.
 std::int32_t Continuation(RmfRoute* route, const Leg& leg, const std::uint32_t* nodeWords, std::int32_t node,
                           std::int32_t vertex, std::int32_t level, bool timeDependent, const RmfFeatKey& startKey,
-                          std::int32_t startPart, Leg* next, std::int32_t* nextVertex) {
+                          std::int32_t startPart, bool crossOntoEnds, Leg* next, std::int32_t* nextVertex) {
   const std::uint32_t* words = nullptr;
   if (RmfNodeCount(nodeWords[1]) != 2 || RmfTileRouteNodeIncidences(leg.table, node, &words) != 2) return 0;
   const std::int32_t mine = IsOwn(words[0]) && RmfIncidencePart(words[0]) == leg.part &&
@@ -196,7 +196,7 @@ std::int32_t Continuation(RmfRoute* route, const Leg& leg, const std::uint32_t* 
   if (part >= table->featureCount) return CountInternalError();
   if (SameKey(key, KeyOfTable(leg.table)) && part == leg.part) return 0;
   if (SameKey(key, startKey) && part == startPart) return 0;
-  if (RouteEndPart(route, key, part)) return 0;
+  if (!crossOntoEnds && RouteEndPart(route, key, part)) return 0;
 
   const std::int32_t direction = (otherWord & kRmfIncidenceStarts) != 0 ? 1 : -1;
   const RmfTraversal* theirs = RmfTableTraversals(table, part);
@@ -382,11 +382,16 @@ std::int32_t RmfRouteJunctionDegree(RmfRoute* route, RmfFeature* feature, std::i
   return std::min(count, limit);
 }
 
-std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRouteTable* table, std::int32_t part,
-                          std::int32_t vertex, const RmfTraversal* traversals, std::int32_t direction,
-                          std::int32_t passDirection, std::int32_t level, std::int32_t follow,
-                          const std::uint32_t* coefficients, std::int32_t timeDependent, RmfWalk* walk,
-                          std::int32_t* pending) {
+// The walk of RmfRouteWalk. With a target it also stops, with *reached set,
+// where it comes to the target's from vertex on the target's part in the
+// target's direction of travel, and it may cross onto a part of the route's
+// ends.
+static std::int32_t WalkStretch(RmfRoute* route, RmfFeature* feature, const RmfTileRouteTable* table,
+                                std::int32_t part, std::int32_t vertex, const RmfTraversal* traversals,
+                                std::int32_t direction, std::int32_t passDirection, std::int32_t level,
+                                std::int32_t follow, const std::uint32_t* coefficients, std::int32_t timeDependent,
+                                RmfWalk* walk, std::int32_t* pending, const RmfFeatureRef* target, bool* reached) {
+  if (reached != nullptr) *reached = false;
   if (pending != nullptr) *pending = 0;
   if (!RouteAlive(route) || feature == nullptr || table == nullptr || walk == nullptr) return kRmfBadArgument;
   *walk = RmfWalk{};
@@ -421,6 +426,11 @@ std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRou
   const RmfFeatKey startKey = KeyOfTable(table);
   const std::int32_t startVertex = vertex;
   bool crossed = false;
+  const auto atTarget = [&](const Leg& on, std::int32_t at) {
+    return target != nullptr && on.table->tileId == target->featureId && on.table->source == target->source &&
+           on.table->blockNumber == target->secondId && on.part == target->part && at == target->fromVertex &&
+           on.direction == (target->toVertex > target->fromVertex ? 1 : -1);
+  };
 
   for (std::int32_t steps = 0;; ++steps) {
     if (steps > kRmfWalkMaxSteps) return CountInternalError();
@@ -449,6 +459,11 @@ std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRou
     const std::uint32_t mine = OwnIncidence(leg.table, node, leg.part, vertex);
     if (mine == 0) return CountInternalError();
     walk->length = length.Length();
+    if (atTarget(leg, vertex)) {
+      EndAt(walk, static_cast<std::uint32_t>(vertex), at, second);
+      *reached = true;
+      break;
+    }
 
     // Back where it started: a loop ends here.
     if (SameKey(KeyOfTable(leg.table), startKey) && leg.part == part && vertex == startVertex) {
@@ -466,7 +481,7 @@ std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRou
         Leg next;
         std::int32_t nextVertex = 0;
         const std::int32_t crossing = Continuation(route, leg, words, node, vertex, level, timeDependent != 0, startKey,
-                                                   part, &next, &nextVertex);
+                                                   part, target != nullptr, &next, &nextVertex);
         if (crossing < 0) return crossing;
         if (crossing == 1) {
           if (next.heldSlot == nullptr) {
@@ -480,6 +495,11 @@ std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRou
                                             static_cast<std::uint16_t>(leg.part), static_cast<std::uint16_t>(vertex),
                                             0, kRmfPositionWhole};
           walk->lastDirection = leg.direction;
+          if (atTarget(leg, vertex)) {
+            EndAt(walk, static_cast<std::uint32_t>(vertex), at, second);
+            *reached = true;
+            break;
+          }
           continue;
         }
       }
@@ -502,6 +522,41 @@ std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRou
     }
   }
   if (walk->lastFeature.featureId != 0) walk->lastFeature.toVertex = static_cast<std::uint16_t>(walk->farVertex);
+  return 1;
+}
+
+std::int32_t RmfRouteWalk(RmfRoute* route, RmfFeature* feature, const RmfTileRouteTable* table, std::int32_t part,
+                          std::int32_t vertex, const RmfTraversal* traversals, std::int32_t direction,
+                          std::int32_t passDirection, std::int32_t level, std::int32_t follow,
+                          const std::uint32_t* coefficients, std::int32_t timeDependent, RmfWalk* walk,
+                          std::int32_t* pending) {
+  return WalkStretch(route, feature, table, part, vertex, traversals, direction, passDirection, level, follow,
+                     coefficients, timeDependent, walk, pending, nullptr, nullptr);
+}
+
+std::int32_t RmfRouteWalkReaches(RmfRoute* route, const RmfFeatureRef* origin, const RmfFeatureRef* target,
+                                 std::uint32_t* length) {
+  if (length != nullptr) *length = 0;
+  if (!RouteAlive(route) || origin == nullptr || target == nullptr || origin->fromVertex == origin->toVertex ||
+      target->fromVertex == target->toVertex) {
+    return 0;
+  }
+  const RmfFeatKey key = rmf::detail::BlockKey(origin->featureId, origin->source, origin->secondId);
+  HeldSlot slot;
+  HeldTable table(route);
+  if (slot.Fetch(route->reader, key, nullptr) != 1 || table.Take(key, 0) != 1 ||
+      origin->part >= table.get()->featureCount) {
+    return 0;
+  }
+  const std::int32_t travel = origin->toVertex > origin->fromVertex ? 1 : -1;
+  RmfWalk walk{};
+  bool reached = false;
+  const std::int32_t walked =
+      WalkStretch(route, slot.get(), table.get(), origin->part, origin->fromVertex,
+                  RmfTableTraversals(table.get(), origin->part), travel, travel, 0, 1, nullptr, 0, &walk, nullptr,
+                  target, &reached);
+  if (walked != 1 || !reached) return 0;
+  if (length != nullptr) *length = walk.length;
   return 1;
 }
 

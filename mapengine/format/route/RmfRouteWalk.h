@@ -103,6 +103,16 @@ RMF_API_NODISCARD std::int32_t RmfRouteNextJunction(RmfRoute* route, RmfFeature*
 RMF_API_NODISCARD std::int32_t RmfRouteJunctionBetween(RmfRoute* route, const RmfFeatureRef* node,
                                                        const RmfFeatureRef* target);
 
+// 1 when the stretch walk (level 0, crossing where parts merely continue each
+// other, onto the route's end parts too) from `origin`'s from vertex in its
+// direction of travel comes to `target`'s from vertex on the target's part,
+// travelling as the target does, before any junction: two route ends on
+// streets that meet end to end, or on one part, with no junction between.
+// *length (optional) gets the length walked, map units (27 bits). 0 when it
+// does not (also for a feature or table that cannot be had).
+RMF_API_NODISCARD std::int32_t RmfRouteWalkReaches(RmfRoute* route, const RmfFeatureRef* origin,
+                                                   const RmfFeatureRef* target, std::uint32_t* length);
+
 // The ends of the parts of the slot's record, open in at least one direction,
 // that lie at the position of point `node`: one entry per match, bit 0 clear,
 // bits 1-14 the part, bits 16-29 the vertex position of that end, bit 30 for

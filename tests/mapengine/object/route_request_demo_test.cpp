@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -260,6 +261,185 @@ INSTANTIATE_TEST_SUITE_P(Modes, DemoRouteRequests, ::testing::Values(TravelMode:
                          [](const ::testing::TestParamInfo<TravelMode>& info) {
                            return info.param == TravelMode::kWalking ? "Walking" : "Driving";
                          });
+
+// One route request between two positions: its told steps, the length of
+// the road it tells (the steps' distances added up), the road distance from
+// the origin to its last step, and whether the features it keeps join up end
+// to start (a route that jumps back along a stretch does not).
+struct AskedRoute {
+  std::vector<ToldStep> steps;
+  double told = 0;
+  double road = -1;
+  bool joined = true;
+};
+
+AskedRoute Ask(CMap& map, bool walking, double fromLat, double fromLon, double toLat, double toLon) {
+  BSTR parameters = SysAllocString(u"");
+  VARIANT result;
+  VariantInit(&result);
+  if (walking) {
+    (void)map.FindWalkingRoute(fromLat, fromLon, toLat, toLon, &parameters, CARTOVELRouteTurnAutomatic,
+                               CARTOVELRouteRoundaboutNormal, &result);
+  } else {
+    (void)map.FindDrivingRoute(fromLat, fromLon, toLat, toLon, &parameters, CARTOVELRouteVehicleModeFastest,
+                               CARTOVELRouteTurnAutomatic, CARTOVELRouteFreewayNormal, CARTOVELRouteRoundaboutNormal,
+                               CARTOVELRouteTollRoadNormal, &result);
+  }
+  SysFreeString(parameters);
+  AskedRoute asked;
+  asked.steps = ReadRouteSteps(result);
+  VariantClear(&result);
+  for (const ToldStep& s : asked.steps) asked.told += s.metres;
+  if (asked.steps.size() < 2 || map.m_nWPFeatureIndex < 0) return asked;
+  RmfReader* reader = map.m_Rdr.get();
+  TiPoint previous{};
+  for (std::int32_t i = 0; i <= map.m_nWPFeatureIndex; ++i) {
+    TiPoint* points = nullptr;
+    const std::int32_t n = RmfFeatureRefPoints(reader, map.m_pWPFeatureIds[static_cast<std::size_t>(i)], &points);
+    if (n < 2) {
+      asked.joined = false;
+      break;
+    }
+    if (i > 0 && std::hypot(double(points[0].x - previous.x), double(points[0].y - previous.y)) > 1.5) {
+      asked.joined = false;
+    }
+    previous = points[n - 1];
+  }
+  const ToldStep& last = asked.steps.back();
+  double metres = -1;
+  if (map.GetDistanceToWayPointFollowingRoad(0, static_cast<SHORT>(last.featureIndex), fromLat, fromLon, -1, last.lat,
+                                             last.lon, &metres) == S_OK) {
+    asked.road = metres;
+  }
+  return asked;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Routes between two points of one stretch of a street (between two
+// consecutive nodes of a way of the extract, both on the street's line) and
+// between the two nodes beside a way joint (a node where exactly two ways
+// of the extract meet, end to end, and nothing else): the road told, the
+// road distance to the last step and the kept features all follow the
+// piece of street between the two, measured against the extract's own
+// geometry and its shortest paths, never against the route's features.
+TEST_P(DemoRouteRequests, RoutesAlongOneStretchAndAcrossAWayJointTakeTheShortWay) {
+  const TravelMode mode = GetParam();
+  const bool walking = mode == TravelMode::kWalking;
+  const OsmStreetGraph& graph = DemoGraph();
+  ASSERT_TRUE(graph.ok()) << graph.error();
+  std::string error;
+  const std::vector<routetest::ExtractStreetRun> runs = routetest::ReadStreetRuns(DEMO_OSM_PATH, &error);
+  ASSERT_FALSE(runs.empty()) << error;
+  std::map<std::pair<std::int32_t, std::int32_t>, int> nodeAt;
+  for (std::size_t i = 0; i < graph.nodes().size(); ++i) {
+    nodeAt[{graph.nodes()[i].at.x, graph.nodes()[i].at.y}] = static_cast<int>(i);
+  }
+  const auto arc = [&graph, mode](int a, int b) -> std::optional<double> {
+    for (const OsmStreetGraph::Arc& x : graph.Arcs(mode, a)) {
+      if (x.to == b) return x.metres;
+    }
+    return std::nullopt;
+  };
+  LoadEnglish();
+  OpenMapFile(DEMO_MAP_PATH);
+  ASSERT_NE(map_->m_Rdr.get(), nullptr);
+
+  // Stretches: two consecutive points of a public street of the extract
+  // (the classes every map writes as streets), 40 m to 300 m apart, every
+  // 25th such pair in file order, both ways where the mode may go both ways.
+  // Asked from 30% to 70% of the way along, and from the middle to itself.
+  const std::set<std::string> publicStreets = {"primary", "secondary", "tertiary", "unclassified", "residential"};
+  struct Stretch {
+    DegreePoint p, q;
+    std::int64_t way;
+  };
+  std::vector<Stretch> stretches;
+  std::size_t seen = 0;
+  for (const routetest::ExtractStreetRun& run : runs) {
+    if (publicStreets.count(run.highway) == 0) continue;
+    for (std::size_t k = 1; k < run.points.size() && stretches.size() < 60; ++k) {
+      const DegreePoint p = MapUnitsToDegrees(run.points[k - 1].first, run.points[k - 1].second);
+      const DegreePoint q = MapUnitsToDegrees(run.points[k].first, run.points[k].second);
+      const double metres = Metres(p.latitude, p.longitude, q.latitude, q.longitude);
+      if (metres < 40 || metres > 300 || seen++ % 25 != 0) continue;
+      const auto a = nodeAt.find(run.points[k - 1]);
+      const auto b = nodeAt.find(run.points[k]);
+      if (a == nodeAt.end() || b == nodeAt.end()) continue;
+      if (arc(a->second, b->second)) stretches.push_back({p, q, run.way});
+      if (arc(b->second, a->second)) stretches.push_back({q, p, run.way});
+    }
+  }
+  ASSERT_GE(stretches.size(), 40u);
+  std::size_t stretchBad = 0, stretchAsked = 0, stretchLongRoad = 0, stretchRoadMeasured = 0, stretchUnjoined = 0;
+  std::vector<double> stretchExcess;
+  for (const Stretch& stretch : stretches) {
+    const DegreePoint& p = stretch.p;
+    const DegreePoint& q = stretch.q;
+    for (const auto& [s, t] : {std::pair{0.3, 0.7}, std::pair{0.5, 0.5}}) {
+      const double fromLat = p.latitude + (q.latitude - p.latitude) * s;
+      const double fromLon = p.longitude + (q.longitude - p.longitude) * s;
+      const double toLat = p.latitude + (q.latitude - p.latitude) * t;
+      const double toLon = p.longitude + (q.longitude - p.longitude) * t;
+      const double expected = Metres(fromLat, fromLon, toLat, toLon);
+      const AskedRoute asked = Ask(*map_, walking, fromLat, fromLon, toLat, toLon);
+      ++stretchAsked;
+      SCOPED_TRACE("way " + std::to_string(stretch.way) + " from " + std::to_string(fromLat) + ", " +
+                   std::to_string(fromLon) + " to " + std::to_string(toLat) + ", " + std::to_string(toLon));
+      if (asked.steps.size() < 2) {
+        ADD_FAILURE() << "no route";
+        continue;
+      }
+      stretchExcess.push_back(asked.told - expected);
+      if (asked.told > expected + 2.0) ++stretchBad;
+      // A route of one feature has no feature before its steps' to measure
+      // the road from (the road distance answers S_FALSE, -1).
+      if (asked.road >= 0 && std::abs(asked.road - expected) > 2.0) ++stretchLongRoad;
+      if (asked.road >= 0) ++stretchRoadMeasured;
+      if (!asked.joined) ++stretchUnjoined;
+    }
+  }
+  std::printf("%s, two points of one stretch: %zu routes, %zu told over 2 m longer than the stretch between them "
+              "(median excess %.1f m, worst %.1f m), of %zu road distances to the last step %zu off by over 2 m, "
+              "%zu whose features jump\n",
+              walking ? "walking" : "driving", stretchAsked, stretchBad, Median(stretchExcess),
+              stretchExcess.empty() ? 0.0 : *std::max_element(stretchExcess.begin(), stretchExcess.end()),
+              stretchRoadMeasured, stretchLongRoad, stretchUnjoined);
+  EXPECT_EQ(stretchBad, 0u);
+  EXPECT_EQ(stretchLongRoad, 0u);
+  EXPECT_EQ(stretchUnjoined, 0u);
+
+  // Way joints of public streets: the two nodes beside the joint, each on
+  // its own way.
+  std::vector<double> ratios;
+  std::size_t joints = 0, over = 0, failed = 0;
+  for (const auto& [a, b] : routetest::WayJointPairs(graph, runs, mode, 150, &publicStreets)) {
+    const std::optional<double> shortest = graph.ShortestMetres(mode, a, b);
+    if (!shortest || *shortest <= 0) continue;
+    ++joints;
+    const OsmStreetGraph::Node& from = graph.nodes()[static_cast<std::size_t>(a)];
+    const OsmStreetGraph::Node& to = graph.nodes()[static_cast<std::size_t>(b)];
+    const AskedRoute asked = Ask(*map_, walking, from.lat, from.lon, to.lat, to.lon);
+    if (asked.steps.size() < 2) {
+      ++failed;
+      continue;
+    }
+    const double ratio = asked.told / *shortest;
+    ratios.push_back(ratio);
+    if (ratio > 1.5) ++over;
+  }
+  std::printf("%s, nodes beside a way joint: %zu pairs, %zu without a route, %zu over 1.5 times the shortest path; "
+              "told over shortest: median %.3f, worst %.3f\n",
+              walking ? "walking" : "driving", joints, failed, over, Median(ratios),
+              ratios.empty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
+  EXPECT_GE(joints, 50u);
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ(over, 0u);
+}
 
 // The street filters a route installs stay on the street reader after the
 // request object is gone, and every later walk along a street (the house

@@ -60,6 +60,7 @@ struct Step {
   int turning;
   double distance;
   int feature;
+  int speed;
 };
 
 Step Read(CWayPoint& w) {
@@ -86,6 +87,8 @@ Step Read(CWayPoint& w) {
   w.GetDistance(&s.distance);
   w.GetFeatureIndex(&v);
   s.feature = v;
+  w.GetSpeed(&v);
+  s.speed = v;
   return s;
 }
 
@@ -468,12 +471,21 @@ TEST_F(RouteStepsTest, DistanceFollowingTheRoad) {
             S_OK);
   EXPECT_NEAR(distance, Metres(from, cornerA) + Metres(cornerA, cornerB), 0.5);
 
-  // A waypoint the route never comes near.
-  const Deg elsewhere = D(Pt(town::kLindenX, town::kBahnhofY));
-  EXPECT_EQ(
-      map_->GetDistanceToWayPointFollowingRoad(0, 3, from.lat, from.lon, -1, elsewhere.lat, elsewhere.lon, &distance),
-      S_OK);
-  EXPECT_EQ(distance, -1.0);
+  // A waypoint off the route, as a destination more than 75 feet from its
+  // street: along the road to its foot, then straight to it. 400 units are
+  // about 37 m (120 feet), 1600 units about 150 m.
+  for (const std::int32_t east : {400, 1600}) {
+    SCOPED_TRACE(east);
+    const Deg destination = D(Pt(town::kEichenX + east, 1200));
+    const Deg foot = D(Pt(town::kEichenX, 1200));
+    distance = 0;
+    EXPECT_EQ(map_->GetDistanceToWayPointFollowingRoad(0, 3, from.lat, from.lon, -1, destination.lat, destination.lon,
+                                                       &distance),
+              S_OK);
+    EXPECT_NEAR(distance,
+                Metres(from, cornerA) + Metres(cornerA, cornerB) + Metres(cornerB, foot) + Metres(foot, destination),
+                0.5);
+  }
 
   // The route closed.
   map_->m_pWPFeatureIds.clear();
@@ -500,6 +512,7 @@ TEST_F(RouteStepsTest, DemoRoutesAddUpAndStepAtNameChanges) {
       {{53.5650, 13.2550}, {53.5540, 13.2660}, true},
   };
   int routed = 0;
+  int fastSteps = 0;  // steps on streets of 20 mph (32 km/h) and more
   for (const Trip& t : trips) {
     const std::vector<RmfFeatureRef> features = FindRoute(t.from, t.to, t.walking);
     if (features.empty()) continue;
@@ -510,6 +523,15 @@ TEST_F(RouteStepsTest, DemoRoutesAddUpAndStepAtNameChanges) {
     for (const Step& s : steps) {
       sum += s.distance;
       ASSERT_GE(s.feature, 0);
+      ASSERT_LT(s.feature, static_cast<int>(features.size()));
+      // The converter writes speed classes as km/h letters ('A' + k for
+      // 10 k .. 10 k + 9 km/h); a step tells the mph band of the band's middle.
+      const std::u16string speedClass = GetFeatureAttribute(*map_, features[s.feature], 10, false);
+      ASSERT_EQ(speedClass.size(), 1u);
+      ASSERT_TRUE(speedClass[0] >= u'A' && speedClass[0] <= u'P') << U8(speedClass);
+      const double kmh = 5 + 10 * (speedClass[0] - u'A');
+      EXPECT_EQ(s.speed, static_cast<int>(kmh / 1.609344 / 10)) << U8(speedClass);
+      fastSteps += s.speed >= 2 ? 1 : 0;
       ASSERT_LT(s.feature, static_cast<int>(features.size()));
       if (&s != &steps.front() && &s != &steps.back()) {
         EXPECT_TRUE(OnFeature(s.at, features[s.feature]));
@@ -547,6 +569,7 @@ TEST_F(RouteStepsTest, DemoRoutesAddUpAndStepAtNameChanges) {
     }
   }
   EXPECT_EQ(routed, 3);
+  EXPECT_GT(fastSteps, 0);
 }
 
 }  // namespace

@@ -14,9 +14,11 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <map>
 #include <numbers>
 #include <queue>
 #include <random>
+#include <set>
 #include <string_view>
 
 #include "tools/osm2rmf/Osm2Rmf.h"
@@ -285,6 +287,52 @@ std::vector<ExtractStreetRun> ReadStreetRuns(const std::string& path, std::strin
     return {};
   }
   return std::move(handler.runs);
+}
+
+std::vector<std::pair<int, int>> WayJointPairs(const OsmStreetGraph& graph, const std::vector<ExtractStreetRun>& runs,
+                                               TravelMode mode, std::size_t count,
+                                               const std::set<std::string>* highways) {
+  using Position = std::pair<std::int32_t, std::int32_t>;
+  std::map<Position, int> nodeAt;
+  for (std::size_t i = 0; i < graph.nodes().size(); ++i) {
+    nodeAt[{graph.nodes()[i].at.x, graph.nodes()[i].at.y}] = static_cast<int>(i);
+  }
+  std::map<Position, int> touching;               // runs through or ending at a position
+  std::map<Position, std::vector<Position>> beside;  // the points next to the run ends there
+  std::map<Position, bool> chosen;                   // every run there of the highways asked for
+  for (const ExtractStreetRun& run : runs) {
+    std::set<Position> own(run.points.begin(), run.points.end());
+    for (const Position& p : own) ++touching[p];
+    beside[run.points.front()].push_back(run.points[1]);
+    beside[run.points.back()].push_back(run.points[run.points.size() - 2]);
+    const bool asked = highways == nullptr || highways->count(run.highway) != 0;
+    for (const Position& p : {run.points.front(), run.points.back()}) {
+      const auto it = chosen.find(p);
+      chosen[p] = asked && (it == chosen.end() || it->second);
+    }
+  }
+  const auto arc = [&graph, mode](int a, int b) {
+    for (const OsmStreetGraph::Arc& x : graph.Arcs(mode, a)) {
+      if (x.to == b) return true;
+    }
+    return false;
+  };
+  std::vector<std::pair<int, int>> pairs;
+  for (const auto& [at, next] : beside) {
+    if (pairs.size() >= count) break;
+    if (next.size() != 2 || touching[at] != 2 || !chosen[at]) continue;
+    const auto j = nodeAt.find(at);
+    const auto x = nodeAt.find(next[0]);
+    const auto y = nodeAt.find(next[1]);
+    if (j == nodeAt.end() || x == nodeAt.end() || y == nodeAt.end() || x->second == y->second) continue;
+    if (!graph.On(TravelMode::kDriving, x->second) || !graph.On(TravelMode::kDriving, y->second)) continue;
+    int a = x->second;
+    int b = y->second;
+    if (!arc(a, j->second) || !arc(j->second, b)) std::swap(a, b);
+    if (!arc(a, j->second) || !arc(j->second, b)) continue;
+    pairs.emplace_back(a, b);
+  }
+  return pairs;
 }
 
 }  // namespace routetest

@@ -49,6 +49,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -139,5 +140,15 @@ struct ExtractStreetRun {
 // Every such run of the extract in file order; empty with *error set when
 // libosmium cannot read it.
 std::vector<ExtractStreetRun> ReadStreetRuns(const std::string& path, std::string* error);
+
+// The pairs of nodes beside a way joint: a position where exactly two runs
+// meet, each with an end, and no other run passes; the two nodes next to it,
+// one on each run, both on streets (ways a car may use) and joined through
+// the joint by arcs of the mode, from the first to the second. With
+// `highways`, only joints of two runs of those highway values. In the order
+// of the joints' positions, at most `count`.
+std::vector<std::pair<int, int>> WayJointPairs(const OsmStreetGraph& graph, const std::vector<ExtractStreetRun>& runs,
+                                               TravelMode mode, std::size_t count,
+                                               const std::set<std::string>* highways = nullptr);
 
 }  // namespace routetest

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -178,6 +179,63 @@ INSTANTIATE_TEST_SUITE_P(Modes, DemoRandomRoutes, ::testing::Values(TravelMode::
                            return std::string(info.param == TravelMode::kWalking ? "Walking" : "Driving");
                          });
 
+
+// Between the two nodes beside a way joint (two ways of the extract that
+// meet end to end and nothing else there) the route goes through the joint:
+// its length is the extract's shortest path between them, not a way round
+// the block from a start beyond the destination. Asserted for joints of
+// public streets; the figures of all joints are printed.
+TEST_P(DemoRandomRoutes, AcrossAWayJointGoThroughIt) {
+  const TravelMode mode = GetParam();
+  Demo& demo = TheDemo();
+  ASSERT_TRUE(demo.ok()) << demo.graph.error() << demo.maps.error();
+  std::string error;
+  const std::vector<ExtractStreetRun> runs = ReadStreetRuns(DEMO_OSM_PATH, &error);
+  ASSERT_FALSE(runs.empty()) << error;
+  Install(mode);
+  const char* name = mode == TravelMode::kWalking ? "walking" : "driving";
+  const std::set<std::string> publicStreets = {"primary", "secondary", "tertiary", "unclassified", "residential"};
+  for (const bool all : {true, false}) {
+    std::vector<double> ratios;
+    int pairs = 0;
+    int failed = 0;
+    int over = 0;
+    for (const auto& [a, b] : WayJointPairs(demo.graph, runs, mode, 300, all ? nullptr : &publicStreets)) {
+      const std::optional<double> shortest = demo.graph.ShortestMetres(mode, a, b);
+      if (!shortest || *shortest <= 0) continue;
+      ++pairs;
+      const OsmStreetGraph::Node& from = demo.graph.nodes()[static_cast<std::size_t>(a)];
+      const OsmStreetGraph::Node& to = demo.graph.nodes()[static_cast<std::size_t>(b)];
+      Request request;
+      ASSERT_NE(request.get(), nullptr);
+      if (request.Find(EndpointRefs(from.at, true), EndpointRefs(to.at, false)) <= 0) {
+        ++failed;
+        continue;
+      }
+      const std::vector<RmfFeatureRef> route = request.Result();
+      const std::int32_t units =
+          RmfRouteRefsLength(demo.reader(), route.data(), static_cast<std::int32_t>(route.size()));
+      ASSERT_GE(units, 0);
+      const double ratio = static_cast<double>(units) / kUnitsPerMetre / *shortest;
+      ratios.push_back(ratio);
+      if (ratio <= 1.5) continue;
+      ++over;
+      if (!all) {
+        ADD_FAILURE() << name << " from node " << from.id << " to node " << to.id << ": " << ratio
+                      << " times the shortest path of " << *shortest << " m";
+      }
+    }
+    std::printf("%s: %d pairs beside a way joint%s, %d without a route, %d over 1.5 times the shortest path; route "
+                "length over the shortest path: median %.3f, max %.3f\n",
+                name, pairs, all ? "" : " of public streets", failed, over, Percentile(ratios, 0.5),
+                ratios.empty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
+    EXPECT_GE(pairs, 100);
+    if (!all) {
+      EXPECT_EQ(failed, 0);
+      EXPECT_EQ(over, 0);
+    }
+  }
+}
 
 // The extract's turn restrictions with one from way, one via node and one
 // to way, with the node lists of those ways.
