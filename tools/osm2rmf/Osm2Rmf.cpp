@@ -42,8 +42,10 @@
 #include <initializer_list>
 #include <limits>
 #include <memory>
+#include <new>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +53,10 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/osm2rmf/PoiCategories.h"
 
@@ -1464,10 +1470,74 @@ std::string FormatOf(const unsigned char* head, std::size_t size) {
   return {};
 }
 
+// The XML reader takes a coordinate with a large exponent ("1e300") for a
+// number it can hold and reads it wrapped to some other place (0 for
+// 1e300) instead of refusing it. A run over the text before the reader
+// refuses every lat or lon attribute whose value is no number or lies
+// beyond what the reader can hold (beyond +-214.7483647 degrees; values
+// between that and the edges of the world read right and stay skipped as
+// nodes outside it). Throws std::runtime_error naming the value.
+class CoordinateCheck {
+ public:
+  void Feed(std::string_view chunk) {
+    text_ += chunk;
+    std::size_t keep = text_.size() > 5 ? text_.size() - 5 : 0;  // a name cut by the chunk's end
+    for (const std::string_view key : {std::string_view("lat="), std::string_view("lon=")}) {
+      for (std::size_t at = text_.find(key); at != std::string::npos; at = text_.find(key, at + 1)) {
+        if (at == 0 || std::string_view(" \t\r\n").find(text_[at - 1]) == std::string_view::npos) continue;
+        const std::size_t open = at + key.size();
+        if (open >= text_.size()) {
+          keep = std::min(keep, at - 1);
+          continue;
+        }
+        const char quote = text_[open];
+        if (quote != '"' && quote != '\'') continue;
+        const std::size_t close = text_.find(quote, open + 1);
+        if (close == std::string::npos) {
+          keep = std::min(keep, at - 1);
+          continue;
+        }
+        Check(std::string_view(text_).substr(at, close + 1 - at), text_.substr(open + 1, close - open - 1));
+      }
+    }
+    text_.erase(0, keep);
+  }
+
+ private:
+  static void Check(std::string_view attribute, const std::string& value) {
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v) || std::fabs(v) > 214.7483647) {
+      throw std::runtime_error("coordinate out of range or no number: " + std::string(attribute));
+    }
+  }
+  std::string text_;
+};
+
+// Runs the check over an XML extract, plain or compressed.
+void CheckXmlCoordinates(const osmium::io::File& file) {
+  if (file.format() != osmium::io::file_format::xml) return;
+  const osmium::io::CompressionFactory& factory = osmium::io::CompressionFactory::instance();
+  std::unique_ptr<osmium::io::Decompressor> input;
+  if (file.buffer() != nullptr) {
+    input = factory.create_decompressor(file.compression(), file.buffer(), file.buffer_size());
+  } else {
+    const int fd = ::open(file.filename().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + file.filename() + ": " + std::strerror(errno));
+    input = factory.create_decompressor(file.compression(), fd);
+  }
+  CoordinateCheck check;
+  for (std::string chunk = input->read(); !chunk.empty(); chunk = input->read()) check.Feed(chunk);
+  input->close();
+}
+
 Conversion Convert(const osmium::io::File& file, const std::string& what, std::string_view name) {
   Reader reader;
   try {
+    CheckXmlCoordinates(file);
     ReadExtract(file, reader);
+  } catch (const std::bad_alloc&) {
+    throw;  // not the input's fault: the caller says so
   } catch (const std::exception& e) {
     Conversion failed;
     failed.error = "cannot read " + what + ": " + e.what();
@@ -1546,6 +1616,8 @@ Conversion ConvertOsmFile(const std::string& path, std::string_view name) {
   try {
     const std::string format = FormatOf(head, got);
     return Convert(format.empty() ? osmium::io::File{path} : osmium::io::File{path, format}, path, name);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
     failed.error = path + ": " + e.what();
     return failed;
@@ -1570,18 +1642,8 @@ std::string NoStreets(const ConvertStats& s) {
   return why;
 }
 
-// Writes the records into a new database at `path`. The old file goes first,
-// with the journal SQLite may have left beside it: a stale journal would be
-// played back into the new file when it is opened.
+// Writes the records into the new, empty database file at `path`.
 bool WritePoiDatabase(const std::vector<dorvanta::PoiRecord>& records, const std::string& path, std::string* error) {
-  std::error_code removed;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-    std::filesystem::remove(path + suffix, removed);
-    if (removed) {
-      *error = "cannot replace " + path + suffix + ": " + removed.message();
-      return false;
-    }
-  }
   std::unique_ptr<dorvanta::PoiStore> store;
   dorvanta::DorvantaResult result = dorvanta::PoiStore::Open(path, dorvanta::PoiStore::Access::kReadWrite, store);
   if (result == dorvanta::DorvantaResult::kOk) result = store->PutAll(records);
@@ -1592,7 +1654,120 @@ bool WritePoiDatabase(const std::vector<dorvanta::PoiRecord>& records, const std
   return true;
 }
 
+// The files of one run, written beside their targets under temporary names
+// and renamed into place only when every one of them is whole: a run that
+// fails leaves the maps of the last good run as they were. Whatever
+// temporary is still there when the object goes is removed.
+class StagedFiles {
+ public:
+  StagedFiles() = default;
+  StagedFiles(const StagedFiles&) = delete;
+  StagedFiles& operator=(const StagedFiles&) = delete;
+  ~StagedFiles() {
+    for (const Staged& s : files_) {
+      if (!s.temporary.empty()) ::unlink(s.temporary.c_str());
+    }
+  }
+
+  // Makes a new empty file beside `target`, created exclusively (never an
+  // existing file or a link), and returns its name; empty, with `error`
+  // set, when it cannot.
+  std::string Make(const std::string& target, std::string* error) {
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = target + ".new-";
+      for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
+      // Made with the usual permissions (the umask applies), as the file
+      // it replaces was.
+      const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno == EEXIST) continue;
+      if (fd < 0) break;
+      ::close(fd);
+      files_.push_back(Staged{target, name});
+      return name;
+    }
+    *error = "cannot make a file beside " + target + ": " + std::strerror(errno);
+    return {};
+  }
+
+  // Fills the temporary with `bytes` and flushes it to the disk.
+  static bool Fill(const std::string& temporary, const std::vector<std::uint8_t>& bytes, std::string* error) {
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+      *error = "cannot write " + temporary + ": " + std::strerror(errno);
+      return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *error = "cannot write " + temporary + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+        ::close(fd);
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    if (::close(fd) != 0 || !synced) {
+      *error = "cannot write " + temporary + ": " + std::strerror(synced ? errno : syncError);
+      return false;
+    }
+    return true;
+  }
+
+  // Renames every temporary onto its target. Each target is checked first:
+  // one that is there but no regular file (a folder, a pipe) is refused
+  // before anything is replaced.
+  bool Commit(std::string* error) {
+    for (const Staged& s : files_) {
+      struct stat st {};
+      if (::lstat(s.target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        *error = "cannot replace " + s.target + ": it is not a regular file";
+        return false;
+      }
+    }
+    for (Staged& s : files_) {
+      // SQLite plays a journal left beside a database back into it when it
+      // is opened: an old run's must not meet the new file.
+      if (s.target.ends_with(".pdb")) {
+        for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+          const std::string stale = s.target + suffix;
+          if (::unlink(stale.c_str()) != 0 && errno != ENOENT) {
+            *error = "cannot remove " + stale + ": " + std::strerror(errno);
+            return false;
+          }
+        }
+      }
+      if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) {
+        *error = "cannot rename " + s.temporary + " to " + s.target + ": " + std::strerror(errno);
+        return false;
+      }
+      s.temporary.clear();
+    }
+    return true;
+  }
+
+ private:
+  struct Staged {
+    std::string target;
+    std::string temporary;
+  };
+  std::vector<Staged> files_;
+};
+
 }  // namespace
+
+std::string MapNameError(std::string_view name) {
+  if (name.empty()) return "the map name is empty";
+  if (name == "." || name == ".." || name.find_first_of("/\\") != std::string_view::npos ||
+      name.find('\0') != std::string_view::npos) {
+    return "the map name \"" + std::string(name) + "\" is no plain file name (no folders, no \"..\")";
+  }
+  return {};
+}
 
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name) {
   WriteReport report;
@@ -1600,6 +1775,8 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     report.error = "nothing to write: " + conversion.error;
     return report;
   }
+  report.error = MapNameError(name);
+  if (!report.error.empty()) return report;
   if (conversion.streets.features.empty()) {
     report.error = NoStreets(conversion.stats);
     return report;
@@ -1619,6 +1796,19 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
       return report;
     }
   }
+  const rmfbuild::BuildResult streetBytes = rmfbuild::Build(streets.description);
+  if (!streetBytes) {
+    report.error = "streets: " + streetBytes.error;
+    return report;
+  }
+  rmfbuild::BuildResult poiBytes;
+  if (!conversion.pois.features.empty()) {
+    poiBytes = rmfbuild::Build(pois.description);
+    if (!poiBytes) {
+      report.error = "points of interest: " + poiBytes.error;
+      return report;
+    }
+  }
   const std::string dir = outDir.empty() ? std::string(".") : outDir;
   std::error_code made;
   std::filesystem::create_directories(dir, made);
@@ -1627,17 +1817,28 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     return report;
   }
   const std::string base = dir + "/" + std::string(name);
-  report.streetFile = base + ".rmf";
-  if (!rmfbuild::WriteFile(streets.description, report.streetFile, &report.error)) return report;
-
+  const std::string streetFile = base + ".rmf";
+  StagedFiles staged;
+  const std::string streetTemporary = staged.Make(streetFile, &report.error);
+  if (streetTemporary.empty() || !StagedFiles::Fill(streetTemporary, streetBytes.bytes, &report.error)) return report;
+  std::string poiFile;
+  std::string poiCompanion;
   if (!conversion.pois.features.empty()) {
-    report.poiFile = base + "_POI_01.rmf";
-    if (!rmfbuild::WriteFile(pois.description, report.poiFile, &report.error)) return report;
+    poiFile = base + "_POI_01.rmf";
+    const std::string poiTemporary = staged.Make(poiFile, &report.error);
+    if (poiTemporary.empty() || !StagedFiles::Fill(poiTemporary, poiBytes.bytes, &report.error)) return report;
     // The map engine loads a point-of-interest file only beside its
     // database, which holds the points' names, addresses and phones.
-    report.poiCompanion = base + "_POI_01.pdb";
-    if (!WritePoiDatabase(conversion.poiRecords, report.poiCompanion, &report.error)) return report;
+    poiCompanion = base + "_POI_01.pdb";
+    const std::string databaseTemporary = staged.Make(poiCompanion, &report.error);
+    if (databaseTemporary.empty() || !WritePoiDatabase(conversion.poiRecords, databaseTemporary, &report.error)) {
+      return report;
+    }
   }
+  if (!staged.Commit(&report.error)) return report;
+  report.streetFile = streetFile;
+  report.poiFile = poiFile;
+  report.poiCompanion = poiCompanion;
   report.ok = true;
   return report;
 }

@@ -86,6 +86,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -175,6 +176,10 @@ Conversion ConvertOsmText(std::string_view xml, std::string_view name);
 
 // Converts an OSM file: XML, bzip2- or gzip-compressed XML, or PBF, told by
 // its first bytes, else by its name (.osm, .osm.bz2, .osm.gz, .osm.pbf).
+// Both conversions throw std::bad_alloc when memory runs out; any other
+// failure is a conversion with ok false. A coordinate that is no number or
+// lies beyond +-214.7483647 degrees (one the reader could not hold) is
+// refused as malformed input.
 Conversion ConvertOsmFile(const std::string& path, std::string_view name);
 
 struct WriteReport {
@@ -185,13 +190,27 @@ struct WriteReport {
   std::string poiCompanion;
 };
 
+// Why NAME cannot name a map's files (empty, ".", "..", or holding a folder
+// separator); empty when it can.
+std::string MapNameError(std::string_view name);
+
 // Builds and writes OUTDIR/NAME.rmf and, when there are points of interest,
 // OUTDIR/NAME_POI_01.rmf with its database OUTDIR/NAME_POI_01.pdb, which
 // replaces whatever file had that name (an older conversion's database).
+// All files are written beside their targets under temporary names and
+// renamed into place only when every one of them is whole, so a run that
+// fails leaves the files of an earlier run untouched and no temporary
+// behind. A NAME that MapNameError refuses writes nothing.
 // A conversion without any street writes nothing (the map engine refuses a
 // street map without streets, and points of interest without their street
 // map would pass for a finished conversion): ok false, and an error that
 // starts with "no streets:" and says what the extract held instead.
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name);
+
+// The `osm2rmf` command with its arguments (program name excluded):
+// IN OUTDIR NAME. Prints what it made of the extract to `out`, errors to
+// `err`; returns 0 done, 1 failed (nothing written, also when memory runs
+// out), 2 bad usage.
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace osm2rmf
