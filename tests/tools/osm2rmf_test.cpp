@@ -1094,6 +1094,55 @@ TEST(Osm2RmfAddresses, AnAddressGoesToTheNearestStreetOfItsNameWithin300Metres) 
   }
 }
 
+// An address whose street has no street of its name within reach goes to
+// the nearest whose name is the same written differently, else to the
+// nearest whose name is a letter apart; a street of its very name within
+// reach always comes first.
+TEST(Osm2RmfAddresses, ANameWrittenOrSpelledALittleDifferentlyStillFindsItsStreet) {
+  // Streets (in feature order) along y = 0, 100 and 200 from x = 0 to 300.
+  struct Case {
+    const char* street;  // the address's addr:street
+    double north;
+    std::vector<const char*> names;  // of the three streets
+    int feature;  // the street that gets the range; -1: none
+    int kind;     // 0 its very name, 1 written differently, 2 a letter apart
+  };
+  const Case cases[] = {
+      {"Wiesengasse", 10, {"Wiesengass", "Birkenweg", "Lindenstraße"}, 0, 2},
+      {"Zollstr.", 90, {"Birkenweg", "Zollstrasse", "Lindenstraße"}, 1, 1},
+      {"Zollstraße", 90, {"Birkenweg", "Zollstr", "Lindenstraße"}, 1, 1},
+      {"Dorf-Str. ", 190, {"Birkenweg", "Lindenstraße", "Dorfstraße"}, 2, 1},
+      {"Market St", 10, {"Market Street", "Birkenweg", "Lindenstraße"}, 0, 1},
+      // Written differently comes before a letter apart, even when farther.
+      {"Lindenstr.", 110, {"Birkenweg", "Lindenstrasse", "Lindenstraße"}, 1, 1},
+      {"Lindenstr.", 110, {"Birkenweg", "Lindenstrasze", "Lindenstraße"}, 2, 1},
+      // Its very name comes first, however near the others are.
+      {"Wiesengass", 10, {"Wiesengasse", "Birkenweg", "Wiesengass"}, 2, 0},
+      // Not the same street: a number apart, too short, two letters apart,
+      // beyond reach.
+      {"Ausbau 2", 10, {"Ausbau 1", "Birkenweg", "Lindenstraße"}, -1, 0},
+      {"Ring", 10, {"Rind", "Birkenweg", "Lindenstraße"}, -1, 0},
+      {"Wiesengasse", 10, {"Wiesengas", "Birkenweg", "Lindenstraße"}, -1, 0},
+      {"Wiesengasse", -320, {"Wiesengass", "Birkenweg", "Lindenstraße"}, -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.street) + " beside " + c.names[static_cast<std::size_t>(std::max(c.feature, 0))]);
+    Osm osm;
+    osm.Node(1, 0, 0).Node(2, 300, 0).Node(3, 0, 100).Node(4, 300, 100).Node(5, 0, 200).Node(6, 300, 200);
+    osm.Node(100, 150, c.north, AddressTags(c.street, "9"));
+    osm.Way(10, {1, 2}, Street(c.names[0])).Way(11, {3, 4}, Street(c.names[1])).Way(12, {5, 6}, Street(c.names[2]));
+    const osm2rmf::Conversion conv = osm.Convert();
+    ASSERT_TRUE(conv.ok) << conv.error;
+    const osm2rmf::ConvertStats& s = conv.stats;
+    EXPECT_EQ(s.addressesMatched, c.feature < 0 ? 0u : 1u);
+    EXPECT_EQ(s.addressesMatchedWrittenDifferently, c.feature >= 0 && c.kind == 1 ? 1u : 0u);
+    EXPECT_EQ(s.addressesMatchedSpelledDifferently, c.feature >= 0 && c.kind == 2 ? 1u : 0u);
+    const std::vector<const rmfbuild::TextTriple*> ranges = AttributesOf(conv, "12B-+");
+    ASSERT_EQ(ranges.size(), 3u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(ranges[k] != nullptr, k == c.feature) << "street " << k;
+  }
+}
+
 // Random streets and one address, against a plain search over every segment
 // in the metres the fixture was drawn in: the grid the converter files
 // segments under must neither lose a street nor pick the wrong side. Long

@@ -952,10 +952,89 @@ class NameTable {
     const auto it = ids_.find(std::string(name));
     return it == ids_.end() ? -1 : it->second;
   }
+  // The names by number.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names(ids_.size());
+    for (const auto& [name, id] : ids_) names[static_cast<std::size_t>(id)] = name;
+    return names;
+  }
 
  private:
   std::unordered_map<std::string, int> ids_;
 };
+
+// ---- street names written a little differently --------------------------------------
+
+// A street name in a form where ways of writing it compare equal: lower
+// case, without blanks, hyphens, dots and apostrophes, "ß" as "ss", and the
+// usual abbreviations of street words spelled out where a word ends
+// ("Zollstr." and "Zollstraße" both read "zollstrasse").
+std::string NameKey(std::string_view name) {
+  // Words (lower case, as they end a word of the name) and what they stand for.
+  static constexpr std::pair<std::string_view, std::string_view> kAbbreviations[] = {
+      {"str.", "strasse"}, {"str", "strasse"}, {"pl.", "platz"}, {"st.", "street"}, {"st", "street"},
+      {"ave.", "avenue"}, {"ave", "avenue"}, {"av.", "avenue"}, {"blvd.", "boulevard"}, {"blvd", "boulevard"},
+      {"rd.", "road"}, {"rd", "road"}, {"dr.", "drive"}, {"ln.", "lane"}, {"ct.", "court"}, {"pkwy", "parkway"},
+  };
+  std::string lower;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c == 0xc3 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) == 0x9f) {
+      lower += "ss";
+      ++i;
+    } else {
+      lower += static_cast<char>(std::tolower(c));
+    }
+  }
+  std::string key;
+  std::size_t at = 0;
+  while (at < lower.size()) {
+    std::size_t end = lower.find_first_of(" -", at);
+    if (end == std::string::npos) end = lower.size();
+    std::string_view word = std::string_view(lower).substr(at, end - at);
+    // A word that ends in an abbreviation: "zollstr." or "str.".
+    for (const auto& [shortWord, longWord] : kAbbreviations) {
+      if (word.size() < shortWord.size() || !word.ends_with(shortWord)) continue;
+      // Without a dot the abbreviation must be a word of its own, so that
+      // "first" does not end in "st"; only "str" ends words ("Zollstr")
+      // that are nothing else.
+      if (shortWord.back() != '.' && shortWord != "str" && word.size() != shortWord.size()) continue;
+      key.append(word.substr(0, word.size() - shortWord.size()));
+      key.append(longWord);
+      word = {};
+      break;
+    }
+    for (const char c : word) {
+      if (c != '.' && c != '\'') key += c;
+    }
+    at = end + 1;
+  }
+  return key;
+}
+
+// Whether two name keys differ by one letter added, left out or changed
+// ("wiesengasse" and "wiesengass"): only for keys of six letters or more,
+// and never in a digit, so that "Querweg 1" and "Querweg 2" stay apart.
+bool OneLetterApart(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (a.size() < 6 || b.size() - a.size() > 1) return false;
+  std::size_t i = 0;
+  while (i < a.size() && a[i] == b[i]) ++i;
+  if (i == a.size()) return b.size() == a.size() + 1 && !std::isdigit(static_cast<unsigned char>(b[i]));
+  const bool digit = std::isdigit(static_cast<unsigned char>(a[i])) || std::isdigit(static_cast<unsigned char>(b[i]));
+  if (digit) return false;
+  // One letter of b left out of a, or one letter changed.
+  return a.size() < b.size() ? a.substr(i) == b.substr(i + 1) : a.substr(i + 1) == b.substr(i + 1);
+}
+
+// How an address's street name matches a street's name, best first.
+enum class NameMatch { kExact, kWrittenDifferently, kSpelledDifferently, kNone };
+
+NameMatch MatchOfKeys(const std::string& address, const std::string& street) {
+  if (address == street) return NameMatch::kWrittenDifferently;
+  if (OneLetterApart(address, street)) return NameMatch::kSpelledDifferently;
+  return NameMatch::kNone;
+}
 
 std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) {
   std::vector<StreetRun> runs;
@@ -1138,6 +1217,7 @@ struct Placement {
   int run = -1;  // index into the street runs; -1: no street of its name within reach
   bool right = true;
   double along = 0;  // metres from the run's first vertex to the foot of the address
+  NameMatch match = NameMatch::kNone;
 };
 
 constexpr double kMatchMetres = 300;
@@ -1158,33 +1238,62 @@ std::vector<Placement> PlaceAddresses(const std::vector<Address>& addresses, con
     }
   }
 
+  // The street names as keys, and how an address's name matches each,
+  // worked out once per pair.
+  std::vector<std::string> keys = names.Names();
+  for (std::string& key : keys) key = NameKey(key);
+  std::unordered_map<std::string, std::vector<NameMatch>> matchesOf;
+
   std::vector<Placement> placed(addresses.size());
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     const int name = names.Find(addresses[i].street);
-    if (name < 0) continue;
     const TiPoint p = addresses[i].point;
     const Plane plane(p.y);
-    double best = kMatchMetres;
-    std::uint32_t bestItem = std::numeric_limits<std::uint32_t>::max();
-    Foot bestFoot;
-    grid.Visit(p, kMatchMetres, plane, [&](std::uint32_t item) {
-      const StreetRun& run = runs[runOfItem[item]];
-      if (run.name != name) return;
-      const std::vector<TiPoint>& points = streets.features[run.feature].points;
-      const std::uint32_t s = item - first[runOfItem[item]];
-      const Foot f = FootOnSegment(plane, p, points[s], points[s + 1]);
-      // Equal distances go to the first segment in street order, whatever
-      // order the cells hand them out in.
-      if (f.distance > best || (f.distance == best && item >= bestItem)) return;
-      best = f.distance;
-      bestItem = item;
-      bestFoot = f;
-    });
-    if (bestItem == std::numeric_limits<std::uint32_t>::max()) continue;
-    const std::uint32_t k = runOfItem[bestItem];
-    const std::uint32_t s = bestItem - first[k];
-    const std::vector<double>& along = runs[k].along;
-    placed[i] = Placement{static_cast<int>(k), bestFoot.right, along[s] + bestFoot.t * (along[s + 1] - along[s])};
+    // The nearest segment of a street of the address's name within reach;
+    // without one, the nearest of a street whose name is the same written
+    // differently, else of one spelled a letter differently.
+    auto nearest = [&](auto&& accepts) {
+      double best = kMatchMetres;
+      std::uint32_t bestItem = std::numeric_limits<std::uint32_t>::max();
+      Foot bestFoot;
+      grid.Visit(p, kMatchMetres, plane, [&](std::uint32_t item) {
+        const StreetRun& run = runs[runOfItem[item]];
+        if (!accepts(run.name)) return;
+        const std::vector<TiPoint>& points = streets.features[run.feature].points;
+        const std::uint32_t s = item - first[runOfItem[item]];
+        const Foot f = FootOnSegment(plane, p, points[s], points[s + 1]);
+        // Equal distances go to the first segment in street order, whatever
+        // order the cells hand them out in.
+        if (f.distance > best || (f.distance == best && item >= bestItem)) return;
+        best = f.distance;
+        bestItem = item;
+        bestFoot = f;
+      });
+      if (bestItem == std::numeric_limits<std::uint32_t>::max()) return false;
+      const std::uint32_t k = runOfItem[bestItem];
+      const std::uint32_t s = bestItem - first[k];
+      const std::vector<double>& along = runs[k].along;
+      placed[i] = Placement{static_cast<int>(k), bestFoot.right, along[s] + bestFoot.t * (along[s + 1] - along[s])};
+      return true;
+    };
+    if (name >= 0 && nearest([name](int street) { return street == name; })) {
+      placed[i].match = NameMatch::kExact;
+      continue;
+    }
+    const std::string& street = addresses[i].street;
+    auto [known, isNew] = matchesOf.try_emplace(street);
+    std::vector<NameMatch>& matches = known->second;
+    if (isNew) {
+      const std::string key = NameKey(street);
+      matches.reserve(keys.size());
+      for (const std::string& other : keys) matches.push_back(MatchOfKeys(key, other));
+    }
+    for (const NameMatch kind : {NameMatch::kWrittenDifferently, NameMatch::kSpelledDifferently}) {
+      if (nearest([&](int other) { return other >= 0 && other != name && matches[static_cast<std::size_t>(other)] == kind; })) {
+        placed[i].match = kind;
+        break;
+      }
+    }
   }
   return placed;
 }
@@ -1443,8 +1552,12 @@ Conversion Finish(Reader& r, std::string_view name) {
   std::vector<AddrTags> tags;
   CollectAddresses(r, c, tags);
   const std::vector<Placement> placed = PlaceAddresses(c.addresses, runs, c.streets, names);
-  c.stats.addressesMatched = static_cast<std::size_t>(
-      std::count_if(placed.begin(), placed.end(), [](const Placement& p) { return p.run >= 0; }));
+  for (const Placement& p : placed) {
+    if (p.run < 0) continue;
+    ++c.stats.addressesMatched;
+    if (p.match == NameMatch::kWrittenDifferently) ++c.stats.addressesMatchedWrittenDifferently;
+    if (p.match == NameMatch::kSpelledDifferently) ++c.stats.addressesMatchedSpelledDifferently;
+  }
   WriteRanges(c.addresses, placed, runs, c);
   WriteLocalities(r, tags, placed, runs, c);
   WritePois(r, tags, name, c);

@@ -25,7 +25,12 @@
 //    gaps instead of being bridged by a straight segment that is not there.
 //  - Addresses (nodes and ways with addr:housenumber and addr:street, and
 //    the numbered end nodes of address interpolation lines) are placed on
-//    the nearest street of their name within 300 m. A street that received
+//    the nearest street of their name within 300 m; without one, on the
+//    nearest whose name is the same written differently (case, blanks,
+//    hyphens, dots, "ß" as "ss", "Str." for "Straße", "St" for "Street"
+//    and a few more such words), else on the nearest whose name is one
+//    letter apart (added, left out or changed; names of six letters or
+//    more, never a digit). A street that received
 //    numbered addresses gets a house-number range attribute: code "12B-+",
 //    value "A" (explicit numbers), name "<from1>\<to1>\<from2>\<to2>" with
 //    side 1 the right side of the street looking along its vertex order and
@@ -120,7 +125,9 @@ struct ConvertStats {
   std::size_t addressNodes = 0;        // nodes that became addresses (interpolation ends included)
   std::size_t addressWays = 0;         // ways that became addresses
   std::size_t interpolationLines = 0;  // ways tagged addr:interpolation
-  std::size_t addressesMatched = 0;    // addresses placed on a street of their name
+  std::size_t addressesMatched = 0;    // addresses placed on a street of their name (all three kinds)
+  std::size_t addressesMatchedWrittenDifferently = 0;  // ... of a name written differently ("Zollstr.")
+  std::size_t addressesMatchedSpelledDifferently = 0;  // ... of a name a letter apart ("Wiesengass")
   std::size_t houseNumberRanges = 0;   // range attributes written (one per street at most)
   std::size_t streetsWithCity = 0;     // streets whose locality attribute names a city
   std::size_t streetsWithPostcode = 0;  // ... a postal code

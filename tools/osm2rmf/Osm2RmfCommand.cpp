@@ -24,9 +24,11 @@ void PrintReport(const std::string& input, const ConvertStats& s, const WriteRep
   std::snprintf(line, sizeof line, "streets: %zu, %zu named, %zu one-way; %zu route numbers\n", s.streets,
                 s.namedStreets, s.oneWayStreets, s.routeNumbers);
   out << line;
-  std::snprintf(line, sizeof line, "addresses: %zu (%zu nodes, %zu ways; %zu interpolation lines), %zu matched a street\n",
+  std::snprintf(line, sizeof line,
+                "addresses: %zu (%zu nodes, %zu ways; %zu interpolation lines), %zu matched a street "
+                "(%zu by a name written differently, %zu by a name a letter apart)\n",
                 s.addressNodes + s.addressWays, s.addressNodes, s.addressWays, s.interpolationLines,
-                s.addressesMatched);
+                s.addressesMatched, s.addressesMatchedWrittenDifferently, s.addressesMatchedSpelledDifferently);
   out << line;
   std::snprintf(line, sizeof line, "house-number ranges: %zu\n", s.houseNumberRanges);
   out << line;
