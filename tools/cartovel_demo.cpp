@@ -717,6 +717,13 @@ int main(int argc, char** argv) {
   std::printf("maps loaded: %d (country %d, provincial %d, state %d, regional %d)\n", maps, country, provincial,
               state, regional);
   std::printf("points-of-interest files loaded: %d\n", static_cast<int>(pois));
+  // Without a map the demonstration shows nothing: the run fails, so that
+  // a script or the build notices.
+  const bool noMaps = maps <= 0;
+  if (noMaps) {
+    std::fprintf(stderr, "cartovel-demo: no map loaded (device root %s; see Initalize above)\n",
+                 platform::DeviceRoot().c_str());
+  }
 
   BSTR all = Bstr("");
   VARIANT names;
@@ -766,5 +773,5 @@ int main(int argc, char** argv) {
   map->Release();
   std::printf("live COM objects after release: %ld\n", com::LiveObjectCount());
   CoUninitialize();
-  return com::LiveObjectCount() == 0 ? 0 : 1;
+  return noMaps || com::LiveObjectCount() != 0 ? 1 : 0;
 }

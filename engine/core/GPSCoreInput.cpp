@@ -401,7 +401,10 @@ HRESULT GPSCore::GPSStartRecording(BSTR fileName) {
   std::lock_guard<std::recursive_mutex> com(m_csCom);
   return com::Guarded([&]() -> HRESULT {
     std::u16string name(com::BstrView(fileName));
-    if (name.find(u'.') == std::u16string::npos) name.append(u".trc");
+    // Only a dot in the file's own name is an extension, not one in a folder.
+    const std::size_t folderEnd = name.find_last_of(u"\\/");
+    const std::size_t ownName = folderEnd == std::u16string::npos ? 0 : folderEnd + 1;
+    if (name.find(u'.', ownName) == std::u16string::npos) name.append(u".trc");
     m_recordingFileName = name;
     // A recording already running is finished before the next begins, so
     // its handle is not lost.

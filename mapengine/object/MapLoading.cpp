@@ -195,6 +195,24 @@ HRESULT CMap::CleanUp() {
 
 // ---- one file -------------------------------------------------------------------------------
 
+namespace {
+
+// The words after a refused file's error number in the log.
+std::u16string OpenErrorCause(std::int32_t error) {
+  switch (error) {
+    case kRmfHeaderRejected:
+      return u": the file is cut short or its header is damaged";
+    case kRmfCannotOpen:
+      return u": the file cannot be read";
+    case kRmfNoMemory:
+      return u": out of memory";
+    default:
+      return u"";
+  }
+}
+
+}  // namespace
+
 void CMap::LoadMap_POI(const std::u16string& fullPath, const std::u16string& fileName) {
   // The map library opens files by an 8-bit name in the phone's code page.
   std::string ansiPath = platform::Utf16ToCp1252(fullPath);
@@ -216,7 +234,7 @@ void CMap::LoadMap_POI(const std::u16string& fullPath, const std::u16string& fil
   }
   std::int32_t opened = RmfReaderOpen(m_Rdr.get(), ansiPath.c_str(), 0);
   if (opened <= 0) {
-    LogFormat(u"RmfReaderOpen failed to load map: %s (error %d)", {fileName, m_Rdr->lastError});
+    LogFormat(u"RmfReaderOpen failed to load map: %s (error %d%s)", {fileName, m_Rdr->lastError, OpenErrorCause(m_Rdr->lastError)});
     return;
   }
   ++m_nMapNumber;
@@ -259,7 +277,7 @@ void CMap::LoadPOIFile(const std::u16string& fullPath, const std::u16string& fil
   }
   std::int32_t opened = RmfReaderOpen(m_RdrPOI.get(), ansiPath.c_str(), 0);
   if (opened <= 0) {
-    LogFormat(u"RmfReaderOpen failed to load POI: %s (error %d)", {fileName, m_RdrPOI->lastError});
+    LogFormat(u"RmfReaderOpen failed to load POI: %s (error %d%s)", {fileName, m_RdrPOI->lastError, OpenErrorCause(m_RdrPOI->lastError)});
     return;
   }
   if (!isPublic) ++m_nPOIsLoaded;

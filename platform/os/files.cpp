@@ -348,9 +348,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     // A folder is refused before anything could empty or create it.
     struct stat before {};
     if (::stat(path.c_str(), &before) == 0 && S_ISDIR(before.st_mode)) return INVALID_HANDLE_VALUE;
+    // Opened without waiting: a pipe in place of a file would otherwise hold
+    // the open until a writer came. Only regular files are taken.
     int fd;
     do {
-      fd = ::open(path.c_str(), flags, 0644);
+      fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     std::shared_ptr<OpenFile> file;
@@ -361,7 +363,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       throw;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return INVALID_HANDLE_VALUE;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return INVALID_HANDLE_VALUE;
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return INVALID_HANDLE_VALUE;
     return platform::detail::AddHandle(std::move(file));
   } catch (...) {
     return INVALID_HANDLE_VALUE;
@@ -481,7 +484,9 @@ namespace platform {
 WholeFileRead ReadWholeFile(std::u16string_view phonePath, std::size_t maxBytes, std::string& bytes) {
   bytes.clear();
   const std::string host = HostPath(phonePath);
-  FdOwner file(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without waiting: a pipe in place of the file is refused below instead of
+  // holding the open until a writer comes.
+  FdOwner file(::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.fd < 0) return errno == ENOENT || errno == ENOTDIR ? WholeFileRead::kMissing : WholeFileRead::kUnreadable;
   struct stat st {};
   if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return WholeFileRead::kUnreadable;
@@ -507,7 +512,11 @@ WholeFileRead ReadWholeFile(std::u16string_view phonePath, std::size_t maxBytes,
 bool ReplaceWholeFile(std::u16string_view phonePath, std::string_view bytes) {
   const std::string host = HostPath(phonePath);
   const std::string temp = host + ".tmp";
-  FdOwner file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  // The temporary is made anew and exclusively: a leftover goes first, and
+  // a link planted at its name between the two steps makes the open fail
+  // instead of being followed to a file elsewhere.
+  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
+  FdOwner file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (file.fd < 0) return false;
   bool ok = WriteAllBytes(file.fd, bytes) && ::fsync(file.fd) == 0;
   ok = file.Close() && ok;

@@ -147,7 +147,8 @@ enum class WholeFileRead {
 // Replaces the file at a phone path with `bytes`: they go to "<file>.tmp" in
 // the same folder, which is flushed and renamed over the file, then the folder
 // is flushed. A crash at any point leaves either the old file or the new one,
-// never a mix; a leftover "<file>.tmp" is replaced by the next write. False
+// never a mix; a leftover "<file>.tmp" is replaced by the next write (made
+// anew and exclusively, so a link planted at that name is never followed). False
 // (the old file untouched) when the folder does not exist or a step fails.
 [[nodiscard]] bool ReplaceWholeFile(std::u16string_view phonePath, std::string_view bytes);
 

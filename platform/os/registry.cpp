@@ -604,23 +604,37 @@ class Store {
     loaded_ = true;
     loadedFrom_ = file;
     identity_ = {};
-    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting, so that a pipe in place of the file is refused
+    // below instead of holding the open until a writer comes.
+    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.Valid()) {
       if (errno == ENOENT) return;  // no registry yet: an empty tree
+      const int cause = errno;
       unreadable_ = true;
-      Report(u"registry: cannot read " + platform::Utf8ToUtf16(file) + u"\n");
+      Report(u"registry: cannot read " + platform::Utf8ToUtf16(file) + u": " +
+             platform::Utf8ToUtf16(std::strerror(cause)) + u"\n");
       struct stat st {};
       if (::stat(file.c_str(), &st) == 0) identity_ = FileIdentity::Of(st);
       return;
     }
     struct stat st {};
     if (::fstat(fd.Get(), &st) == 0) identity_ = FileIdentity::Of(st);
+    if (!S_ISREG(st.st_mode)) {
+      unreadable_ = true;
+      Report(u"registry: cannot read " + platform::Utf8ToUtf16(file) +
+             (S_ISDIR(st.st_mode) ? u": it is a folder\n" : u": it is no regular file\n"));
+      return;
+    }
     std::string text;
     char buffer[65536];
     for (;;) {
       ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) unreadable_ = true;
+      if (n < 0) {
+        unreadable_ = true;
+        Report(u"registry: cannot read " + platform::Utf8ToUtf16(file) + u": " +
+               platform::Utf8ToUtf16(std::strerror(errno)) + u"\n");
+      }
       if (n <= 0) break;
       text.append(buffer, static_cast<std::size_t>(std::min<std::size_t>(n, kMaxFileBytes - text.size())));
       if (text.size() >= kMaxFileBytes) break;
@@ -715,7 +729,10 @@ class Store {
     } catch (...) {
       return false;
     }
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // Made anew and exclusively: a link planted at the temporary's name is
+    // removed, never followed to a file elsewhere.
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.Valid()) return false;
     struct stat st {};
     bool ok = WriteAll(fd.Get(), text) && ::fsync(fd.Get()) == 0 && ::fstat(fd.Get(), &st) == 0;

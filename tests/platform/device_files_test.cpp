@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "platform/os/files.h"
 #include "platform/os/module.h"
 #include "platform/os/text.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -433,6 +435,52 @@ TEST_F(ReadFileTest, OnlyTheAccessAndCreationValuesFilesTakeOpen) {
   EXPECT_FALSE(WriteFile(plain, "x", 1, nullptr, nullptr));  // opened for reading only
   EXPECT_TRUE(CloseHandle(plain));
   EXPECT_EQ(ReadHost("Maps/Berlin.RMF"), "0123456789");
+}
+
+// A pipe, or anything else that is no regular file, standing where a map or
+// a settings file should be is refused at once: opening one for reading
+// would wait for a writer that never comes. The checks run in a child that
+// an alarm ends should one of them wait after all.
+TEST_F(ReadFileTest, PipesInPlaceOfFilesAreRefusedWithoutWaiting) {
+  MakeDir("Settings");
+  ASSERT_EQ(::mkfifo((root_ + "/Maps/pipe.rmf").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((root_ + "/Settings/GPS.inf").c_str(), 0644), 0);
+  const int status = testing_support::RunInChild([] {
+    ::alarm(60);
+    int failures = 0;
+    if (Open(u"\\maps\\pipe.rmf") != INVALID_HANDLE_VALUE) failures |= 1;
+    HANDLE write = CreateFileW(u"\\maps\\pipe.rmf", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (write != INVALID_HANDLE_VALUE) failures |= 2;
+    std::string bytes = "left";
+    if (platform::ReadWholeFile(u"\\Settings\\GPS.inf", 1000, bytes) != platform::WholeFileRead::kUnreadable) {
+      failures |= 4;
+    }
+    if (!bytes.empty()) failures |= 8;
+    ::_exit(failures);
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// A save writes a temporary beside the file and renames it over the file.
+// A link planted at the temporary's name is not followed: the file it
+// points to, outside the device root, keeps its bytes.
+TEST_F(ReadFileTest, ASaveNeverWritesThroughALinkAtItsTemporaryName) {
+  MakeFile("Settings/GPS.inf", "old");
+  const testing_support::TempFolder outside("outside-root");
+  const std::string victim = (outside / "victim").string();
+  std::ofstream(victim, std::ios::binary) << "precious";
+  fs::create_symlink(victim, root_ + "/Settings/GPS.inf.tmp");
+  ASSERT_TRUE(platform::ReplaceWholeFile(u"\\Settings\\GPS.inf", "new"));
+  EXPECT_EQ(ReadHost("Settings/GPS.inf"), "new");
+  std::ifstream in(victim, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "precious");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ + "/Settings/GPS.inf.tmp")));
+  // A leftover temporary from a save that died is replaced as before.
+  MakeFile("Settings/GPS.inf.tmp", "half");
+  ASSERT_TRUE(platform::ReplaceWholeFile(u"\\Settings\\GPS.inf", "newer"));
+  EXPECT_EQ(ReadHost("Settings/GPS.inf"), "newer");
+  EXPECT_FALSE(fs::exists(root_ + "/Settings/GPS.inf.tmp"));
 }
 
 TEST_F(ReadFileTest, FilesOpenedForWritingAppendCreateAndEmpty) {

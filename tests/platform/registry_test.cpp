@@ -3,6 +3,7 @@
 // writer killed part-way, damaged files, and arguments the phone's callers
 // get wrong.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -595,6 +596,44 @@ TEST_F(RegistryTest, AFileThatCannotBeReadIsNeverOverwritten) {
   EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, nullptr, 0, 0, nullptr, &k, nullptr), ERROR_ACCESS_DENIED);
   EXPECT_EQ(k, nullptr);
   EXPECT_TRUE(fs::is_directory(File()));
+}
+
+// A pipe standing where registry.txt should be is refused like any file
+// that cannot be read, at once: reading it would wait for a writer that
+// never comes. The calls run in a child an alarm ends should one wait.
+TEST_F(RegistryTest, APipeInPlaceOfTheFileIsRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo(File().c_str(), 0644), 0);
+  const int status = testing_support::RunInChild([] {
+    ::alarm(60);
+    platform::registry::ReloadFromDisk();
+    int failures = 0;
+    HKEY k = nullptr;
+    if (Open(HKEY_LOCAL_MACHINE, u"T", k) != ERROR_FILE_NOT_FOUND) failures |= 1;
+    if (SetDword(HKEY_LOCAL_MACHINE, u"V", 1) != ERROR_ACCESS_DENIED) failures |= 2;
+    ::_exit(failures);
+  });
+  EXPECT_EQ(status, 0);
+  struct stat st {};
+  ASSERT_EQ(::lstat(File().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A link planted at the temporary's name is not followed: the file it
+// points to, outside the device root, keeps its bytes.
+TEST_F(RegistryTest, ASaveNeverWritesThroughALinkAtItsTemporaryName) {
+  const testing_support::TempFolder outside("registry-outside");
+  const std::string victim = (outside / "victim").string();
+  std::ofstream(victim, std::ios::binary) << "precious";
+  fs::create_symlink(victim, File() + ".tmp");
+  HKEY k = Create(HKEY_LOCAL_MACHINE, u"Software\\Quellwork");
+  EXPECT_EQ(SetDword(k, u"Speed", 7), ERROR_SUCCESS);
+  RegCloseKey(k);
+  std::ifstream in(victim, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "precious");
+  EXPECT_NE(ReadFile().find("\"Speed\"=dword:00000007"), std::string::npos) << ReadFile();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(File() + ".tmp")));
 }
 
 // Walks every key and value below `key`, reading each value.

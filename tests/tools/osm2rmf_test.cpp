@@ -553,6 +553,74 @@ TEST(Osm2RmfWrite, WithoutStreetsNothingIsWrittenAndTheCommandFails) {
   }
 }
 
+// A run that fails leaves the maps of the last good run as they were and no
+// temporary file beside them; a map name that is no plain file name writes
+// nothing anywhere.
+TEST(Osm2RmfWrite, AFailedRunLeavesTheEarlierFilesWholeAndNoTemporary) {
+  auto extract = [](const char* street) {
+    return std::string("<osm version='0.6'><node id='1' lat='53.5' lon='13.25'/><node id='2' lat='53.5' lon='13.252'/>"
+                       "<node id='9' lat='53.5005' lon='13.251'><tag k='amenity' v='pharmacy'/>"
+                       "<tag k='name' v='Apotheke'/></node><way id='5'><nd ref='1'/><nd ref='2'/>"
+                       "<tag k='highway' v='residential'/><tag k='name' v='") + street + "'/></way></osm>";
+  };
+  const osm2rmf::Conversion first = osm2rmf::ConvertOsmText(extract("Alter Weg"), "T");
+  const osm2rmf::Conversion second = osm2rmf::ConvertOsmText(extract("Neuer Weg"), "T");
+  ASSERT_TRUE(first.ok && second.ok) << first.error << second.error;
+  const testing_support::TempFolder temp("osm2rmf-staged");
+  const std::filesystem::path dir = temp / "maps";
+  const osm2rmf::WriteReport good = osm2rmf::WriteMaps(first, dir.string(), "T");
+  ASSERT_TRUE(good.ok) << good.error;
+  auto bytes = [](const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  auto listing = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+  };
+  const std::string streets = bytes(dir / "T.rmf");
+  const std::string pois = bytes(dir / "T_POI_01.rmf");
+  ASSERT_FALSE(streets.empty());
+
+  // The database cannot be put in place: a folder with a file in it stands
+  // at its name. Neither map of the pair may be replaced.
+  std::filesystem::remove(dir / "T_POI_01.pdb");
+  std::filesystem::create_directories(dir / "T_POI_01.pdb");
+  std::ofstream(dir / "T_POI_01.pdb" / "keep") << "x";
+  const std::set<std::string> before = listing();
+  const osm2rmf::WriteReport failed = osm2rmf::WriteMaps(second, dir.string(), "T");
+  EXPECT_FALSE(failed.ok);
+  EXPECT_NE(failed.error.find("T_POI_01.pdb"), std::string::npos) << failed.error;
+  EXPECT_EQ(bytes(dir / "T.rmf"), streets);
+  EXPECT_EQ(bytes(dir / "T_POI_01.rmf"), pois);
+  EXPECT_EQ(listing(), before);
+
+  // Once the way is clear the new run replaces all three.
+  std::filesystem::remove_all(dir / "T_POI_01.pdb");
+  const osm2rmf::WriteReport replaced = osm2rmf::WriteMaps(second, dir.string(), "T");
+  ASSERT_TRUE(replaced.ok) << replaced.error;
+  EXPECT_NE(bytes(dir / "T.rmf"), streets);
+  EXPECT_EQ(listing(), (std::set<std::string>{"T.rmf", "T_POI_01.rmf", "T_POI_01.pdb"}));
+  EXPECT_EQ((std::filesystem::status(dir / "T.rmf").permissions() & std::filesystem::perms::owner_read),
+            std::filesystem::perms::owner_read);
+
+  for (const char* name : {"", ".", "..", "../T", "sub/T", "..\\T"}) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path inner = temp / "inner" / "deeper";
+    const osm2rmf::WriteReport refused = osm2rmf::WriteMaps(second, inner.string(), name);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("map name"), std::string::npos) << refused.error;
+    EXPECT_FALSE(std::filesystem::exists(temp / "inner"));
+    const testing_support::CommandResult said = testing_support::RunCommand(
+        {OSM2RMF_COMMAND, OSM2RMF_WEST_OAKLAND, inner.string(), name}, true);
+    EXPECT_EQ(said.exitStatus, 1) << said.output;
+    EXPECT_NE(said.output.find("map name"), std::string::npos) << said.output;
+    EXPECT_FALSE(std::filesystem::exists(temp / "inner"));
+  }
+  EXPECT_EQ(listing(), (std::set<std::string>{"T.rmf", "T_POI_01.rmf", "T_POI_01.pdb"}));
+}
+
 // ---- small fixtures ----------------------------------------------------------------
 
 std::string Way(const std::string& tags, const std::string& refs = "<nd ref=\"1\"/><nd ref=\"2\"/><nd ref=\"3\"/>") {
@@ -778,6 +846,10 @@ TEST(Osm2RmfTags, BadInputIsRefusedOrSkipped) {
       {"<osm version='0.6'><node", "XML"},
       {"<osm><node id='1' lat='1' lon='2'/></osm>", "version"},
       {"<osm version='0.6'><node id='1' lat='nan' lon='0'/></osm>", "coordinate"},
+      // Exponents the reader would wrap to another place instead of refusing.
+      {"<osm version='0.6'><node id='1' lat='1e300' lon='0'/></osm>", "coordinate"},
+      {"<osm version='0.6'><node id='1' lat='53.5' lon='-1e300'/></osm>", "coordinate"},
+      {"<osm version='0.6'><node id='1' lat='53.5'\n lon=\"1.3e21\"/></osm>", "coordinate"},
       {Way(R"(<tag k="highway" v="residential"/>)", R"(<nd ref="x"/><nd ref="2"/>)"), "id"},
       // A node after the ways: they would have been read without its position.
       {"<osm version='0.6'><node id='1' lat='1' lon='2'/><way id='5'><nd ref='1'/><nd ref='2'/></way>"
@@ -1019,6 +1091,55 @@ TEST(Osm2RmfAddresses, AnAddressGoesToTheNearestStreetOfItsNameWithin300Metres) 
         EXPECT_EQ(ranges[k]->detail, c.range);
       }
     }
+  }
+}
+
+// An address whose street has no street of its name within reach goes to
+// the nearest whose name is the same written differently, else to the
+// nearest whose name is a letter apart; a street of its very name within
+// reach always comes first.
+TEST(Osm2RmfAddresses, ANameWrittenOrSpelledALittleDifferentlyStillFindsItsStreet) {
+  // Streets (in feature order) along y = 0, 100 and 200 from x = 0 to 300.
+  struct Case {
+    const char* street;  // the address's addr:street
+    double north;
+    std::vector<const char*> names;  // of the three streets
+    int feature;  // the street that gets the range; -1: none
+    int kind;     // 0 its very name, 1 written differently, 2 a letter apart
+  };
+  const Case cases[] = {
+      {"Wiesengasse", 10, {"Wiesengass", "Birkenweg", "Lindenstraße"}, 0, 2},
+      {"Zollstr.", 90, {"Birkenweg", "Zollstrasse", "Lindenstraße"}, 1, 1},
+      {"Zollstraße", 90, {"Birkenweg", "Zollstr", "Lindenstraße"}, 1, 1},
+      {"Dorf-Str. ", 190, {"Birkenweg", "Lindenstraße", "Dorfstraße"}, 2, 1},
+      {"Market St", 10, {"Market Street", "Birkenweg", "Lindenstraße"}, 0, 1},
+      // Written differently comes before a letter apart, even when farther.
+      {"Lindenstr.", 110, {"Birkenweg", "Lindenstrasse", "Lindenstraße"}, 1, 1},
+      {"Lindenstr.", 110, {"Birkenweg", "Lindenstrasze", "Lindenstraße"}, 2, 1},
+      // Its very name comes first, however near the others are.
+      {"Wiesengass", 10, {"Wiesengasse", "Birkenweg", "Wiesengass"}, 2, 0},
+      // Not the same street: a number apart, too short, two letters apart,
+      // beyond reach.
+      {"Ausbau 2", 10, {"Ausbau 1", "Birkenweg", "Lindenstraße"}, -1, 0},
+      {"Ring", 10, {"Rind", "Birkenweg", "Lindenstraße"}, -1, 0},
+      {"Wiesengasse", 10, {"Wiesengas", "Birkenweg", "Lindenstraße"}, -1, 0},
+      {"Wiesengasse", -320, {"Wiesengass", "Birkenweg", "Lindenstraße"}, -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.street) + " beside " + c.names[static_cast<std::size_t>(std::max(c.feature, 0))]);
+    Osm osm;
+    osm.Node(1, 0, 0).Node(2, 300, 0).Node(3, 0, 100).Node(4, 300, 100).Node(5, 0, 200).Node(6, 300, 200);
+    osm.Node(100, 150, c.north, AddressTags(c.street, "9"));
+    osm.Way(10, {1, 2}, Street(c.names[0])).Way(11, {3, 4}, Street(c.names[1])).Way(12, {5, 6}, Street(c.names[2]));
+    const osm2rmf::Conversion conv = osm.Convert();
+    ASSERT_TRUE(conv.ok) << conv.error;
+    const osm2rmf::ConvertStats& s = conv.stats;
+    EXPECT_EQ(s.addressesMatched, c.feature < 0 ? 0u : 1u);
+    EXPECT_EQ(s.addressesMatchedWrittenDifferently, c.feature >= 0 && c.kind == 1 ? 1u : 0u);
+    EXPECT_EQ(s.addressesMatchedSpelledDifferently, c.feature >= 0 && c.kind == 2 ? 1u : 0u);
+    const std::vector<const rmfbuild::TextTriple*> ranges = AttributesOf(conv, "12B-+");
+    ASSERT_EQ(ranges.size(), 3u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(ranges[k] != nullptr, k == c.feature) << "street " << k;
   }
 }
 

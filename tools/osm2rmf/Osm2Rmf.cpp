@@ -42,8 +42,10 @@
 #include <initializer_list>
 #include <limits>
 #include <memory>
+#include <new>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +53,10 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/osm2rmf/PoiCategories.h"
 
@@ -946,10 +952,89 @@ class NameTable {
     const auto it = ids_.find(std::string(name));
     return it == ids_.end() ? -1 : it->second;
   }
+  // The names by number.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names(ids_.size());
+    for (const auto& [name, id] : ids_) names[static_cast<std::size_t>(id)] = name;
+    return names;
+  }
 
  private:
   std::unordered_map<std::string, int> ids_;
 };
+
+// ---- street names written a little differently --------------------------------------
+
+// A street name in a form where ways of writing it compare equal: lower
+// case, without blanks, hyphens, dots and apostrophes, "ß" as "ss", and the
+// usual abbreviations of street words spelled out where a word ends
+// ("Zollstr." and "Zollstraße" both read "zollstrasse").
+std::string NameKey(std::string_view name) {
+  // Words (lower case, as they end a word of the name) and what they stand for.
+  static constexpr std::pair<std::string_view, std::string_view> kAbbreviations[] = {
+      {"str.", "strasse"}, {"str", "strasse"}, {"pl.", "platz"}, {"st.", "street"}, {"st", "street"},
+      {"ave.", "avenue"}, {"ave", "avenue"}, {"av.", "avenue"}, {"blvd.", "boulevard"}, {"blvd", "boulevard"},
+      {"rd.", "road"}, {"rd", "road"}, {"dr.", "drive"}, {"ln.", "lane"}, {"ct.", "court"}, {"pkwy", "parkway"},
+  };
+  std::string lower;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c == 0xc3 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) == 0x9f) {
+      lower += "ss";
+      ++i;
+    } else {
+      lower += static_cast<char>(std::tolower(c));
+    }
+  }
+  std::string key;
+  std::size_t at = 0;
+  while (at < lower.size()) {
+    std::size_t end = lower.find_first_of(" -", at);
+    if (end == std::string::npos) end = lower.size();
+    std::string_view word = std::string_view(lower).substr(at, end - at);
+    // A word that ends in an abbreviation: "zollstr." or "str.".
+    for (const auto& [shortWord, longWord] : kAbbreviations) {
+      if (word.size() < shortWord.size() || !word.ends_with(shortWord)) continue;
+      // Without a dot the abbreviation must be a word of its own, so that
+      // "first" does not end in "st"; only "str" ends words ("Zollstr")
+      // that are nothing else.
+      if (shortWord.back() != '.' && shortWord != "str" && word.size() != shortWord.size()) continue;
+      key.append(word.substr(0, word.size() - shortWord.size()));
+      key.append(longWord);
+      word = {};
+      break;
+    }
+    for (const char c : word) {
+      if (c != '.' && c != '\'') key += c;
+    }
+    at = end + 1;
+  }
+  return key;
+}
+
+// Whether two name keys differ by one letter added, left out or changed
+// ("wiesengasse" and "wiesengass"): only for keys of six letters or more,
+// and never in a digit, so that "Querweg 1" and "Querweg 2" stay apart.
+bool OneLetterApart(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (a.size() < 6 || b.size() - a.size() > 1) return false;
+  std::size_t i = 0;
+  while (i < a.size() && a[i] == b[i]) ++i;
+  if (i == a.size()) return b.size() == a.size() + 1 && !std::isdigit(static_cast<unsigned char>(b[i]));
+  const bool digit = std::isdigit(static_cast<unsigned char>(a[i])) || std::isdigit(static_cast<unsigned char>(b[i]));
+  if (digit) return false;
+  // One letter of b left out of a, or one letter changed.
+  return a.size() < b.size() ? a.substr(i) == b.substr(i + 1) : a.substr(i + 1) == b.substr(i + 1);
+}
+
+// How an address's street name matches a street's name, best first.
+enum class NameMatch { kExact, kWrittenDifferently, kSpelledDifferently, kNone };
+
+NameMatch MatchOfKeys(const std::string& address, const std::string& street) {
+  if (address == street) return NameMatch::kWrittenDifferently;
+  if (OneLetterApart(address, street)) return NameMatch::kSpelledDifferently;
+  return NameMatch::kNone;
+}
 
 std::vector<StreetRun> WriteStreets(Reader& r, Conversion& c, NameTable& names) {
   std::vector<StreetRun> runs;
@@ -1132,6 +1217,7 @@ struct Placement {
   int run = -1;  // index into the street runs; -1: no street of its name within reach
   bool right = true;
   double along = 0;  // metres from the run's first vertex to the foot of the address
+  NameMatch match = NameMatch::kNone;
 };
 
 constexpr double kMatchMetres = 300;
@@ -1152,33 +1238,62 @@ std::vector<Placement> PlaceAddresses(const std::vector<Address>& addresses, con
     }
   }
 
+  // The street names as keys, and how an address's name matches each,
+  // worked out once per pair.
+  std::vector<std::string> keys = names.Names();
+  for (std::string& key : keys) key = NameKey(key);
+  std::unordered_map<std::string, std::vector<NameMatch>> matchesOf;
+
   std::vector<Placement> placed(addresses.size());
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     const int name = names.Find(addresses[i].street);
-    if (name < 0) continue;
     const TiPoint p = addresses[i].point;
     const Plane plane(p.y);
-    double best = kMatchMetres;
-    std::uint32_t bestItem = std::numeric_limits<std::uint32_t>::max();
-    Foot bestFoot;
-    grid.Visit(p, kMatchMetres, plane, [&](std::uint32_t item) {
-      const StreetRun& run = runs[runOfItem[item]];
-      if (run.name != name) return;
-      const std::vector<TiPoint>& points = streets.features[run.feature].points;
-      const std::uint32_t s = item - first[runOfItem[item]];
-      const Foot f = FootOnSegment(plane, p, points[s], points[s + 1]);
-      // Equal distances go to the first segment in street order, whatever
-      // order the cells hand them out in.
-      if (f.distance > best || (f.distance == best && item >= bestItem)) return;
-      best = f.distance;
-      bestItem = item;
-      bestFoot = f;
-    });
-    if (bestItem == std::numeric_limits<std::uint32_t>::max()) continue;
-    const std::uint32_t k = runOfItem[bestItem];
-    const std::uint32_t s = bestItem - first[k];
-    const std::vector<double>& along = runs[k].along;
-    placed[i] = Placement{static_cast<int>(k), bestFoot.right, along[s] + bestFoot.t * (along[s + 1] - along[s])};
+    // The nearest segment of a street of the address's name within reach;
+    // without one, the nearest of a street whose name is the same written
+    // differently, else of one spelled a letter differently.
+    auto nearest = [&](auto&& accepts) {
+      double best = kMatchMetres;
+      std::uint32_t bestItem = std::numeric_limits<std::uint32_t>::max();
+      Foot bestFoot;
+      grid.Visit(p, kMatchMetres, plane, [&](std::uint32_t item) {
+        const StreetRun& run = runs[runOfItem[item]];
+        if (!accepts(run.name)) return;
+        const std::vector<TiPoint>& points = streets.features[run.feature].points;
+        const std::uint32_t s = item - first[runOfItem[item]];
+        const Foot f = FootOnSegment(plane, p, points[s], points[s + 1]);
+        // Equal distances go to the first segment in street order, whatever
+        // order the cells hand them out in.
+        if (f.distance > best || (f.distance == best && item >= bestItem)) return;
+        best = f.distance;
+        bestItem = item;
+        bestFoot = f;
+      });
+      if (bestItem == std::numeric_limits<std::uint32_t>::max()) return false;
+      const std::uint32_t k = runOfItem[bestItem];
+      const std::uint32_t s = bestItem - first[k];
+      const std::vector<double>& along = runs[k].along;
+      placed[i] = Placement{static_cast<int>(k), bestFoot.right, along[s] + bestFoot.t * (along[s + 1] - along[s])};
+      return true;
+    };
+    if (name >= 0 && nearest([name](int street) { return street == name; })) {
+      placed[i].match = NameMatch::kExact;
+      continue;
+    }
+    const std::string& street = addresses[i].street;
+    auto [known, isNew] = matchesOf.try_emplace(street);
+    std::vector<NameMatch>& matches = known->second;
+    if (isNew) {
+      const std::string key = NameKey(street);
+      matches.reserve(keys.size());
+      for (const std::string& other : keys) matches.push_back(MatchOfKeys(key, other));
+    }
+    for (const NameMatch kind : {NameMatch::kWrittenDifferently, NameMatch::kSpelledDifferently}) {
+      if (nearest([&](int other) { return other >= 0 && other != name && matches[static_cast<std::size_t>(other)] == kind; })) {
+        placed[i].match = kind;
+        break;
+      }
+    }
   }
   return placed;
 }
@@ -1437,8 +1552,12 @@ Conversion Finish(Reader& r, std::string_view name) {
   std::vector<AddrTags> tags;
   CollectAddresses(r, c, tags);
   const std::vector<Placement> placed = PlaceAddresses(c.addresses, runs, c.streets, names);
-  c.stats.addressesMatched = static_cast<std::size_t>(
-      std::count_if(placed.begin(), placed.end(), [](const Placement& p) { return p.run >= 0; }));
+  for (const Placement& p : placed) {
+    if (p.run < 0) continue;
+    ++c.stats.addressesMatched;
+    if (p.match == NameMatch::kWrittenDifferently) ++c.stats.addressesMatchedWrittenDifferently;
+    if (p.match == NameMatch::kSpelledDifferently) ++c.stats.addressesMatchedSpelledDifferently;
+  }
   WriteRanges(c.addresses, placed, runs, c);
   WriteLocalities(r, tags, placed, runs, c);
   WritePois(r, tags, name, c);
@@ -1464,10 +1583,74 @@ std::string FormatOf(const unsigned char* head, std::size_t size) {
   return {};
 }
 
+// The XML reader takes a coordinate with a large exponent ("1e300") for a
+// number it can hold and reads it wrapped to some other place (0 for
+// 1e300) instead of refusing it. A run over the text before the reader
+// refuses every lat or lon attribute whose value is no number or lies
+// beyond what the reader can hold (beyond +-214.7483647 degrees; values
+// between that and the edges of the world read right and stay skipped as
+// nodes outside it). Throws std::runtime_error naming the value.
+class CoordinateCheck {
+ public:
+  void Feed(std::string_view chunk) {
+    text_ += chunk;
+    std::size_t keep = text_.size() > 5 ? text_.size() - 5 : 0;  // a name cut by the chunk's end
+    for (const std::string_view key : {std::string_view("lat="), std::string_view("lon=")}) {
+      for (std::size_t at = text_.find(key); at != std::string::npos; at = text_.find(key, at + 1)) {
+        if (at == 0 || std::string_view(" \t\r\n").find(text_[at - 1]) == std::string_view::npos) continue;
+        const std::size_t open = at + key.size();
+        if (open >= text_.size()) {
+          keep = std::min(keep, at - 1);
+          continue;
+        }
+        const char quote = text_[open];
+        if (quote != '"' && quote != '\'') continue;
+        const std::size_t close = text_.find(quote, open + 1);
+        if (close == std::string::npos) {
+          keep = std::min(keep, at - 1);
+          continue;
+        }
+        Check(std::string_view(text_).substr(at, close + 1 - at), text_.substr(open + 1, close - open - 1));
+      }
+    }
+    text_.erase(0, keep);
+  }
+
+ private:
+  static void Check(std::string_view attribute, const std::string& value) {
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v) || std::fabs(v) > 214.7483647) {
+      throw std::runtime_error("coordinate out of range or no number: " + std::string(attribute));
+    }
+  }
+  std::string text_;
+};
+
+// Runs the check over an XML extract, plain or compressed.
+void CheckXmlCoordinates(const osmium::io::File& file) {
+  if (file.format() != osmium::io::file_format::xml) return;
+  const osmium::io::CompressionFactory& factory = osmium::io::CompressionFactory::instance();
+  std::unique_ptr<osmium::io::Decompressor> input;
+  if (file.buffer() != nullptr) {
+    input = factory.create_decompressor(file.compression(), file.buffer(), file.buffer_size());
+  } else {
+    const int fd = ::open(file.filename().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + file.filename() + ": " + std::strerror(errno));
+    input = factory.create_decompressor(file.compression(), fd);
+  }
+  CoordinateCheck check;
+  for (std::string chunk = input->read(); !chunk.empty(); chunk = input->read()) check.Feed(chunk);
+  input->close();
+}
+
 Conversion Convert(const osmium::io::File& file, const std::string& what, std::string_view name) {
   Reader reader;
   try {
+    CheckXmlCoordinates(file);
     ReadExtract(file, reader);
+  } catch (const std::bad_alloc&) {
+    throw;  // not the input's fault: the caller says so
   } catch (const std::exception& e) {
     Conversion failed;
     failed.error = "cannot read " + what + ": " + e.what();
@@ -1546,6 +1729,8 @@ Conversion ConvertOsmFile(const std::string& path, std::string_view name) {
   try {
     const std::string format = FormatOf(head, got);
     return Convert(format.empty() ? osmium::io::File{path} : osmium::io::File{path, format}, path, name);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
     failed.error = path + ": " + e.what();
     return failed;
@@ -1570,18 +1755,8 @@ std::string NoStreets(const ConvertStats& s) {
   return why;
 }
 
-// Writes the records into a new database at `path`. The old file goes first,
-// with the journal SQLite may have left beside it: a stale journal would be
-// played back into the new file when it is opened.
+// Writes the records into the new, empty database file at `path`.
 bool WritePoiDatabase(const std::vector<dorvanta::PoiRecord>& records, const std::string& path, std::string* error) {
-  std::error_code removed;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-    std::filesystem::remove(path + suffix, removed);
-    if (removed) {
-      *error = "cannot replace " + path + suffix + ": " + removed.message();
-      return false;
-    }
-  }
   std::unique_ptr<dorvanta::PoiStore> store;
   dorvanta::DorvantaResult result = dorvanta::PoiStore::Open(path, dorvanta::PoiStore::Access::kReadWrite, store);
   if (result == dorvanta::DorvantaResult::kOk) result = store->PutAll(records);
@@ -1592,7 +1767,120 @@ bool WritePoiDatabase(const std::vector<dorvanta::PoiRecord>& records, const std
   return true;
 }
 
+// The files of one run, written beside their targets under temporary names
+// and renamed into place only when every one of them is whole: a run that
+// fails leaves the maps of the last good run as they were. Whatever
+// temporary is still there when the object goes is removed.
+class StagedFiles {
+ public:
+  StagedFiles() = default;
+  StagedFiles(const StagedFiles&) = delete;
+  StagedFiles& operator=(const StagedFiles&) = delete;
+  ~StagedFiles() {
+    for (const Staged& s : files_) {
+      if (!s.temporary.empty()) ::unlink(s.temporary.c_str());
+    }
+  }
+
+  // Makes a new empty file beside `target`, created exclusively (never an
+  // existing file or a link), and returns its name; empty, with `error`
+  // set, when it cannot.
+  std::string Make(const std::string& target, std::string* error) {
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = target + ".new-";
+      for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
+      // Made with the usual permissions (the umask applies), as the file
+      // it replaces was.
+      const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno == EEXIST) continue;
+      if (fd < 0) break;
+      ::close(fd);
+      files_.push_back(Staged{target, name});
+      return name;
+    }
+    *error = "cannot make a file beside " + target + ": " + std::strerror(errno);
+    return {};
+  }
+
+  // Fills the temporary with `bytes` and flushes it to the disk.
+  static bool Fill(const std::string& temporary, const std::vector<std::uint8_t>& bytes, std::string* error) {
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+      *error = "cannot write " + temporary + ": " + std::strerror(errno);
+      return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *error = "cannot write " + temporary + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+        ::close(fd);
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    if (::close(fd) != 0 || !synced) {
+      *error = "cannot write " + temporary + ": " + std::strerror(synced ? errno : syncError);
+      return false;
+    }
+    return true;
+  }
+
+  // Renames every temporary onto its target. Each target is checked first:
+  // one that is there but no regular file (a folder, a pipe) is refused
+  // before anything is replaced.
+  bool Commit(std::string* error) {
+    for (const Staged& s : files_) {
+      struct stat st {};
+      if (::lstat(s.target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        *error = "cannot replace " + s.target + ": it is not a regular file";
+        return false;
+      }
+    }
+    for (Staged& s : files_) {
+      // SQLite plays a journal left beside a database back into it when it
+      // is opened: an old run's must not meet the new file.
+      if (s.target.ends_with(".pdb")) {
+        for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+          const std::string stale = s.target + suffix;
+          if (::unlink(stale.c_str()) != 0 && errno != ENOENT) {
+            *error = "cannot remove " + stale + ": " + std::strerror(errno);
+            return false;
+          }
+        }
+      }
+      if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) {
+        *error = "cannot rename " + s.temporary + " to " + s.target + ": " + std::strerror(errno);
+        return false;
+      }
+      s.temporary.clear();
+    }
+    return true;
+  }
+
+ private:
+  struct Staged {
+    std::string target;
+    std::string temporary;
+  };
+  std::vector<Staged> files_;
+};
+
 }  // namespace
+
+std::string MapNameError(std::string_view name) {
+  if (name.empty()) return "the map name is empty";
+  if (name == "." || name == ".." || name.find_first_of("/\\") != std::string_view::npos ||
+      name.find('\0') != std::string_view::npos) {
+    return "the map name \"" + std::string(name) + "\" is no plain file name (no folders, no \"..\")";
+  }
+  return {};
+}
 
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name) {
   WriteReport report;
@@ -1600,6 +1888,8 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     report.error = "nothing to write: " + conversion.error;
     return report;
   }
+  report.error = MapNameError(name);
+  if (!report.error.empty()) return report;
   if (conversion.streets.features.empty()) {
     report.error = NoStreets(conversion.stats);
     return report;
@@ -1619,6 +1909,19 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
       return report;
     }
   }
+  const rmfbuild::BuildResult streetBytes = rmfbuild::Build(streets.description);
+  if (!streetBytes) {
+    report.error = "streets: " + streetBytes.error;
+    return report;
+  }
+  rmfbuild::BuildResult poiBytes;
+  if (!conversion.pois.features.empty()) {
+    poiBytes = rmfbuild::Build(pois.description);
+    if (!poiBytes) {
+      report.error = "points of interest: " + poiBytes.error;
+      return report;
+    }
+  }
   const std::string dir = outDir.empty() ? std::string(".") : outDir;
   std::error_code made;
   std::filesystem::create_directories(dir, made);
@@ -1627,17 +1930,28 @@ WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, s
     return report;
   }
   const std::string base = dir + "/" + std::string(name);
-  report.streetFile = base + ".rmf";
-  if (!rmfbuild::WriteFile(streets.description, report.streetFile, &report.error)) return report;
-
+  const std::string streetFile = base + ".rmf";
+  StagedFiles staged;
+  const std::string streetTemporary = staged.Make(streetFile, &report.error);
+  if (streetTemporary.empty() || !StagedFiles::Fill(streetTemporary, streetBytes.bytes, &report.error)) return report;
+  std::string poiFile;
+  std::string poiCompanion;
   if (!conversion.pois.features.empty()) {
-    report.poiFile = base + "_POI_01.rmf";
-    if (!rmfbuild::WriteFile(pois.description, report.poiFile, &report.error)) return report;
+    poiFile = base + "_POI_01.rmf";
+    const std::string poiTemporary = staged.Make(poiFile, &report.error);
+    if (poiTemporary.empty() || !StagedFiles::Fill(poiTemporary, poiBytes.bytes, &report.error)) return report;
     // The map engine loads a point-of-interest file only beside its
     // database, which holds the points' names, addresses and phones.
-    report.poiCompanion = base + "_POI_01.pdb";
-    if (!WritePoiDatabase(conversion.poiRecords, report.poiCompanion, &report.error)) return report;
+    poiCompanion = base + "_POI_01.pdb";
+    const std::string databaseTemporary = staged.Make(poiCompanion, &report.error);
+    if (databaseTemporary.empty() || !WritePoiDatabase(conversion.poiRecords, databaseTemporary, &report.error)) {
+      return report;
+    }
   }
+  if (!staged.Commit(&report.error)) return report;
+  report.streetFile = streetFile;
+  report.poiFile = poiFile;
+  report.poiCompanion = poiCompanion;
   report.ok = true;
   return report;
 }

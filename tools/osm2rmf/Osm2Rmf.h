@@ -25,7 +25,12 @@
 //    gaps instead of being bridged by a straight segment that is not there.
 //  - Addresses (nodes and ways with addr:housenumber and addr:street, and
 //    the numbered end nodes of address interpolation lines) are placed on
-//    the nearest street of their name within 300 m. A street that received
+//    the nearest street of their name within 300 m; without one, on the
+//    nearest whose name is the same written differently (case, blanks,
+//    hyphens, dots, "ß" as "ss", "Str." for "Straße", "St" for "Street"
+//    and a few more such words), else on the nearest whose name is one
+//    letter apart (added, left out or changed; names of six letters or
+//    more, never a digit). A street that received
 //    numbered addresses gets a house-number range attribute: code "12B-+",
 //    value "A" (explicit numbers), name "<from1>\<to1>\<from2>\<to2>" with
 //    side 1 the right side of the street looking along its vertex order and
@@ -86,6 +91,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,7 +125,9 @@ struct ConvertStats {
   std::size_t addressNodes = 0;        // nodes that became addresses (interpolation ends included)
   std::size_t addressWays = 0;         // ways that became addresses
   std::size_t interpolationLines = 0;  // ways tagged addr:interpolation
-  std::size_t addressesMatched = 0;    // addresses placed on a street of their name
+  std::size_t addressesMatched = 0;    // addresses placed on a street of their name (all three kinds)
+  std::size_t addressesMatchedWrittenDifferently = 0;  // ... of a name written differently ("Zollstr.")
+  std::size_t addressesMatchedSpelledDifferently = 0;  // ... of a name a letter apart ("Wiesengass")
   std::size_t houseNumberRanges = 0;   // range attributes written (one per street at most)
   std::size_t streetsWithCity = 0;     // streets whose locality attribute names a city
   std::size_t streetsWithPostcode = 0;  // ... a postal code
@@ -175,6 +183,10 @@ Conversion ConvertOsmText(std::string_view xml, std::string_view name);
 
 // Converts an OSM file: XML, bzip2- or gzip-compressed XML, or PBF, told by
 // its first bytes, else by its name (.osm, .osm.bz2, .osm.gz, .osm.pbf).
+// Both conversions throw std::bad_alloc when memory runs out; any other
+// failure is a conversion with ok false. A coordinate that is no number or
+// lies beyond +-214.7483647 degrees (one the reader could not hold) is
+// refused as malformed input.
 Conversion ConvertOsmFile(const std::string& path, std::string_view name);
 
 struct WriteReport {
@@ -185,13 +197,27 @@ struct WriteReport {
   std::string poiCompanion;
 };
 
+// Why NAME cannot name a map's files (empty, ".", "..", or holding a folder
+// separator); empty when it can.
+std::string MapNameError(std::string_view name);
+
 // Builds and writes OUTDIR/NAME.rmf and, when there are points of interest,
 // OUTDIR/NAME_POI_01.rmf with its database OUTDIR/NAME_POI_01.pdb, which
 // replaces whatever file had that name (an older conversion's database).
+// All files are written beside their targets under temporary names and
+// renamed into place only when every one of them is whole, so a run that
+// fails leaves the files of an earlier run untouched and no temporary
+// behind. A NAME that MapNameError refuses writes nothing.
 // A conversion without any street writes nothing (the map engine refuses a
 // street map without streets, and points of interest without their street
 // map would pass for a finished conversion): ok false, and an error that
 // starts with "no streets:" and says what the extract held instead.
 WriteReport WriteMaps(const Conversion& conversion, const std::string& outDir, std::string_view name);
+
+// The `osm2rmf` command with its arguments (program name excluded):
+// IN OUTDIR NAME. Prints what it made of the extract to `out`, errors to
+// `err`; returns 0 done, 1 failed (nothing written, also when memory runs
+// out), 2 bad usage.
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace osm2rmf

@@ -492,6 +492,23 @@ std::int32_t RmfSrcReadAt(RmfSource* source, std::uint32_t offset, std::uint32_t
   return static_cast<std::int32_t>(n);
 }
 
+// Whether the file reaches as far as its header and offset table say: the
+// table's last entry is there, and so is the last byte of tile data it
+// points to. A file cut short (a copy that stopped, a full disk) would
+// otherwise load and answer from the tiles it still has as if they were
+// all there.
+static bool HoldsItsTiles(RmfSource* source) {
+  const rmf::RmfFileHeader& h = source->header;
+  const std::uint64_t lastEntry = std::uint64_t{h.offsetTableOffset} + 4 * std::uint64_t{h.offsetTableLast};
+  if (lastEntry + 4 > 0xffffffffu) return false;
+  std::uint8_t word[4] = {};
+  if (RmfSrcReadAt(source, static_cast<std::uint32_t>(lastEntry), 4, word) != 4) return false;
+  const std::uint32_t dataEnd = LoadU32(word);
+  if (dataEnd == 0) return true;
+  std::uint8_t last = 0;
+  return RmfSrcReadAt(source, dataEnd - 1, 1, &last) == 1;
+}
+
 std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read) {
   if (source == nullptr || read == nullptr || !rmf::detail::ReaderAlive(source->reader)) return kRmfBadArgument;
   if (source->reader->arena == nullptr || source->reader->readBuffer == nullptr) return kRmfBadArgument;
@@ -507,6 +524,7 @@ std::int32_t RmfSrcOpen(RmfSource* source, void* context, RmfReadFn read) {
   if (decoded != rmf::kRmfFileAccepted) return decoded;
   // An index without entries holds no tile: as malformed as no index at all.
   if (source->header.indexCount == 0) return kRmfHeaderRejected;
+  if (!HoldsItsTiles(source)) return kRmfHeaderRejected;
   TakeHeader(source);
   if (!SetUpCaches(source)) return kRmfNoMemory;
 

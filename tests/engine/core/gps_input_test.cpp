@@ -695,20 +695,26 @@ TEST_F(ReceiverOnPort, BadChecksumsCountAsSilence) {
 
 TEST_F(ReceiverInput, RecordingsAreNamedAndAppended) {
   fs::create_directories(root_ + "/Storage Card");
+  fs::create_directories(root_ + "/Trips.2024");
+  // A name without an extension of its own gets ".trc"; a dot in a folder
+  // of the path is no extension.
   const struct {
     std::u16string name;
+    std::u16string recorded;
     std::string file;
   } cases[] = {
-      {u"walk", "walk.trc"},
-      {u"route.TRC", "route.TRC"},
-      {u"home.", "home."},
-      {u"\\Storage Card\\to work", "Storage Card/to work.trc"},
+      {u"walk", u"walk.trc", "walk.trc"},
+      {u"route.TRC", u"route.TRC", "route.TRC"},
+      {u"home.", u"home.", "home."},
+      {u"\\Storage Card\\to work", u"\\Storage Card\\to work.trc", "Storage Card/to work.trc"},
+      {u"\\Trips.2024\\walk", u"\\Trips.2024\\walk.trc", "Trips.2024/walk.trc"},
+      {u"\\Trips.2024\\walk.nmea", u"\\Trips.2024\\walk.nmea", "Trips.2024/walk.nmea"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     for (const char* text : {"first\n", "second\n"}) {
       ASSERT_EQ(StartRecording(c.name), S_OK);
-      EXPECT_EQ(core_->m_recordingFileName, c.name.find(u'.') == std::u16string::npos ? c.name + u".trc" : c.name);
+      EXPECT_EQ(core_->m_recordingFileName, c.recorded);
       ASSERT_EQ(External(platform::Utf8ToUtf16(text)), S_OK);
       ASSERT_EQ(core_->GPSStopRecording(), S_OK);
     }

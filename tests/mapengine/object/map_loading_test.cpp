@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ class MapLoadingTest : public MapEngineTest {
   void WriteBytes(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(root_ + path).parent_path());
     std::ofstream(root_ + path, std::ios::binary) << bytes;
+  }
+  std::string FileBytes(const std::string& path) {
+    std::ifstream in(root_ + path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   void Set(HRESULT (CMap::*setter)(BSTR), const char16_t* text) {
     BSTR b = SysAllocString(text);
@@ -236,21 +241,40 @@ TEST_F(MapLoadingTest, CorruptFilesAreRefusedAndLoggedWhileGoodOnesLoad) {
   WriteBytes(maps + "/short.rmf", std::string(100, 'x'));
   WriteBytes(maps + "/text.rmf", std::string(2000, 'a'));
   WriteBytes(maps + "/empty.rmf", "");
+  // Copies of a good map cut short: a whole header and nothing more, and
+  // all but the last byte.
+  WriteMap(maps, "whole.rmf", 3);
+  const std::string whole = FileBytes(maps + "/whole.rmf");
+  fs::remove(root_ + maps + "/whole.rmf");
+  WriteBytes(maps + "/header.rmf", whole.substr(0, 150));
+  WriteBytes(maps + "/cut.rmf", whole.substr(0, whole.size() - 1));
 
   EXPECT_EQ(Initalize(), u"OK");
   EXPECT_EQ(map_->m_nMapsLoaded, 2);
   EXPECT_EQ(map_->GetMapIndexByName(u"good1.rmf"), 1);
   EXPECT_EQ(map_->GetMapIndexByName(u"good2.rmf"), 2);
   const std::string log = Log();
-  for (const char* bad : {"short.rmf", "text.rmf", "empty.rmf"}) {
+  for (const char* bad : {"short.rmf", "text.rmf", "empty.rmf", "header.rmf", "cut.rmf"}) {
     EXPECT_NE(log.find(std::string("RmfReaderOpen failed to load map: ") + bad), std::string::npos) << bad;
   }
+  EXPECT_NE(log.find("RmfReaderOpen failed to load map: cut.rmf (error -5: the file is cut short or its header is "
+                     "damaged)"),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(MapLoadingTest, OnlyCorruptFilesMeanNoMaps) {
   WriteBytes("/CompactFlash/Maps/bad.rmf", std::string(300, '\0'));
   EXPECT_EQ(Initalize(), u"NO MAPS FOUND");
   EXPECT_NE(Log().find("Error No maps were found in any known map directory"), std::string::npos);
+}
+
+TEST_F(MapLoadingTest, AMapCutToItsHeaderIsNoMap) {
+  WriteMap("/CompactFlash/Maps", "whole.rmf");
+  const std::string whole = FileBytes("/CompactFlash/Maps/whole.rmf");
+  fs::remove(root_ + "/CompactFlash/Maps/whole.rmf");
+  WriteBytes("/CompactFlash/Maps/cut.rmf", whole.substr(0, 150));
+  EXPECT_EQ(Initalize(), u"NO MAPS FOUND");
 }
 
 TEST_F(MapLoadingTest, MatchingMapsByNormalisedNameInAnyCase) {
