@@ -133,19 +133,15 @@ struct Box {
 };
 
 // The query boxes of a band, in the order they are built (they are scanned
-// last first). The first band is one box round the centre (towards the
-// search bearing when there is one); a later band is the ring between the
-// squares of its start and end, in four boxes. With a search bearing the
-// ring is scanned whole as well and the points are kept by their course: a
-// single box reaching from the centre towards the bearing would count the
-// near points of the first bands again in every later band.
-std::vector<Box> BandBoxes(double latitude, double longitude, double start, double end, int bearing) {
-  const auto at = [&](double b, double km) { return Destination(latitude, longitude, std::fmod(b, 360.0), km); };
-  constexpr double kHalfDiagonal = 0.70710678;
-  if (start <= 0.0) {
-    if (bearing < 0) return {Box{at(45, end), at(225, end)}};
-    return {Box{at(bearing + 45, end * kHalfDiagonal), at(bearing + 270, end * kHalfDiagonal)}};
-  }
+// last first). The first band is one box, the square round the centre; a
+// later band is the ring between the squares of its start and end, in four
+// boxes, so that the bands tile the plane. With a search bearing the whole
+// square or ring is scanned as well and the points are kept by their
+// course: a box towards the bearing would leave out points in the direction
+// that no later ring covers.
+std::vector<Box> BandBoxes(double latitude, double longitude, double start, double end) {
+  const auto at = [&](double b, double km) { return Destination(latitude, longitude, b, km); };
+  if (start <= 0.0) return {Box{at(45, end), at(225, end)}};
   return {Box{at(45, end), at(315, start)}, Box{at(315, end), at(225, start)}, Box{at(225, end), at(135, start)},
           Box{at(135, end), at(45, start)}};
 }
@@ -194,7 +190,7 @@ std::int32_t CMap::ScanOrPopulatePOIs(const POIScan& scan, std::vector<std::int3
       return 0;
     }
     bool full = false;
-    const std::vector<Box> boxes = BandBoxes(scan.latitude, scan.longitude, bandStart, bandEnd, scan.bearing);
+    const std::vector<Box> boxes = BandBoxes(scan.latitude, scan.longitude, bandStart, bandEnd);
     for (std::size_t b = boxes.size(); b-- > 0 && !full;) {
       if (reader != nullptr) {
         RmfQuerySetLevels(reader, scan.levelB, scan.levelA);
