@@ -19,6 +19,7 @@
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/CrossStreets.h"
 #include "mapengine/object/Geometry.h"
+#include "mapengine/object/InputChecks.h"
 #include "mapengine/object/NearestFeature.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/RouteFilters.h"
@@ -73,12 +74,14 @@ std::u16string NameOf(const CMap& map, const RmfFeatureRef& feature, bool expand
   return GetStreetName(map, feature, false, expanded, false);
 }
 
-// The four list-returning operations: the VARIANT cleared, a list of 150
-// filled by the worker, the heading written back, the list handed out.
+// The four list-returning operations: the VARIANT cleared, a position that
+// is not a number refused, a list of 150 filled by the worker, the heading
+// written back, the list handed out.
 template <class Worker>
-HRESULT ReturnCrossStreets(VARIANT* out, SHORT* heading, Worker worker) {
+HRESULT ReturnCrossStreets(VARIANT* out, SHORT* heading, double latitude, double longitude, Worker worker) {
   if (out == nullptr || heading == nullptr) return E_POINTER;
   VariantClear(out);
+  if (!IsPositionUsable(latitude, longitude)) return E_INVALIDARG;
   return com::Guarded([&]() -> HRESULT {
     CrossStreetVector list(kCrossStreetCapacity);
     const std::int32_t result = worker(list);
@@ -430,7 +433,7 @@ HRESULT CMap::FindInitialHeadingAndCrossStreets(double inLat, double inLon, BSTR
                                                 SHORT* outHeadingInDegrees) {
   if (outHeadingInDegrees == nullptr) return E_POINTER;
   *outHeadingInDegrees = -1;
-  return ReturnCrossStreets(pInOutCrossStreets, outHeadingInDegrees, [&](CrossStreetVector& list) {
+  return ReturnCrossStreets(pInOutCrossStreets, outHeadingInDegrees, inLat, inLon, [&](CrossStreetVector& list) {
     return FindInitialHeadingAndCrossStreetsInternal(inLat, inLon, BstrView(inStreetName), BstrView(inStreetAddress),
                                                      TextOf(pInParameters), list);
   });
@@ -439,8 +442,10 @@ HRESULT CMap::FindInitialHeadingAndCrossStreets(double inLat, double inLon, BSTR
 HRESULT CMap::MoveToNextCrossStreet(double inCurrentLat, double inCurrentLon, CARTOVELSideOfStreet inSideOfStreet,
                                     BSTR* pInParameters, SHORT* pInOutHeading, VARIANT* pInOutCrossStreets) {
   if (pInOutHeading == nullptr) return E_POINTER;
-  const std::int32_t heading = *pInOutHeading;
-  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, [&](CrossStreetVector& list) {
+  const std::int32_t heading = ReduceHeading(*pInOutHeading);
+  const double lat = inCurrentLat;
+  const double lon = inCurrentLon;
+  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, lat, lon, [&](CrossStreetVector& list) {
     return MoveToNextCrossStreetInternal(inCurrentLat, inCurrentLon, heading, inSideOfStreet, TextOf(pInParameters),
                                          list);
   });
@@ -449,15 +454,18 @@ HRESULT CMap::MoveToNextCrossStreet(double inCurrentLat, double inCurrentLon, CA
 HRESULT CMap::CrossThisStreet(double inCurrentLat, double inCurrentLon, CARTOVELSideOfStreet inSideOfStreet,
                               BSTR* pInParameters, SHORT* pInOutHeading, VARIANT* pInOutCrossStreets) {
   if (pInOutHeading == nullptr) return E_POINTER;
-  const std::int32_t heading = *pInOutHeading;
-  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, [&](CrossStreetVector& list) {
+  const std::int32_t heading = ReduceHeading(*pInOutHeading);
+  const double lat = inCurrentLat;
+  const double lon = inCurrentLon;
+  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, lat, lon, [&](CrossStreetVector& list) {
     return CrossThisStreetInternal(inCurrentLat, inCurrentLon, heading, inSideOfStreet, TextOf(pInParameters), list);
   });
 }
 
 HRESULT CMap::MoveDownStreet(double* inCurrentLat, double* inCurrentLon, SHORT* pInOutHeading) {
   if (inCurrentLat == nullptr || inCurrentLon == nullptr || pInOutHeading == nullptr) return E_POINTER;
-  MoveDownStreetInternal(*inCurrentLat, *inCurrentLon, *pInOutHeading);
+  if (!IsPositionUsable(*inCurrentLat, *inCurrentLon)) return E_INVALIDARG;
+  MoveDownStreetInternal(*inCurrentLat, *inCurrentLon, ReduceHeading(*pInOutHeading));
   return S_OK;
 }
 
@@ -465,8 +473,8 @@ HRESULT CMap::UpdateCrossStreets(double inLat, double inLon, SHORT inHeading, CA
                                  VARIANT_BOOL inNearSideIntersection, BSTR* pInParameters,
                                  VARIANT* pInOutCrossStreets) {
   SHORT heading = inHeading;  // the operation hands no heading back
-  return ReturnCrossStreets(pInOutCrossStreets, &heading, [&](CrossStreetVector& list) {
-    return UpdateCrossStreetsInternal(inLat, inLon, inHeading, inSideOfStreet, inNearSideIntersection != 0,
+  return ReturnCrossStreets(pInOutCrossStreets, &heading, inLat, inLon, [&](CrossStreetVector& list) {
+    return UpdateCrossStreetsInternal(inLat, inLon, ReduceHeading(inHeading), inSideOfStreet, inNearSideIntersection != 0,
                                       TextOf(pInParameters), list);
   });
 }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -22,6 +23,7 @@
 #include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/object/CMap.h"
+#include "mapengine/object/InputChecks.h"
 #include "mapengine/object/Utilities.h"
 #include "typelib/DorvantaLib.h"
 #include "platform/com/guard.h"
@@ -352,6 +354,8 @@ HRESULT CMap::FindPOIsInternal(ILocationObject* location, IPOISearchConfiguratio
   read(config->GetUserPrivateOnly(&privateOnly));
   read(config->GetUserPublicOnly(&publicOnly));
   if (FAILED(hr)) return hr;
+  if (!IsPositionUsable(latitude, longitude)) return E_INVALIDARG;
+  heading = static_cast<SHORT>(ReduceHeading(heading));
 
   // Time limits: the counting scans get half of it.
   bool noTimeLimit = false;
@@ -364,8 +368,12 @@ HRESULT CMap::FindPOIsInternal(ILocationObject* location, IPOISearchConfiguratio
   } else if (halfLimit == 0) {
     halfLimit = 1;
   }
+  // A fifth more than the most results asked for, in 64 bits: a count near
+  // the 32-bit limit counts as the largest.
+  const std::int64_t wanted = std::int64_t{maxResults} - static_cast<std::int64_t>(maxResults * -0.2);
   const std::int32_t threshold =
-      searchText ? kCountLimit : static_cast<std::int32_t>(maxResults - static_cast<LONG>(maxResults * -0.2));
+      searchText ? kCountLimit
+                 : static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max()));
 
   POIScan scan;
   scan.latitude = latitude;
@@ -408,7 +416,9 @@ HRESULT CMap::FindPOIsInternal(ILocationObject* location, IPOISearchConfiguratio
   scan.publicOnly = publicOnly != 0;
   double bandWidth = bandFactor * 0.25;
 
-  double start = *distance;
+  // A negative start distance starts at the centre (a start that is not a
+  // number was refused where it came in).
+  double start = std::max(*distance, 0.0);
   if (removeDuplicates && start == 0.0) m_ReportedPOIKeys.clear();
   if (configuredStart >= 0.0 && start < configuredStart) start = configuredStart;
 
@@ -547,6 +557,7 @@ HRESULT CMap::FindPOIs(IUnknown* inLocation, IUnknown* inSearchConfig, VARIANT_B
     }
   }
   if (location == nullptr || config == nullptr || found == nullptr) return S_OK;
+  if (!std::isfinite(*inOutStartEndedDistanceKM)) return E_INVALIDARG;
   return com::Guarded([&]() -> HRESULT {
     bool any = false;
     const HRESULT hr = FindPOIsInternal(location.get(), config.get(), inRemoveDuplicates != 0, found.get(),
