@@ -253,25 +253,23 @@ std::int32_t CMap::UpdateCrossStreetsInternal(double latitude, double longitude,
   if (IsNullFeatureRef(street)) return heading;
   const std::vector<TiPoint> points = FeaturePoints(reader, street);
   if (points.size() < 2) return heading;
-  // The features are gathered within a foot or two of the point: a position
-  // on the pavement, an address or a point of interest stands off the
-  // street's line, so away from a junction its foot on the piece serves.
-  TiPoint foot = points.front();
-  std::int32_t footFeet = -1;
-  for (std::size_t i = 0; i + 1 < points.size(); ++i) {
-    const std::int32_t d = DistanceFeetToSegment(point, points[i], points[i + 1]);
-    if (footFeet < 0 || d < footFeet) {
-      footFeet = d;
-      foot = ProjectMapPointOntoSegment(points[i], points[i + 1], point, false);
-    }
-  }
-  TiPoint intersection = foot;
-  for (const TiPoint at : {point, foot}) {
-    const std::int32_t toFirst = DistanceFeetBetweenMapPoints(at, points.front());
-    const std::int32_t toLast = DistanceFeetBetweenMapPoints(at, points.back());
-    if (std::min(toFirst, toLast) < kNearEndFeet) {
-      intersection = toFirst <= toLast ? points.front() : points.back();
-      break;
+  const std::int32_t toFirst = DistanceFeetBetweenMapPoints(point, points.front());
+  const std::int32_t toLast = DistanceFeetBetweenMapPoints(point, points.back());
+  TiPoint intersection = point;
+  std::vector<RmfFeatureRef> here;
+  if (std::min(toFirst, toLast) < kNearEndFeet) {
+    intersection = toFirst <= toLast ? points.front() : points.back();
+  } else if (GetNearbyCrossStreetFeatures(reader, point, kAtPointStartFeet, kAtPointLargestFeet, kNearFeaturesLimit,
+                                          &here, "4567") < 1) {
+    // The features are gathered within a foot or two of the point: a
+    // position on the pavement, an address or a point of interest stands
+    // off the street's line, so its foot on the piece serves (the piece's
+    // end when the foot lies near it).
+    intersection = ProjectMapPointOntoSegment(points.front(), points.back(), point, false);
+    const std::int32_t footToFirst = DistanceFeetBetweenMapPoints(intersection, points.front());
+    const std::int32_t footToLast = DistanceFeetBetweenMapPoints(intersection, points.back());
+    if (std::min(footToFirst, footToLast) < kNearEndFeet) {
+      intersection = footToFirst <= footToLast ? points.front() : points.back();
     }
   }
   const std::u16string name = NameOf(*this, street, keywords.expanded);
