@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "mapengine/object/InputChecks.h"
 #include "platform/com/accessors.h"
 #include "platform/com/guard.h"
 
@@ -66,7 +67,9 @@ HRESULT CMap::UsingWinCE42(VARIANT_BOOL inUsingWinCE42) {
 
 HRESULT CMap::SetRouteWaypointMode(INT inWaypointMode) { return com::ValueIn(m_nRouteWaypointMode, inWaypointMode); }
 
-HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) { return com::ValueIn(FindRouteInitialHeading, newVal); }
+HRESULT CMap::put_FindRouteInitialHeading(LONG newVal) {
+  return com::ValueIn(FindRouteInitialHeading, ReduceHeading(newVal));
+}
 
 // ---- map folder and load counts ------------------------------------------------
 

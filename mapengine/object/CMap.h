@@ -442,14 +442,10 @@ class CMap : public com::ComClass<CMap, IMap> {
                  double destLon, CARTOVELRouteTurnPreference turnPref, CARTOVELRouteVehicleMode vehicleMode,
                  CARTOVELRouteFreewayPreference freewayPref, CARTOVELRouteRoundaboutPreference roundaboutPref,
                  CARTOVELRouteTollRoadPreference tollroadPref, VARIANT* result) noexcept;
-  // Asks a running request to stop (the router polls the flag) and waits
-  // until it has ended; CleanUp and the destructor call it first, so the
-  // reader is never closed under a search.
-  void StopRouteRequest() noexcept;
   // The flag the router of the running request polls; non-zero: stop.
-  const volatile std::int8_t* RouteCancelFlag() const noexcept {
-    return reinterpret_cast<const volatile std::int8_t*>(&m_RouteCancel);
-  }
+  // CleanUp (and so the destructor) raises it and holds the request lock
+  // through the teardown, so the reader is never closed under a search.
+  const std::atomic<std::int8_t>* RouteCancelFlag() const noexcept { return &m_RouteCancel; }
   bool RouteCancelRequested() const noexcept { return m_RouteCancel.load() != 0; }
   // Keeps a request's preferences for its street filters and gives the
   // context to install them with: the map's own copy, which outlives the
@@ -598,11 +594,10 @@ class CMap : public com::ComClass<CMap, IMap> {
   // of answering "ALREADY INITIALIZED" with a reader missing.
   bool m_bInitalizeUnfinished = false;
 
-  // Held for the whole of a route request; the cancel flag of the running
-  // one (an atomic byte, read by the router through a volatile pointer).
+  // Held for the whole of a route request and of CleanUp's teardown; the
+  // cancel flag of the running request (an atomic byte the router polls).
   std::mutex m_RouteRequestLock;
   std::atomic<std::int8_t> m_RouteCancel{0};
-  static_assert(std::atomic<std::int8_t>::is_always_lock_free && sizeof(std::atomic<std::int8_t>) == 1);
   // The preferences the street filters of the last route request read. The
   // filters stay installed on the street reader after the request (and its
   // object) are gone, and every later walk over the streets calls them, so

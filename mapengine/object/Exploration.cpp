@@ -19,6 +19,7 @@
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/CrossStreets.h"
 #include "mapengine/object/Geometry.h"
+#include "mapengine/object/InputChecks.h"
 #include "mapengine/object/NearestFeature.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/RouteFilters.h"
@@ -73,12 +74,14 @@ std::u16string NameOf(const CMap& map, const RmfFeatureRef& feature, bool expand
   return GetStreetName(map, feature, false, expanded, false);
 }
 
-// The four list-returning operations: the VARIANT cleared, a list of 150
-// filled by the worker, the heading written back, the list handed out.
+// The four list-returning operations: the VARIANT cleared, a position that
+// is not a number refused, a list of 150 filled by the worker, the heading
+// written back, the list handed out.
 template <class Worker>
-HRESULT ReturnCrossStreets(VARIANT* out, SHORT* heading, Worker worker) {
+HRESULT ReturnCrossStreets(VARIANT* out, SHORT* heading, double latitude, double longitude, Worker worker) {
   if (out == nullptr || heading == nullptr) return E_POINTER;
   VariantClear(out);
+  if (!IsPositionUsable(latitude, longitude)) return E_INVALIDARG;
   return com::Guarded([&]() -> HRESULT {
     CrossStreetVector list(kCrossStreetCapacity);
     const std::int32_t result = worker(list);
@@ -253,7 +256,22 @@ std::int32_t CMap::UpdateCrossStreetsInternal(double latitude, double longitude,
   const std::int32_t toFirst = DistanceFeetBetweenMapPoints(point, points.front());
   const std::int32_t toLast = DistanceFeetBetweenMapPoints(point, points.back());
   TiPoint intersection = point;
-  if (std::min(toFirst, toLast) < kNearEndFeet) intersection = toFirst <= toLast ? points.front() : points.back();
+  std::vector<RmfFeatureRef> here;
+  if (std::min(toFirst, toLast) < kNearEndFeet) {
+    intersection = toFirst <= toLast ? points.front() : points.back();
+  } else if (GetNearbyCrossStreetFeatures(reader, point, kAtPointStartFeet, kAtPointLargestFeet, kNearFeaturesLimit,
+                                          &here, "4567") < 1) {
+    // The features are gathered within a foot or two of the point: a
+    // position on the pavement, an address or a point of interest stands
+    // off the street's line, so its foot on the piece serves (the piece's
+    // end when the foot lies near it).
+    intersection = ProjectMapPointOntoSegment(points.front(), points.back(), point, false);
+    const std::int32_t footToFirst = DistanceFeetBetweenMapPoints(intersection, points.front());
+    const std::int32_t footToLast = DistanceFeetBetweenMapPoints(intersection, points.back());
+    if (std::min(footToFirst, footToLast) < kNearEndFeet) {
+      intersection = footToFirst <= footToLast ? points.front() : points.back();
+    }
+  }
   const std::u16string name = NameOf(*this, street, keywords.expanded);
   return CollectCrossStreets(nearSide, intersection, point, street, heading, side, name, list, keywords.expanded);
 }
@@ -413,7 +431,7 @@ HRESULT CMap::FindInitialHeadingAndCrossStreets(double inLat, double inLon, BSTR
                                                 SHORT* outHeadingInDegrees) {
   if (outHeadingInDegrees == nullptr) return E_POINTER;
   *outHeadingInDegrees = -1;
-  return ReturnCrossStreets(pInOutCrossStreets, outHeadingInDegrees, [&](CrossStreetVector& list) {
+  return ReturnCrossStreets(pInOutCrossStreets, outHeadingInDegrees, inLat, inLon, [&](CrossStreetVector& list) {
     return FindInitialHeadingAndCrossStreetsInternal(inLat, inLon, BstrView(inStreetName), BstrView(inStreetAddress),
                                                      TextOf(pInParameters), list);
   });
@@ -422,8 +440,10 @@ HRESULT CMap::FindInitialHeadingAndCrossStreets(double inLat, double inLon, BSTR
 HRESULT CMap::MoveToNextCrossStreet(double inCurrentLat, double inCurrentLon, CARTOVELSideOfStreet inSideOfStreet,
                                     BSTR* pInParameters, SHORT* pInOutHeading, VARIANT* pInOutCrossStreets) {
   if (pInOutHeading == nullptr) return E_POINTER;
-  const std::int32_t heading = *pInOutHeading;
-  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, [&](CrossStreetVector& list) {
+  const std::int32_t heading = ReduceHeading(*pInOutHeading);
+  const double lat = inCurrentLat;
+  const double lon = inCurrentLon;
+  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, lat, lon, [&](CrossStreetVector& list) {
     return MoveToNextCrossStreetInternal(inCurrentLat, inCurrentLon, heading, inSideOfStreet, TextOf(pInParameters),
                                          list);
   });
@@ -432,15 +452,18 @@ HRESULT CMap::MoveToNextCrossStreet(double inCurrentLat, double inCurrentLon, CA
 HRESULT CMap::CrossThisStreet(double inCurrentLat, double inCurrentLon, CARTOVELSideOfStreet inSideOfStreet,
                               BSTR* pInParameters, SHORT* pInOutHeading, VARIANT* pInOutCrossStreets) {
   if (pInOutHeading == nullptr) return E_POINTER;
-  const std::int32_t heading = *pInOutHeading;
-  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, [&](CrossStreetVector& list) {
+  const std::int32_t heading = ReduceHeading(*pInOutHeading);
+  const double lat = inCurrentLat;
+  const double lon = inCurrentLon;
+  return ReturnCrossStreets(pInOutCrossStreets, pInOutHeading, lat, lon, [&](CrossStreetVector& list) {
     return CrossThisStreetInternal(inCurrentLat, inCurrentLon, heading, inSideOfStreet, TextOf(pInParameters), list);
   });
 }
 
 HRESULT CMap::MoveDownStreet(double* inCurrentLat, double* inCurrentLon, SHORT* pInOutHeading) {
   if (inCurrentLat == nullptr || inCurrentLon == nullptr || pInOutHeading == nullptr) return E_POINTER;
-  MoveDownStreetInternal(*inCurrentLat, *inCurrentLon, *pInOutHeading);
+  if (!IsPositionUsable(*inCurrentLat, *inCurrentLon)) return E_INVALIDARG;
+  MoveDownStreetInternal(*inCurrentLat, *inCurrentLon, ReduceHeading(*pInOutHeading));
   return S_OK;
 }
 
@@ -448,8 +471,8 @@ HRESULT CMap::UpdateCrossStreets(double inLat, double inLon, SHORT inHeading, CA
                                  VARIANT_BOOL inNearSideIntersection, BSTR* pInParameters,
                                  VARIANT* pInOutCrossStreets) {
   SHORT heading = inHeading;  // the operation hands no heading back
-  return ReturnCrossStreets(pInOutCrossStreets, &heading, [&](CrossStreetVector& list) {
-    return UpdateCrossStreetsInternal(inLat, inLon, inHeading, inSideOfStreet, inNearSideIntersection != 0,
+  return ReturnCrossStreets(pInOutCrossStreets, &heading, inLat, inLon, [&](CrossStreetVector& list) {
+    return UpdateCrossStreetsInternal(inLat, inLon, ReduceHeading(inHeading), inSideOfStreet, inNearSideIntersection != 0,
                                       TextOf(pInParameters), list);
   });
 }

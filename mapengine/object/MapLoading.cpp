@@ -5,6 +5,7 @@
 // by name and the lookup of a map's number by its name.
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -157,8 +158,12 @@ std::u16string CMap::InitalizeMaps(std::u16string_view mapDirectory, std::u16str
 // Nothing here can throw, so CleanUp needs no guard (and the destructor may
 // call it).
 HRESULT CMap::CleanUp() {
-  // A route request running on another thread ends first: it uses the reader.
-  StopRouteRequest();
+  // A route request running on another thread ends first: it uses the
+  // reader. The request lock is held through the teardown, so that a request
+  // arriving meanwhile waits and then finds no maps.
+  m_RouteCancel.store(1);
+  std::lock_guard<std::mutex> hold(m_RouteRequestLock);
+  m_RouteCancel.store(0);
   // Initalize makes the map block before either reader or the POI block, and
   // only this function frees it: without a map reader or block no maps were
   // loaded. What may exist without them (the map-name table, the language

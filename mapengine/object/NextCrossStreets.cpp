@@ -10,6 +10,7 @@
 #include "mapengine/object/CMap.h"
 #include "mapengine/object/CrossStreets.h"
 #include "mapengine/object/Geometry.h"
+#include "mapengine/object/InputChecks.h"
 #include "mapengine/object/NearestFeature.h"
 #include "mapengine/object/RampLabels.h"
 #include "mapengine/object/StreetNames.h"
@@ -138,11 +139,15 @@ HRESULT CMap::FindNextCrossStreets(double inCurrentLat, double inCurrentLon, BST
   if (pInOutHeading == nullptr || pInOutCrossStreets == nullptr) return E_POINTER;
   Log(u"      CMap::FindNextCrossStreets enter");
   VariantClear(pInOutCrossStreets);
+  if (!IsPositionUsable(inCurrentLat, inCurrentLon)) {
+    Log(u"      CMap::FindNextCrossStreets exit (position not a number)");
+    return E_INVALIDARG;
+  }
   const HRESULT hr = com::Guarded([&] {
     CrossStreetVector list;
     const std::u16string streetName(BstrView(pInCurrentStreetName != nullptr ? *pInCurrentStreetName : nullptr));
     const std::u16string request(BstrView(pInParameters != nullptr ? *pInParameters : nullptr));
-    *pInOutHeading = FindNextCrossStreetsInternal(inCurrentLat, inCurrentLon, *pInOutHeading, streetName, request,
+    *pInOutHeading = FindNextCrossStreetsInternal(inCurrentLat, inCurrentLon, ReduceHeading(*pInOutHeading), streetName, request,
                                                   list);
 
     return CrossStreetListToVariant(list, pInOutCrossStreets);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -22,6 +23,7 @@
 #include "mapengine/format/base/TiUnits.h"
 #include "mapengine/format/features/RmfQuery.h"
 #include "mapengine/object/CMap.h"
+#include "mapengine/object/InputChecks.h"
 #include "mapengine/object/Utilities.h"
 #include "typelib/DorvantaLib.h"
 #include "platform/com/guard.h"
@@ -133,19 +135,15 @@ struct Box {
 };
 
 // The query boxes of a band, in the order they are built (they are scanned
-// last first). The first band is one box round the centre (towards the
-// search bearing when there is one); a later band is the ring between the
-// squares of its start and end, in four boxes. With a search bearing the
-// ring is scanned whole as well and the points are kept by their course: a
-// single box reaching from the centre towards the bearing would count the
-// near points of the first bands again in every later band.
-std::vector<Box> BandBoxes(double latitude, double longitude, double start, double end, int bearing) {
-  const auto at = [&](double b, double km) { return Destination(latitude, longitude, std::fmod(b, 360.0), km); };
-  constexpr double kHalfDiagonal = 0.70710678;
-  if (start <= 0.0) {
-    if (bearing < 0) return {Box{at(45, end), at(225, end)}};
-    return {Box{at(bearing + 45, end * kHalfDiagonal), at(bearing + 270, end * kHalfDiagonal)}};
-  }
+// last first). The first band is one box, the square round the centre; a
+// later band is the ring between the squares of its start and end, in four
+// boxes, so that the bands tile the plane. With a search bearing the whole
+// square or ring is scanned as well and the points are kept by their
+// course: a box towards the bearing would leave out points in the direction
+// that no later ring covers.
+std::vector<Box> BandBoxes(double latitude, double longitude, double start, double end) {
+  const auto at = [&](double b, double km) { return Destination(latitude, longitude, b, km); };
+  if (start <= 0.0) return {Box{at(45, end), at(225, end)}};
   return {Box{at(45, end), at(315, start)}, Box{at(315, end), at(225, start)}, Box{at(225, end), at(135, start)},
           Box{at(135, end), at(45, start)}};
 }
@@ -194,7 +192,7 @@ std::int32_t CMap::ScanOrPopulatePOIs(const POIScan& scan, std::vector<std::int3
       return 0;
     }
     bool full = false;
-    const std::vector<Box> boxes = BandBoxes(scan.latitude, scan.longitude, bandStart, bandEnd, scan.bearing);
+    const std::vector<Box> boxes = BandBoxes(scan.latitude, scan.longitude, bandStart, bandEnd);
     for (std::size_t b = boxes.size(); b-- > 0 && !full;) {
       if (reader != nullptr) {
         RmfQuerySetLevels(reader, scan.levelB, scan.levelA);
@@ -356,6 +354,8 @@ HRESULT CMap::FindPOIsInternal(ILocationObject* location, IPOISearchConfiguratio
   read(config->GetUserPrivateOnly(&privateOnly));
   read(config->GetUserPublicOnly(&publicOnly));
   if (FAILED(hr)) return hr;
+  if (!IsPositionUsable(latitude, longitude)) return E_INVALIDARG;
+  heading = static_cast<SHORT>(ReduceHeading(heading));
 
   // Time limits: the counting scans get half of it.
   bool noTimeLimit = false;
@@ -368,8 +368,12 @@ HRESULT CMap::FindPOIsInternal(ILocationObject* location, IPOISearchConfiguratio
   } else if (halfLimit == 0) {
     halfLimit = 1;
   }
+  // A fifth more than the most results asked for, in 64 bits: a count near
+  // the 32-bit limit counts as the largest.
+  const std::int64_t wanted = std::int64_t{maxResults} - static_cast<std::int64_t>(maxResults * -0.2);
   const std::int32_t threshold =
-      searchText ? kCountLimit : static_cast<std::int32_t>(maxResults - static_cast<LONG>(maxResults * -0.2));
+      searchText ? kCountLimit
+                 : static_cast<std::int32_t>(std::min<std::int64_t>(wanted, std::numeric_limits<std::int32_t>::max()));
 
   POIScan scan;
   scan.latitude = latitude;
@@ -412,7 +416,9 @@ HRESULT CMap::FindPOIsInternal(ILocationObject* location, IPOISearchConfiguratio
   scan.publicOnly = publicOnly != 0;
   double bandWidth = bandFactor * 0.25;
 
-  double start = *distance;
+  // A negative start distance starts at the centre (a start that is not a
+  // number was refused where it came in).
+  double start = std::max(*distance, 0.0);
   if (removeDuplicates && start == 0.0) m_ReportedPOIKeys.clear();
   if (configuredStart >= 0.0 && start < configuredStart) start = configuredStart;
 
@@ -551,6 +557,7 @@ HRESULT CMap::FindPOIs(IUnknown* inLocation, IUnknown* inSearchConfig, VARIANT_B
     }
   }
   if (location == nullptr || config == nullptr || found == nullptr) return S_OK;
+  if (!std::isfinite(*inOutStartEndedDistanceKM)) return E_INVALIDARG;
   return com::Guarded([&]() -> HRESULT {
     bool any = false;
     const HRESULT hr = FindPOIsInternal(location.get(), config.get(), inRemoveDuplicates != 0, found.get(),

@@ -294,8 +294,12 @@ int UpdateRampExitInfo(CMap& map, RampExitInfoMap& exits, const std::vector<RmfF
         if (token.starts_with(u":EX/")) {
           info.exitNumber = token.substr(4);
         } else if (token.starts_with(u":CN")) {
+          // ":CN/name" or ":CN:RN/name"; a bare ":CN" carries no name and
+          // is skipped like any other malformed sign text.
           const std::size_t road = token.find(u":RN/");
-          std::u16string name = road != std::u16string::npos ? token.substr(road + 4) : token.substr(4);
+          const std::size_t from = road != std::u16string::npos ? road + 4 : 4;
+          if (token.size() < from) continue;
+          std::u16string name = token.substr(from);
           const std::size_t join = name.find(u"//");
           if (join != std::u16string::npos) {
             std::u16string first = name.substr(0, join);

@@ -355,13 +355,6 @@ void CMap::FindRoute(RouteTypeAutomatic type, INT waypointMode, double originLat
   Log(u"    CMap::FindRoute exit");
 }
 
-void CMap::StopRouteRequest() noexcept {
-  m_RouteCancel.store(1);
-  // Waits for the running request, if any, to end.
-  std::lock_guard<std::mutex> hold(m_RouteRequestLock);
-  m_RouteCancel.store(0);
-}
-
 HRESULT CMap::FindWalkingRoute(double inOriginLat, double inOriginLon, double inDestLat, double inDestLon,
                                BSTR* pInParameters, CARTOVELRouteTurnPreference inTurnPref,
                                CARTOVELRouteRoundaboutPreference inRoundaboutPref, VARIANT* pInOutLatLonSteps) {

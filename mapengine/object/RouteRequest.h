@@ -6,7 +6,7 @@
 // CMap::FindRoute makes one request object per request and waits for it;
 // the search runs on a thread of its own with a large stack, at a priority
 // below the caller's. It stops early, with the router's code, when the
-// engine's cancel flag is raised (CMap::StopRouteRequest).
+// engine's cancel flag is raised (by CMap::CleanUp).
 #pragma once
 
 #include <cstdint>

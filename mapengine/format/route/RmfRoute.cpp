@@ -354,7 +354,7 @@ std::int32_t RmfRouteCompact(RmfRoute* route) {
   return route->resultCount;
 }
 
-std::int32_t RmfRouteSetCancelFlag(RmfRoute* route, const volatile std::int8_t* cancel) {
+std::int32_t RmfRouteSetCancelFlag(RmfRoute* route, const std::atomic<std::int8_t>* cancel) {
   if (!RouteAlive(route)) return kRmfBadArgument;
   route->cancel = cancel;
   return 1;

@@ -11,6 +11,7 @@
 // kRmfBadArgument (-2).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "mapengine/format/RmfExport.h"
@@ -74,7 +75,7 @@ RMF_API_NODISCARD std::int32_t RmfRouteCompact(RmfRoute* route);
 // Each returns 1, or kRmfBadArgument (-2) for a bad route or value.
 
 // Polled by the search: non-zero stops it. Null: none.
-RMF_API_NODISCARD std::int32_t RmfRouteSetCancelFlag(RmfRoute* route, const volatile std::int8_t* cancel);
+RMF_API_NODISCARD std::int32_t RmfRouteSetCancelFlag(RmfRoute* route, const std::atomic<std::int8_t>* cancel);
 // Progress 0..255 written by the search. Null: none.
 RMF_API_NODISCARD std::int32_t RmfRouteSetProgress(RmfRoute* route, volatile std::uint8_t* progress);
 // Cost tolerance in percent: above 100 the search goes on after the first

@@ -10,6 +10,7 @@
 // allocates it that way, and the route frees it at reset or destruction.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "mapengine/format/RmfTypes.h"
@@ -91,7 +92,7 @@ struct RmfRoute {
   std::int32_t auxCount;
 
   RmfReader* reader;
-  const volatile std::int8_t* cancel;  // non-zero stops the search; may be null
+  const std::atomic<std::int8_t>* cancel;  // non-zero stops the search; may be null
   volatile std::uint8_t* progress;  // 0..255 written by the search; may be null
   RmfFeatCache* featCache;
   std::uint32_t profileGeneration;  // the reader's profile change counter last seen

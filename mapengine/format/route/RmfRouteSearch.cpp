@@ -1414,7 +1414,7 @@ std::int32_t RunLoop(Search& s) {
   std::int32_t costs[kRmfExpandCapacity];
   std::int32_t times[kRmfExpandCapacity];
   for (;;) {
-    if (s.route->cancel != nullptr && *s.route->cancel != 0) return kRmfRouteCancelled;
+    if (s.route->cancel != nullptr && s.route->cancel->load(std::memory_order_relaxed) != 0) return kRmfRouteCancelled;
     std::int32_t dir = 0;
     RmfSearchNode* n = nullptr;
     const std::int32_t picked = RmfSearchPickNext(s, &dir, &n);

@@ -339,4 +339,64 @@ TEST_F(MapEngineTest, DemoMapVirtualWalksGoRoundRealBlocks) {
   EXPECT_GE(share(movesAtStops, moves), 99.0);
 }
 
+
+// Asking again which streets cross here from the pavement: a position 3 to
+// 10 feet off a street's centre line, on either side, facing either way
+// along it, away from any junction. The list names the street itself (both
+// ways, a step can be taken) and only streets that run at the foot of the
+// position in the extract.
+TEST_F(MapEngineTest, DemoMapCrossStreetsAskedFromThePavement) {
+  const ExtractJunctions extract = ReadExtractJunctions(DEMO_OSM_PATH);
+  ASSERT_EQ(extract.error, "");
+  const StreetGrid grid(extract);
+  LoadEnglish();
+  OpenMapFile(DEMO_MAP_PATH);
+  ASSERT_NE(map_->m_Rdr.get(), nullptr);
+  const auto nameless = [this](const std::string& name) { return IsSpokenForNameless(name); };
+
+  // Segments of 80 feet or more: the position lies 16 feet or more from
+  // either end, well clear of the junctions.
+  const std::vector<SampledStreetPosition> samples = SampleStreetPositions(extract, 40, kSeed + 1, 80);
+  ASSERT_EQ(samples.size(), 40U);
+  std::mt19937 gen(kSeed + 2);
+  std::uniform_int_distribution<std::int32_t> offFeet(3, 10);
+  std::size_t asked = 0, answered = 0, ownStreet = 0, namesThere = 0;
+  for (const SampledStreetPosition& sample : samples) {
+    // Streets of another name this close make the nearest street a
+    // different one from the pavement.
+    const std::set<std::string> atFoot = grid.NamesNear(sample.point, 25);
+    if (atFoot.size() != 1) continue;
+    for (const int side : {+90, -90}) {
+      const std::int32_t off = offFeet(gen);
+      const TiPoint at = ProjectPoint(sample.point, (sample.heading + side + 360) % 360, off);
+      for (const std::int32_t heading : {sample.heading, (sample.heading + 180) % 360}) {
+        ++asked;
+        const HeardCrossStreets heard = AskUpdateCrossStreets(*map_, at, heading, CARTOVELRightSide, true);
+        EXPECT_EQ(heard.hr, S_OK);
+        if (heard.streets.empty()) {
+          std::printf("  nothing %d ft off \"%s\" at %d,%d heading %d\n", off, sample.name.c_str(), at.x, at.y,
+                      heading);
+          continue;
+        }
+        ++answered;
+        int own = 0;
+        bool all = true;
+        for (const HeardCrossStreet& c : heard.streets) {
+          own += c.name == sample.name ? 1 : 0;
+          if (!nameless(c.name) && grid.NamesNear(sample.point, kStreetsThereFeet).count(c.name) == 0) all = false;
+        }
+        ownStreet += own >= 2 ? 1 : 0;
+        namesThere += all ? 1 : 0;
+      }
+    }
+  }
+  std::printf("%zu questions from the pavement: answered %zu, naming the street both ways %zu, naming only streets "
+              "running there %zu\n",
+              asked, answered, ownStreet, namesThere);
+  ASSERT_GE(asked, 80U);
+  EXPECT_EQ(answered, asked);
+  EXPECT_GE(static_cast<double>(ownStreet), 0.95 * static_cast<double>(asked));
+  EXPECT_GE(static_cast<double>(namesThere), 0.95 * static_cast<double>(asked));
+}
+
 }  // namespace

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mapengine/object/CMap.h"
@@ -181,6 +183,66 @@ TEST_F(ExplorationTest, EveryStepFromEveryBlockReachesTheIntersectionAheadAFootS
     EXPECT_TRUE(AreHeadingAndOrientationSimilar(
         BearingBetweenMapPoints(landed.x, landed.y, expected.x, expected.y), b.heading, 10));
   }
+}
+
+// A heading beyond a turn either way (up to the 16-bit limit) is the
+// heading modulo 360: every step lands where the reduced heading lands.
+// A position that is not a number is refused with an empty list.
+TEST_F(ExplorationTest, HeadingsAreTakenModulo360AndAPositionNotANumberIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(OpenTown());
+  int asked = 0;
+  for (const town::BlockPosition& b : town::BlockPositions()) {
+    if (std::string(b.street).empty()) continue;
+    const HeardCrossStreets next = Step(false, b.at, b.heading);
+    const HeardCrossStreets update = Update(b.at, b.heading);
+    for (const int turns : {1, -1, -2, 90, -91}) {
+      const int heading = b.heading + 360 * turns;
+      if (heading > 32767 || heading < -32768) continue;
+      SCOPED_TRACE(std::string(b.street) + " heading " + std::to_string(heading));
+      ++asked;
+      const HeardCrossStreets again = Step(false, b.at, heading);
+      EXPECT_EQ(again.hr, S_OK);
+      EXPECT_EQ(again.heading, next.heading);
+      EXPECT_EQ(SortedNames(again), SortedNames(next));
+      if (!again.streets.empty() && !next.streets.empty()) {
+        EXPECT_EQ(again.streets[0].at.x, next.streets[0].at.x);
+        EXPECT_EQ(again.streets[0].at.y, next.streets[0].at.y);
+      }
+      const HeardCrossStreets updated = Update(b.at, heading);
+      ASSERT_EQ(updated.streets.size(), update.streets.size());
+      for (std::size_t i = 0; i < updated.streets.size(); ++i) {
+        EXPECT_EQ(updated.streets[i].name, update.streets[i].name);
+        EXPECT_EQ(updated.streets[i].side, update.streets[i].side);
+        EXPECT_EQ(updated.streets[i].mustCross, update.streets[i].mustCross);
+      }
+    }
+  }
+  EXPECT_GT(asked, 20);
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const DegreePoint p = MapUnitsToDegrees(town::Pt(town::kAhornX, 600).x, town::Pt(town::kAhornX, 600).y);
+  BSTR parameters = SysAllocString(u"");
+  for (const auto& [latitude, longitude] : {std::pair{nan, p.longitude}, std::pair{p.latitude, nan}}) {
+    VARIANT out;
+    VariantInit(&out);
+    SHORT heading = static_cast<SHORT>(town::kNorth);
+    EXPECT_EQ(map_->MoveToNextCrossStreet(latitude, longitude, CARTOVELRightSide, &parameters, &heading, &out),
+              E_INVALIDARG);
+    EXPECT_EQ(out.vt, VT_EMPTY);
+    EXPECT_EQ(map_->CrossThisStreet(latitude, longitude, CARTOVELRightSide, &parameters, &heading, &out),
+              E_INVALIDARG);
+    EXPECT_EQ(map_->UpdateCrossStreets(latitude, longitude, heading, CARTOVELRightSide, VARIANT_TRUE, &parameters,
+                                       &out),
+              E_INVALIDARG);
+    EXPECT_EQ(map_->FindInitialHeadingAndCrossStreets(latitude, longitude, nullptr, nullptr, &parameters, &out,
+                                                      &heading),
+              E_INVALIDARG);
+    EXPECT_EQ(out.vt, VT_EMPTY);
+    double lat = latitude;
+    double lon = longitude;
+    EXPECT_EQ(map_->MoveDownStreet(&lat, &lon, &heading), E_INVALIDARG);
+  }
+  SysFreeString(parameters);
 }
 
 TEST_F(ExplorationTest, RepeatedStepsVisitAStreetsIntersectionsInOrderUpToItsEnd) {

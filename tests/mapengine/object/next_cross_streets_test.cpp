@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,36 @@ TEST_F(NextCrossStreetsTest, WithoutAHeadingTheNearestIntersectionAndTheStreetsD
   ASSERT_FALSE(a.streets.empty());
   for (const HeardCrossStreet& c : a.streets) EXPECT_TRUE(Near(c.at, town::Intersections()[town::kKirchEichen].at)) << c.name;
   EXPECT_TRUE(AreHeadingAndOrientationSimilar(a.heading, town::kNorth, 2)) << a.heading;
+}
+
+// A heading beyond a turn, up to the 32-bit limit either way, is the
+// heading modulo 360; a position that is not a number is refused.
+TEST_F(NextCrossStreetsTest, HeadingsAreTakenModulo360AndAPositionNotANumberIsRefused) {
+  const TiPoint at = town::Pt(town::kEichenX, 1200);
+  const HeardCrossStreets base = Ask(at, "Eichenstraße", town::kNorth);
+  ASSERT_FALSE(base.streets.empty());
+  constexpr long long kTurnsToLimit = 5965232;  // 360 times this is just below 2^31
+  for (const long long turns : {1LL, -1LL, 7LL, kTurnsToLimit, -kTurnsToLimit}) {
+    const long long heading = town::kNorth + 360 * turns;
+    SCOPED_TRACE(heading);
+    const HeardCrossStreets again = Ask(at, "Eichenstraße", static_cast<int>(heading));
+    EXPECT_EQ(again.hr, S_OK);
+    EXPECT_EQ(again.heading, base.heading);
+    ASSERT_EQ(again.streets.size(), base.streets.size());
+    for (std::size_t i = 0; i < base.streets.size(); ++i) {
+      EXPECT_EQ(again.streets[i].name, base.streets[i].name);
+      EXPECT_EQ(again.streets[i].orientation, base.streets[i].orientation);
+    }
+  }
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  BSTR name = SysAllocString(u"Eichenstraße");
+  VARIANT out;
+  VariantInit(&out);
+  INT heading = town::kNorth;
+  EXPECT_EQ(static_cast<IMap*>(map_)->FindNextCrossStreets(nan, 10.0, &name, nullptr, &heading, &out), E_INVALIDARG);
+  EXPECT_EQ(out.vt, VT_EMPTY);
+  SysFreeString(name);
 }
 
 TEST_F(NextCrossStreetsTest, TowardsADeadEndTheEndIsAllThereIs) {

@@ -193,6 +193,76 @@ TEST_F(DemoPOISearchTest, CategorySearchesHandOutEveryPointOnceNearestFirst) {
   EXPECT_EQ(eastKept, eastward);
 }
 
+// A search towards north, east, south or west, continued outwards until it
+// has covered a kilometre all round, hands out every point of the category within a kilometre that
+// lies within its tolerance of the direction (75 degrees; a degree either
+// side of it is left out of the question for rounding).
+TEST_F(DemoPOISearchTest, DirectionalSearchesHandOutEveryNearPointInTheirDirection) {
+  std::vector<OsmAddress> addresses = ReadExtractAddresses(DEMO_OSM_PATH);
+  ASSERT_GE(addresses.size(), static_cast<std::size_t>(kCentres));
+  std::shuffle(addresses.begin(), addresses.end(), std::mt19937(kSeed + 1));
+  ASSERT_NO_FATAL_FAILURE(OpenMapFiles({DEMO_MAP_PATH, DEMO_POI_MAP_PATH, DEMO_POI_DATABASE_PATH}));
+  ASSERT_NE(map_->m_RdrPOI.get(), nullptr);
+  const std::map<ULONG, MapPoint> points = ReadPoints();
+  std::map<int, std::set<ULONG>> byCategory;
+  for (const auto& [key, p] : points) byCategory[p.category].insert(key);
+
+  constexpr double kNearKm = 1.0;
+  std::size_t runs = 0, expected = 0, handedOut = 0, strays = 0;
+  for (int i = 0; i < kCentres; ++i) {
+    const DegreePoint centre = MapUnitsToDegrees(addresses[static_cast<std::size_t>(i)].point.x,
+                                                 addresses[static_cast<std::size_t>(i)].point.y);
+    for (const auto& [category, keys] : byCategory) {
+      if (category == 0 || keys.size() < kFewestPoints) continue;
+      for (const int direction : {1, 2, 3, 4}) {
+        const double bearing = 90.0 * (direction - 1);
+        IPOISearchConfigurationObject* config = NewConfig();
+        ASSERT_NE(config, nullptr);
+        config->SetCategoryNumber(static_cast<SHORT>(category));
+        config->SetSearchDirection(static_cast<Directions>(direction));
+        std::set<ULONG> found;
+        double distance = 0.0;
+        // The bands are squares round the centre: a point a kilometre away
+        // lies within a band that ends by the square's half diagonal.
+        for (int call = 0; call < 400 && distance < kNearKm * 1.4143; ++call) {
+          const FoundPOIs result = Find(centre.latitude, centre.longitude, config, true, distance);
+          ASSERT_EQ(result.hr, S_OK);
+          ASSERT_GT(result.distance, distance);
+          distance = result.distance;
+          for (const FoundPOI& p : result.points) found.insert(p.key);
+        }
+        ++runs;
+        for (const ULONG key : keys) {
+          const MapPoint& m = points.at(key);
+          const double metres = Metres(centre.latitude, centre.longitude, m.latitude, m.longitude);
+          if (metres < 1.0) continue;  // no course to speak of
+          const double course =
+              GreatCircleCourse(centre.latitude * kRadiansPerDegree, centre.longitude * kRadiansPerDegree,
+                                m.latitude * kRadiansPerDegree, m.longitude * kRadiansPerDegree) /
+              kRadiansPerDegree;
+          const double off = std::abs(std::remainder(course - bearing, 360.0));
+          const bool handed = found.count(key) > 0;
+          if (off > 76.0) strays += handed ? 1 : 0;
+          if (metres > kNearKm * 1000.0 || off > 74.0) continue;
+          ++expected;
+          if (handed) {
+            ++handedOut;
+          } else if (expected - handedOut <= 20) {
+            std::printf("  category %d direction %d: point %lu %.0f m away at %.0f degrees not handed out\n",
+                        category, direction, static_cast<unsigned long>(key), metres, course);
+          }
+        }
+      }
+    }
+  }
+  std::printf("%zu directional runs from %d addresses: %zu of %zu points within %.0f km in the direction handed "
+              "out; %zu points handed out outside it\n",
+              runs, kCentres, handedOut, expected, kNearKm, strays);
+  ASSERT_GT(expected, 100u);
+  EXPECT_EQ(handedOut, expected);
+  EXPECT_EQ(strays, 0u);
+}
+
 TEST_F(DemoPOISearchTest, UserPointsFromADatabaseFileAreFoundBesideTheMaps) {
   ASSERT_NO_FATAL_FAILURE(OpenMapFiles({DEMO_MAP_PATH, DEMO_POI_MAP_PATH, DEMO_POI_DATABASE_PATH}));
   const std::map<ULONG, MapPoint> points = ReadPoints();

@@ -10,8 +10,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mapengine/object/CMap.h"
@@ -264,6 +266,73 @@ TEST_F(FindPOIsTest, ATimeLimitStopsTheSearchWhereItGot) {
   EXPECT_EQ(found.hr, S_OK);
   EXPECT_FALSE(found.found);
   EXPECT_LT(found.distance, kMaxDistanceKm);
+}
+
+// Numbers from the caller outside what a search works with: a heading
+// beyond a turn (or near the 16-bit limit) is taken modulo 360, a maximum
+// result count near the 32-bit limit counts as a very large one, a negative
+// start distance as 0; a start distance or a position that is not a number
+// is refused, with no search and no points.
+TEST_F(FindPOIsTest, OutsideNumbersAreReducedClampedOrRefused) {
+  ASSERT_NO_FATAL_FAILURE(OpenTown());
+  // The keys of a search run out to the farthest distance.
+  const auto all = [this](IPOISearchConfigurationObject* config, double start) {
+    std::vector<ULONG> keys;
+    double distance = start;
+    for (int searches = 0; searches < 50 && !(distance >= kMaxDistanceKm); ++searches) {
+      const FoundPOIs found = Find(config, true, distance);
+      EXPECT_EQ(found.hr, S_OK);
+      if (found.hr != S_OK) break;
+      const std::vector<ULONG> some = Keys(found);
+      keys.insert(keys.end(), some.begin(), some.end());
+      distance = found.distance;
+    }
+    return keys;
+  };
+  const auto config = [this](int direction, SHORT heading, LONG maxResults) {
+    IPOISearchConfigurationObject* c = NewConfig();
+    EXPECT_NE(c, nullptr);
+    if (c != nullptr) {
+      c->SetSearchDirection(static_cast<Directions>(direction));
+      c->SetCurrentHeadingDegrees(heading);
+      c->SetMaxSearchResults(maxResults);
+    }
+    return c;
+  };
+
+  // Left of a heading of 100 (north): the same for every number of turns.
+  const std::vector<ULONG> left = all(config(8, 100, 10), 0.0);
+  ASSERT_FALSE(left.empty());
+  for (const SHORT heading : {SHORT{460}, SHORT{-260}, SHORT{-620}, SHORT{100 + 360 * 90}, SHORT{100 - 360 * 91}}) {
+    SCOPED_TRACE(heading);
+    EXPECT_EQ(all(config(8, heading, 10), 0.0), left);
+  }
+
+  // Every point, nearest first, whatever the largest counts.
+  const std::vector<ULONG> every = all(config(0, -1, 1000000), 0.0);
+  ASSERT_GE(every.size(), 4u);
+  for (const LONG most : {LONG{0x7FFFFFFF}, LONG{0x7FFFFFFE}, LONG{0x6AAAAAAB}}) {
+    SCOPED_TRACE(most);
+    EXPECT_EQ(all(config(0, -1, most), 0.0), every);
+  }
+  EXPECT_EQ(all(config(0, -1, 1000000), -3.5), every);
+
+  // Not a number: refused.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  IPOISearchConfigurationObject* plain = config(0, -1, 10);
+  for (const double start : {nan, infinity}) {
+    const FoundPOIs refused = Find(plain, true, start);
+    EXPECT_EQ(refused.hr, E_INVALIDARG);
+    EXPECT_FALSE(refused.found);
+    EXPECT_TRUE(refused.points.empty());
+  }
+  for (const auto& [latitude, longitude] : {std::pair{nan, kCentreLongitude}, std::pair{kCentreLatitude, nan},
+                                            std::pair{infinity, kCentreLongitude}}) {
+    const FoundPOIs refused = POISearchTest::Find(latitude, longitude, plain, true, 0.0);
+    EXPECT_EQ(refused.hr, E_INVALIDARG);
+    EXPECT_TRUE(refused.points.empty());
+  }
 }
 
 TEST_F(FindPOIsTest, ArgumentsAreChecked) {

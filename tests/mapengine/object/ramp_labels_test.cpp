@@ -117,6 +117,9 @@ TEST_F(RampLabelsTest, JunctionSignsAreReadIntoTheTableOnlyWhenARampIsThere) {
       {"E12\\:CN:RN/B 96\\:EX/3a", "3a", "B 96", ""},
       {"E12\\:CN/B 96//Stralsund", "", "B 96 Stralsund", ""},
       {"E12\\:CN/Ring Road West//Ring Road", "", "Ring Road West", ""},
+      // Malformed sign text is skipped: a bare ":CN" carries no name.
+      {"E12\\:CN\\:EX/4", "4", "", ""},
+      {"E12\\:CN", "", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

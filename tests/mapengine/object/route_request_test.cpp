@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -251,6 +252,36 @@ TEST_F(RouteRequestTest, AWalkingRouteClearsTheInitialHeadingADrivingRouteKeepsI
   EXPECT_EQ(result.vt, VT_ARRAY | VT_VARIANT);
   EXPECT_EQ(map_->FindRouteInitialHeading, -1);
   VariantClear(&result);
+}
+
+TEST_F(RouteRequestTest, TheInitialHeadingIsTakenModulo360) {
+  struct Case {
+    LONG given;
+    std::int32_t kept;
+  };
+  const Case cases[] = {{-1, -1}, {0, 0}, {450, 90}, {-90, 270}, {-721, 359}, {0x7FFFFFFF, 127}, {-0x7FFFFFFF - 1, 232}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(map_->put_FindRouteInitialHeading(c.given), S_OK);
+    EXPECT_EQ(map_->FindRouteInitialHeading, c.kept) << c.given;
+  }
+  // A driving route from a heading beyond a turn is the one from the heading.
+  VARIANT reduced;
+  VARIANT turned;
+  VariantInit(&reduced);
+  VariantInit(&turned);
+  ASSERT_EQ(map_->put_FindRouteInitialHeading(town::kEast), S_OK);
+  ASSERT_EQ(Drive(town::Pt(1600, town::kSchulY), town::Pt(2800, 1200), &reduced), S_OK);
+  const std::vector<RmfFeatureRef> first = map_->m_pWPFeatureIds;
+  ASSERT_EQ(map_->put_FindRouteInitialHeading(town::kEast + 360 * 1000), S_OK);
+  ASSERT_EQ(Drive(town::Pt(1600, town::kSchulY), town::Pt(2800, 1200), &turned), S_OK);
+  EXPECT_EQ(reduced.vt, VT_ARRAY | VT_VARIANT);
+  EXPECT_EQ(turned.vt, VT_ARRAY | VT_VARIANT);
+  ASSERT_EQ(map_->m_pWPFeatureIds.size(), first.size());
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(map_->m_pWPFeatureIds[i].featureId, first[i].featureId) << i;
+  }
+  VariantClear(&reduced);
+  VariantClear(&turned);
 }
 
 TEST_F(RouteRequestTest, TheStreetDetailedFlagFollowsTheParameters) {
@@ -551,6 +582,48 @@ TEST_F(RouteRequestTest, ASecondRequestWaitsForTheFirstAndIsAnsweredNormally) {
   EXPECT_EQ(open, 0);
   VariantClear(&first);
   VariantClear(&second);
+}
+
+
+TEST_F(RouteRequestTest, ARequestArrivingWhileCleanUpTearsDownWaitsAndFindsNoMaps) {
+  // When CleanUp begins tearing the maps down (its first log line), a
+  // request is sent from another thread and given the chance to get in.
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<std::u16string> lines;
+  bool enteredDuringTeardown = false;
+  std::thread request;
+  VARIANT result;
+  VariantInit(&result);
+  HRESULT walked = E_FAIL;
+  platform::SetDebugOutputSink([&](const std::u16string& line) {
+    std::unique_lock<std::mutex> hold(lock);
+    lines.push_back(line);
+    if (line == u"    CMap::FindRoute enter") {
+      // On the request's thread, under the request lock: the maps are still
+      // there only when the request got in before the teardown ended.
+      enteredDuringTeardown = map_->m_Rdr.get() != nullptr;
+      changed.notify_all();
+    }
+    if (line == u"\n\nCleanUp" && !request.joinable()) {
+      request = std::thread([&] { walked = Walk(kOneWayEast, town::Pt(2800, 1200), &result); });
+      // A request let in goes on while the maps are freed; one kept out
+      // waits for CleanUp to end. Either way the teardown goes on after a
+      // short wait.
+      changed.wait_for(hold, std::chrono::milliseconds(200), [&] { return enteredDuringTeardown; });
+    }
+  });
+  EXPECT_EQ(map_->CleanUp(), S_OK);
+  ASSERT_TRUE(request.joinable());
+  request.join();
+  platform::SetDebugOutputSink({});
+
+  EXPECT_FALSE(enteredDuringTeardown) << "a request ran while the maps were freed";
+  EXPECT_EQ(walked, S_OK);
+  EXPECT_EQ(result.vt, VT_EMPTY) << "no maps, no route";
+  EXPECT_EQ(map_->m_Rdr.get(), nullptr);
+  EXPECT_FALSE(map_->RouteCancelRequested());
+  VariantClear(&result);
 }
 
 }  // namespace

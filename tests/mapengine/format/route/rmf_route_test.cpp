@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -469,7 +470,7 @@ TEST(ScaledCostTest, OverflowStartsJustAboveTheLimit) {
 // ---- options ----------------------------------------------------------------------------------
 
 TEST_F(RouteTest, OptionsRefuseBadRoutesAndValues) {
-  std::int8_t cancel = 0;
+  std::atomic<std::int8_t> cancel{0};
   std::uint8_t progress = 0;
   EXPECT_EQ(RmfRouteSetCancelFlag(route_, &cancel), 1);
   EXPECT_EQ(route_->cancel, &cancel);

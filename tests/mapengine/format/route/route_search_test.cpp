@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <map>
@@ -265,7 +266,7 @@ TEST(RouteSearch, CancelFlagAlreadySetStopsAtOnce) {
   ASSERT_TRUE(grid.ok()) << grid.error();
   GridRouting routing(grid, TravelMode::kWalking);
   ASSERT_NE(routing.route(), nullptr);
-  volatile std::int8_t cancel = 1;
+  std::atomic<std::int8_t> cancel{1};
   volatile std::uint8_t progress = 77;
   ASSERT_EQ(RmfRouteSetCancelFlag(routing.route(), &cancel), 1);
   ASSERT_EQ(RmfRouteSetProgress(routing.route(), &progress), 1);
