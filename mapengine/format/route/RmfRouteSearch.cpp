@@ -964,6 +964,24 @@ std::int32_t RmfRouteStartNodes(Search& s, std::int32_t dir, std::int32_t index,
   return Insert(s, dir, nullptr, e, cost, cost, index, word);
 }
 
+// Takes the direct route of `length` from origin `origin` to destination
+// `destination`, travelled as `record` says, as the best so far when it costs
+// less than the best: 1 when taken, 0 when not, kRmfCostOverflow when its cost
+// does not fit.
+std::int32_t KeepCheaperDirectRoute(Search& s, std::int64_t length, const RmfTraversal& record, std::int32_t origin,
+                                    std::int32_t destination) {
+  const std::int32_t cost = RmfScaledCost(static_cast<std::uint32_t>(std::min<std::int64_t>(length, 0xFFFFFFFF)),
+                                          record.costFactor, s.route->costShift);
+  if (cost < 0) return kRmfCostOverflow;
+  if (cost >= s.best) return 0;
+  s.best = cost;
+  s.direct = true;
+  s.directOrigin = origin;
+  s.directDestination = destination;
+  s.meet[0] = s.meet[1] = nullptr;
+  return 1;
+}
+
 // The direct route to destination j from an origin on another part that the
 // destination's part merely continues, with no junction between them (two
 // streets that meet end to end): the search's start nodes stand at the
@@ -1006,17 +1024,9 @@ std::int32_t JoinedDirectRoute(Search& s, std::int32_t j) {
     const std::int64_t between = std::max<std::int64_t>(0, static_cast<std::int64_t>(walked) - first);
     const std::int64_t length =
         Share(first, o.position & kRmfPositionFraction) + between + Share(last, t.position & kRmfPositionFraction);
-    const std::int32_t cost = RmfScaledCost(static_cast<std::uint32_t>(std::min<std::int64_t>(length, 0xFFFFFFFF)),
-                                            record.costFactor, route->costShift);
-    if (cost < 0) return kRmfCostOverflow;
-    if (cost < s.best) {
-      s.best = cost;
-      s.direct = true;
-      s.directOrigin = i;
-      s.directDestination = j;
-      s.meet[0] = s.meet[1] = nullptr;
-      found = 1;
-    }
+    const std::int32_t kept = KeepCheaperDirectRoute(s, length, record, i, j);
+    if (kept < 0) return kept;
+    found = std::max(found, kept);
   }
   return found;
 }
@@ -1085,17 +1095,9 @@ std::int32_t DirectRoute(Search& s) {
       if (first < 0 || between < 0 || last < 0) return kRmfBadReference;
       length = Share(first, fo) + between + Share(last, fd);
     }
-    const std::int32_t cost = RmfScaledCost(static_cast<std::uint32_t>(std::min<std::int64_t>(length, 0xFFFFFFFF)),
-                                            record.costFactor, route->costShift);
-    if (cost < 0) return kRmfCostOverflow;
-    if (cost < s.best) {
-      s.best = cost;
-      s.direct = true;
-      s.directOrigin = chosen;
-      s.directDestination = j;
-      s.meet[0] = s.meet[1] = nullptr;
-      found = 1;
-    }
+    const std::int32_t kept = KeepCheaperDirectRoute(s, length, record, chosen, j);
+    if (kept < 0) return kept;
+    found = std::max(found, kept);
   }
   return found;
 }
