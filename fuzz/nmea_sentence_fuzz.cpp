@@ -59,8 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::snprintf(tail, sizeof tail, "*%02X\r", sum & 0xFF);
   sentence += tail;
   if (core.DispatchNMEASentence(sentence.c_str(), gps) != FALSE) {
-    // Only a position sentence of a known talker reports itself.
-    if (sentence.compare(0, 2, "$G") != 0 || sentence.compare(3, 3, "RMC") != 0) std::abort();
+    // Only a position sentence reports itself: a talker of two capital
+    // letters other than a maker's own ("$P..."), then "RMC".
+    const auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+    if (sentence.size() < 6 || sentence[0] != '$' || !capital(sentence[1]) || sentence[1] == 'P' ||
+        !capital(sentence[2]) || sentence.compare(3, 3, "RMC") != 0) {
+      std::abort();
+    }
   }
   CheckFix(gps);
 
